@@ -1,0 +1,93 @@
+# Shared build settings and helper functions for every module.
+
+set(TESSERA_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+if(TESSERA_WERROR)
+  list(APPEND TESSERA_WARNINGS -Werror)
+endif()
+
+if(TESSERA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TESSERA_FUZZ needs clang (configure with CC=clang CXX=clang++)")
+  endif()
+  set(TESSERA_TESTS OFF CACHE BOOL "" FORCE)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g -O1)
+  add_link_options(-fsanitize=address,undefined)
+  add_compile_definitions(TESSERA_FUZZING=1)
+elseif(TESSERA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -O1 -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(TESSERA_TESTS)
+  enable_testing()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+add_custom_target(all_fuzzers)
+
+# tessera_module(NAME [STATIC|SHARED]): applies the project's warnings to a target.
+function(tessera_warnings target)
+  target_compile_options(${target} PRIVATE ${TESSERA_WARNINGS})
+endfunction()
+
+# tessera_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [ENV VAR=VALUE ...] [TIMEOUT s])
+# One GoogleTest executable; ctest runs it as one test per test case.
+function(tessera_test name)
+  if(NOT TESSERA_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  tessera_warnings(${name})
+  target_compile_definitions(${name} PRIVATE
+    TESSERA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TESSERA_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
+endfunction()
+
+# tessera_fuzzer(NAME SOURCES f.cpp LIBS lib1 CORPUS dir)
+# A libFuzzer target, built only in the fuzz build; the smoke run feeds it its seed corpus.
+function(tessera_fuzzer name)
+  if(NOT TESSERA_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  add_dependencies(all_fuzzers ${name})
+  if(NOT F_CORPUS)
+    set(F_CORPUS "")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY TESSERA_FUZZERS "${name}|${F_CORPUS}")
+endfunction()
+
+function(tessera_write_fuzzer_list)
+  get_property(list GLOBAL PROPERTY TESSERA_FUZZERS)
+  set(text "")
+  foreach(item IN LISTS list)
+    string(APPEND text "${item}\n")
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzzers.txt "${text}")
+endfunction()
+
+# tessera_bench(NAME SOURCES b.cpp LIBS lib1)
+function(tessera_bench name)
+  if(NOT TESSERA_BENCH OR TESSERA_FUZZ)
+    return()
+  endif()
+  find_package(benchmark REQUIRED)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+  tessera_warnings(${name})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
