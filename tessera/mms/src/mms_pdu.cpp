@@ -1,0 +1,333 @@
+#include "mms/mms_pdu.h"
+
+#include <algorithm>
+#include <random>
+
+namespace mms {
+
+namespace {
+
+constexpr std::uint8_t kAddressPresentToken = 0x80;
+constexpr std::uint8_t kInsertAddressToken = 0x81;
+constexpr std::uint8_t kAbsoluteToken = 0x80;
+constexpr std::uint8_t kRelativeToken = 0x81;
+constexpr std::uint8_t kYes = 0x80;
+constexpr std::uint8_t kNo = 0x81;
+constexpr std::uint8_t kLastFieldCode = 0x18;
+constexpr std::uint8_t kMessageTypeCode = 0x8C;
+constexpr std::uint8_t kWspPushPdu = 0x06;
+
+std::uint8_t Code(MmsField field) { return static_cast<std::uint8_t>(0x80 | static_cast<std::uint8_t>(field)); }
+
+// Appends one received address to a ";"-separated list. An address that does not fit whole is
+// left out rather than cut, so every address kept in the list is a real one.
+void AppendAddress(FixedText<kAddressListSize>& list, std::string_view received) {
+  const AddressNode node = ParseAddress(received);
+  std::string item;
+  if (!list.empty()) item.push_back(';');
+  item += node.text;
+  list.AppendWhole(item);
+}
+
+bool EncodeAddressList(ByteBuffer& out, MmsField field, std::string_view list) {
+  for (const AddressNode& node : ParseAddressList(list)) {
+    if (!out.AppendOctet(Code(field)) || !EncodeTextString(out, WriteAddress(node))) return false;
+  }
+  return true;
+}
+
+bool EncodeTime(ByteBuffer& out, MmsField field, std::uint32_t value, bool absolute) {
+  return out.AppendOctet(Code(field)) &&
+         EncodeValueLength(out, static_cast<std::uint32_t>(LongIntegerSize(value) + 1)) &&
+         out.AppendOctet(absolute ? kAbsoluteToken : kRelativeToken) && EncodeLongInteger(out, value);
+}
+
+bool EncodeSendReq(const MmsHeaders& h, ByteBuffer& out) {
+  if (h.transactionId.empty() || h.contentType.empty()) return false;
+  bool ok = out.AppendOctet(Code(MmsField::MessageType)) && out.AppendOctet(kSendReq) &&
+            out.AppendOctet(Code(MmsField::TransactionId)) && EncodeTextString(out, h.transactionId.view()) &&
+            out.AppendOctet(Code(MmsField::MmsVersion)) && out.AppendOctet(kMmsVersion10);
+  if (ok && h.date != 0) ok = out.AppendOctet(Code(MmsField::Date)) && EncodeLongInteger(out, h.date);
+  if (ok) {
+    ok = out.AppendOctet(Code(MmsField::From));
+    if (!h.from.empty()) {
+      const std::string written = WriteAddress(ParseAddress(h.from.view()));
+      ok = ok && EncodeValueLength(out, static_cast<std::uint32_t>(written.size() + 2)) &&
+           out.AppendOctet(kAddressPresentToken) && EncodeTextString(out, written);
+    } else {
+      ok = ok && out.AppendOctet(0x01) && out.AppendOctet(kInsertAddressToken);
+    }
+  }
+  ok = ok && EncodeAddressList(out, MmsField::To, h.to.view()) && EncodeAddressList(out, MmsField::Cc, h.cc.view()) &&
+       EncodeAddressList(out, MmsField::Bcc, h.bcc.view());
+  if (ok && h.subject) ok = out.AppendOctet(Code(MmsField::Subject)) && EncodeEncodedString(out, *h.subject);
+  ok = ok && out.AppendOctet(Code(MmsField::DeliveryReport)) && out.AppendOctet(h.deliveryReport ? kYes : kNo);
+  if (ok && h.senderVisibility != 0)
+    ok = out.AppendOctet(Code(MmsField::SenderVisibility)) && out.AppendOctet(h.senderVisibility);
+  ok = ok && out.AppendOctet(Code(MmsField::ReadReply)) && out.AppendOctet(h.readReply ? kYes : kNo);
+  if (ok && h.messageClass != 0) ok = out.AppendOctet(Code(MmsField::MessageClass)) && out.AppendOctet(h.messageClass);
+  if (ok && h.expiry != 0) ok = EncodeTime(out, MmsField::Expiry, h.expiry, h.expiryAbsolute);
+  if (ok && h.deliveryTime != 0) ok = EncodeTime(out, MmsField::DeliveryTime, h.deliveryTime, h.deliveryTimeAbsolute);
+  if (ok && h.priority != 0) ok = out.AppendOctet(Code(MmsField::Priority)) && out.AppendOctet(h.priority);
+  return ok && out.AppendOctet(Code(MmsField::ContentType)) &&
+         EncodeContentType(out, h.contentType.view(), h.typeParam.view(), h.startParam.view());
+}
+
+bool EncodeShortPdu(const MmsHeaders& h, ByteBuffer& out) {
+  if (h.transactionId.empty()) return false;
+  if (h.messageType == kNotifyRespInd && h.status == 0) return false;
+  bool ok = out.AppendOctet(Code(MmsField::MessageType)) && out.AppendOctet(h.messageType) &&
+            out.AppendOctet(Code(MmsField::TransactionId)) && EncodeTextString(out, h.transactionId.view()) &&
+            out.AppendOctet(Code(MmsField::MmsVersion)) && out.AppendOctet(kMmsVersion10);
+  if (ok && h.messageType == kNotifyRespInd) ok = out.AppendOctet(Code(MmsField::Status)) && out.AppendOctet(h.status);
+  return ok && out.AppendOctet(Code(MmsField::ReportAllowed)) && out.AppendOctet(h.reportAllowed ? kYes : kNo);
+}
+
+// Delivery-Time and Expiry: Value-length, then an absolute date or a relative number of seconds.
+void DecodeTime(WspReader& r, std::uint32_t* value, bool* absolute) {
+  WspReader v = r.Sub(DecodeValueLength(r));
+  if (r.failed()) return;
+  const std::uint8_t token = v.ReadOctet();
+  if (token == kAbsoluteToken) {
+    *absolute = true;
+    *value = DecodeLongInteger(v);
+  } else if (token == kRelativeToken) {
+    *absolute = false;
+    *value = DecodeIntegerValue(v);
+  }
+  if (v.failed()) r.Fail();
+}
+
+void DecodeFrom(WspReader& r, FixedText<128>& from) {
+  WspReader v = r.Sub(DecodeValueLength(r));
+  if (r.failed()) return;
+  const std::uint8_t token = v.ReadOctet();
+  if (token == kAddressPresentToken) {
+    const std::optional<StringValue> address = DecodeEncodedString(v);
+    if (address) from.Assign(ParseAddress(address->text).text);
+  } else if (token == kInsertAddressToken) {
+    from.Clear();
+  }
+  if (v.failed()) r.Fail();
+}
+
+}  // namespace
+
+void ClearHeaders(MmsHeaders& h) {
+  h = MmsHeaders{};
+}
+
+AddressNode ParseAddress(std::string_view text) {
+  AddressNode node;
+  const std::size_t slash = text.find('/');
+  if (slash != std::string_view::npos) {
+    const std::string_view rest = text.substr(slash + 1);
+    node.text.assign(text.substr(0, slash));
+    if (rest.find("IPv6") != std::string_view::npos) node.type = AddressType::Ipv6;
+    else if (rest.find("IPv4") != std::string_view::npos) node.type = AddressType::Ipv4;
+    else if (rest.find("PLMN") != std::string_view::npos) node.type = AddressType::Plmn;
+    else node.type = AddressType::Other;
+    return node;
+  }
+  node.text.assign(text);
+  if (text.find('@') != std::string_view::npos) {
+    node.type = AddressType::Email;
+    return node;
+  }
+  std::string_view digits = text;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  const bool allDigits = std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+  node.type = allDigits ? AddressType::Plmn : AddressType::Other;
+  return node;
+}
+
+std::vector<AddressNode> ParseAddressList(std::string_view text) {
+  std::vector<AddressNode> list;
+  while (!text.empty()) {
+    const std::size_t semi = text.find(';');
+    list.push_back(ParseAddress(text.substr(0, semi)));
+    if (semi == std::string_view::npos) break;
+    text.remove_prefix(semi + 1);
+  }
+  return list;
+}
+
+std::string WriteAddress(const AddressNode& address) {
+  switch (address.type) {
+    case AddressType::Plmn: return address.text + "/TYPE=PLMN";
+    case AddressType::Ipv4: return address.text + "/TYPE=IPv4";
+    case AddressType::Ipv6: return address.text + "/TYPE=IPv6";
+    case AddressType::Email:
+    case AddressType::Other: return address.text;
+  }
+  return address.text;
+}
+
+bool LoadSendRequest(MmsHeaders& h, const SendRequest& req) {
+  if (req.to.empty() && req.cc.empty() && req.bcc.empty()) return false;
+  h.messageType = kSendReq;
+  h.mmsVersion = kMmsVersion10;
+  h.date = req.date;
+  h.expiry = req.expiry;
+  h.expiryAbsolute = req.expiryAbsolute;
+  h.deliveryTime = req.deliveryTime;
+  h.deliveryTimeAbsolute = req.deliveryTimeAbsolute;
+  h.subject = req.subject;
+  h.messageClass = req.messageClass;
+  h.priority = req.priority;
+  h.senderVisibility = req.senderVisibility;
+  h.deliveryReport = req.deliveryReport;
+  h.readReply = req.readReply;
+  return h.from.Assign(req.from) && h.to.Assign(req.to) && h.cc.Assign(req.cc) && h.bcc.Assign(req.bcc);
+}
+
+bool GenerateTransactionId(MmsHeaders& h) {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  char id[21];
+  for (int i = 0; i < 20; ++i) id[i] = static_cast<char>('0' + generator() % 10);
+  id[20] = 0;
+  return h.transactionId.Assign(std::string_view(id, 20));
+}
+
+std::optional<ByteBuffer> EncodePdu(const MmsHeaders& h) {
+  ByteBuffer out(256);
+  bool ok = false;
+  switch (h.messageType) {
+    case kSendReq: ok = EncodeSendReq(h, out); break;
+    case kNotifyRespInd:
+    case kAcknowledgeInd: ok = EncodeShortPdu(h, out); break;
+    default: ok = false; break;
+  }
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& h, std::optional<ByteBuffer>* body) {
+  if (body) body->reset();
+  if (!data) size = 0;
+  WspReader r(data, size);
+  while (!r.AtEnd()) {
+    const std::uint8_t code = r.ReadOctet() & 0x7F;
+    if (code == 0 || code > kLastFieldCode) return false;
+    const auto field = static_cast<MmsField>(code);
+    switch (field) {
+      case MmsField::Bcc:
+      case MmsField::Cc:
+      case MmsField::To: {
+        const std::optional<StringValue> address = DecodeEncodedString(r);
+        if (address) AppendAddress(field == MmsField::To ? h.to : field == MmsField::Cc ? h.cc : h.bcc, address->text);
+        break;
+      }
+      case MmsField::ContentLocation: h.contentLocation.Assign(DecodeTextString(r)); break;
+      case MmsField::MessageId: h.messageId.Assign(DecodeTextString(r)); break;
+      case MmsField::TransactionId: h.transactionId.Assign(DecodeTextString(r)); break;
+      case MmsField::Date: h.date = DecodeLongInteger(r); break;
+      case MmsField::MessageSize: h.messageSize = DecodeLongInteger(r); break;
+      case MmsField::DeliveryReport:
+      case MmsField::ReportAllowed: h.deliveryReport = r.ReadOctet() == kYes; break;
+      case MmsField::ReadReply: h.readReply = r.ReadOctet() == kYes; break;
+      case MmsField::DeliveryTime: DecodeTime(r, &h.deliveryTime, &h.deliveryTimeAbsolute); break;
+      case MmsField::Expiry: DecodeTime(r, &h.expiry, &h.expiryAbsolute); break;
+      case MmsField::From: DecodeFrom(r, h.from); break;
+      case MmsField::MessageClass: h.messageClass = r.ReadOctet(); break;
+      case MmsField::MessageType: h.messageType = r.ReadOctet(); break;
+      case MmsField::MmsVersion: h.mmsVersion = r.ReadOctet(); break;
+      case MmsField::Priority: h.priority = r.ReadOctet(); break;
+      case MmsField::ResponseStatus: h.responseStatus = r.ReadOctet(); break;
+      case MmsField::SenderVisibility: h.senderVisibility = r.ReadOctet(); break;
+      case MmsField::Status: h.status = r.ReadOctet(); break;
+      case MmsField::ResponseText: h.responseText = DecodeEncodedString(r); break;
+      case MmsField::Subject: h.subject = DecodeEncodedString(r); break;
+      case MmsField::ContentType: {
+        ContentTypeValue ct;
+        DecodeContentType(r, ct);
+        if (r.failed()) return false;
+        h.contentType.Assign(ct.mediaType);
+        h.typeParam.Assign(ct.typeParam);
+        h.startParam.Assign(ct.startParam);
+        h.fieldsDecoded |= 1u << code;
+        if (body && (h.messageType == kSendReq || h.messageType == kRetrieveConf)) {
+          if (r.remaining() > static_cast<std::size_t>(INT32_MAX)) return false;
+          body->emplace(r.here(), static_cast<std::int32_t>(r.remaining()));
+          if ((*body)->length() != static_cast<std::int32_t>(r.remaining())) return false;
+        }
+        return true;
+      }
+    }
+    if (r.failed()) return false;
+    h.fieldsDecoded |= 1u << code;
+  }
+  return true;
+}
+
+bool DecodePdu(const ByteBuffer& pdu, MmsHeaders& headers, std::optional<ByteBuffer>* body) {
+  return DecodePdu(pdu.data(), static_cast<std::size_t>(pdu.length()), headers, body);
+}
+
+bool LocateMmsPdu(const std::uint8_t* data, std::size_t size, std::size_t* offset) {
+  if (!data || size < 2) return false;
+  if (data[1] == kWspPushPdu) {
+    // TID, PDU type, uintvar length of the headers, the headers (content type first), body.
+    WspReader r(data, size);
+    r.Skip(2);
+    WspReader headers = r.Sub(DecodeUintvar(r));
+    ContentTypeValue ct;
+    DecodeContentType(headers, ct);
+    if (r.failed() || headers.failed() || ct.mediaType != kMmsMessageType) return false;
+    *offset = r.position();
+    return true;
+  }
+  if (data[0] != kMessageTypeCode) return false;
+  *offset = 0;
+  return true;
+}
+
+PushKind ClassifyPush(const std::uint8_t* data, std::size_t size) {
+  if (!data || size < 2) return PushKind::Error;
+  std::size_t offset = 0;
+  if (!LocateMmsPdu(data, size, &offset) || size - offset < 2 || data[offset] != kMessageTypeCode)
+    return PushKind::Unknown;
+  switch (data[offset + 1]) {
+    case kNotificationInd: return PushKind::Notification;
+    case kDeliveryInd: return PushKind::DeliveryReport;
+    default: return PushKind::Unknown;
+  }
+}
+
+namespace {
+
+bool DecodePushed(MmsHeaders& h, const std::uint8_t* data, std::size_t size, std::uint8_t expectedType) {
+  ClearHeaders(h);
+  std::size_t offset = 0;
+  if (!LocateMmsPdu(data, size, &offset)) return false;
+  return DecodePdu(data + offset, size - offset, h) && h.messageType == expectedType;
+}
+
+}  // namespace
+
+bool DecodeNotification(MmsHeaders& h, const std::uint8_t* data, std::size_t size, NotificationInfo& info) {
+  if (!DecodePushed(h, data, size, kNotificationInd)) return false;
+  info = NotificationInfo{};
+  if (!h.from.empty()) info.from = h.from.str();
+  info.subject = h.subject;
+  info.messageSize = h.messageSize;
+  info.expiry = h.expiry;
+  info.expiryAbsolute = h.expiryAbsolute;
+  info.contentLocation = h.contentLocation.str();
+  info.transactionId = h.transactionId.str();
+  info.messageClass = h.messageClass;
+  info.status = h.status;
+  return true;
+}
+
+bool DecodeDeliveryReport(MmsHeaders& h, const std::uint8_t* data, std::size_t size, DeliveryInfo& info) {
+  if (!DecodePushed(h, data, size, kDeliveryInd)) return false;
+  info = DeliveryInfo{};
+  info.messageId = h.messageId.str();
+  info.to = h.to.str();
+  info.date = h.date;
+  info.status = h.status;
+  return true;
+}
+
+}  // namespace mms
