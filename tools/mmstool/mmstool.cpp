@@ -108,7 +108,9 @@ bool ParseNumber(std::string_view text, std::uint32_t* value) {
 
 void PrintHeaders(const mms::MmsHeaders& h, const std::optional<mms::ByteBuffer>& body) {
   using F = mms::MmsField;
-  const auto line = [](const char* name, const std::string& value) { std::printf("%s: %s\n", name, value.c_str()); };
+  const auto line = [](const char* name, const std::string& value) {
+    std::printf("%s: %s\n", name, value.c_str());
+  };
   const auto text = [&](F field, const char* name, std::string_view value) {
     if (h.Decoded(field)) line(name, Escape(value));
   };
@@ -120,8 +122,10 @@ void PrintHeaders(const mms::MmsHeaders& h, const std::optional<mms::ByteBuffer>
   };
   const auto encoded = [&](F field, const char* name, const std::optional<mms::StringValue>& value) {
     if (!h.Decoded(field)) return;
-    if (!value) line(name, "");
-    else line(name, Escape(value->text) + " (charset " + std::to_string(value->charset) + ")");
+    if (!value)
+      line(name, "");
+    else
+      line(name, Escape(value->text) + " (charset " + std::to_string(value->charset) + ")");
   };
   octet(F::MessageType, "message-type", h.messageType);
   text(F::TransactionId, "transaction-id", h.transactionId.view());
@@ -142,7 +146,8 @@ void PrintHeaders(const mms::MmsHeaders& h, const std::optional<mms::ByteBuffer>
   if (h.Decoded(F::MessageSize)) line("message-size", std::to_string(h.messageSize));
   time(F::Expiry, "expiry", h.expiry, h.expiryAbsolute);
   time(F::DeliveryTime, "delivery-time", h.deliveryTime, h.deliveryTimeAbsolute);
-  if (h.Decoded(F::DeliveryReport) || h.Decoded(F::ReportAllowed)) line("delivery-report", h.deliveryReport ? "1" : "0");
+  if (h.Decoded(F::DeliveryReport) || h.Decoded(F::ReportAllowed))
+    line("delivery-report", h.deliveryReport ? "1" : "0");
   if (h.Decoded(F::ReadReply)) line("read-reply", h.readReply ? "1" : "0");
   octet(F::MessageClass, "message-class", h.messageClass);
   octet(F::Priority, "priority", h.priority);
@@ -159,7 +164,8 @@ int Decode(const std::vector<std::string>& args) {
   if (!ReadFile(args[0], &data)) return Fail("cannot read " + args[0]);
   std::size_t offset = 0;
   if (!mms::LocateMmsPdu(data.data(), data.size(), &offset)) {
-    if (data.size() >= 2 && data[1] == 0x06) return Fail(args[0] + ": push PDU does not carry an MMS message");
+    if (data.size() >= 2 && data[1] == 0x06)
+      return Fail(args[0] + ": push PDU does not carry an MMS message");
     offset = 0;
   }
   mms::MmsHeaders headers;
@@ -175,10 +181,18 @@ int Classify(const std::vector<std::string>& args) {
   std::vector<std::uint8_t> data;
   if (!ReadFile(args[0], &data)) return Fail("cannot read " + args[0]);
   switch (mms::ClassifyPush(data.data(), data.size())) {
-    case mms::PushKind::Notification: std::puts("notification"); break;
-    case mms::PushKind::DeliveryReport: std::puts("delivery-report"); break;
-    case mms::PushKind::Unknown: std::puts("unknown"); break;
-    case mms::PushKind::Error: std::puts("error"); break;
+    case mms::PushKind::Notification:
+      std::puts("notification");
+      break;
+    case mms::PushKind::DeliveryReport:
+      std::puts("delivery-report");
+      break;
+    case mms::PushKind::Unknown:
+      std::puts("unknown");
+      break;
+    case mms::PushKind::Error:
+      std::puts("error");
+      break;
   }
   return 0;
 }
@@ -244,14 +258,16 @@ std::string Value(const Options& o, const char* name) {
   return it == o.values.end() ? std::string() : it->second;
 }
 
-bool Has(const Options& o, const char* name) { return o.values.count(name) != 0; }
+bool Has(const Options& o, const char* name) {
+  return o.values.count(name) != 0;
+}
 
 int EncodeSendReq(const std::vector<std::string>& args) {
   Options o;
   std::string error;
   if (!ParseOptions(args,
-                    {"to", "cc", "bcc", "from", "subject", "subject-charset", "date", "expiry", "priority", "class",
-                     "content-type", "type", "start", "transaction-id", "body"},
+                    {"to", "cc", "bcc", "from", "subject", "subject-charset", "date", "expiry", "priority",
+                     "class", "content-type", "type", "start", "transaction-id", "body"},
                     {"absolute", "delivery-report", "read-reply"}, &o, &error))
     return Usage(error);
   if (o.positional.size() != 1) return Usage("encode send-req takes one OUT file");
@@ -283,7 +299,8 @@ int EncodeSendReq(const std::vector<std::string>& args) {
 
   mms::MmsHeaders headers;
   mms::ClearHeaders(headers);
-  if (!mms::LoadSendRequest(headers, req)) return Fail("an address list or the sender does not fit its field");
+  if (!mms::LoadSendRequest(headers, req))
+    return Fail("an address list or the sender does not fit its field");
   // With --body the PDU carries a package file: its Content-Type becomes the PDU's last
   // header and its entries follow as the body.
   std::vector<std::uint8_t> body;
@@ -304,7 +321,8 @@ int EncodeSendReq(const std::vector<std::string>& args) {
     headers.typeParam = ct.typeParam;
     headers.startParam = ct.startParam;
   } else {
-    const std::string type = Has(o, "content-type") ? Value(o, "content-type") : std::string(mms::kMultipartMixed);
+    const std::string type =
+        Has(o, "content-type") ? Value(o, "content-type") : std::string(mms::kMultipartMixed);
     if (!headers.contentType.Assign(type) || !headers.typeParam.Assign(Value(o, "type")) ||
         !headers.startParam.Assign(Value(o, "start")))
       return Fail("content type, --type or --start longer than 127 octets");
@@ -358,13 +376,22 @@ int Encode(const std::vector<std::string>& args) {
 // ---- package --------------------------------------------------------------------------------
 
 std::string GuessContentType(const fs::path& path) {
-  static const std::map<std::string, std::string> kByExtension = {
-      {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"}, {".gif", "image/gif"},
-      {".png", "image/png"}, {".bmp", "image/bmp"}, {".wbmp", "image/vnd.wap.wbmp"},
-      {".txt", "text/plain;charset=utf_8"}, {".smil", "application/smil"}, {".amr", "audio/amr"},
-      {".wav", "audio/wav"}, {".mid", "audio/midi"}, {".midi", "audio/midi"},
-      {".3gp", "video/3gpp"}, {".mp4", "video/mp4"}, {".dcf", "application/vnd.oma.drm.content"},
-      {".dm", "application/vnd.oma.drm.message"}};
+  static const std::map<std::string, std::string> kByExtension = {{".jpg", "image/jpeg"},
+                                                                  {".jpeg", "image/jpeg"},
+                                                                  {".gif", "image/gif"},
+                                                                  {".png", "image/png"},
+                                                                  {".bmp", "image/bmp"},
+                                                                  {".wbmp", "image/vnd.wap.wbmp"},
+                                                                  {".txt", "text/plain;charset=utf_8"},
+                                                                  {".smil", "application/smil"},
+                                                                  {".amr", "audio/amr"},
+                                                                  {".wav", "audio/wav"},
+                                                                  {".mid", "audio/midi"},
+                                                                  {".midi", "audio/midi"},
+                                                                  {".3gp", "video/3gpp"},
+                                                                  {".mp4", "video/mp4"},
+                                                                  {".dcf", "application/vnd.oma.drm.content"},
+                                                                  {".dm", "application/vnd.oma.drm.message"}};
   std::string ext = path.extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const auto it = kByExtension.find(ext);
@@ -460,7 +487,8 @@ int PackageExtract(const std::vector<std::string>& args) {
     mms::ExtractedPart part;
     part.directory = dir;
     if (!pkg->ExtractPart(i, part)) return Fail("cannot extract part " + std::to_string(i));
-    std::printf("%s\t%s\n", Escape(platform::Utf16ToUtf8(part.name)).c_str(), Escape(part.contentType).c_str());
+    std::printf("%s\t%s\n", Escape(platform::Utf16ToUtf8(part.name)).c_str(),
+                Escape(part.contentType).c_str());
   }
   return 0;
 }

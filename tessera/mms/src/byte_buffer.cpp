@@ -36,7 +36,9 @@ ByteBuffer::ByteBuffer(const void* data, std::int32_t length) : ByteBuffer(lengt
   }
 }
 
-ByteBuffer::~ByteBuffer() { std::free(data_); }
+ByteBuffer::~ByteBuffer() {
+  std::free(data_);
+}
 
 ByteBuffer::ByteBuffer(const ByteBuffer& other) : ByteBuffer(other.data_, other.length_) {}
 

@@ -12,12 +12,18 @@ namespace {
 
 const char* ModeText(int mode) {
   switch (mode) {
-    case ByteStream::kWrite: return "wb";
-    case ByteStream::kAppend: return "ab";
-    case ByteStream::kReadUpdate: return "rb+";
-    case ByteStream::kWriteUpdate: return "wb+";
-    case ByteStream::kAppendUpdate: return "ab+";
-    default: return "rb";
+    case ByteStream::kWrite:
+      return "wb";
+    case ByteStream::kAppend:
+      return "ab";
+    case ByteStream::kReadUpdate:
+      return "rb+";
+    case ByteStream::kWriteUpdate:
+      return "wb+";
+    case ByteStream::kAppendUpdate:
+      return "ab+";
+    default:
+      return "rb";
   }
 }
 

@@ -17,7 +17,9 @@ constexpr std::uint8_t kLastFieldCode = 0x18;
 constexpr std::uint8_t kMessageTypeCode = 0x8C;
 constexpr std::uint8_t kWspPushPdu = 0x06;
 
-std::uint8_t Code(MmsField field) { return static_cast<std::uint8_t>(0x80 | static_cast<std::uint8_t>(field)); }
+std::uint8_t Code(MmsField field) {
+  return static_cast<std::uint8_t>(0x80 | static_cast<std::uint8_t>(field));
+}
 
 // Appends one received address to a ";"-separated list. An address that does not fit whole is
 // left out rather than cut, so every address kept in the list is a real one.
@@ -58,16 +60,20 @@ bool EncodeSendReq(const MmsHeaders& h, ByteBuffer& out) {
       ok = ok && out.AppendOctet(0x01) && out.AppendOctet(kInsertAddressToken);
     }
   }
-  ok = ok && EncodeAddressList(out, MmsField::To, h.to.view()) && EncodeAddressList(out, MmsField::Cc, h.cc.view()) &&
+  ok = ok && EncodeAddressList(out, MmsField::To, h.to.view()) &&
+       EncodeAddressList(out, MmsField::Cc, h.cc.view()) &&
        EncodeAddressList(out, MmsField::Bcc, h.bcc.view());
   if (ok && h.subject) ok = out.AppendOctet(Code(MmsField::Subject)) && EncodeEncodedString(out, *h.subject);
-  ok = ok && out.AppendOctet(Code(MmsField::DeliveryReport)) && out.AppendOctet(h.deliveryReport ? kYes : kNo);
+  ok =
+      ok && out.AppendOctet(Code(MmsField::DeliveryReport)) && out.AppendOctet(h.deliveryReport ? kYes : kNo);
   if (ok && h.senderVisibility != 0)
     ok = out.AppendOctet(Code(MmsField::SenderVisibility)) && out.AppendOctet(h.senderVisibility);
   ok = ok && out.AppendOctet(Code(MmsField::ReadReply)) && out.AppendOctet(h.readReply ? kYes : kNo);
-  if (ok && h.messageClass != 0) ok = out.AppendOctet(Code(MmsField::MessageClass)) && out.AppendOctet(h.messageClass);
+  if (ok && h.messageClass != 0)
+    ok = out.AppendOctet(Code(MmsField::MessageClass)) && out.AppendOctet(h.messageClass);
   if (ok && h.expiry != 0) ok = EncodeTime(out, MmsField::Expiry, h.expiry, h.expiryAbsolute);
-  if (ok && h.deliveryTime != 0) ok = EncodeTime(out, MmsField::DeliveryTime, h.deliveryTime, h.deliveryTimeAbsolute);
+  if (ok && h.deliveryTime != 0)
+    ok = EncodeTime(out, MmsField::DeliveryTime, h.deliveryTime, h.deliveryTimeAbsolute);
   if (ok && h.priority != 0) ok = out.AppendOctet(Code(MmsField::Priority)) && out.AppendOctet(h.priority);
   return ok && out.AppendOctet(Code(MmsField::ContentType)) &&
          EncodeContentType(out, h.contentType.view(), h.typeParam.view(), h.startParam.view());
@@ -79,8 +85,10 @@ bool EncodeShortPdu(const MmsHeaders& h, ByteBuffer& out) {
   bool ok = out.AppendOctet(Code(MmsField::MessageType)) && out.AppendOctet(h.messageType) &&
             out.AppendOctet(Code(MmsField::TransactionId)) && EncodeTextString(out, h.transactionId.view()) &&
             out.AppendOctet(Code(MmsField::MmsVersion)) && out.AppendOctet(kMmsVersion10);
-  if (ok && h.messageType == kNotifyRespInd) ok = out.AppendOctet(Code(MmsField::Status)) && out.AppendOctet(h.status);
-  return ok && out.AppendOctet(Code(MmsField::ReportAllowed)) && out.AppendOctet(h.reportAllowed ? kYes : kNo);
+  if (ok && h.messageType == kNotifyRespInd)
+    ok = out.AppendOctet(Code(MmsField::Status)) && out.AppendOctet(h.status);
+  return ok && out.AppendOctet(Code(MmsField::ReportAllowed)) &&
+         out.AppendOctet(h.reportAllowed ? kYes : kNo);
 }
 
 // Delivery-Time and Expiry: Value-length, then an absolute date or a relative number of seconds.
@@ -123,10 +131,14 @@ AddressNode ParseAddress(std::string_view text) {
   if (slash != std::string_view::npos) {
     const std::string_view rest = text.substr(slash + 1);
     node.text.assign(text.substr(0, slash));
-    if (rest.find("IPv6") != std::string_view::npos) node.type = AddressType::Ipv6;
-    else if (rest.find("IPv4") != std::string_view::npos) node.type = AddressType::Ipv4;
-    else if (rest.find("PLMN") != std::string_view::npos) node.type = AddressType::Plmn;
-    else node.type = AddressType::Other;
+    if (rest.find("IPv6") != std::string_view::npos)
+      node.type = AddressType::Ipv6;
+    else if (rest.find("IPv4") != std::string_view::npos)
+      node.type = AddressType::Ipv4;
+    else if (rest.find("PLMN") != std::string_view::npos)
+      node.type = AddressType::Plmn;
+    else
+      node.type = AddressType::Other;
     return node;
   }
   node.text.assign(text);
@@ -136,7 +148,8 @@ AddressNode ParseAddress(std::string_view text) {
   }
   std::string_view digits = text;
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-  const bool allDigits = std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const bool allDigits =
+      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
   node.type = allDigits ? AddressType::Plmn : AddressType::Other;
   return node;
 }
@@ -154,11 +167,15 @@ std::vector<AddressNode> ParseAddressList(std::string_view text) {
 
 std::string WriteAddress(const AddressNode& address) {
   switch (address.type) {
-    case AddressType::Plmn: return address.text + "/TYPE=PLMN";
-    case AddressType::Ipv4: return address.text + "/TYPE=IPv4";
-    case AddressType::Ipv6: return address.text + "/TYPE=IPv6";
+    case AddressType::Plmn:
+      return address.text + "/TYPE=PLMN";
+    case AddressType::Ipv4:
+      return address.text + "/TYPE=IPv4";
+    case AddressType::Ipv6:
+      return address.text + "/TYPE=IPv6";
     case AddressType::Email:
-    case AddressType::Other: return address.text;
+    case AddressType::Other:
+      return address.text;
   }
   return address.text;
 }
@@ -193,10 +210,16 @@ std::optional<ByteBuffer> EncodePdu(const MmsHeaders& h) {
   ByteBuffer out(256);
   bool ok = false;
   switch (h.messageType) {
-    case kSendReq: ok = EncodeSendReq(h, out); break;
+    case kSendReq:
+      ok = EncodeSendReq(h, out);
+      break;
     case kNotifyRespInd:
-    case kAcknowledgeInd: ok = EncodeShortPdu(h, out); break;
-    default: ok = false; break;
+    case kAcknowledgeInd:
+      ok = EncodeShortPdu(h, out);
+      break;
+    default:
+      ok = false;
+      break;
   }
   if (!ok) return std::nullopt;
   return out;
@@ -215,29 +238,68 @@ bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& h, std::o
       case MmsField::Cc:
       case MmsField::To: {
         const std::optional<StringValue> address = DecodeEncodedString(r);
-        if (address) AppendAddress(field == MmsField::To ? h.to : field == MmsField::Cc ? h.cc : h.bcc, address->text);
+        if (address)
+          AppendAddress(field == MmsField::To ? h.to : field == MmsField::Cc ? h.cc : h.bcc, address->text);
         break;
       }
-      case MmsField::ContentLocation: h.contentLocation.Assign(DecodeTextString(r)); break;
-      case MmsField::MessageId: h.messageId.Assign(DecodeTextString(r)); break;
-      case MmsField::TransactionId: h.transactionId.Assign(DecodeTextString(r)); break;
-      case MmsField::Date: h.date = DecodeLongInteger(r); break;
-      case MmsField::MessageSize: h.messageSize = DecodeLongInteger(r); break;
+      case MmsField::ContentLocation:
+        h.contentLocation.Assign(DecodeTextString(r));
+        break;
+      case MmsField::MessageId:
+        h.messageId.Assign(DecodeTextString(r));
+        break;
+      case MmsField::TransactionId:
+        h.transactionId.Assign(DecodeTextString(r));
+        break;
+      case MmsField::Date:
+        h.date = DecodeLongInteger(r);
+        break;
+      case MmsField::MessageSize:
+        h.messageSize = DecodeLongInteger(r);
+        break;
       case MmsField::DeliveryReport:
-      case MmsField::ReportAllowed: h.deliveryReport = r.ReadOctet() == kYes; break;
-      case MmsField::ReadReply: h.readReply = r.ReadOctet() == kYes; break;
-      case MmsField::DeliveryTime: DecodeTime(r, &h.deliveryTime, &h.deliveryTimeAbsolute); break;
-      case MmsField::Expiry: DecodeTime(r, &h.expiry, &h.expiryAbsolute); break;
-      case MmsField::From: DecodeFrom(r, h.from); break;
-      case MmsField::MessageClass: h.messageClass = r.ReadOctet(); break;
-      case MmsField::MessageType: h.messageType = r.ReadOctet(); break;
-      case MmsField::MmsVersion: h.mmsVersion = r.ReadOctet(); break;
-      case MmsField::Priority: h.priority = r.ReadOctet(); break;
-      case MmsField::ResponseStatus: h.responseStatus = r.ReadOctet(); break;
-      case MmsField::SenderVisibility: h.senderVisibility = r.ReadOctet(); break;
-      case MmsField::Status: h.status = r.ReadOctet(); break;
-      case MmsField::ResponseText: h.responseText = DecodeEncodedString(r); break;
-      case MmsField::Subject: h.subject = DecodeEncodedString(r); break;
+      case MmsField::ReportAllowed:
+        h.deliveryReport = r.ReadOctet() == kYes;
+        break;
+      case MmsField::ReadReply:
+        h.readReply = r.ReadOctet() == kYes;
+        break;
+      case MmsField::DeliveryTime:
+        DecodeTime(r, &h.deliveryTime, &h.deliveryTimeAbsolute);
+        break;
+      case MmsField::Expiry:
+        DecodeTime(r, &h.expiry, &h.expiryAbsolute);
+        break;
+      case MmsField::From:
+        DecodeFrom(r, h.from);
+        break;
+      case MmsField::MessageClass:
+        h.messageClass = r.ReadOctet();
+        break;
+      case MmsField::MessageType:
+        h.messageType = r.ReadOctet();
+        break;
+      case MmsField::MmsVersion:
+        h.mmsVersion = r.ReadOctet();
+        break;
+      case MmsField::Priority:
+        h.priority = r.ReadOctet();
+        break;
+      case MmsField::ResponseStatus:
+        h.responseStatus = r.ReadOctet();
+        break;
+      case MmsField::SenderVisibility:
+        h.senderVisibility = r.ReadOctet();
+        break;
+      case MmsField::Status:
+        h.status = r.ReadOctet();
+        break;
+      case MmsField::ResponseText:
+        h.responseText = DecodeEncodedString(r);
+        break;
+      case MmsField::Subject:
+        h.subject = DecodeEncodedString(r);
+        break;
       case MmsField::ContentType: {
         ContentTypeValue ct;
         DecodeContentType(r, ct);
@@ -288,9 +350,12 @@ PushKind ClassifyPush(const std::uint8_t* data, std::size_t size) {
   if (!LocateMmsPdu(data, size, &offset) || size - offset < 2 || data[offset] != kMessageTypeCode)
     return PushKind::Unknown;
   switch (data[offset + 1]) {
-    case kNotificationInd: return PushKind::Notification;
-    case kDeliveryInd: return PushKind::DeliveryReport;
-    default: return PushKind::Unknown;
+    case kNotificationInd:
+      return PushKind::Notification;
+    case kDeliveryInd:
+      return PushKind::DeliveryReport;
+    default:
+      return PushKind::Unknown;
   }
 }
 

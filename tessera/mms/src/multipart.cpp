@@ -21,13 +21,17 @@ constexpr std::size_t kMaxNameOctets = 259;
 constexpr std::int64_t kCopyChunk = 2048;
 constexpr std::int64_t kDrmHeaderWindow = 512;
 
-std::string Bounded(std::string_view text) { return std::string(text.substr(0, FittingPrefix(text, kTextFieldMax))); }
+std::string Bounded(std::string_view text) {
+  return std::string(text.substr(0, FittingPrefix(text, kTextFieldMax)));
+}
 
 bool IsMultipart(std::string_view media) {
   return media == kMultipartMixed || media == kMultipartRelated || media == kDrmMessageType;
 }
 
-std::string_view MediaOf(std::string_view contentType) { return contentType.substr(0, contentType.find(';')); }
+std::string_view MediaOf(std::string_view contentType) {
+  return contentType.substr(0, contentType.find(';'));
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -40,10 +44,19 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 void SanitizeName(std::u16string& name) {
   for (char16_t& c : name) {
     switch (c) {
-      case u'\\': case u'/': case u':': case u'*': case u'?': case u'<': case u'>': case u'"': case u'|':
+      case u'\\':
+      case u'/':
+      case u':':
+      case u'*':
+      case u'?':
+      case u'<':
+      case u'>':
+      case u'"':
+      case u'|':
         c = u'_';
         break;
-      default: break;
+      default:
+        break;
     }
   }
   if (!name.empty() && std::all_of(name.begin(), name.end(), [](char16_t c) { return c == u'.'; }))
@@ -54,9 +67,7 @@ void SanitizeName(std::u16string& name) {
 bool EncodePartContentType(ByteBuffer& out, std::string_view contentType, std::string_view name) {
   std::string media, charsetName;
   SplitContentType(contentType, "charset", &media, &charsetName);
-  const auto nameParam = [&] {
-    return out.AppendOctet(0x80 | kParamName) && EncodeTextString(out, name);
-  };
+  const auto nameParam = [&] { return out.AppendOctet(0x80 | kParamName) && EncodeTextString(out, name); };
   if (media == "text/plain") {
     std::int32_t charset = CharsetFromName(charsetName);
     if (charset == 0) charset = kCharsetUsAscii;
@@ -147,7 +158,8 @@ bool MultipartPackage::WriteTo(ByteStream& out) {
   ByteBuffer head;
   bool ok = head.AppendOctet(0x80 | kContentTypeHeader);
   if (rootPart) {
-    ok = ok && EncodeContentType(head, contentType_.view(), rootPart->contentType, rootPart->contentId.value_or(""));
+    ok = ok && EncodeContentType(head, contentType_.view(), rootPart->contentType,
+                                 rootPart->contentId.value_or(""));
   } else {
     ok = ok && EncodeContentType(head, contentType_.view());
   }
@@ -283,7 +295,8 @@ bool MultipartPackage::UnwrapDrm(PackagePart& part) {
   std::uint8_t head[kDrmHeaderWindow];
   if (s.Seek(part.dataOffset, ByteStream::kFromStart) != 0) return false;
   const std::int64_t n = s.Read(head, std::min(part.dataLength, kDrmHeaderWindow));
-  const std::string_view text(reinterpret_cast<const char*>(head), static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
+  const std::string_view text(reinterpret_cast<const char*>(head),
+                              static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
 
   std::size_t pos = 0;
   const auto nextLine = [&](std::string_view* line) {
@@ -318,8 +331,10 @@ bool MultipartPackage::UnwrapDrm(PackagePart& part) {
   const std::int64_t room = part.dataLength - headerOctets;
   if (room >= static_cast<std::int64_t>(closing.size())) {
     std::string tail(closing.size(), '\0');
-    if (s.Seek(part.dataOffset + part.dataLength - static_cast<std::int64_t>(closing.size()), ByteStream::kFromStart) == 0 &&
-        s.Read(tail.data(), static_cast<std::int64_t>(tail.size())) == static_cast<std::int64_t>(tail.size()) &&
+    if (s.Seek(part.dataOffset + part.dataLength - static_cast<std::int64_t>(closing.size()),
+               ByteStream::kFromStart) == 0 &&
+        s.Read(tail.data(), static_cast<std::int64_t>(tail.size())) ==
+            static_cast<std::int64_t>(tail.size()) &&
         tail == closing) {
       trailer = static_cast<std::int64_t>(closing.size());
     }
@@ -369,9 +384,12 @@ bool MultipartPackage::ExtractPart(int index, ExtractedPart& out) {
   if (!part || part->contentType.empty() || part->dataLength == 0) return false;
 
   std::string name;
-  if (part->name && !part->name->empty()) name = *part->name;
-  else if (part->contentId && part->contentId->size() > 2) name = part->contentId->substr(1, part->contentId->size() - 2);
-  else name = std::to_string(part->dataOffset);
+  if (part->name && !part->name->empty())
+    name = *part->name;
+  else if (part->contentId && part->contentId->size() > 2)
+    name = part->contentId->substr(1, part->contentId->size() - 2);
+  else
+    name = std::to_string(part->dataOffset);
   std::u16string fileName = platform::Utf8ToUtf16(name);
   SanitizeName(fileName);
   if (nameCallback_) {

@@ -13,7 +13,9 @@ constexpr int kMaxUintvarOctets = 5;
 constexpr int kMaxShortLength = 30;
 constexpr std::size_t kMediaTypeMax = 255;
 
-bool FitsInt32(std::size_t n) { return n <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()); }
+bool FitsInt32(std::size_t n) {
+  return n <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+}
 
 bool AppendText(ByteBuffer& out, std::string_view text) {
   return FitsInt32(text.size()) && out.AppendString(text);
@@ -59,7 +61,9 @@ bool EncodeUintvar(ByteBuffer& out, std::uint32_t value) {
   return out.Append(octets, n);
 }
 
-int ValueLengthSize(std::uint32_t value) { return value < 30 ? 1 : 1 + UintvarSize(value); }
+int ValueLengthSize(std::uint32_t value) {
+  return value < 30 ? 1 : 1 + UintvarSize(value);
+}
 
 bool EncodeValueLength(ByteBuffer& out, std::uint32_t value) {
   if (value < 30) return out.AppendOctet(static_cast<std::uint8_t>(value));
@@ -84,7 +88,9 @@ bool EncodeLongInteger(ByteBuffer& out, std::uint32_t value) {
   return out.Append(octets, n + 1);
 }
 
-int IntegerValueSize(std::uint32_t value) { return value <= 127 ? 1 : LongIntegerSize(value); }
+int IntegerValueSize(std::uint32_t value) {
+  return value <= 127 ? 1 : LongIntegerSize(value);
+}
 
 bool EncodeIntegerValue(ByteBuffer& out, std::uint32_t value) {
   if (value <= 127) return EncodeShortInteger(out, static_cast<std::uint8_t>(value));
@@ -104,7 +110,8 @@ bool EncodeContentType(ByteBuffer& out, std::string_view mediaType, std::string_
     if (!FitsInt32(length)) return false;
     bool ok = EncodeValueLength(out, static_cast<std::uint32_t>(length)) && out.AppendOctet(0xB3);
     if (ok && !typeParam.empty()) ok = out.AppendOctet(0x80 | kParamType) && EncodeTextString(out, typeParam);
-    if (ok && !startParam.empty()) ok = out.AppendOctet(0x80 | kParamStart) && EncodeTextString(out, startParam);
+    if (ok && !startParam.empty())
+      ok = out.AppendOctet(0x80 | kParamStart) && EncodeTextString(out, startParam);
     return ok;
   }
   const int code = WellKnownContentTypeCode(mediaType, true);
@@ -353,14 +360,19 @@ bool StreamDecodeContentType(ByteStream& s, ContentTypeValue& out) {
   if (end > s.Size()) return false;
   if (length > 0) {
     const std::uint8_t media = s.ReadOctet();
-    if (media >= 0x80) SetWellKnown(media & 0x7F, &out.mediaType);
-    else out.mediaType = TextFrom(s, media, kTextFieldMax);
+    if (media >= 0x80)
+      SetWellKnown(media & 0x7F, &out.mediaType);
+    else
+      out.mediaType = TextFrom(s, media, kTextFieldMax);
     if (out.mediaType == kMultipartRelated) {
       while (s.Tell() < end) {
         const int code = s.ReadOctet() & 0x7F;
-        if (code == kParamType) out.typeParam = StreamDecodeTextString(s);
-        else if (code == kParamStart) out.startParam = StreamDecodeTextString(s);
-        else break;
+        if (code == kParamType)
+          out.typeParam = StreamDecodeTextString(s);
+        else if (code == kParamStart)
+          out.startParam = StreamDecodeTextString(s);
+        else
+          break;
       }
     }
   }

@@ -68,10 +68,10 @@ TEST(ByteBuffer, CopiesAreDeepAndMovesLeaveAnEmptyBuffer) {
   EXPECT_EQ(a.view(), "abc");
   ByteBuffer moved = std::move(copy);
   EXPECT_EQ(moved.view(), "abcd");
-  EXPECT_EQ(copy.length(), 0);     // NOLINT(bugprone-use-after-move): moved-from stays usable
-  EXPECT_EQ(copy.data()[0], 0);    // NOLINT
+  EXPECT_EQ(copy.length(), 0);         // NOLINT(bugprone-use-after-move): moved-from stays usable
+  EXPECT_EQ(copy.data()[0], 0);        // NOLINT
   ASSERT_TRUE(copy.AppendOctet('q'));  // NOLINT
-  EXPECT_EQ(copy.view(), "q");     // NOLINT
+  EXPECT_EQ(copy.view(), "q");         // NOLINT
   moved.Clear();
   EXPECT_EQ(moved.length(), 0);
   EXPECT_EQ(moved.data()[0], 0);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+// Test vectors are laid out field by field; keep them as written.
+// clang-format off
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -335,3 +337,4 @@ TEST(MmsPush, Classification) {
 }
 
 }  // namespace
+// clang-format on

@@ -9,6 +9,8 @@
 #include "platform_testing/device_root.h"
 #include "tool_runner.h"
 
+// Test vectors are laid out field by field; keep them as written.
+// clang-format off
 namespace {
 
 namespace fs = std::filesystem;
@@ -173,3 +175,4 @@ TEST_F(MmsTool, BuildsListsAndExtractsPackages) {
 }
 
 }  // namespace
+// clang-format on

@@ -12,6 +12,8 @@
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
 
+// Test vectors are laid out field by field; keep them as written.
+// clang-format off
 namespace {
 
 namespace fs = std::filesystem;
@@ -350,3 +352,4 @@ TEST(CopyStream, CopiesInChunksAndStopsAtTheEnd) {
 }
 
 }  // namespace
+// clang-format on

@@ -36,13 +36,17 @@ inline Run Shell(const std::string& command) {
 inline std::string Quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q.push_back(c);
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q.push_back(c);
   }
   return q + "'";
 }
 
-inline std::string MmsTool() { return std::string(TESSERA_BINARY_DIR) + "/bin/mmstool"; }
+inline std::string MmsTool() {
+  return std::string(TESSERA_BINARY_DIR) + "/bin/mmstool";
+}
 
 inline bool HaveTool(const std::string& name) {
   return Shell("command -v " + name + " >/dev/null 2>&1").status == 0;
@@ -54,8 +58,8 @@ inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& p) {
 }
 
 inline void WriteBytes(const std::filesystem::path& p, const std::vector<std::uint8_t>& data) {
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                           static_cast<std::streamsize>(data.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 // "name: value" lines into a map (the last value wins).

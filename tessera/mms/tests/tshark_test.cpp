@@ -63,7 +63,8 @@ std::vector<std::uint8_t> PushCapture(const std::vector<std::uint8_t>& pdu) {
 class Tshark : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!mms_test::HaveTool("tshark")) GTEST_SKIP() << "tshark is not installed; MMSE conformance not checked";
+    if (!mms_test::HaveTool("tshark"))
+      GTEST_SKIP() << "tshark is not installed; MMSE conformance not checked";
     dir_ = root_.path();
   }
 
@@ -73,7 +74,8 @@ class Tshark : public ::testing::Test {
                                    std::string* decoded) {
     const fs::path pdu = dir_ / "pdu.bin";
     const fs::path cap = dir_ / "pdu.pcap";
-    EXPECT_EQ(Shell(Quote(mms_test::MmsTool()) + " encode " + encodeArgs + " " + Quote(pdu.string())).status, 0);
+    EXPECT_EQ(Shell(Quote(mms_test::MmsTool()) + " encode " + encodeArgs + " " + Quote(pdu.string())).status,
+              0);
     const auto bytes = mms_test::ReadBytes(pdu);
     EXPECT_FALSE(bytes.empty());
     mms_test::WriteBytes(cap, PushCapture(bytes));
@@ -107,18 +109,19 @@ TEST_F(Tshark, SendRequestWithEveryHeaderAndABody) {
   // The body is a real package: a text part and the presentation.
   mms_test::WriteBytes(dir_ / "a.txt", {'h', 'e', 'l', 'l', 'o'});
   mms_test::WriteBytes(dir_ / "mms.smil", {'<', 's', 'm', 'i', 'l', '/', '>'});
-  ASSERT_EQ(Shell(Quote(mms_test::MmsTool()) + " package build " + Quote((dir_ / "p.pkg").string()) + " --root " +
-                  Quote((dir_ / "mms.smil").string()) + " " + Quote((dir_ / "a.txt").string()))
+  ASSERT_EQ(Shell(Quote(mms_test::MmsTool()) + " package build " + Quote((dir_ / "p.pkg").string()) +
+                  " --root " + Quote((dir_ / "mms.smil").string()) + " " + Quote((dir_ / "a.txt").string()))
                 .status,
             0);
   std::string decoded;
   const auto v = Dissect(
       "send-req --to '+4915112345678;a@b.example' --cc 10.0.0.1/TYPE=IPv4 --bcc '+9' --from +111 "
       "--subject 'Holiday pictures' --date 1700000000 --expiry 200 --delivery-report --read-reply "
-      "--priority 0x82 --class 0x81 --transaction-id T123 --body " + Quote((dir_ / "p.pkg").string()),
+      "--priority 0x82 --class 0x81 --transaction-id T123 --body " +
+          Quote((dir_ / "p.pkg").string()),
       {"mmse.message_type", "mmse.transaction_id", "mmse.mms_version", "mmse.date", "mmse.from", "mmse.to",
-       "mmse.cc", "mmse.bcc", "mmse.subject", "mmse.delivery_report", "mmse.read_report", "mmse.sender_visibility",
-       "mmse.message_class.id", "mmse.expiry.rel", "mmse.priority"},
+       "mmse.cc", "mmse.bcc", "mmse.subject", "mmse.delivery_report", "mmse.read_report",
+       "mmse.sender_visibility", "mmse.message_class.id", "mmse.expiry.rel", "mmse.priority"},
       &decoded);
   const auto ours = mms_test::Fields(decoded);
   EXPECT_EQ(v[0], "0x80");
@@ -156,11 +159,14 @@ TEST_F(Tshark, SendRequestWithDefaultsAndAbsoluteExpiry) {
                 .status,
             0);
   std::string decoded;
-  const auto v = Dissect("send-req --to user@example.com --subject 'Gr\xC3\xBC\xC3\x9F" "e' --expiry 1800000000 "
-                         "--absolute --body " + Quote((dir_ / "q.pkg").string()),
-                         {"mmse.message_type", "mmse.transaction_id", "mmse.to", "mmse.expiry.abs",
-                          "mmse.delivery_report", "mmse.priority", "mmse.message_class.id"},
-                         &decoded);
+  const auto v = Dissect(
+      "send-req --to user@example.com --subject 'Gr\xC3\xBC\xC3\x9F"
+      "e' --expiry 1800000000 "
+      "--absolute --body " +
+          Quote((dir_ / "q.pkg").string()),
+      {"mmse.message_type", "mmse.transaction_id", "mmse.to", "mmse.expiry.abs", "mmse.delivery_report",
+       "mmse.priority", "mmse.message_class.id"},
+      &decoded);
   const auto ours = mms_test::Fields(decoded);
   EXPECT_EQ(v[0], "0x80");
   EXPECT_EQ(v[1].size(), 20u);  // generated transaction id
@@ -177,10 +183,10 @@ TEST_F(Tshark, SendRequestWithDefaultsAndAbsoluteExpiry) {
 
 TEST_F(Tshark, NotifyResponseAndAcknowledge) {
   std::string decoded;
-  auto v = Dissect("notifyresp-ind --transaction-id TX-9 --status 0x83",
-                   {"mmse.message_type", "mmse.transaction_id", "mmse.mms_version", "mmse.status",
-                    "mmse.report_allowed"},
-                   &decoded);
+  auto v = Dissect(
+      "notifyresp-ind --transaction-id TX-9 --status 0x83",
+      {"mmse.message_type", "mmse.transaction_id", "mmse.mms_version", "mmse.status", "mmse.report_allowed"},
+      &decoded);
   auto ours = mms_test::Fields(decoded);
   EXPECT_EQ(v[0], "0x83");
   EXPECT_EQ(v[1], "TX-9");
@@ -191,7 +197,8 @@ TEST_F(Tshark, NotifyResponseAndAcknowledge) {
   EXPECT_EQ(ours.at("delivery-report"), "1");  // Report-Allowed read into deliveryReport
 
   v = Dissect("acknowledge-ind --transaction-id TX-10",
-              {"mmse.message_type", "mmse.transaction_id", "mmse.mms_version", "mmse.report_allowed"}, &decoded);
+              {"mmse.message_type", "mmse.transaction_id", "mmse.mms_version", "mmse.report_allowed"},
+              &decoded);
   ours = mms_test::Fields(decoded);
   EXPECT_EQ(v[0], "0x85");
   EXPECT_EQ(v[1], "TX-10");

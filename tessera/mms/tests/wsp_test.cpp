@@ -10,7 +10,9 @@ namespace {
 using mms::ByteBuffer;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Of(const ByteBuffer& b) { return Bytes(b.data(), b.data() + b.length()); }
+Bytes Of(const ByteBuffer& b) {
+  return Bytes(b.data(), b.data() + b.length());
+}
 
 Bytes Concat(std::initializer_list<std::string_view> pieces) {
   Bytes out;
@@ -26,7 +28,9 @@ Bytes Encoded(F&& encode) {
 }
 
 TEST(WspEncode, IntegersAndLengths) {
-  const auto uintvar = [](std::uint32_t v) { return Encoded([&](ByteBuffer& b) { return mms::EncodeUintvar(b, v); }); };
+  const auto uintvar = [](std::uint32_t v) {
+    return Encoded([&](ByteBuffer& b) { return mms::EncodeUintvar(b, v); });
+  };
   EXPECT_EQ(uintvar(0), (Bytes{0x00}));
   EXPECT_EQ(uintvar(128), (Bytes{0x81, 0x00}));
   EXPECT_EQ(uintvar(0x3FFF), (Bytes{0xFF, 0x7F}));
@@ -34,14 +38,18 @@ TEST(WspEncode, IntegersAndLengths) {
   EXPECT_EQ(uintvar(0xFFFFFFFF), (Bytes{0x8F, 0xFF, 0xFF, 0xFF, 0x7F}));
   EXPECT_EQ(mms::UintvarSize(0xFFFFFFFF), 5);
 
-  const auto vlen = [](std::uint32_t v) { return Encoded([&](ByteBuffer& b) { return mms::EncodeValueLength(b, v); }); };
+  const auto vlen = [](std::uint32_t v) {
+    return Encoded([&](ByteBuffer& b) { return mms::EncodeValueLength(b, v); });
+  };
   EXPECT_EQ(vlen(29), (Bytes{0x1D}));
   EXPECT_EQ(vlen(30), (Bytes{0x1F, 0x1E}));
   EXPECT_EQ(vlen(200), (Bytes{0x1F, 0x81, 0x48}));
   EXPECT_EQ(mms::ValueLengthSize(29), 1);
   EXPECT_EQ(mms::ValueLengthSize(200), 3);
 
-  const auto ival = [](std::uint32_t v) { return Encoded([&](ByteBuffer& b) { return mms::EncodeIntegerValue(b, v); }); };
+  const auto ival = [](std::uint32_t v) {
+    return Encoded([&](ByteBuffer& b) { return mms::EncodeIntegerValue(b, v); });
+  };
   EXPECT_EQ(ival(127), (Bytes{0xFF}));
   EXPECT_EQ(ival(128), (Bytes{0x01, 0x80}));
   EXPECT_EQ(ival(1000), (Bytes{0x02, 0x03, 0xE8}));
@@ -56,7 +64,8 @@ TEST(WspEncode, ContentTypes) {
   };
   // multipart/related with Type and Start: L = 1 + 18 + 8 = 27.
   Bytes related = {0x1B, 0xB3, 0x89};
-  const Bytes tail = Concat({"application/smil", std::string_view("\0\x8A", 2), "<smil>", std::string_view("\0", 1)});
+  const Bytes tail =
+      Concat({"application/smil", std::string_view("\0\x8A", 2), "<smil>", std::string_view("\0", 1)});
   related.insert(related.end(), tail.begin(), tail.end());
   EXPECT_EQ(ct(mms::kMultipartRelated, "application/smil", "<smil>"), related);
   EXPECT_EQ(ct(mms::kMultipartRelated), (Bytes{0xB3}));
@@ -69,16 +78,24 @@ TEST(WspEncode, ContentTypes) {
 }
 
 TEST(WspEncode, EncodedStringsAndHeaderFields) {
-  EXPECT_EQ(Encoded([](ByteBuffer& b) { return mms::EncodeEncodedString(b, {"Hi", 3}); }),
+  EXPECT_EQ(Encoded([](ByteBuffer& b) {
+              return mms::EncodeEncodedString(b, {"Hi", 3});
+            }),
             (Bytes{'H', 'i', 0}));
-  EXPECT_EQ(Encoded([](ByteBuffer& b) { return mms::EncodeEncodedString(b, {"H\xC3\xA9", 106}); }),
+  EXPECT_EQ(Encoded([](ByteBuffer& b) {
+              return mms::EncodeEncodedString(b, {"H\xC3\xA9", 106});
+            }),
             (Bytes{0x05, 0xEA, 'H', 0xC3, 0xA9, 0}));
-  EXPECT_EQ(Encoded([](ByteBuffer& b) { return mms::EncodeEncodedString(b, {std::string("\0A", 2), 1000}); }),
+  EXPECT_EQ(Encoded([](ByteBuffer& b) {
+              return mms::EncodeEncodedString(b, {std::string("\0A", 2), 1000});
+            }),
             (Bytes{0x06, 0x02, 0x03, 0xE8, 0, 'A', 0}));
   EXPECT_EQ(Encoded([](ByteBuffer& b) { return mms::EncodeHeaderField(b, 0x29, {}, "x"); }),
             (Bytes{0xA9, 'x', 0}));
   EXPECT_EQ(Encoded([](ByteBuffer& b) { return mms::EncodeHeaderField(b, -1, "X-MSISDN", "1"); }),
-            Concat({"X-MSISDN", std::string_view("\0" "1\0", 3)}));
+            Concat({"X-MSISDN", std::string_view("\0"
+                                                 "1\0",
+                                                 3)}));
 }
 
 TEST(WspDecode, IntegersAcceptBothLengthFormsAndRejectOverlongValues) {
@@ -133,10 +150,10 @@ TEST(WspDecode, TextStringBufferForm) {
 }
 
 TEST(WspDecode, EncodedStringValues) {
-  const Bytes data = {0x06, 0x84, 'c', 'a', 'f', 0xE9, 0x00,  // charset 4 (ISO-8859-1) becomes 3
-                      0x05, 0xEA, 'H', 0xC3, 0xA9, 0x00,       // UTF-8 kept
-                      0x00,                                    // empty Text-string: no value
-                      'p', 'l', 'a', 'i', 'n', 0x00};
+  const Bytes data = {0x06, 0x84, 'c', 'a',  'f',  0xE9, 0x00,  // charset 4 (ISO-8859-1) becomes 3
+                      0x05, 0xEA, 'H', 0xC3, 0xA9, 0x00,        // UTF-8 kept
+                      0x00,                                     // empty Text-string: no value
+                      'p',  'l',  'a', 'i',  'n',  0x00};
   mms::WspReader r(data.data(), data.size());
   auto latin = mms::DecodeEncodedString(r);
   ASSERT_TRUE(latin);

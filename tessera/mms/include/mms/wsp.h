@@ -83,8 +83,10 @@ class WspReader {
   WspReader(const std::uint8_t* data, std::size_t size) : p_(data), end_(size) {}
   explicit WspReader(const ByteBuffer& buffer, std::int32_t pos = 0)
       : p_(buffer.data()), end_(static_cast<std::size_t>(buffer.length())) {
-    if (pos < 0 || pos > buffer.length()) failed_ = true;
-    else pos_ = static_cast<std::size_t>(pos);
+    if (pos < 0 || pos > buffer.length())
+      failed_ = true;
+    else
+      pos_ = static_cast<std::size_t>(pos);
   }
 
   std::size_t position() const { return pos_; }
@@ -163,10 +165,10 @@ std::optional<StringValue> DecodeEncodedString(WspReader& r);
 /// Outputs of a Content-type value. Texts are kept to at most 127 octets.
 struct ContentTypeValue {
   std::string mediaType;
-  std::string typeParam;  ///< Type parameter of multipart/related
-  std::string startParam; ///< Start parameter of multipart/related
-  std::string name;       ///< Name parameter
-  std::string charset;    ///< name of the Charset parameter, when the charset is known
+  std::string typeParam;   ///< Type parameter of multipart/related
+  std::string startParam;  ///< Start parameter of multipart/related
+  std::string name;        ///< Name parameter
+  std::string charset;     ///< name of the Charset parameter, when the charset is known
 };
 /// Content-type value in the buffer form. A code the system does not know leaves mediaType
 /// empty. A Value-length past the end fails the reader.
