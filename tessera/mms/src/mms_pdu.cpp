@@ -395,4 +395,24 @@ bool DecodeDeliveryReport(MmsHeaders& h, const std::uint8_t* data, std::size_t s
   return true;
 }
 
+RetrieveResult MakeRetrieveResult(const MmsHeaders& h) {
+  const auto text = [](std::string_view v) -> std::optional<std::string> {
+    if (v.empty()) return std::nullopt;
+    return std::string(v);
+  };
+  RetrieveResult r;
+  r.messageId = text(h.messageId.view());
+  r.date = h.date;
+  r.from = text(h.from.view());
+  r.to = text(h.to.view());
+  r.cc = text(h.cc.view());
+  r.bcc = text(h.bcc.view());
+  r.subject = h.subject;
+  r.messageClass = h.messageClass;
+  r.priority = h.priority;
+  r.deliveryReport = h.deliveryReport;
+  r.readReply = h.readReply;
+  return r;
+}
+
 }  // namespace mms

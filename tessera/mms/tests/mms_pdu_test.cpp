@@ -239,6 +239,10 @@ TEST(MmsDecode, DeliveryReportAndRetrieveConf) {
   EXPECT_TRUE(r.from.empty());
   EXPECT_TRUE(r.Decoded(mms::MmsField::From));
   EXPECT_EQ(r.contentType.view(), mms::kMultipartMixed);
+  const mms::RetrieveResult result = mms::MakeRetrieveResult(r);
+  EXPECT_EQ(result.messageId, "id");
+  EXPECT_FALSE(result.from);  // empty texts are absent
+  EXPECT_FALSE(result.to);
   ASSERT_TRUE(body);
   EXPECT_EQ(Of(*body), (Bytes{0x02, 0x05, 0x07, 0x9E, 0x85, 'a', 0x00}));
 }

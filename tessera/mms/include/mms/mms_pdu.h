@@ -180,6 +180,21 @@ struct DeliveryInfo {
   std::uint8_t status = 0;
 };
 
+/// What a retrieval tells the store about the message; texts only when non-empty.
+struct RetrieveResult {
+  std::optional<std::string> messageId;
+  std::uint32_t date = 0;
+  std::optional<std::string> from, to, cc, bcc;
+  std::optional<StringValue> subject;
+  std::uint8_t messageClass = 0;
+  std::uint8_t priority = 0;
+  bool deliveryReport = false;
+  bool readReply = false;
+};
+
+/// The retrieval's record from the headers of a decoded m-retrieve-conf.
+RetrieveResult MakeRetrieveResult(const MmsHeaders& headers);
+
 /// Decodes an m-notification-ind from a push body; false for any other PDU.
 bool DecodeNotification(MmsHeaders& headers, const std::uint8_t* data, std::size_t size,
                         NotificationInfo& info);
