@@ -152,7 +152,8 @@ bool MultipartPackage::Write(std::u16string_view path) {
 }
 
 bool MultipartPackage::WriteTo(ByteStream& out) {
-  if (mode_ != Mode::Built) return false;
+  // A package without entries could never be read back (a count below 1 fails parsing).
+  if (mode_ != Mode::Built || parts_.empty()) return false;
   const PackagePart* rootPart = root();
   contentType_.Assign(rootPart ? kMultipartRelated : kMultipartMixed);
   ByteBuffer head;

@@ -257,6 +257,12 @@ TEST(MmsDecode, UnknownFieldsFailTheWholePdu) {
   pdu = {0x8C, 0x81, 0x80};
   EXPECT_FALSE(mms::DecodePdu(pdu.data(), pdu.size(), h));
   // The end of the data at a field boundary is success.
+  // A short relative expiry; an unknown token reads nothing more but stays inside its value.
+  pdu = {0x8C, 0x82, 0x88, 0x02, 0x81, 0x85, 0x87, 0x03, 0x82, 0x01, 0x02, 0x8A, 0x83};
+  ASSERT_TRUE(mms::DecodePdu(pdu.data(), pdu.size(), h));
+  EXPECT_EQ(h.expiry, 5u);
+  EXPECT_EQ(h.deliveryTime, 0u);
+  EXPECT_EQ(h.messageClass, 0x83);
   pdu = {0x8C, 0x81, 0x92, 0x80};
   EXPECT_TRUE(mms::DecodePdu(pdu.data(), pdu.size(), h));
   EXPECT_EQ(h.responseStatus, 0x80);

@@ -338,6 +338,27 @@ TEST_F(Package, FailuresLeaveNothingBehind) {
   EXPECT_FALSE(parsed->ExtractPart(0, part));
 }
 
+TEST_F(Package, MoreThan127PartsCountAsAUintvar) {
+  auto pkg = mms::MultipartPackage::Create();
+  for (int i = 0; i < 130; ++i) {
+    const std::string name = "p" + std::to_string(i) + ".txt";
+    Put(name, name);
+    ASSERT_TRUE(pkg->AddPart({"text/plain", Dir(), platform::Utf8ToUtf16(name), std::nullopt}));
+  }
+  ASSERT_TRUE(pkg->Write(Path("many.pkg")));
+  const Bytes written = Get("many.pkg");
+  ASSERT_GT(written.size(), 3u);
+  EXPECT_EQ(written[2], 0x81);  // 130 = 0x81 0x02
+  EXPECT_EQ(written[3], 0x02);
+  auto parsed = mms::MultipartPackage::Open(Path("many.pkg"));
+  ASSERT_TRUE(parsed);
+  ASSERT_EQ(parsed->partCount(), 130);
+  EXPECT_EQ(parsed->parts()[129].name, "p129.txt");
+
+  auto empty = mms::MultipartPackage::Create();
+  EXPECT_FALSE(empty->Write(Path("empty.pkg")));  // it could never be read back
+}
+
 TEST(CopyStream, CopiesInChunksAndStopsAtTheEnd) {
   std::vector<std::uint8_t> src(5000), dst(5000);
   for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i * 13);
