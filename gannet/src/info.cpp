@@ -122,6 +122,20 @@ void ReleaseReferenceTrackIds(ReferenceTrackIds* refs) { free(refs); }
 
 using namespace gannet;
 
+extern "C" int gGetTrakTimes(MovieFile* movie, uint32_t trackId, uint32_t* timescale, uint32_t* durationMs) {
+  if (!movie || !timescale || !durationMs) return -1;
+  if (trackId == 0) {
+    *timescale = movie->timescale;
+    *durationMs = MediaToMs(movie->duration, movie->timescale);
+    return 0;
+  }
+  TrackRecord* track = FindTrack(movie, trackId, nullptr);
+  if (!track) return -1;
+  *timescale = track->timescale;
+  *durationMs = MediaToMs(track->mediaDuration, track->timescale);
+  return 0;
+}
+
 extern "C" int gGetNumTraks(MovieFile* movie, TrackCounts* counts) {
   if (!movie || !counts || movie->trackCount == 0) return -1;
   counts->total = movie->trackCount;

@@ -288,6 +288,18 @@ extern "C" int gGetTimeOfSampleNum(TrakSession* s, uint32_t n, uint32_t* timeMs)
   return 0;
 }
 
+extern "C" int gGetSampleLocation(TrakSession* s, uint32_t n, uint64_t* offset, uint32_t* size,
+                                  uint32_t* decodeTimeMs, uint32_t* compositionTimeMs) {
+  if (!s || !offset || !size || !decodeTimeMs || !compositionTimeMs) return -1;
+  SampleLocation loc;
+  if (!LocateSample(s, n, true, &loc)) return -1;
+  *offset = loc.offset;
+  *size = loc.size;
+  *decodeTimeMs = MediaToMs(loc.decodeTime, s->track->timescale);
+  *compositionTimeMs = MediaToMs(loc.compositionTime, s->track->timescale);
+  return 0;
+}
+
 extern "C" int gGetSampleNumForTime(TrakSession* s, uint32_t* timeMs, uint32_t* sampleNumber) {
   if (!s || !timeMs || !sampleNumber) return -1;
   const SampleTables& t = s->track->tables;

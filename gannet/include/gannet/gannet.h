@@ -171,6 +171,8 @@ GANNET_API int gOpenMP4File(MovieFile** movie, const char* path, const ReaderIo*
 /// Every TrakSession of the movie must be closed first.
 GANNET_API int gCloseMP4File(MovieFile* movie);
 
+/// Timescale and duration in ms of the movie (track id 0) or of a track's media (hint tracks too).
+GANNET_API int gGetTrakTimes(MovieFile* movie, uint32_t trackId, uint32_t* timescale, uint32_t* durationMs);
 GANNET_API int gGetNumTraks(MovieFile* movie, TrackCounts* counts);
 /// Copies the ids of tracks of `type` (0..9) into `ids`, which must hold TrackCounts.total entries.
 GANNET_API int gGetTrakIds(MovieFile* movie, uint32_t type, uint32_t* ids, uint32_t* count);
@@ -196,6 +198,10 @@ GANNET_API int gGetTimeOfSampleNum(TrakSession* session, uint32_t sampleNumber, 
 GANNET_API int gGetSampleNumForTime(TrakSession* session, uint32_t* timeMs, uint32_t* sampleNumber);
 GANNET_API int gGetNextSyncPoint(TrakSession* session, uint32_t* sampleNumber, int32_t direction);
 GANNET_API int gIsSyncPoint(TrakSession* session, uint32_t sampleNumber, uint32_t* isSync);
+/// File offset, size and times of sample n without reading it (for inspection tools); moves the
+/// session's cursor like a read.
+GANNET_API int gGetSampleLocation(TrakSession* session, uint32_t sampleNumber, uint64_t* offset, uint32_t* size,
+                                  uint32_t* decodeTimeMs, uint32_t* compositionTimeMs);
 GANNET_API int gGetRemainingSyncSampleCnt(TrakSession* session, uint32_t sampleNumber, uint32_t* before,
                                           uint32_t* after);
 
