@@ -76,6 +76,9 @@ Bytes SamrEntry(uint16_t modeSet = 0x81FF, uint8_t framesPerSample = 1);
 Bytes S263Entry(uint8_t level = 10, uint8_t profile = 0);
 Bytes RtpEntry(uint32_t maxPacketSize, uint32_t tims);
 
+uint32_t Be32At(const Bytes& b, size_t at);
+void PutBe32(Bytes* b, size_t at, uint32_t v);
+
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 /// Offset of the first box of `type` found walking containers from the top, or npos.
