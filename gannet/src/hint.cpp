@@ -30,6 +30,9 @@ namespace gannet {
 namespace {
 
 constexpr size_t kConstructorSize = 16;
+// Hint samples hold packet descriptions, not media; a larger "largest sample" is a damaged table and
+// must not turn into an allocation of that size.
+constexpr uint32_t kMaxHintSampleSize = 4u << 20;
 constexpr uint16_t kRtpVersion2 = 0x8000;
 
 bool LoadHintSample(HintTrakSession* h, uint32_t n) {
@@ -125,7 +128,7 @@ extern "C" int gOpenHintTrakSession(MovieFile* movie, HintTrakSession** out, uin
   TrackRecord* track = FindTrack(movie, hintTrackId, nullptr);
   if (!track || track->type != kGannetTrackHint || track->hintRefIndex < 0) return -1;
   const std::vector<uint32_t>& refs = track->refs[size_t(track->hintRefIndex)].ids;
-  if (refs.empty()) return -1;
+  if (refs.empty() || track->maxSampleSize > kMaxHintSampleSize) return -1;
   try {
     auto h = std::make_unique<HintTrakSession>();
     h->movie = movie;
