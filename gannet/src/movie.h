@@ -130,6 +130,9 @@ struct TimeEntry {
 struct DataRef {
   FILE* stream = nullptr;
   bool owned = false;
+  // Where the stream stands after our last read (guarded by the track's mutex); a read that starts
+  // there needs no seek, which keeps stdio's buffer for samples stored back to back.
+  uint64_t position = UINT64_MAX;
 };
 
 struct SampleTables {

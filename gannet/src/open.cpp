@@ -351,7 +351,8 @@ bool ParseDref(MovieFile* movie, ByteReader body, TrackRecord* track) {
     }
     FILE* f = movie->io.open(path.c_str(), "rb");
     if (!f) return false;
-    drefs.back() = DataRef{f, true};
+    drefs.back().stream = f;
+    drefs.back().owned = true;
   }
   return true;
 }

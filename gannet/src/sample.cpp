@@ -142,11 +142,19 @@ bool LocateSample(TrakSession* s, uint32_t n, bool wantTimes, SampleLocation* ou
 bool ReadTrackBytes(MovieFile* movie, TrackRecord* track, uint32_t drefIndex, uint64_t offset,
                     uint8_t* buffer, uint32_t size) {
   if (drefIndex >= track->tables.drefs.size()) return false;
-  FILE* stream = track->tables.drefs[drefIndex].stream;
-  if (!stream || offset > uint64_t(LONG_MAX)) return false;
+  DataRef& ref = track->tables.drefs[drefIndex];
+  if (!ref.stream || offset > uint64_t(LONG_MAX)) return false;
   std::lock_guard<std::mutex> lock(track->mutex);
-  if (movie->io.seek(stream, long(offset), 0) != 0) return false;
-  return size == 0 || movie->io.read(buffer, 1, size, stream) == size;
+  if (ref.position != offset) {
+    ref.position = UINT64_MAX;
+    if (movie->io.seek(ref.stream, long(offset), 0) != 0) return false;
+  }
+  if (size != 0 && movie->io.read(buffer, 1, size, ref.stream) != size) {
+    ref.position = UINT64_MAX;
+    return false;
+  }
+  ref.position = offset + size;
+  return true;
 }
 
 namespace {
