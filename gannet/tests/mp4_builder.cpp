@@ -138,7 +138,13 @@ std::vector<Chunk> Chunks(const TrackSpec& t, uint32_t samples) {
 
 }  // namespace
 
-Bytes BuildMovie(const MovieSpec& spec) {
+Bytes BuildMovie(const MovieSpec& input) {
+  MovieSpec spec = input;
+  for (TrackSpec& t : spec.tracks) {
+    if (t.sampleData.empty()) continue;
+    t.sizes.clear();
+    for (const Bytes& b : t.sampleData) t.sizes.push_back(uint32_t(b.size()));
+  }
   BoxWriter w;
   w.Open("ftyp").Type("isom").U32(0).Type("isom").Type("mp41").Close();
 
@@ -154,6 +160,10 @@ Bytes BuildMovie(const MovieSpec& spec) {
       offsets.back().push_back(uint32_t(w.size()));
       for (uint32_t n = c.first; n < c.first + c.count && n <= samples; ++n) {
         uint32_t size = t.constantSize ? t.constantSize : t.sizes[n - 1];
+        if (!t.sampleData.empty()) {
+          w.Raw(t.sampleData[n - 1]);
+          continue;
+        }
         for (uint32_t k = 0; k < size; ++k) w.U8(SampleByte(t.id, n, k));
       }
     }

@@ -41,6 +41,7 @@ struct TrackSpec {
   uint32_t timescale = 1000;
   uint32_t duration = 0;
   std::vector<uint32_t> sizes;               // one per sample
+  std::vector<Bytes> sampleData;             // explicit sample bytes (sizes then follow them)
   uint32_t constantSize = 0;                 // non-zero: stsz with one size for `constantCount` samples
   uint32_t constantCount = 0;
   std::vector<std::array<uint32_t, 3>> stsc;  // first chunk, samples per chunk, description index

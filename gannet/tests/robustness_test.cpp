@@ -488,3 +488,122 @@ TEST_F(Files, TwoThreadsReadTwoTracksAndTwoSessionsOfOneTrack) {
 }
 
 }  // namespace
+
+namespace {
+
+// RTP hint sample: packets with immediate and sample-data constructors.
+struct HintPacketSpec {
+  uint16_t header;  // P, X, M, payload type as stored
+  uint16_t sequence;
+  int32_t rtpOffset;  // written as an 'rtpo' extra-information entry when non-zero
+  std::vector<Bytes> constructors;
+};
+
+Bytes Immediate(const Bytes& data) {
+  Bytes c(16, 0);
+  c[0] = 1;
+  c[1] = uint8_t(data.size());
+  std::copy(data.begin(), data.end(), c.begin() + 2);
+  return c;
+}
+
+Bytes SampleRef(int8_t refIndex, uint16_t length, uint32_t sample, uint32_t offset) {
+  BoxWriter w;
+  w.U8(2).U8(uint8_t(refIndex)).U16(length).U32(sample).U32(offset).U16(1).U16(1);
+  return w.Take();
+}
+
+Bytes HintSample(const std::vector<HintPacketSpec>& packets) {
+  BoxWriter w;
+  w.U16(uint32_t(packets.size())).U16(0);
+  for (const HintPacketSpec& p : packets) {
+    w.U32(0).U16(p.header).U16(p.sequence).U16(p.rtpOffset ? 4 : 0).U16(uint32_t(p.constructors.size()));
+    if (p.rtpOffset) w.U32(16).U32(12).Type("rtpo").U32(uint32_t(p.rtpOffset));
+    for (const Bytes& c : p.constructors) w.Raw(c);
+  }
+  return w.Take();
+}
+
+TEST_F(Files, HintSamplesBecomePacketsWithinTheirMediaSamples) {
+  MovieSpec spec;
+  TrackSpec media = Video(4);
+  TrackSpec hint;
+  hint.id = 2;
+  hint.handler = "hint";
+  hint.sampleEntry = RtpEntry(1400, 90000);
+  BoxWriter tref;
+  tref.Open("tref").Open("hint").U32(1).Close().Close();
+  hint.trakExtra = tref.Take();
+  hint.sampleData = {
+      HintSample({{0x00E0, 100, 500, {Immediate({0xAA, 0xBB, 0xCC}), SampleRef(0, 5, 2, 3)}},
+                  {0x0060, 101, 0, {SampleRef(0, 4, 1, 0), Bytes(16, 0)}}}),
+      HintSample({{0x0060, 102, 0, {SampleRef(0, 8, 1, 18)}}}),  // sample 1 has 20 bytes
+      HintSample({{0x2060, 103, 0, {SampleRef(0, 22, 2, 0)}}}),  // sample 2 has 21
+  };
+  spec.tracks = {media, hint};
+  MovieFile* movie = Open(BuildMovie(spec));
+  ASSERT_NE(movie, nullptr);
+
+  HintTrakSession* h = nullptr;
+  EXPECT_EQ(gOpenHintTrakSession(movie, &h, 1), -1);  // not a hint track
+  ASSERT_EQ(gOpenHintTrakSession(movie, &h, 2), 0);
+  HintPacket packets[4];
+  HintRequest req{0, 1, 1, packets, 0};
+  ASSERT_EQ(gReadHintSample(h, &req), 0);
+  ASSERT_EQ(req.packetCount, 1u);
+  EXPECT_EQ(req.timestamp, 500u);  // time 0 plus the packet's 'rtpo'
+  EXPECT_EQ(packets[0].rtpHeader, 0x80E0);
+  EXPECT_EQ(packets[0].sequenceNumber, 100);
+  Bytes expected = {0xAA, 0xBB, 0xCC};
+  for (uint32_t k = 3; k < 8; ++k) expected.push_back(SampleByte(1, 2, k));
+  EXPECT_EQ(Bytes(packets[0].payload, packets[0].payload + packets[0].payloadLength), expected);
+
+  req.loadFlag = 1;  // continue with the loaded sample
+  req.packetCount = 4;
+  ASSERT_EQ(gReadHintSample(h, &req), 0);
+  ASSERT_EQ(req.packetCount, 1u);
+  EXPECT_EQ(packets[0].sequenceNumber, 101);
+  expected.clear();
+  for (uint32_t k = 0; k < 4; ++k) expected.push_back(SampleByte(1, 1, k));
+  EXPECT_EQ(Bytes(packets[0].payload, packets[0].payload + packets[0].payloadLength), expected);
+  req.packetCount = 4;
+  ASSERT_EQ(gReadHintSample(h, &req), 0);
+  EXPECT_EQ(req.packetCount, 0u);
+
+  // Constructors reaching past the media sample they name fail instead of reading its neighbour.
+  req = HintRequest{0, 4, 2, packets, 0};
+  EXPECT_EQ(gReadHintSample(h, &req), -1);
+  req = HintRequest{0, 4, 3, packets, 0};
+  EXPECT_EQ(gReadHintSample(h, &req), -1);
+  req = HintRequest{1, 4, 3, packets, 0};
+  EXPECT_EQ(gReadHintSample(h, &req), -1);  // nothing loaded after a failure
+  req = HintRequest{0, 4, 4, packets, 0};
+  EXPECT_EQ(gReadHintSample(h, &req), -1);  // no such hint sample
+  gCloseHintTrakSession(h);
+  gCloseMP4File(movie);
+}
+
+TEST_F(Files, HintTrackWithAbsurdLargestSampleRefusesASession) {
+  MovieSpec spec;
+  TrackSpec media = Video(2);
+  TrackSpec hint;
+  hint.id = 2;
+  hint.handler = "hint";
+  hint.sampleEntry = RtpEntry(1400, 90000);
+  BoxWriter tref;
+  tref.Open("tref").Open("hint").U32(1).Close().Close();
+  hint.trakExtra = tref.Take();
+  hint.sizes = {16, 16};
+  spec.tracks = {media, hint};
+  Bytes f = BuildMovie(spec);
+  size_t stsz = FindBox(f, "stsz", FindBox(f, "stsz") + 8);  // the hint track's table
+  PutBe32(&f, stsz + 24, 0xFFFFFF00u);
+  MovieFile* movie = Open(f);
+  ASSERT_NE(movie, nullptr);
+  HintTrakSession* h = reinterpret_cast<HintTrakSession*>(this);
+  EXPECT_EQ(gOpenHintTrakSession(movie, &h, 2), -1);
+  EXPECT_EQ(h, nullptr);
+  gCloseMP4File(movie);
+}
+
+}  // namespace
