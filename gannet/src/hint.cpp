@@ -1,5 +1,6 @@
 // RTP hint tracks: hint samples turned into packets, with media bytes fetched through an offset-mode
 // session on the referenced track.
+#include <algorithm>
 #include <new>
 
 #include "movie.h"
@@ -151,10 +152,12 @@ extern "C" int gReadHintSample(HintTrakSession* h, HintRequest* req) {
   try {
     if (req->loadFlag == 0 && !LoadHintSample(h, req->sampleNumber)) return -1;
     if (!h->loaded) return -1;
-    if (h->payloads.size() < req->packetCount) h->payloads.resize(req->packetCount);
+    // Payload buffers only for the packets that can be built, whatever capacity the caller names.
+    uint32_t wanted = std::min(req->packetCount, h->packetTotal - h->nextPacket);
+    if (h->payloads.size() < wanted) h->payloads.resize(wanted);
     int32_t rtpOffset = 0;
     uint32_t built = 0;
-    while (built < req->packetCount && h->nextPacket < h->packetTotal) {
+    while (built < wanted) {
       int32_t offset = 0;
       if (!BuildPacket(h, &req->packets[built], &h->payloads[built], &offset)) {
         h->loaded = false;
