@@ -2,13 +2,13 @@
 // references run in the same process: plain fseek/fread of the same byte ranges, and
 // `ffprobe -show_packets` over the same file.
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "gannet/gannet.h"
@@ -152,8 +152,10 @@ void RunComparison() {
   }
   printf("\nmovie: %s, %llu samples\n", gPath.c_str(), static_cast<unsigned long long>(samples));
   printf("gannet open:                 %8.2f ms\n", open * 1e3);
-  printf("gannet read every sample:    %8.2f ms (%.0f ns/sample)\n", read * 1e3, read * 1e9 / double(samples));
-  printf("plain fseek/fread reference: %8.2f ms (%.0f ns/sample)\n", plain * 1e3, plain * 1e9 / double(samples));
+  printf("gannet read every sample:    %8.2f ms (%.0f ns/sample)\n", read * 1e3,
+         read * 1e9 / double(samples));
+  printf("plain fseek/fread reference: %8.2f ms (%.0f ns/sample)\n", plain * 1e3,
+         plain * 1e9 / double(samples));
   printf("ratio read / plain stdio:    %8.2f\n", read / plain);
   if (probe > 0) {
     printf("ffprobe -show_packets:       %8.2f ms\n", probe * 1e3);

@@ -16,8 +16,12 @@ FILE* OpenInput(const char*, const char*) {
   if (gSize == 0) return nullptr;
   return fmemopen(const_cast<uint8_t*>(gData), gSize, "rb");
 }
-int SeekInput(FILE* f, long offset, int origin) { return fseek(f, offset, origin); }
-size_t ReadInput(void* b, size_t size, size_t count, FILE* f) { return fread(b, size, count, f); }
+int SeekInput(FILE* f, long offset, int origin) {
+  return fseek(f, offset, origin);
+}
+size_t ReadInput(void* b, size_t size, size_t count, FILE* f) {
+  return fread(b, size, count, f);
+}
 
 constexpr uint32_t kMaxBuffer = 1 << 20;
 constexpr uint32_t kMaxSamples = 4096;

@@ -55,7 +55,8 @@ bool LoadHintSample(HintTrakSession* h, uint32_t n) {
 }
 
 // Appends `length` bytes at `offset` of sample `n` of the session's track.
-bool AppendSampleData(TrakSession* s, uint32_t n, uint32_t offset, uint16_t length, std::vector<uint8_t>* out) {
+bool AppendSampleData(TrakSession* s, uint32_t n, uint32_t offset, uint16_t length,
+                      std::vector<uint8_t>* out) {
   if (!s) return false;
   size_t at = out->size();
   out->resize(at + length);

@@ -9,12 +9,16 @@ namespace gannet {
 uint32_t EntryChildOffset(uint32_t entryType, uint32_t trackType) {
   switch (entryType) {
     case FourCc("mp4v"):
-    case FourCc("s263"): return 86;
+    case FourCc("s263"):
+      return 86;
     case FourCc("mp4a"):
     case FourCc("samr"):
-    case FourCc("sawb"): return 36;
-    case FourCc("mp4s"): return 16;
-    default: break;
+    case FourCc("sawb"):
+      return 36;
+    case FourCc("mp4s"):
+      return 16;
+    default:
+      break;
   }
   if (trackType == kGannetTrackVideo) return 86;
   if (trackType == kGannetTrackAudio) return 36;
@@ -109,13 +113,17 @@ bool ParseEsds(ByteReader esds, DecoderConfig* cfg) {
   return es.ok();
 }
 
-void ReleaseMediaTrackInfo(MediaTrackInfo* info) { free(info); }
+void ReleaseMediaTrackInfo(MediaTrackInfo* info) {
+  free(info);
+}
 void ReleaseMovieInfo(MovieInfo* info) {
   if (!info) return;
   free(info->iods);
   free(info);
 }
-void ReleaseReferenceTrackIds(ReferenceTrackIds* refs) { free(refs); }
+void ReleaseReferenceTrackIds(ReferenceTrackIds* refs) {
+  free(refs);
+}
 
 }  // namespace
 }  // namespace gannet
@@ -234,7 +242,8 @@ extern "C" int gGetDecoderCfg(MovieFile* movie, uint32_t trackId, DecoderConfig*
     case FourCc("mp4s"):
       // The esds sits at a fixed place; writers may add boxes ('pasp', 'btrt') after it.
       cfg->kind = 1;
-      ok = ChildBoxAt(entry, EntryChildOffset(type, track->type), FourCc("esds"), &body) && ParseEsds(body, cfg);
+      ok = ChildBoxAt(entry, EntryChildOffset(type, track->type), FourCc("esds"), &body) &&
+           ParseEsds(body, cfg);
       break;
     case FourCc("samr"):
     case FourCc("sawb"):
@@ -300,7 +309,8 @@ extern "C" int gGetReferenceTrakIds(MovieFile* movie, uint32_t trackId, Referenc
     }
   }
   // One block: the record, then the three id arrays.
-  auto* refs = static_cast<ReferenceTrackIds*>(calloc(1, sizeof(ReferenceTrackIds) + total * sizeof(uint32_t)));
+  auto* refs =
+      static_cast<ReferenceTrackIds*>(calloc(1, sizeof(ReferenceTrackIds) + total * sizeof(uint32_t)));
   if (!refs) return -1;
   refs->release = ReleaseReferenceTrackIds;
   uint32_t* ids = reinterpret_cast<uint32_t*>(refs + 1);

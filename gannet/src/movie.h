@@ -17,7 +17,9 @@ constexpr uint32_t FourCc(const char (&s)[5]) {
          uint32_t(uint8_t(s[3]));
 }
 
-inline uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint16_t Be16(const uint8_t* p) {
+  return uint16_t((p[0] << 8) | p[1]);
+}
 inline uint32_t Be32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }

@@ -15,9 +15,15 @@ namespace {
 constexpr size_t kReadPiece = 1 << 20;
 constexpr size_t kMaxReferenceTypes = 10;
 
-FILE* StdOpen(const char* path, const char* mode) { return fopen(path, mode); }
-int StdSeek(FILE* f, long offset, int origin) { return fseek(f, offset, origin); }
-size_t StdRead(void* buffer, size_t size, size_t count, FILE* f) { return fread(buffer, size, count, f); }
+FILE* StdOpen(const char* path, const char* mode) {
+  return fopen(path, mode);
+}
+int StdSeek(FILE* f, long offset, int origin) {
+  return fseek(f, offset, origin);
+}
+size_t StdRead(void* buffer, size_t size, size_t count, FILE* f) {
+  return fread(buffer, size, count, f);
+}
 
 bool ReadExact(const ReaderIo& io, FILE* f, void* buffer, size_t n) {
   return n == 0 || io.read(buffer, 1, n, f) == n;
@@ -36,12 +42,18 @@ bool ReadBody(const ReaderIo& io, FILE* f, uint32_t size, std::vector<uint8_t>* 
 
 uint32_t TrackTypeForHandler(uint32_t handler) {
   switch (handler) {
-    case FourCc("vide"): return kGannetTrackVideo;
-    case FourCc("soun"): return kGannetTrackAudio;
-    case FourCc("hint"): return kGannetTrackHint;
-    case FourCc("sdsm"): return kGannetTrackSceneDescription;
-    case FourCc("odsm"): return kGannetTrackObjectDescriptor;
-    default: return kGannetTrackOther;
+    case FourCc("vide"):
+      return kGannetTrackVideo;
+    case FourCc("soun"):
+      return kGannetTrackAudio;
+    case FourCc("hint"):
+      return kGannetTrackHint;
+    case FourCc("sdsm"):
+      return kGannetTrackSceneDescription;
+    case FourCc("odsm"):
+      return kGannetTrackObjectDescriptor;
+    default:
+      return kGannetTrackOther;
   }
 }
 
@@ -215,10 +227,14 @@ bool BuildChunkTable(const StblBoxes& b, const std::vector<uint16_t>& entryDrefs
 
 uint32_t EsDescriptorOffset(uint32_t entryType) {
   switch (entryType) {
-    case FourCc("mp4v"): return 86;
-    case FourCc("mp4a"): return 36;
-    case FourCc("mp4s"): return 16;
-    default: return 0;
+    case FourCc("mp4v"):
+      return 86;
+    case FourCc("mp4a"):
+      return 36;
+    case FourCc("mp4s"):
+      return 16;
+    default:
+      return 0;
   }
 }
 

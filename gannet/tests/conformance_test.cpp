@@ -32,7 +32,9 @@ std::string Capture(const std::string& cmd, int* status = nullptr) {
   return out;
 }
 
-bool RunQuiet(const std::string& cmd) { return system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+bool RunQuiet(const std::string& cmd) {
+  return system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 struct Packet {
   int64_t pts, dts;
@@ -42,8 +44,9 @@ struct Packet {
 };
 
 std::vector<Packet> Probe(const std::string& path, int stream) {
-  std::string out = Capture("ffprobe -v error -select_streams " + std::to_string(stream) +
-                            " -show_packets -show_entries packet=pts,dts,size,pos,flags -of csv=p=0 '" + path + "'");
+  std::string out =
+      Capture("ffprobe -v error -select_streams " + std::to_string(stream) +
+              " -show_packets -show_entries packet=pts,dts,size,pos,flags -of csv=p=0 '" + path + "'");
   std::vector<Packet> packets;
   std::istringstream lines(out);
   std::string line;
@@ -80,8 +83,10 @@ class FfmpegFiles : public ::testing::Test {
 
   std::string MakeMp4(const std::string& name, const std::string& flags = "") {
     std::string path = Path(name);
-    bool ok = RunQuiet("ffmpeg -y -f lavfi -i testsrc=size=176x144:rate=15 -f lavfi -i sine=frequency=440:sample_rate=16000 "
-                  "-t 3 -c:v mpeg4 -bf 2 -g 12 -c:a aac -b:a 32k " + flags + " '" + path + "'");
+    bool ok = RunQuiet(
+        "ffmpeg -y -f lavfi -i testsrc=size=176x144:rate=15 -f lavfi -i sine=frequency=440:sample_rate=16000 "
+        "-t 3 -c:v mpeg4 -bf 2 -g 12 -c:a aac -b:a 32k " +
+        flags + " '" + path + "'");
     EXPECT_TRUE(ok) << "ffmpeg failed for " << name;
     return path;
   }
@@ -91,7 +96,7 @@ class FfmpegFiles : public ::testing::Test {
     WriteAmr(amr, 150);
     std::string path = Path(name);
     bool ok = RunQuiet("ffmpeg -y -f lavfi -i testsrc=size=176x144:rate=10 -i '" + amr +
-                  "' -t 3 -c:v h263 -g 10 -c:a copy '" + path + "'");
+                       "' -t 3 -c:v h263 -g 10 -c:a copy '" + path + "'");
     EXPECT_TRUE(ok) << "ffmpeg failed for " << name;
     return path;
   }
@@ -168,7 +173,9 @@ TEST_F(FfmpegFiles, Mpeg4VideoAndAacInMp4MatchFfprobe) {
   gCloseMP4File(movie);
 }
 
-TEST_F(FfmpegFiles, MoovBeforeMdatMatchesFfprobe) { CompareWithProbe(MakeMp4("fast.mp4", "-movflags faststart")); }
+TEST_F(FfmpegFiles, MoovBeforeMdatMatchesFfprobe) {
+  CompareWithProbe(MakeMp4("fast.mp4", "-movflags faststart"));
+}
 
 TEST_F(FfmpegFiles, H263AndAmrIn3gpMatchFfprobe) {
   std::string path = Make3gp("ha.3gp");

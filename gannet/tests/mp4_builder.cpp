@@ -10,8 +10,12 @@ BoxWriter& BoxWriter::U8(uint32_t v) {
   buf_.push_back(uint8_t(v));
   return *this;
 }
-BoxWriter& BoxWriter::U16(uint32_t v) { return U8(v >> 8).U8(v); }
-BoxWriter& BoxWriter::U32(uint32_t v) { return U16(v >> 16).U16(v); }
+BoxWriter& BoxWriter::U16(uint32_t v) {
+  return U8(v >> 8).U8(v);
+}
+BoxWriter& BoxWriter::U32(uint32_t v) {
+  return U16(v >> 16).U16(v);
+}
 BoxWriter& BoxWriter::Type(const char* t) {
   buf_.insert(buf_.end(), t, t + 4);
   return *this;
@@ -46,7 +50,9 @@ BoxWriter& BoxWriter::Close() {
   return *this;
 }
 
-uint8_t SampleByte(uint32_t trackId, uint32_t n, uint32_t k) { return uint8_t(trackId * 53 + n * 7 + k * 3); }
+uint8_t SampleByte(uint32_t trackId, uint32_t n, uint32_t k) {
+  return uint8_t(trackId * 53 + n * 7 + k * 3);
+}
 
 namespace {
 
@@ -62,7 +68,16 @@ void Esds(BoxWriter& w, uint16_t esId, uint8_t objectType, uint8_t streamType, c
 
 void VisualEntryHead(BoxWriter& w, const char* type, uint16_t width, uint16_t height) {
   w.Open(type).Zeros(6).U16(1);  // reserved, data_reference_index
-  w.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1).Zeros(32).U16(24).U16(0xFFFF);
+  w.Zeros(16)
+      .U16(width)
+      .U16(height)
+      .U32(0x00480000)
+      .U32(0x00480000)
+      .U32(0)
+      .U16(1)
+      .Zeros(32)
+      .U16(24)
+      .U16(0xFFFF);
 }
 
 void AudioEntryHead(BoxWriter& w, const char* type, uint16_t channels, uint16_t rate) {
@@ -177,7 +192,17 @@ Bytes BuildMovie(const MovieSpec& input) {
     const TrackSpec& t = spec.tracks[ti];
     uint32_t samples = t.constantSize ? t.constantCount : uint32_t(t.sizes.size());
     w.Open("trak");
-    w.OpenFull("tkhd", 0, 7).U32(0).U32(0).U32(t.id).U32(0).U32(t.duration).Zeros(8).U16(0).U16(0).U16(0).U16(0);
+    w.OpenFull("tkhd", 0, 7)
+        .U32(0)
+        .U32(0)
+        .U32(t.id)
+        .U32(0)
+        .U32(t.duration)
+        .Zeros(8)
+        .U16(0)
+        .U16(0)
+        .U16(0)
+        .U16(0);
     w.Zeros(36).U32(176 << 16).U32(144 << 16).Close();
     w.Raw(t.trakExtra);
     w.Open("mdia");

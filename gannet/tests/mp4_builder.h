@@ -40,19 +40,19 @@ struct TrackSpec {
   std::string handler = "vide";
   uint32_t timescale = 1000;
   uint32_t duration = 0;
-  std::vector<uint32_t> sizes;               // one per sample
-  std::vector<Bytes> sampleData;             // explicit sample bytes (sizes then follow them)
-  uint32_t constantSize = 0;                 // non-zero: stsz with one size for `constantCount` samples
+  std::vector<uint32_t> sizes;    // one per sample
+  std::vector<Bytes> sampleData;  // explicit sample bytes (sizes then follow them)
+  uint32_t constantSize = 0;      // non-zero: stsz with one size for `constantCount` samples
   uint32_t constantCount = 0;
-  std::vector<std::array<uint32_t, 3>> stsc;  // first chunk, samples per chunk, description index
+  std::vector<std::array<uint32_t, 3>> stsc;        // first chunk, samples per chunk, description index
   std::vector<std::pair<uint32_t, uint32_t>> stts;  // empty: every sample lasts `defaultDelta`
   uint32_t defaultDelta = 100;
   std::optional<std::vector<std::pair<uint32_t, uint32_t>>> ctts;
   std::optional<std::vector<uint32_t>> stss;
-  Bytes sampleEntry;      // empty: an 'mp4v' entry with a small esds
-  Bytes trakExtra;        // boxes appended inside 'trak' (tref, udta, ...)
-  Bytes minfExtra;        // boxes appended inside 'minf'
-  Bytes stblExtra;        // boxes appended inside 'stbl'
+  Bytes sampleEntry;                                  // empty: an 'mp4v' entry with a small esds
+  Bytes trakExtra;                                    // boxes appended inside 'trak' (tref, udta, ...)
+  Bytes minfExtra;                                    // boxes appended inside 'minf'
+  Bytes stblExtra;                                    // boxes appended inside 'stbl'
   std::optional<std::vector<uint32_t>> chunkOffsets;  // overrides the computed stco
   bool noDinf = false;
 };
@@ -72,7 +72,8 @@ Bytes BuildMovie(const MovieSpec& spec);
 
 /// Sample entries.
 Bytes Mp4vEntry(uint16_t esId = 1, uint16_t width = 176, uint16_t height = 144, const Bytes& dsi = {1, 2, 3});
-Bytes Mp4aEntry(uint16_t esId = 2, uint16_t channels = 1, uint16_t rate = 16000, const Bytes& dsi = {0x14, 0x08});
+Bytes Mp4aEntry(uint16_t esId = 2, uint16_t channels = 1, uint16_t rate = 16000,
+                const Bytes& dsi = {0x14, 0x08});
 Bytes SamrEntry(uint16_t modeSet = 0x81FF, uint8_t framesPerSample = 1);
 Bytes S263Entry(uint8_t level = 10, uint8_t profile = 0);
 Bytes RtpEntry(uint32_t maxPacketSize, uint32_t tims);

@@ -46,7 +46,8 @@ std::vector<uint32_t> Sizes(uint32_t n, uint32_t base = 10) {
 }
 
 // Reads sample n and checks its bytes against the builder's pattern.
-void ExpectSample(TrakSession* s, uint32_t trackId, uint32_t n, uint32_t size, uint32_t dtsMs, uint32_t ctsMs) {
+void ExpectSample(TrakSession* s, uint32_t trackId, uint32_t n, uint32_t size, uint32_t dtsMs,
+                  uint32_t ctsMs) {
   std::vector<uint8_t> buf(size + 16);
   SampleRequest req{n, 0, 0, 0, buf.data()};
   ASSERT_EQ(gReadSample(s, &req), 0) << "sample " << n;
@@ -258,8 +259,8 @@ TEST(GannetSync, NextSyncPointAndRemainingCounts) {
   };
   const Case cases[] = {
       {30, +1, 0, 61},  // from a sync sample: the following one, not itself
-      {30, -1, 0, 5},   {31, -1, 0, 30}, {31, +1, 0, 61}, {2, +1, 0, 5},  {90, -1, 0, 61},
-      {61, +1, -1, 0},  {5, -1, -1, 0},  {3, -1, -1, 0},  {70, +1, -1, 0}, {30, 2, -1, 0},
+      {30, -1, 0, 5},  {31, -1, 0, 30}, {31, +1, 0, 61}, {2, +1, 0, 5},   {90, -1, 0, 61},
+      {61, +1, -1, 0}, {5, -1, -1, 0},  {3, -1, -1, 0},  {70, +1, -1, 0}, {30, 2, -1, 0},
   };
   for (const Case& c : cases) {
     uint32_t n = c.from;

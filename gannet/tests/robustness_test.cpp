@@ -386,7 +386,13 @@ TEST_F(Files, ExternalDataReferenceByName) {
   t.chunkOffsets = offsets;
   t.noDinf = true;
   BoxWriter w;
-  w.Open("dinf").OpenFull("dref", 0, 0).U32(1).OpenFull("urn ", 0, 0).Text("media.bin").U8(0).Text(root_.path());
+  w.Open("dinf")
+      .OpenFull("dref", 0, 0)
+      .U32(1)
+      .OpenFull("urn ", 0, 0)
+      .Text("media.bin")
+      .U8(0)
+      .Text(root_.path());
   w.U8(0).Close().Close().Close();
   t.minfExtra = w.Take();
   MovieSpec spec;
@@ -558,7 +564,7 @@ TEST_F(Files, HintSamplesBecomePacketsWithinTheirMediaSamples) {
   for (uint32_t k = 3; k < 8; ++k) expected.push_back(SampleByte(1, 2, k));
   EXPECT_EQ(Bytes(packets[0].payload, packets[0].payload + packets[0].payloadLength), expected);
 
-  req.loadFlag = 1;  // continue with the loaded sample
+  req.loadFlag = 1;               // continue with the loaded sample
   req.packetCount = 0xFFFFFFFFu;  // a capacity far beyond the sample's packets costs nothing
   ASSERT_EQ(gReadHintSample(h, &req), 0);
   ASSERT_EQ(req.packetCount, 1u);

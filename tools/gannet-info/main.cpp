@@ -29,12 +29,18 @@ bool ParseU32(const char* text, uint32_t* out) {
 
 const char* TypeName(uint32_t type) {
   switch (type) {
-    case kGannetTrackVideo: return "video";
-    case kGannetTrackAudio: return "audio";
-    case kGannetTrackHint: return "hint";
-    case kGannetTrackSceneDescription: return "scene";
-    case kGannetTrackObjectDescriptor: return "od";
-    default: return "other";
+    case kGannetTrackVideo:
+      return "video";
+    case kGannetTrackAudio:
+      return "audio";
+    case kGannetTrackHint:
+      return "hint";
+    case kGannetTrackSceneDescription:
+      return "scene";
+    case kGannetTrackObjectDescriptor:
+      return "od";
+    default:
+      return "other";
   }
 }
 
@@ -45,7 +51,8 @@ void PrintTrack(MovieFile* movie, uint32_t id, uint32_t type) {
     gGetTotalSamplesInTrak(s, &samples);
     gGetMaxSampleSize(s, &maxSize);
     uint32_t before = 0, after = 0, flag = 0;
-    if (samples > 0 && gGetRemainingSyncSampleCnt(s, 1, &before, &after) == 0 && gIsSyncPoint(s, 1, &flag) == 0)
+    if (samples > 0 && gGetRemainingSyncSampleCnt(s, 1, &before, &after) == 0 &&
+        gIsSyncPoint(s, 1, &flag) == 0)
       syncCount = after + flag;
     gCloseTrakSession(s);
   }
@@ -66,8 +73,10 @@ void PrintTrack(MovieFile* movie, uint32_t id, uint32_t type) {
   }
   uint32_t timescale = 0, durationMs = 0;
   gGetTrakTimes(movie, id, &timescale, &durationMs);
-  printf("track %u type %s duration-ms %u timescale %u samples %u max-sample-size %u sync-samples %u codec %u %s\n",
-         id, TypeName(type), durationMs, timescale, samples, maxSize, syncCount, codec, shape);
+  printf(
+      "track %u type %s duration-ms %u timescale %u samples %u max-sample-size %u sync-samples %u codec %u "
+      "%s\n",
+      id, TypeName(type), durationMs, timescale, samples, maxSize, syncCount, codec, shape);
 }
 
 int PrintSummary(MovieFile* movie) {
@@ -151,7 +160,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "gannet-info: %s: cannot open as an MP4/3GP movie\n", path);
     return 1;
   }
-  int rc = mode == kSummary ? PrintSummary(movie)
+  int rc = mode == kSummary   ? PrintSummary(movie)
            : mode == kSamples ? PrintSamples(movie, trackId)
                               : PrintTimeLookup(movie, trackId, ms);
   gCloseMP4File(movie);

@@ -66,8 +66,8 @@ struct MediaTrackInfo {
   const uint8_t* descriptor;
   uint16_t descriptorSize;
   uint16_t trackType;
-  uint16_t widthOrChannels;       // video width, or audio channel count
-  uint16_t heightOrSampleRate;    // video height, or audio sample rate (integer part)
+  uint16_t widthOrChannels;     // video width, or audio channel count
+  uint16_t heightOrSampleRate;  // video height, or audio sample rate (integer part)
 };
 
 /// Decoder configuration (36 bytes). Kind 1: MPEG-4 ES descriptor; kind 2: 3GPP AMR ('samr' 192,
@@ -200,8 +200,8 @@ GANNET_API int gGetNextSyncPoint(TrakSession* session, uint32_t* sampleNumber, i
 GANNET_API int gIsSyncPoint(TrakSession* session, uint32_t sampleNumber, uint32_t* isSync);
 /// File offset, size and times of sample n without reading it (for inspection tools); moves the
 /// session's cursor like a read.
-GANNET_API int gGetSampleLocation(TrakSession* session, uint32_t sampleNumber, uint64_t* offset, uint32_t* size,
-                                  uint32_t* decodeTimeMs, uint32_t* compositionTimeMs);
+GANNET_API int gGetSampleLocation(TrakSession* session, uint32_t sampleNumber, uint64_t* offset,
+                                  uint32_t* size, uint32_t* decodeTimeMs, uint32_t* compositionTimeMs);
 GANNET_API int gGetRemainingSyncSampleCnt(TrakSession* session, uint32_t sampleNumber, uint32_t* before,
                                           uint32_t* after);
 
