@@ -215,7 +215,10 @@ Bytes BuildMovie(const MovieSpec& input) {
     }
     w.Raw(t.minfExtra);
     w.Open("stbl");
-    w.OpenFull("stsd", 0, 0).U32(1).Raw(t.sampleEntry.empty() ? Mp4vEntry() : t.sampleEntry).Close();
+    w.OpenFull("stsd", 0, 0).U32(uint32_t(1 + t.moreSampleEntries.size()));
+    w.Raw(t.sampleEntry.empty() ? Mp4vEntry() : t.sampleEntry);
+    for (const Bytes& e : t.moreSampleEntries) w.Raw(e);
+    w.Close();
     w.OpenFull("stts", 0, 0);
     if (t.stts.empty()) {
       w.U32(1).U32(samples).U32(t.defaultDelta);

@@ -410,6 +410,47 @@ TEST_F(Files, ExternalDataReferenceByName) {
   gCloseMP4File(movie);
 }
 
+TEST_F(Files, EachChunkReadsFromItsSampleDescriptionsDataReference) {
+  // Chunk 1 (description 1, dref 1: this file) and chunk 3 (description 1 again) hold samples 1-2
+  // and 5-6; chunk 2 (description 2, dref 2: "side.bin") holds samples 3-4.
+  TrackSpec t;
+  t.sizes = {10, 11, 12, 13, 14, 15};
+  t.stsc = {{{1, 2, 1}}, {{2, 2, 2}}, {{3, 2, 1}}};
+  Bytes second = Mp4vEntry();
+  second[15] = 2;  // data_reference_index
+  t.moreSampleEntries = {second};
+  t.noDinf = true;
+  BoxWriter w;
+  w.Open("dinf").OpenFull("dref", 0, 0).U32(2).OpenFull("url ", 0, 1).Close();
+  w.OpenFull("urn ", 0, 0).Text("side.bin").U8(0).Text(root_.path()).U8(0).Close().Close().Close();
+  t.minfExtra = w.Take();
+  MovieSpec spec;
+  spec.tracks = {t};
+  Bytes probe = BuildMovie(spec);
+  size_t stco = FindBox(probe, "stco");
+  std::vector<uint32_t> offsets = {Be32At(probe, stco + 16), 0, Be32At(probe, stco + 24)};
+  Bytes side(7, 0xEE);  // chunk 2 starts 7 bytes into the side file
+  for (uint32_t n = 3; n <= 4; ++n)
+    for (uint32_t k = 0; k < t.sizes[n - 1]; ++k) side.push_back(SampleByte(1, n, k) ^ 0x5A);
+  Write(side, "side.bin");
+  spec.tracks[0].chunkOffsets = std::vector<uint32_t>{offsets[0], 7, offsets[2]};
+  MovieFile* movie = Open(BuildMovie(spec));
+  ASSERT_NE(movie, nullptr);
+  TrakSession* s = nullptr;
+  ASSERT_EQ(gOpenTrakSession(movie, &s, 1), 0);
+  uint8_t buf[16];
+  for (uint32_t n = 1; n <= 6; ++n) {
+    SampleRequest req{n, 0, 0, 0, buf};
+    ASSERT_EQ(gReadSample(s, &req), 0) << n;
+    ASSERT_EQ(req.size, t.sizes[n - 1]);
+    uint8_t mask = (n == 3 || n == 4) ? 0x5A : 0;
+    EXPECT_EQ(buf[0], SampleByte(1, n, 0) ^ mask) << n;
+    EXPECT_EQ(buf[req.size - 1], SampleByte(1, n, req.size - 1) ^ mask) << n;
+  }
+  gCloseTrakSession(s);
+  gCloseMP4File(movie);
+}
+
 TEST_F(Files, TrackWithoutDataReferencesHasNoSession) {
   MovieSpec spec = TwoTracks();
   spec.tracks[0].noDinf = true;
