@@ -103,6 +103,30 @@ void BM_ReadEverySample(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadEverySample)->Unit(benchmark::kMillisecond);
 
+// Random access walks the chunk and time tables from the start, so its cost grows with the
+// sample's position; this measures the average over the whole video track.
+void BM_RandomSampleTime(benchmark::State& state) {
+  MovieFile* movie = nullptr;
+  TrakSession* s = nullptr;
+  if (gOpenMP4File(&movie, gPath.c_str(), nullptr) != 0 || gOpenTrakSession(movie, &s, 1) != 0) {
+    state.SkipWithError("open failed");
+    if (movie) gCloseMP4File(movie);
+    return;
+  }
+  uint32_t total = 0;
+  gGetTotalSamplesInTrak(s, &total);
+  uint32_t n = 1;
+  for (auto _ : state) {
+    n = (n * 1103515245u + 12345u) % total + 1;
+    uint32_t ms = 0;
+    gGetTimeOfSampleNum(s, n, &ms);
+    benchmark::DoNotOptimize(ms);
+  }
+  gCloseTrakSession(s);
+  gCloseMP4File(movie);
+}
+BENCHMARK(BM_RandomSampleTime)->Unit(benchmark::kMicrosecond);
+
 void RunComparison() {
   using clock = std::chrono::steady_clock;
   constexpr int kRounds = 3;

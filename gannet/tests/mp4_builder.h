@@ -50,7 +50,7 @@ struct TrackSpec {
   std::optional<std::vector<std::pair<uint32_t, uint32_t>>> ctts;
   std::optional<std::vector<uint32_t>> stss;
   Bytes sampleEntry;                                  // empty: an 'mp4v' entry with a small esds
-  std::vector<Bytes> moreSampleEntries;  // further entries of the stsd
+  std::vector<Bytes> moreSampleEntries;               // further entries of the stsd
   Bytes trakExtra;                                    // boxes appended inside 'trak' (tref, udta, ...)
   Bytes minfExtra;                                    // boxes appended inside 'minf'
   Bytes stblExtra;                                    // boxes appended inside 'stbl'
