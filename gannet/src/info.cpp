@@ -182,7 +182,8 @@ extern "C" int gGetMediaTrackInfo(MovieFile* movie, uint32_t trackId, MediaTrack
     uint32_t entryType = Be32(entry + 4);
     uint32_t child = EntryChildOffset(entryType, track->type);
     if (entrySize >= child + 12) {
-      size_t size = stsd.size() - 16 - child - 12;
+      // Up to the end of the first sample entry: later entries are not part of its descriptor.
+      size_t size = entrySize - child - 12;
       if (size > 0xFFFF) {
         free(info);
         return -1;  // would not fit the record's 16-bit size

@@ -110,6 +110,7 @@ TEST(GannetOpen, CountsIdsAndTrackInfo) {
   EXPECT_EQ(info->heightOrSampleRate, 144);
   ASSERT_NE(info->descriptor, nullptr);
   EXPECT_EQ(info->descriptor[0], 3);  // ES_Descriptor tag
+  EXPECT_EQ(info->descriptorSize, 2u + info->descriptor[1]);  // the esds holds only the ES_Descriptor
   info->release(info);
 
   ASSERT_EQ(gGetMediaTrackInfo(m.get(), 7, &info), 0);
