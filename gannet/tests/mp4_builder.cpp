@@ -134,7 +134,7 @@ struct Chunk {
   uint32_t count;
 };
 
-std::vector<Chunk> Chunks(const TrackSpec& t, uint32_t samples) {
+std::vector<Chunk> Chunks(const TrackLayout& t, uint32_t samples) {
   std::vector<Chunk> chunks;
   if (t.stsc.empty()) {
     for (uint32_t n = 1; n <= samples; ++n) chunks.push_back({n, 1});
@@ -153,9 +153,9 @@ std::vector<Chunk> Chunks(const TrackSpec& t, uint32_t samples) {
 
 }  // namespace
 
-Bytes BuildMovie(const MovieSpec& input) {
-  MovieSpec spec = input;
-  for (TrackSpec& t : spec.tracks) {
+Bytes BuildMovie(const MovieLayout& input) {
+  MovieLayout layout = input;
+  for (TrackLayout& t : layout.tracks) {
     if (t.sampleData.empty()) continue;
     t.sizes.clear();
     for (const Bytes& b : t.sampleData) t.sizes.push_back(uint32_t(b.size()));
@@ -167,7 +167,7 @@ Bytes BuildMovie(const MovieSpec& input) {
   std::vector<std::vector<Chunk>> chunks;
   std::vector<std::vector<uint32_t>> offsets;
   w.Open("mdat");
-  for (const TrackSpec& t : spec.tracks) {
+  for (const TrackLayout& t : layout.tracks) {
     uint32_t samples = t.constantSize ? t.constantCount : uint32_t(t.sizes.size());
     chunks.push_back(Chunks(t, samples));
     offsets.emplace_back();
@@ -186,10 +186,16 @@ Bytes BuildMovie(const MovieSpec& input) {
   w.Close();
 
   w.Open("moov");
-  w.OpenFull("mvhd", 0, 0).U32(0).U32(0).U32(spec.timescale).U32(spec.duration).U32(0x00010000).U16(0x0100);
-  w.Zeros(10).Zeros(36).Zeros(24).U32(uint32_t(spec.tracks.size() + 1)).Close();
-  for (size_t ti = 0; ti < spec.tracks.size(); ++ti) {
-    const TrackSpec& t = spec.tracks[ti];
+  w.OpenFull("mvhd", 0, 0)
+      .U32(0)
+      .U32(0)
+      .U32(layout.timescale)
+      .U32(layout.duration)
+      .U32(0x00010000)
+      .U16(0x0100);
+  w.Zeros(10).Zeros(36).Zeros(24).U32(uint32_t(layout.tracks.size() + 1)).Close();
+  for (size_t ti = 0; ti < layout.tracks.size(); ++ti) {
+    const TrackLayout& t = layout.tracks[ti];
     uint32_t samples = t.constantSize ? t.constantCount : uint32_t(t.sizes.size());
     w.Open("trak");
     w.OpenFull("tkhd", 0, 7)
@@ -256,7 +262,7 @@ Bytes BuildMovie(const MovieSpec& input) {
     w.Raw(t.stblExtra);
     w.Close().Close().Close().Close();  // stbl, minf, mdia, trak
   }
-  w.Raw(spec.moovExtra);
+  w.Raw(layout.moovExtra);
   w.Close();
   return w.Take();
 }

@@ -35,7 +35,7 @@ class BoxWriter {
   std::vector<size_t> open_;
 };
 
-struct TrackSpec {
+struct TrackLayout {
   uint32_t id = 1;
   std::string handler = "vide";
   uint32_t timescale = 1000;
@@ -58,8 +58,8 @@ struct TrackSpec {
   bool noDinf = false;
 };
 
-struct MovieSpec {
-  std::vector<TrackSpec> tracks;
+struct MovieLayout {
+  std::vector<TrackLayout> tracks;
   uint32_t timescale = 1000;
   uint32_t duration = 0;
   Bytes moovExtra;  // boxes appended inside 'moov'
@@ -69,7 +69,7 @@ struct MovieSpec {
 uint8_t SampleByte(uint32_t trackId, uint32_t n, uint32_t k);
 
 /// ftyp, mdat (samples of every track, chunk by chunk), moov.
-Bytes BuildMovie(const MovieSpec& spec);
+Bytes BuildMovie(const MovieLayout& layout);
 
 /// Sample entries.
 Bytes Mp4vEntry(uint16_t esId = 1, uint16_t width = 176, uint16_t height = 144, const Bytes& dsi = {1, 2, 3});

@@ -63,23 +63,23 @@ void ExpectSample(TrakSession* s, uint32_t trackId, uint32_t n, uint32_t size, u
 }
 
 TEST(GannetOpen, CountsIdsAndTrackInfo) {
-  MovieSpec spec;
-  spec.timescale = 600;
-  spec.duration = 1200;
-  TrackSpec video;
+  MovieLayout layout;
+  layout.timescale = 600;
+  layout.duration = 1200;
+  TrackLayout video;
   video.id = 1;
   video.sizes = Sizes(20);
   video.timescale = 3000;
   video.duration = 6000;
-  TrackSpec audio;
+  TrackLayout audio;
   audio.id = 7;
   audio.handler = "soun";
   audio.sampleEntry = Mp4aEntry(9, 2, 22050);
   audio.sizes = Sizes(30);
   audio.timescale = 22050;
   audio.duration = 44100;
-  spec.tracks = {video, audio};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {video, audio};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
 
   TrackCounts counts{};
@@ -109,7 +109,7 @@ TEST(GannetOpen, CountsIdsAndTrackInfo) {
   EXPECT_EQ(info->widthOrChannels, 176);
   EXPECT_EQ(info->heightOrSampleRate, 144);
   ASSERT_NE(info->descriptor, nullptr);
-  EXPECT_EQ(info->descriptor[0], 3);  // ES_Descriptor tag
+  EXPECT_EQ(info->descriptor[0], 3);                          // ES_Descriptor tag
   EXPECT_EQ(info->descriptorSize, 2u + info->descriptor[1]);  // the esds holds only the ES_Descriptor
   info->release(info);
 
@@ -126,23 +126,23 @@ TEST(GannetOpen, CountsIdsAndTrackInfo) {
 }
 
 TEST(GannetOpen, MovieWithoutTracksOpensButHasNoCounts) {
-  MovieSpec spec;
-  Movie m(BuildMovie(spec));
+  MovieLayout layout;
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrackCounts counts{};
   EXPECT_EQ(gGetNumTraks(m.get(), &counts), -1);
 }
 
 TEST(GannetSamples, SequentialAndRandomReadsAgree) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.sizes = Sizes(40);
   t.timescale = 1000;
   t.stsc = {{{1, 3, 1}}, {{4, 5, 1}}, {{6, 3, 1}}};  // 3,3,3,5,5,3,3,... samples per chunk
   t.stts = {{10, 40}, {30, 33}};
   t.ctts = std::vector<std::pair<uint32_t, uint32_t>>{{1, 0}, {39, 80}};
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   uint32_t total = 0, maxSize = 0;
@@ -164,11 +164,11 @@ TEST(GannetSamples, SequentialAndRandomReadsAgree) {
 }
 
 TEST(GannetSamples, OutOfRangeReadsFailWithoutTouchingTheBuffer) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.sizes = Sizes(5);
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   std::vector<uint8_t> buf(64, 0xEE);
@@ -183,8 +183,8 @@ TEST(GannetSamples, OutOfRangeReadsFailWithoutTouchingTheBuffer) {
 }
 
 TEST(GannetSamples, ConstantSizeTableAndEmptyChunksAndZeroCountEntries) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.handler = "soun";
   t.sampleEntry = SamrEntry();
   t.constantSize = 32;
@@ -192,8 +192,8 @@ TEST(GannetSamples, ConstantSizeTableAndEmptyChunksAndZeroCountEntries) {
   // Chunk 2 is empty; a zero-count stts entry sits between two real ones.
   t.stsc = {{{1, 5, 1}}, {{2, 0, 1}}, {{3, 7, 1}}};
   t.stts = {{5, 160}, {0, 999}, {7, 160}};
-  spec.tracks = {t};
-  Bytes file = BuildMovie(spec);
+  layout.tracks = {t};
+  Bytes file = BuildMovie(layout);
   Movie m(file);
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
@@ -206,12 +206,12 @@ TEST(GannetSamples, ConstantSizeTableAndEmptyChunksAndZeroCountEntries) {
 }
 
 TEST(GannetSamples, ReadChunkWalksChunksInPieces) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.sizes = {10, 20, 30, 5};
   t.stsc = {{{1, 2, 1}}};
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   uint8_t buf[64];
@@ -225,12 +225,12 @@ TEST(GannetSamples, ReadChunkWalksChunksInPieces) {
 }
 
 TEST(GannetSync, ZeroBasedStssIsShiftedByOne) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.sizes = Sizes(30);
   t.stss = std::vector<uint32_t>{0, 9, 19};
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   uint32_t flag = 0;
@@ -244,12 +244,12 @@ TEST(GannetSync, ZeroBasedStssIsShiftedByOne) {
 }
 
 TEST(GannetSync, NextSyncPointAndRemainingCounts) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.sizes = Sizes(100);
   t.stss = std::vector<uint32_t>{5, 30, 61};
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   struct Case {
@@ -286,13 +286,13 @@ TEST(GannetSync, NextSyncPointAndRemainingCounts) {
 }
 
 TEST(GannetSync, TrackWithoutStssHasEverySampleSync) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.handler = "soun";
   t.sampleEntry = Mp4aEntry();
   t.sizes = Sizes(20);
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   uint32_t n = 10;
@@ -310,14 +310,14 @@ TEST(GannetSync, TrackWithoutStssHasEverySampleSync) {
 }
 
 TEST(GannetTime, SampleForTimeFallsBackToPreviousKeyFrame) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.sizes = Sizes(90);
   t.timescale = 30;
   t.defaultDelta = 1;
   t.stss = std::vector<uint32_t>{1, 61};
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   uint32_t ms = 1500, n = 0;
@@ -333,15 +333,15 @@ TEST(GannetTime, SampleForTimeFallsBackToPreviousKeyFrame) {
 }
 
 TEST(GannetTime, SampleForTimeWithoutStssAndWithZeroDelta) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.handler = "soun";
   t.sampleEntry = Mp4aEntry();
   t.sizes = Sizes(10);
   t.timescale = 8000;
   t.stts = {{2, 0}, {8, 160}};
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   uint32_t ms = 0, n = 0;
@@ -359,13 +359,13 @@ TEST(GannetTime, SampleForTimeWithoutStssAndWithZeroDelta) {
 }
 
 TEST(GannetTime, MillisecondsAreExactForLargeMediaTimes) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.sizes = Sizes(3);
   t.timescale = 90000;
   t.stts = {{1, 324000003}, {2, 3003}};
-  spec.tracks = {t};
-  Movie m(BuildMovie(spec));
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
   ASSERT_EQ(m.rc(), 0);
   TrakSession* s = m.Session(1);
   // 324003006 / 90000 s = 3600033.4 ms; a float quotient would be off by several ms.

@@ -49,21 +49,21 @@ class Files : public ::testing::Test {
   platform_testing::ScopedDeviceRoot root_;
 };
 
-TrackSpec Video(uint32_t samples = 10) {
-  TrackSpec t;
+TrackLayout Video(uint32_t samples = 10) {
+  TrackLayout t;
   for (uint32_t i = 0; i < samples; ++i) t.sizes.push_back(20 + i);
   return t;
 }
 
-MovieSpec TwoTracks() {
-  MovieSpec spec;
-  TrackSpec a = Video();
-  TrackSpec b = Video(6);
+MovieLayout TwoTracks() {
+  MovieLayout layout;
+  TrackLayout a = Video();
+  TrackLayout b = Video(6);
   b.id = 2;
   b.handler = "soun";
   b.sampleEntry = Mp4aEntry();
-  spec.tracks = {a, b};
-  return spec;
+  layout.tracks = {a, b};
+  return layout;
 }
 
 // Offset of the 32-bit field `fieldOffset` bytes after the start of the first `box`.
@@ -81,9 +81,9 @@ Bytes Box(const char* type, const Bytes& body = {}) {
 
 TEST_F(Files, StructuralFaultsFailTheOpen) {
   {
-    MovieSpec spec = TwoTracks();
-    spec.moovExtra = Box("meta", {0, 0, 0, 0});
-    ExpectOpenFails(BuildMovie(spec), "meta inside moov");
+    MovieLayout layout = TwoTracks();
+    layout.moovExtra = Box("meta", {0, 0, 0, 0});
+    ExpectOpenFails(BuildMovie(layout), "meta inside moov");
   }
   {
     Bytes f = BuildMovie(TwoTracks());
@@ -91,24 +91,24 @@ TEST_F(Files, StructuralFaultsFailTheOpen) {
     ExpectOpenFails(f, "stsz count 2^31");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[0].stsc = {{{1, 2, 1}}, {{0, 2, 1}}};
-    ExpectOpenFails(BuildMovie(spec), "stsc first chunk 0");
+    MovieLayout layout = TwoTracks();
+    layout.tracks[0].stsc = {{{1, 2, 1}}, {{0, 2, 1}}};
+    ExpectOpenFails(BuildMovie(layout), "stsc first chunk 0");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[0].stsc = {{{1, 1, 1}}, {{4, 2, 1}}, {{3, 1, 1}}};
-    ExpectOpenFails(BuildMovie(spec), "stsc going backwards");
+    MovieLayout layout = TwoTracks();
+    layout.tracks[0].stsc = {{{1, 1, 1}}, {{4, 2, 1}}, {{3, 1, 1}}};
+    ExpectOpenFails(BuildMovie(layout), "stsc going backwards");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[0].stsc = {{{1, 1, 1}}, {{40, 2, 1}}};
-    ExpectOpenFails(BuildMovie(spec), "stsc naming chunks past stco");
+    MovieLayout layout = TwoTracks();
+    layout.tracks[0].stsc = {{{1, 1, 1}}, {{40, 2, 1}}};
+    ExpectOpenFails(BuildMovie(layout), "stsc naming chunks past stco");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[0].stsc = {{{1, 3, 1}}};  // asks for 30 samples, stsz has 10
-    ExpectOpenFails(BuildMovie(spec), "more samples than stsz");
+    MovieLayout layout = TwoTracks();
+    layout.tracks[0].stsc = {{{1, 3, 1}}};  // asks for 30 samples, stsz has 10
+    ExpectOpenFails(BuildMovie(layout), "more samples than stsz");
   }
   {
     Bytes f = BuildMovie(TwoTracks());
@@ -127,21 +127,21 @@ TEST_F(Files, StructuralFaultsFailTheOpen) {
     ExpectOpenFails(f, "mvhd version 2");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[1].trakExtra = Box("tapt");
-    ExpectOpenFails(BuildMovie(spec), "unknown trak child");
+    MovieLayout layout = TwoTracks();
+    layout.tracks[1].trakExtra = Box("tapt");
+    ExpectOpenFails(BuildMovie(layout), "unknown trak child");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[1].minfExtra = Box("hdlr");
-    ExpectOpenFails(BuildMovie(spec), "unknown minf child");
+    MovieLayout layout = TwoTracks();
+    layout.tracks[1].minfExtra = Box("hdlr");
+    ExpectOpenFails(BuildMovie(layout), "unknown minf child");
   }
   {
-    MovieSpec spec = TwoTracks();
+    MovieLayout layout = TwoTracks();
     BoxWriter w;
     w.OpenFull("stsz", 0, 0).U32(0).U32(0).Close();
-    spec.tracks[1].stblExtra = w.Take();
-    ExpectOpenFails(BuildMovie(spec), "second stsz");
+    layout.tracks[1].stblExtra = w.Take();
+    ExpectOpenFails(BuildMovie(layout), "second stsz");
   }
   {
     Bytes f = BuildMovie(TwoTracks());
@@ -156,13 +156,13 @@ TEST_F(Files, StructuralFaultsFailTheOpen) {
     ExpectOpenFails(f, "tkhd version 1 in 92 bytes");
   }
   {
-    MovieSpec spec = TwoTracks();
+    MovieLayout layout = TwoTracks();
     BoxWriter w;
     w.Open("tref");
     for (int i = 0; i < 11; ++i) w.Open("dpnd").U32(1).Close();
     w.Close();
-    spec.tracks[1].trakExtra = w.Take();
-    ExpectOpenFails(BuildMovie(spec), "eleven reference types");
+    layout.tracks[1].trakExtra = w.Take();
+    ExpectOpenFails(BuildMovie(layout), "eleven reference types");
   }
   {
     Bytes f = BuildMovie(TwoTracks());
@@ -171,21 +171,21 @@ TEST_F(Files, StructuralFaultsFailTheOpen) {
     ExpectOpenFails(f, "no moov");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[0].noDinf = true;
+    MovieLayout layout = TwoTracks();
+    layout.tracks[0].noDinf = true;
     BoxWriter w;
     w.Open("dinf").OpenFull("dref", 0, 0).U32(1).OpenFull("urn ", 0, 0).Text("missing.bin").U8(0).Close();
     w.Close().Close();
-    spec.tracks[0].minfExtra = w.Take();
-    ExpectOpenFails(BuildMovie(spec), "data reference that cannot be opened");
+    layout.tracks[0].minfExtra = w.Take();
+    ExpectOpenFails(BuildMovie(layout), "data reference that cannot be opened");
   }
   {
-    MovieSpec spec = TwoTracks();
-    spec.tracks[1].handler = "hint";
+    MovieLayout layout = TwoTracks();
+    layout.tracks[1].handler = "hint";
     BoxWriter w;
     w.Open("rtp ").Zeros(6).U16(1).U16(1).U16(1).U32(1400).Open("tims").U32(90000).U32(0).Close().Close();
-    spec.tracks[1].sampleEntry = w.Take();
-    ExpectOpenFails(BuildMovie(spec), "rtp sub-entry of 16 bytes");
+    layout.tracks[1].sampleEntry = w.Take();
+    ExpectOpenFails(BuildMovie(layout), "rtp sub-entry of 16 bytes");
   }
 }
 
@@ -201,9 +201,9 @@ TEST_F(Files, TruncatedFilesFailOrStopCleanly) {
 }
 
 TEST_F(Files, MdatIsSkippedWithOneSeekAndHeadersAreSingleReads) {
-  MovieSpec spec = TwoTracks();
-  spec.tracks[0].sizes.assign(10, 50000);  // a large mdat that must never be read
-  Bytes f = BuildMovie(spec);
+  MovieLayout layout = TwoTracks();
+  layout.tracks[0].sizes.assign(10, 50000);  // a large mdat that must never be read
+  Bytes f = BuildMovie(layout);
   std::string path = Write(f);
   static size_t bytesRead, reads, smallReads;
   bytesRead = reads = smallReads = 0;
@@ -225,12 +225,12 @@ TEST_F(Files, MdatIsSkippedWithOneSeekAndHeadersAreSingleReads) {
 }
 
 TEST_F(Files, BadOffsetsFailTheReadNotTheOpen) {
-  MovieSpec spec = TwoTracks();
-  spec.tracks[0].chunkOffsets = std::vector<uint32_t>(10, 0);
-  spec.tracks[0].chunkOffsets->at(3) = 0xFFFFFF00u;  // chunk 4 lies far past the end of the file
-  Bytes f = BuildMovie(spec);
+  MovieLayout layout = TwoTracks();
+  layout.tracks[0].chunkOffsets = std::vector<uint32_t>(10, 0);
+  layout.tracks[0].chunkOffsets->at(3) = 0xFFFFFF00u;  // chunk 4 lies far past the end of the file
+  Bytes f = BuildMovie(layout);
   // Put the other chunks back where the data is.
-  MovieSpec plain = TwoTracks();
+  MovieLayout plain = TwoTracks();
   Bytes g = BuildMovie(plain);
   size_t stcoF = FindBox(f, "stco"), stcoG = FindBox(g, "stco");
   for (int i = 0; i < 10; ++i)
@@ -252,12 +252,12 @@ TEST_F(Files, BadOffsetsFailTheReadNotTheOpen) {
 }
 
 TEST_F(Files, HugeCountsInTinyFilesNeverAllocateThem) {
-  MovieSpec spec;
-  TrackSpec t;
+  MovieLayout layout;
+  TrackLayout t;
   t.constantSize = 1;
   t.constantCount = 4;
-  spec.tracks = {t};
-  Bytes f = BuildMovie(spec);
+  layout.tracks = {t};
+  Bytes f = BuildMovie(layout);
   // One chunk of 2^31 one-byte samples, all lasting one unit: legal tables, absurd media.
   size_t stsz = FindBox(f, "stsz");
   PutBe32(&f, stsz + 16, 0x80000000u);
@@ -285,18 +285,18 @@ TEST_F(Files, HugeCountsInTinyFilesNeverAllocateThem) {
 }
 
 TEST_F(Files, DecoderConfigurations) {
-  MovieSpec spec;
-  TrackSpec amr = Video(4);
+  MovieLayout layout;
+  TrackLayout amr = Video(4);
   amr.handler = "soun";
   amr.sampleEntry = SamrEntry(0x0081, 5);
-  TrackSpec h263 = Video(4);
+  TrackLayout h263 = Video(4);
   h263.id = 2;
   h263.sampleEntry = S263Entry(45, 3);
-  TrackSpec mp4v = Video(4);
+  TrackLayout mp4v = Video(4);
   mp4v.id = 3;
   mp4v.sampleEntry = Mp4vEntry(77, 176, 144, {9, 8, 7, 6});
-  spec.tracks = {amr, h263, mp4v};
-  MovieFile* movie = Open(BuildMovie(spec));
+  layout.tracks = {amr, h263, mp4v};
+  MovieFile* movie = Open(BuildMovie(layout));
   ASSERT_NE(movie, nullptr);
   DecoderConfig* cfg = nullptr;
   ASSERT_EQ(gGetDecoderCfg(movie, 1, &cfg), 0);
@@ -345,12 +345,12 @@ TEST_F(Files, InconsistentDescriptorsFailTheConfigOnly) {
       {"esds box size past the entry", 89, 0xF0},
   };
   for (const Patch& p : patches) {
-    MovieSpec spec;
-    TrackSpec t = Video(3);
+    MovieLayout layout;
+    TrackLayout t = Video(3);
     t.sampleEntry = Mp4vEntry();
     t.sampleEntry[p.at] = p.value;
-    spec.tracks = {t};
-    MovieFile* movie = Open(BuildMovie(spec));
+    layout.tracks = {t};
+    MovieFile* movie = Open(BuildMovie(layout));
     ASSERT_NE(movie, nullptr) << p.what;
     DecoderConfig* cfg = reinterpret_cast<DecoderConfig*>(this);
     EXPECT_EQ(gGetDecoderCfg(movie, 1, &cfg), -1) << p.what;
@@ -358,13 +358,13 @@ TEST_F(Files, InconsistentDescriptorsFailTheConfigOnly) {
     gCloseMP4File(movie);
   }
   {
-    MovieSpec spec;
-    TrackSpec t = Video(3);
+    MovieLayout layout;
+    TrackLayout t = Video(3);
     BoxWriter w;
     w.Open("avc1").Zeros(6).U16(1).Zeros(70).Close();
     t.sampleEntry = w.Take();
-    spec.tracks = {t};
-    MovieFile* movie = Open(BuildMovie(spec));
+    layout.tracks = {t};
+    MovieFile* movie = Open(BuildMovie(layout));
     ASSERT_NE(movie, nullptr);
     DecoderConfig* cfg = nullptr;
     EXPECT_EQ(gGetDecoderCfg(movie, 1, &cfg), -1);
@@ -376,7 +376,7 @@ TEST_F(Files, ExternalDataReferenceByName) {
   // Samples live in "media.bin" next to the movie, named by a 'urn ' entry.
   Bytes media;
   std::vector<uint32_t> offsets;
-  TrackSpec t;
+  TrackLayout t;
   for (uint32_t n = 1; n <= 5; ++n) {
     offsets.push_back(uint32_t(media.size()));
     t.sizes.push_back(12);
@@ -395,9 +395,9 @@ TEST_F(Files, ExternalDataReferenceByName) {
       .Text(root_.path());
   w.U8(0).Close().Close().Close();
   t.minfExtra = w.Take();
-  MovieSpec spec;
-  spec.tracks = {t};
-  MovieFile* movie = Open(BuildMovie(spec));
+  MovieLayout layout;
+  layout.tracks = {t};
+  MovieFile* movie = Open(BuildMovie(layout));
   ASSERT_NE(movie, nullptr);
   TrakSession* s = nullptr;
   ASSERT_EQ(gOpenTrakSession(movie, &s, 1), 0);
@@ -413,7 +413,7 @@ TEST_F(Files, ExternalDataReferenceByName) {
 TEST_F(Files, EachChunkReadsFromItsSampleDescriptionsDataReference) {
   // Chunk 1 (description 1, dref 1: this file) and chunk 3 (description 1 again) hold samples 1-2
   // and 5-6; chunk 2 (description 2, dref 2: "side.bin") holds samples 3-4.
-  TrackSpec t;
+  TrackLayout t;
   t.sizes = {10, 11, 12, 13, 14, 15};
   t.stsc = {{{1, 2, 1}}, {{2, 2, 2}}, {{3, 2, 1}}};
   Bytes second = Mp4vEntry();
@@ -424,17 +424,17 @@ TEST_F(Files, EachChunkReadsFromItsSampleDescriptionsDataReference) {
   w.Open("dinf").OpenFull("dref", 0, 0).U32(2).OpenFull("url ", 0, 1).Close();
   w.OpenFull("urn ", 0, 0).Text("side.bin").U8(0).Text(root_.path()).U8(0).Close().Close().Close();
   t.minfExtra = w.Take();
-  MovieSpec spec;
-  spec.tracks = {t};
-  Bytes probe = BuildMovie(spec);
+  MovieLayout layout;
+  layout.tracks = {t};
+  Bytes probe = BuildMovie(layout);
   size_t stco = FindBox(probe, "stco");
   std::vector<uint32_t> offsets = {Be32At(probe, stco + 16), 0, Be32At(probe, stco + 24)};
   Bytes side(7, 0xEE);  // chunk 2 starts 7 bytes into the side file
   for (uint32_t n = 3; n <= 4; ++n)
     for (uint32_t k = 0; k < t.sizes[n - 1]; ++k) side.push_back(SampleByte(1, n, k) ^ 0x5A);
   Write(side, "side.bin");
-  spec.tracks[0].chunkOffsets = std::vector<uint32_t>{offsets[0], 7, offsets[2]};
-  MovieFile* movie = Open(BuildMovie(spec));
+  layout.tracks[0].chunkOffsets = std::vector<uint32_t>{offsets[0], 7, offsets[2]};
+  MovieFile* movie = Open(BuildMovie(layout));
   ASSERT_NE(movie, nullptr);
   TrakSession* s = nullptr;
   ASSERT_EQ(gOpenTrakSession(movie, &s, 1), 0);
@@ -452,9 +452,9 @@ TEST_F(Files, EachChunkReadsFromItsSampleDescriptionsDataReference) {
 }
 
 TEST_F(Files, TrackWithoutDataReferencesHasNoSession) {
-  MovieSpec spec = TwoTracks();
-  spec.tracks[0].noDinf = true;
-  MovieFile* movie = Open(BuildMovie(spec));
+  MovieLayout layout = TwoTracks();
+  layout.tracks[0].noDinf = true;
+  MovieFile* movie = Open(BuildMovie(layout));
   ASSERT_NE(movie, nullptr);
   TrakSession* s = reinterpret_cast<TrakSession*>(this);
   EXPECT_EQ(gOpenTrakSession(movie, &s, 1), -1);
@@ -466,15 +466,15 @@ TEST_F(Files, TrackWithoutDataReferencesHasNoSession) {
 }
 
 TEST_F(Files, SdpTextsAndIods) {
-  MovieSpec spec = TwoTracks();
+  MovieLayout layout = TwoTracks();
   BoxWriter w;
   w.Open("udta").Open("hnti").Open("rtp ").Type("sdp ").Text("v=0\r\n").Close().Close().Close();
   w.Open("iods").U32(0).Raw({0x10, 0x07, 0x00, 0x4F, 0xFF, 0xFF, 0x0F, 0x7F, 0xFF}).Close();
-  spec.moovExtra = w.Take();
+  layout.moovExtra = w.Take();
   BoxWriter t;
   t.Open("udta").Open("hnti").Open("sdp ").Text("m=video 0 RTP/AVP 96\r\n").Close().Close().Close();
-  spec.tracks[0].trakExtra = t.Take();
-  MovieFile* movie = Open(BuildMovie(spec));
+  layout.tracks[0].trakExtra = t.Take();
+  MovieFile* movie = Open(BuildMovie(layout));
   ASSERT_NE(movie, nullptr);
   char* text = nullptr;
   uint32_t size = 0;
@@ -495,8 +495,8 @@ TEST_F(Files, SdpTextsAndIods) {
 }
 
 TEST_F(Files, TwoThreadsReadTwoTracksAndTwoSessionsOfOneTrack) {
-  MovieSpec spec;
-  TrackSpec a, b;
+  MovieLayout layout;
+  TrackLayout a, b;
   for (uint32_t i = 0; i < 400; ++i) {
     a.sizes.push_back(100 + i % 50);
     b.sizes.push_back(60 + i % 7);
@@ -505,8 +505,8 @@ TEST_F(Files, TwoThreadsReadTwoTracksAndTwoSessionsOfOneTrack) {
   b.id = 2;
   b.handler = "soun";
   b.sampleEntry = Mp4aEntry();
-  spec.tracks = {a, b};
-  MovieFile* movie = Open(BuildMovie(spec));
+  layout.tracks = {a, b};
+  MovieFile* movie = Open(BuildMovie(layout));
   ASSERT_NE(movie, nullptr);
   std::atomic<int> bad{0};
   auto reader = [&](uint32_t trackId, uint32_t total) {
@@ -539,7 +539,7 @@ TEST_F(Files, TwoThreadsReadTwoTracksAndTwoSessionsOfOneTrack) {
 namespace {
 
 // RTP hint sample: packets with immediate and sample-data constructors.
-struct HintPacketSpec {
+struct HintPacketLayout {
   uint16_t header;  // P, X, M, payload type as stored
   uint16_t sequence;
   int32_t rtpOffset;  // written as an 'rtpo' extra-information entry when non-zero
@@ -560,10 +560,10 @@ Bytes SampleRef(int8_t refIndex, uint16_t length, uint32_t sample, uint32_t offs
   return w.Take();
 }
 
-Bytes HintSample(const std::vector<HintPacketSpec>& packets) {
+Bytes HintSample(const std::vector<HintPacketLayout>& packets) {
   BoxWriter w;
   w.U16(uint32_t(packets.size())).U16(0);
-  for (const HintPacketSpec& p : packets) {
+  for (const HintPacketLayout& p : packets) {
     w.U32(0).U16(p.header).U16(p.sequence).U16(p.rtpOffset ? 4 : 0).U16(uint32_t(p.constructors.size()));
     if (p.rtpOffset) w.U32(16).U32(12).Type("rtpo").U32(uint32_t(p.rtpOffset));
     for (const Bytes& c : p.constructors) w.Raw(c);
@@ -572,9 +572,9 @@ Bytes HintSample(const std::vector<HintPacketSpec>& packets) {
 }
 
 TEST_F(Files, HintSamplesBecomePacketsWithinTheirMediaSamples) {
-  MovieSpec spec;
-  TrackSpec media = Video(4);
-  TrackSpec hint;
+  MovieLayout layout;
+  TrackLayout media = Video(4);
+  TrackLayout hint;
   hint.id = 2;
   hint.handler = "hint";
   hint.sampleEntry = RtpEntry(1400, 90000);
@@ -587,8 +587,8 @@ TEST_F(Files, HintSamplesBecomePacketsWithinTheirMediaSamples) {
       HintSample({{0x0060, 102, 0, {SampleRef(0, 8, 1, 18)}}}),  // sample 1 has 20 bytes
       HintSample({{0x2060, 103, 0, {SampleRef(0, 22, 2, 0)}}}),  // sample 2 has 21
   };
-  spec.tracks = {media, hint};
-  MovieFile* movie = Open(BuildMovie(spec));
+  layout.tracks = {media, hint};
+  MovieFile* movie = Open(BuildMovie(layout));
   ASSERT_NE(movie, nullptr);
 
   HintTrakSession* h = nullptr;
@@ -631,9 +631,9 @@ TEST_F(Files, HintSamplesBecomePacketsWithinTheirMediaSamples) {
 }
 
 TEST_F(Files, HintTrackWithAbsurdLargestSampleRefusesASession) {
-  MovieSpec spec;
-  TrackSpec media = Video(2);
-  TrackSpec hint;
+  MovieLayout layout;
+  TrackLayout media = Video(2);
+  TrackLayout hint;
   hint.id = 2;
   hint.handler = "hint";
   hint.sampleEntry = RtpEntry(1400, 90000);
@@ -641,8 +641,8 @@ TEST_F(Files, HintTrackWithAbsurdLargestSampleRefusesASession) {
   tref.Open("tref").Open("hint").U32(1).Close().Close();
   hint.trakExtra = tref.Take();
   hint.sizes = {16, 16};
-  spec.tracks = {media, hint};
-  Bytes f = BuildMovie(spec);
+  layout.tracks = {media, hint};
+  Bytes f = BuildMovie(layout);
   size_t stsz = FindBox(f, "stsz", FindBox(f, "stsz") + 8);  // the hint track's table
   PutBe32(&f, stsz + 24, 0xFFFFFF00u);
   MovieFile* movie = Open(f);
