@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -59,6 +60,7 @@ struct Registry {
   pid_t pid = 0;
   std::uint64_t generation = 0;
   std::unordered_set<HKEY__*> handles;
+  std::unordered_map<std::string, sqlite3_stmt*> statements;  // of `db`, by SQL text
 };
 
 Registry& R() {
@@ -103,10 +105,38 @@ LONG MapSqlite(int rc, LONG fallback) {
   }
 }
 
+// Statements are prepared once per connection and kept: parsing SQL would otherwise be
+// most of the cost of a registry read.
 class Stmt {
  public:
-  Stmt(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &st_, nullptr); }
-  ~Stmt() { sqlite3_finalize(st_); }
+  Stmt(sqlite3* db, const char* sql) {
+    auto& cache = R().statements;
+    if (db == R().db) {
+      auto it = cache.find(sql);
+      if (it != cache.end() && !sqlite3_stmt_busy(it->second)) {
+        st_ = it->second;
+        cached_ = true;
+        return;
+      }
+      if (it == cache.end()) {
+        rc_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st_, nullptr);
+        if (rc_ == SQLITE_OK) {
+          cache.emplace(sql, st_);
+          cached_ = true;
+        }
+        return;
+      }
+    }
+    rc_ = sqlite3_prepare_v2(db, sql, -1, &st_, nullptr);
+  }
+  ~Stmt() {
+    if (cached_) {
+      sqlite3_reset(st_);
+      sqlite3_clear_bindings(st_);
+    } else {
+      sqlite3_finalize(st_);
+    }
+  }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
 
@@ -150,24 +180,31 @@ class Stmt {
  private:
   sqlite3_stmt* st_ = nullptr;
   int rc_ = SQLITE_OK;
+  bool cached_ = false;
 };
 
 int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+int Run(sqlite3* db, const char* sql) {
+  Stmt st(db, sql);
+  int rc = st.Step();
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
 
 // One transaction; rolled back unless committed.
 class Txn {
  public:
   Txn(sqlite3* db, bool write) : db_(db) {
-    rc_ = Exec(db, write ? "BEGIN IMMEDIATE" : "BEGIN");
+    rc_ = Run(db, write ? "BEGIN IMMEDIATE" : "BEGIN");
     open_ = rc_ == SQLITE_OK;
   }
   ~Txn() {
-    if (open_) Exec(db_, "ROLLBACK");
+    if (open_) Run(db_, "ROLLBACK");
   }
   int rc() const { return rc_; }
   int Commit() {
     if (InjectedWriteFailure()) return SQLITE_IOERR_WRITE;
-    int rc = Exec(db_, "COMMIT");
+    int rc = Run(db_, "COMMIT");
     if (rc == SQLITE_OK) open_ = false;
     return rc;
   }
@@ -209,7 +246,12 @@ LONG Db(sqlite3*& out) {
     out = r.db;
     return ERROR_SUCCESS;
   }
-  if (r.db && r.pid == pid) sqlite3_close_v2(r.db);
+  if (r.db && r.pid == pid) {
+    for (auto& [sql, st] : r.statements) sqlite3_finalize(st);
+    sqlite3_close_v2(r.db);
+  }
+  // A forked child drops the parent's connection and statements without touching them.
+  r.statements.clear();
   r.db = nullptr;
   ++r.generation;  // handles of the old database are stale from now on
 
