@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -126,6 +127,31 @@ TEST_F(RegistryTest, ValueTypesRoundTripWithTheSizeProtocol) {
   EXPECT_EQ(RegQueryValueEx(k, u"Blob", nullptr, &type, out, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegSetValueEx(k, u"Bad", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTest, StringsStoredWithoutTheirZeroAreStillTerminatedForTheReader) {
+  HKEY k = Create(u"Unterminated");
+  const char16_t abc[] = {u'a', u'b', u'c'};
+  ASSERT_EQ(RegSetValueEx(k, u"s", 0, REG_SZ, reinterpret_cast<const BYTE*>(abc), sizeof abc), ERROR_SUCCESS);
+  WCHAR buf[8];
+  std::fill(std::begin(buf), std::end(buf), u'x');
+  DWORD size = sizeof buf, type = 0;
+  ASSERT_EQ(RegQueryValueEx(k, u"s", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 6u);  // the stored size, unchanged
+  EXPECT_EQ(std::u16string(buf), u"abc");
+  // Without room for the zero the data alone is copied; nothing is written past it.
+  std::fill(std::begin(buf), std::end(buf), u'x');
+  size = 6;
+  ASSERT_EQ(RegQueryValueEx(k, u"s", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+  EXPECT_EQ(buf[3], u'x');
+  // Binary data is never touched beyond its size.
+  ASSERT_EQ(RegSetValueEx(k, u"b", 0, REG_BINARY, reinterpret_cast<const BYTE*>(abc), sizeof abc),
+            ERROR_SUCCESS);
+  std::fill(std::begin(buf), std::end(buf), u'x');
+  size = sizeof buf;
+  ASSERT_EQ(RegQueryValueEx(k, u"b", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+  EXPECT_EQ(buf[3], u'x');
+  RegCloseKey(k);
 }
 
 TEST_F(RegistryTest, EnumerationFollowsCreationOrder) {

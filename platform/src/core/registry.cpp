@@ -385,7 +385,14 @@ std::string ValueFold(LPCWSTR valueName) {
 }
 
 // Copies `bytes` out following the size protocol of the query calls.
-LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize) {
+// A string stored without its terminating zero (possible through REG_BINARY-style
+// writes or hex(1) imports) would leave the caller reading past its data. When the
+// buffer has room, a zero is put after the data; the reported size stays the stored one.
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize, bool terminate) {
   if (!dataSize) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
   DWORD need = static_cast<DWORD>(bytes.size());
   if (!data) {
@@ -397,6 +404,15 @@ LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize) {
     return ERROR_MORE_DATA;
   }
   if (need) std::memcpy(data, bytes.data(), need);
+  if (terminate) {
+    bool ends = need >= 2 && need % 2 == 0 && bytes[need - 1] == 0 && bytes[need - 2] == 0;
+    DWORD zeroAt = need + (need % 2);  // keep 16-bit units aligned
+    if (!ends && *dataSize >= zeroAt + 2) {
+      if (need % 2) data[need] = 0;
+      data[zeroAt] = 0;
+      data[zeroAt + 1] = 0;
+    }
+  }
   *dataSize = need;
   return ERROR_SUCCESS;
 }
@@ -494,8 +510,9 @@ LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
   int rc = q.Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
-  if (type) *type = static_cast<DWORD>(q.Int(0));
-  return CopyData(q.Blob(1), data, dataSize);
+  DWORD stored = static_cast<DWORD>(q.Int(0));
+  if (type) *type = stored;
+  return CopyData(q.Blob(1), data, dataSize, IsStringType(stored));
 }
 
 LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
@@ -539,8 +556,9 @@ LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWOR
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
   if (LONG e = CopyName(q.Text(0), name, nameLength)) return e;
-  if (type) *type = static_cast<DWORD>(q.Int(1));
-  return CopyData(q.Blob(2), data, dataSize);
+  DWORD stored = static_cast<DWORD>(q.Int(1));
+  if (type) *type = stored;
+  return CopyData(q.Blob(2), data, dataSize, IsStringType(stored));
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD, LPWSTR keyClass,
