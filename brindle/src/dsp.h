@@ -1,0 +1,31 @@
+#pragma once
+// Pixel kernels: inverse DCT, motion-compensated prediction and block copies. Each has a plain C++
+// version and, where it pays, an SSE2 version; both give identical results.
+
+#include <cstdint>
+
+namespace brindle {
+
+// Inverse 8x8 DCT of dequantised coefficients in natural (row-major) order, all within
+// [-2048, 2047]. Put writes the clamped result; Add adds it to the prediction already in dst.
+using IdctFn = void (*)(const std::int16_t* coefficients, std::uint8_t* dst, int stride);
+
+// Half-pixel prediction of a w x h block (w = 8 or 16) from src (which holds (w+1) x (h+1) valid
+// samples) into dst. mode: bit 0 horizontal half, bit 1 vertical half. rounding is 0 or 1.
+using PredictFn = void (*)(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w,
+                           int h, int mode, int rounding);
+
+struct Dsp {
+  IdctFn idctPut;
+  IdctFn idctAdd;
+  PredictFn predict;
+};
+
+// The plain kernels, and the fastest kernels available on this processor.
+const Dsp& PlainDsp();
+const Dsp& BestDsp();
+
+// Floating-point reference transform, for tests.
+void ReferenceIdct(const std::int16_t* coefficients, double* out);
+
+}  // namespace brindle
