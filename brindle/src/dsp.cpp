@@ -10,10 +10,11 @@
 namespace brindle {
 namespace {
 
-// Basis of the 8-point inverse DCT in 13-bit fixed point: kBasis[k][n] = round(2^13 * s(k) *
-// cos((2n + 1) k pi / 16)), s(0) = 1 / (2 sqrt 2), s(k) = 1/2. The row pass keeps two fraction bits
-// and the column pass removes them; every intermediate stays within 16 bits, so the SSE2 version
-// can use 16-bit lanes and produce the same integers.
+// Basis of the 8-point inverse DCT in 14-bit fixed point: kBasis[k][n] = round(2^14 * s(k) *
+// cos((2n + 1) k pi / 16)), s(0) = 1 / (2 sqrt 2), s(k) = 1/2. The row pass keeps three fraction
+// bits, saturated to 16 bits (reached only by rows of near-extreme coefficients of one sign), and
+// the column pass removes them, so the SSE2 version can use 16-bit lanes and produce the same
+// integers as the plain one.
 struct Basis {
   std::int32_t c[8][8];
   Basis() {
@@ -21,19 +22,21 @@ struct Basis {
     for (int k = 0; k < 8; ++k)
       for (int n = 0; n < 8; ++n) {
         double s = k == 0 ? 1.0 / (2.0 * std::sqrt(2.0)) : 0.5;
-        c[k][n] = static_cast<std::int32_t>(std::lround(8192.0 * s * std::cos((2 * n + 1) * k * pi / 16.0)));
+        c[k][n] = static_cast<std::int32_t>(std::lround(16384.0 * s * std::cos((2 * n + 1) * k * pi / 16.0)));
       }
   }
 };
 const Basis kBasis;
 
 constexpr int kRowShift = 11;
-constexpr int kColumnShift = 15;
+constexpr int kColumnShift = 17;
 
 inline std::uint8_t Clamp255(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 // One 8-point transform using the even/odd symmetry of the basis; out has the same integer
 // result as the direct sum.
+inline std::int32_t Saturate16(std::int32_t v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
+
 inline void Transform8(const std::int32_t* in, int step, std::int32_t* out, int shift) {
   const auto& c = kBasis.c;
   std::int32_t x0 = in[0], x1 = in[step], x2 = in[2 * step], x3 = in[3 * step];
@@ -42,8 +45,8 @@ inline void Transform8(const std::int32_t* in, int step, std::int32_t* out, int 
   for (int n = 0; n < 4; ++n) {
     std::int32_t e = c[0][n] * x0 + c[2][n] * x2 + c[4][n] * x4 + c[6][n] * x6 + round;
     std::int32_t o = c[1][n] * x1 + c[3][n] * x3 + c[5][n] * x5 + c[7][n] * x7;
-    out[n] = (e + o) >> shift;
-    out[7 - n] = (e - o) >> shift;
+    out[n] = Saturate16((e + o) >> shift);
+    out[7 - n] = Saturate16((e - o) >> shift);
   }
 }
 
@@ -277,6 +280,8 @@ const Dsp& BestDsp() {
   return PlainDsp();
 #endif
 }
+
+void IdctResidual(const std::int16_t* coefficients, std::int32_t* out) { IdctPlainCore(coefficients, out); }
 
 void ReferenceIdct(const std::int16_t* coefficients, double* out) {
   const double pi = std::acos(-1.0);

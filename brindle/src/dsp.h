@@ -25,6 +25,9 @@ struct Dsp {
 const Dsp& PlainDsp();
 const Dsp& BestDsp();
 
+// The integer transform's unclamped output (the value Put clamps and Add adds), for tests.
+void IdctResidual(const std::int16_t* coefficients, std::int32_t* out);
+
 // Floating-point reference transform, for tests.
 void ReferenceIdct(const std::int16_t* coefficients, double* out);
 

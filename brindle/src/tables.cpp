@@ -6,6 +6,8 @@
 namespace brindle {
 namespace {
 
+bool gConflict = false;  // set when two codes of one table claim the same lookup entry
+
 struct Code {
   std::uint16_t code;
   std::uint8_t length;
@@ -188,7 +190,10 @@ std::vector<VlcEntry> BuildVlc(const Code* codes, int count, int bits) {
   for (int i = 0; i < count; ++i) {
     int shift = bits - codes[i].length;
     std::uint32_t first = static_cast<std::uint32_t>(codes[i].code) << shift;
-    for (std::uint32_t j = 0; j < (1u << shift); ++j) table[first + j] = VlcEntry{codes[i].value, codes[i].length};
+    for (std::uint32_t j = 0; j < (1u << shift); ++j) {
+      gConflict |= table[first + j].length != 0;
+      table[first + j] = VlcEntry{codes[i].value, codes[i].length};
+    }
   }
   return table;
 }
@@ -218,7 +223,10 @@ std::vector<CoefEntry> BuildCoef(const CoefCode* codes, const std::uint8_t* runs
     }
     int shift = bits - codes[i].length;
     std::uint32_t first = static_cast<std::uint32_t>(codes[i].code) << shift;
-    for (std::uint32_t j = 0; j < (1u << shift); ++j) entries[first + j] = e;
+    for (std::uint32_t j = 0; j < (1u << shift); ++j) {
+      gConflict |= entries[first + j].length != 0;
+      entries[first + j] = e;
+    }
   }
   return entries;
 }
@@ -264,6 +272,11 @@ Storage* BuildAll() {
 const Tables& GetTables() {
   static Storage* storage = BuildAll();  // never freed: shared by every decoder for the process' life
   return storage->tables;
+}
+
+bool TablesArePrefixFree() {
+  GetTables();
+  return !gConflict;
 }
 
 // ISO/IEC 14496-2 Figure 7-2 (zigzag) and Figure 7-3 (alternate horizontal and vertical scans).

@@ -51,6 +51,9 @@ inline constexpr int kMcbpcStuffing = 0xFF;
 // Built once on first use; safe to call from several threads.
 const Tables& GetTables();
 
+// False when some table holds a code that is a prefix of another (a transcription fault).
+bool TablesArePrefixFree();
+
 extern const std::uint8_t kZigzagScan[64];
 extern const std::uint8_t kAlternateHorizontalScan[64];
 extern const std::uint8_t kAlternateVerticalScan[64];
