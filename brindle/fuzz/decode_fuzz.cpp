@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (brindle::ParseLayerHeaders(data, size, layer, &pos) != brindle::ParseResult::kOk) {
     return 0;
   }
-  brindle::Decoder decoder(!h263);
+  brindle::Decoder decoder;
   if (decoder.Configure(layer) != 0) return 0;
-  for (int pictures = 0; pos < size && pictures < 64; ++pictures) {
+  for (int pictures = 0; pos < size && pictures < 16; ++pictures) {
     std::size_t used = 0;
     decoder.Decode(data + pos, size - pos, &used);
     if (used == 0) break;

@@ -19,7 +19,7 @@ struct DecoderObject {
   CreationRecord creation{};
   std::vector<std::uint8_t> scratch;
 
-  explicit DecoderObject(bool mpeg4) : core(mpeg4) {}
+  DecoderObject() = default;
 };
 
 DecoderObject* Self(VideoDecoder* decoder) { return reinterpret_cast<DecoderObject*>(decoder); }
@@ -106,8 +106,8 @@ std::int32_t Destroy(VideoDecoder* decoder) {
   return kBrindleOk;
 }
 
-DecoderObject* NewObject(bool mpeg4, std::int32_t postFilterLevel, const CreationRecord* creation) {
-  auto* self = new (std::nothrow) DecoderObject(mpeg4);
+DecoderObject* NewObject(std::int32_t postFilterLevel, const CreationRecord* creation) {
+  auto* self = new (std::nothrow) DecoderObject();
   if (self == nullptr) return nullptr;
   self->slots = VideoDecoder{Decode, DecodeNoOutput, SetParameter, Control, Reset, Destroy};
   self->postFilterLevel = postFilterLevel;
@@ -152,7 +152,7 @@ std::int32_t gCreateMP4SPDecoder(VideoDecoder** decoder, const std::uint8_t* inf
   brindle::LayerInfo layer;
   std::size_t consumed = 0;
   if (brindle::ParseLayerHeaders(info, *size, layer, &consumed) != brindle::ParseResult::kOk) return kBrindleError;
-  DecoderObject* self = NewObject(true, postFilterLevel, creation);
+  DecoderObject* self = NewObject(postFilterLevel, creation);
   if (self == nullptr) return kBrindleNoMemory;
   if (self->core.Configure(layer) != 0) {
     delete self;
@@ -170,7 +170,7 @@ std::int32_t gCreateH263Decoder(VideoDecoder** decoder, std::int32_t width, std:
   layer.shortHeader = true;
   layer.width = width;
   layer.height = height;
-  DecoderObject* self = NewObject(false, postFilterLevel, creation);
+  DecoderObject* self = NewObject(postFilterLevel, creation);
   if (self == nullptr) return kBrindleNoMemory;
   if (self->core.Configure(layer) != 0) {
     delete self;

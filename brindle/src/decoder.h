@@ -70,7 +70,7 @@ struct MotionVector {
 
 class Decoder {
  public:
-  explicit Decoder(bool mpeg4) : mpeg4_(mpeg4) {}
+  Decoder() = default;
 
   // Allocates the pictures for the layer; 0, or -2 when memory is short.
   int Configure(const LayerInfo& layer);
@@ -144,7 +144,6 @@ class Decoder {
   void SetNonIntraPrediction(int mbIndex);
   void FinishPicture(bool swap);
 
-  bool mpeg4_;
   LayerInfo layer_;
   const Dsp* dsp_ = &BestDsp();
   Picture pictures_[2];

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "brindle-decode: %s: no supported MPEG-4 Simple Profile or H.263 header\n", in.c_str());
     return 1;
   }
-  brindle::Decoder decoder(!layer.shortHeader);
+  brindle::Decoder decoder;
   if (decoder.Configure(layer) != 0) {
     std::fprintf(stderr, "brindle-decode: out of memory\n");
     return 1;
