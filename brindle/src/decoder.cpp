@@ -334,68 +334,82 @@ bool Decoder::ReadDcDiff(BitReader& br, int block, std::int16_t* diff) {
   return true;
 }
 
-// Reads run/level codes into qf (natural order through scan) from scan position start.
-bool Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, std::int16_t* qf) {
+int Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, int qp,
+                              std::int16_t* out, std::uint8_t* positions) {
   const Tables& t = GetTables();
   bool shortHeader = layer_.shortHeader;
   bool rvlc = layer_.reversibleVlc && !shortHeader;
   const CoefTable& table = rvlc ? (intra ? t.rvlcIntra : t.rvlcInter)
                                 : (intra && !shortHeader ? t.intraCoef : t.interCoef);
+  const int qmul = 2 * qp, qadd = (qp - 1) | 1;
   int i = start;
+  int count = 0;
   for (;;) {
-    const CoefEntry& e = table.entries[br.Peek(table.bits)];
-    if (e.length == 0) return false;
-    br.Skip(e.length);
+    std::uint32_t bits = br.Peek32();
+    const CoefEntry& e = table.entries[bits >> (32 - table.bits)];
+    if (e.length == 0) return -1;
     int last, run, level;
     if (e.level != 0) {
+      // The sign bit follows the code inside the same 32 bits (codes are at most 15 bits long).
       last = e.last;
       run = e.run;
-      level = br.ReadBit() ? -e.level : e.level;
-    } else if (rvlc) {
-      // Escape: last, run (6), marker, level (11), marker, the 4-bit escape again, sign.
-      last = static_cast<int>(br.Read(1));
-      run = static_cast<int>(br.Read(6));
-      if (!br.ReadBit()) return false;
-      level = static_cast<int>(br.Read(11));
-      if (!br.ReadBit()) return false;
-      if (br.Read(4) != 0) return false;
-      if (level == 0) return false;
-      if (br.ReadBit()) level = -level;
-    } else if (shortHeader) {
-      last = static_cast<int>(br.Read(1));
-      run = static_cast<int>(br.Read(6));
-      level = br.ReadSigned(8);
-      if (level == 0 || level == -128) return false;
-    } else if (!br.ReadBit()) {  // escape mode 1: level offset
-      const CoefEntry& f = table.entries[br.Peek(table.bits)];
-      if (f.length == 0 || f.level == 0) return false;
-      br.Skip(f.length);
-      last = f.last;
-      run = f.run;
-      level = f.level + table.maxLevel[last][run];
-      if (br.ReadBit()) level = -level;
-    } else if (!br.ReadBit()) {  // escape mode 2: run offset
-      const CoefEntry& f = table.entries[br.Peek(table.bits)];
-      if (f.length == 0 || f.level == 0) return false;
-      br.Skip(f.length);
-      last = f.last;
-      level = f.level;
-      run = f.run + table.maxRun[last][level] + 1;
-      if (br.ReadBit()) level = -level;
-    } else {  // escape mode 3: fixed length
-      last = static_cast<int>(br.Read(1));
-      run = static_cast<int>(br.Read(6));
-      if (!br.ReadBit()) return false;
-      level = br.ReadSigned(12);
-      if (!br.ReadBit()) return false;
-      if (level == 0) return false;
+      level = ((bits << e.length) >> 31) ? -e.level : e.level;
+      br.Skip(e.length + 1);
+    } else {
+      br.Skip(e.length);
+      if (rvlc) {
+        // Escape: last, run (6), marker, level (11), marker, the 4-bit escape again, sign.
+        last = static_cast<int>(br.Read(1));
+        run = static_cast<int>(br.Read(6));
+        if (!br.ReadBit()) return -1;
+        level = static_cast<int>(br.Read(11));
+        if (!br.ReadBit()) return -1;
+        if (br.Read(4) != 0) return -1;
+        if (level == 0) return -1;
+        if (br.ReadBit()) level = -level;
+      } else if (shortHeader) {
+        last = static_cast<int>(br.Read(1));
+        run = static_cast<int>(br.Read(6));
+        level = br.ReadSigned(8);
+        if (level == 0 || level == -128) return -1;
+      } else if (!br.ReadBit()) {  // escape mode 1: level offset
+        const CoefEntry& f = table.entries[br.Peek(table.bits)];
+        if (f.length == 0 || f.level == 0) return -1;
+        br.Skip(f.length);
+        last = f.last;
+        run = f.run;
+        level = f.level + table.maxLevel[last][run];
+        if (br.ReadBit()) level = -level;
+      } else if (!br.ReadBit()) {  // escape mode 2: run offset
+        const CoefEntry& f = table.entries[br.Peek(table.bits)];
+        if (f.length == 0 || f.level == 0) return -1;
+        br.Skip(f.length);
+        last = f.last;
+        level = f.level;
+        run = f.run + table.maxRun[last][level] + 1;
+        if (br.ReadBit()) level = -level;
+      } else {  // escape mode 3: fixed length
+        last = static_cast<int>(br.Read(1));
+        run = static_cast<int>(br.Read(6));
+        if (!br.ReadBit()) return -1;
+        level = br.ReadSigned(12);
+        if (!br.ReadBit()) return -1;
+        if (level == 0) return -1;
+      }
     }
     i += run;
-    if (i > 63) return false;
-    qf[scan[i]] = static_cast<std::int16_t>(level);
+    if (i > 63) return -1;
+    int pos = scan[i];
+    if (qp > 0) {
+      int v = level > 0 ? level * qmul + qadd : level * qmul - qadd;
+      out[pos] = static_cast<std::int16_t>(Clip(v, -2048, 2047));
+    } else {
+      out[pos] = static_cast<std::int16_t>(Clip(level, -2048, 2047));
+    }
+    positions[count++] = static_cast<std::uint8_t>(pos);
     ++i;
-    if (last) return !br.Overrun();
-    if (br.Overrun()) return false;
+    if (last) return br.Overrun() ? -1 : count;
+    if (br.Overrun()) return -1;
   }
 }
 
@@ -403,15 +417,16 @@ bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded
                                std::int16_t* coefficients) {
   MbState& mb = mbs_[static_cast<std::size_t>(mbIndex)];
   int qp = mb.qp;
-  alignas(16) std::int16_t qf[64] = {};
+  std::uint8_t positions[64];
+  std::memset(coefficients, 0, 64 * sizeof(std::int16_t));
   if (layer_.shortHeader) {
     int dc = static_cast<int>(br.Read(8));
     if (dc == 0 || dc == 128) return false;
-    if (coded && !ReadCoefficients(br, true, kZigzagScan, 1, qf)) return false;
+    if (coded && ReadCoefficients(br, true, kZigzagScan, 1, qp, coefficients, positions) < 0) return false;
     coefficients[0] = static_cast<std::int16_t>((dc == 255 ? 128 : dc) * 8);
-    for (int i = 1; i < 64; ++i) coefficients[i] = Dequantise(qf[i], qp);
     return true;
   }
+  alignas(16) std::int16_t qf[64] = {};
   bool useDcVlc = qp < intraDcThreshold_;
   std::int16_t diff = 0;
   if (useDcVlc) {
@@ -451,7 +466,11 @@ bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded
   bool vertical = std::abs(fa - fb) < std::abs(fb - fc);  // predict from the block above
   const std::uint8_t* scan =
       mb.acPred ? (vertical ? kAlternateHorizontalScan : kAlternateVerticalScan) : kZigzagScan;
-  if (coded && !ReadCoefficients(br, true, scan, useDcVlc ? 1 : 0, qf)) return false;
+  int count = 0;
+  if (coded) {
+    count = ReadCoefficients(br, true, scan, useDcVlc ? 1 : 0, 0, qf, positions);
+    if (count < 0) return false;
+  }
   if (!useDcVlc) diff = qf[0];
   int scaler = block < 4 ? LumaDcScaler(qp) : ChromaDcScaler(qp);
   int pred = vertical ? fc : fa;
@@ -481,8 +500,12 @@ bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded
     mine.row[i - 1] = qf[i];
     mine.col[i - 1] = qf[i * 8];
   }
+  for (int k = 0; k < count; ++k) coefficients[positions[k]] = Dequantise(qf[positions[k]], qp);
+  for (int i = 1; i < 8; ++i) {
+    coefficients[i] = Dequantise(qf[i], qp);
+    coefficients[i * 8] = Dequantise(qf[i * 8], qp);
+  }
   coefficients[0] = static_cast<std::int16_t>(dcValue);
-  for (int i = 1; i < 64; ++i) coefficients[i] = Dequantise(qf[i], qp);
   return true;
 }
 
@@ -568,12 +591,16 @@ bool Decoder::DecodeMacroblockTexture(BitReader& br, int mbIndex, bool dcAlready
   SetNonIntraPrediction(mbIndex);
   PredictMacroblock(mbIndex);
   if (mb.type < 0) return true;
+  std::uint8_t positions[64];
   for (int b = 0; b < 6; ++b) {
     if (!(mb.cbp & (32 >> b))) continue;
-    alignas(16) std::int16_t qf[64] = {};
-    if (!ReadCoefficients(br, false, kZigzagScan, 0, qf)) return false;
-    for (int i = 0; i < 64; ++i) coefficients[i] = Dequantise(qf[i], mb.qp);
-    dsp_->idctAdd(coefficients, planes[b], strides[b]);
+    std::memset(coefficients, 0, sizeof coefficients);
+    int count = ReadCoefficients(br, false, kZigzagScan, 0, mb.qp, coefficients, positions);
+    if (count < 0) return false;
+    if (count == 1 && positions[0] == 0)
+      dsp_->dcAdd(coefficients[0], planes[b], strides[b]);
+    else
+      dsp_->idctAdd(coefficients, planes[b], strides[b]);
   }
   return true;
 }

@@ -137,7 +137,11 @@ class Decoder {
   bool DecodeMacroblockTexture(BitReader& br, int mbIndex, bool dcAlreadyRead);
   bool DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded, bool dcAlreadyRead,
                         std::int16_t* coefficients);
-  bool ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, std::int16_t* qf);
+  // Reads run/level codes from scan position start into out (natural order): the levels
+  // themselves, or dequantised with qp when qp > 0. Natural positions written are appended to
+  // positions; returns -1 for a bad code, else the number of positions.
+  int ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, int qp, std::int16_t* out,
+                       std::uint8_t* positions);
   void PredictMacroblock(int mbIndex);
   void PredictBlock(std::uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int mvx, int mvy, int size);
   bool NeighbourAvailable(int mbx, int mby, int packet) const;

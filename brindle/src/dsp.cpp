@@ -88,6 +88,19 @@ void IdctAddPlain(const std::int16_t* coefficients, std::uint8_t* dst, int strid
     for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(dst[y * stride + x] + out[y * 8 + x]);
 }
 
+// Row pass then column pass of a DC-only block, as Transform8 computes them.
+inline int DcResidual(int dc) {
+  int c0 = kBasis.c[0][0];
+  int r = Saturate16((c0 * dc + (1 << (kRowShift - 1))) >> kRowShift);
+  return (c0 * r + (1 << (kColumnShift - 1))) >> kColumnShift;
+}
+
+void DcAddPlain(int dc, std::uint8_t* dst, int stride) {
+  int d = DcResidual(dc);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(dst[y * stride + x] + d);
+}
+
 void PredictPlain(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
                   int mode, int rounding) {
   switch (mode) {
@@ -263,18 +276,29 @@ void PredictSse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int 
   }
 }
 
+void DcAddSse2(int dc, std::uint8_t* dst, int stride) {
+  int d = DcResidual(dc);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i add = _mm_set1_epi16(static_cast<short>(d));
+  for (int y = 0; y < 8; ++y) {
+    __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + y * stride)), zero);
+    __m128i s = _mm_adds_epi16(p, add);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(s, s));
+  }
+}
+
 #endif
 
 }  // namespace
 
 const Dsp& PlainDsp() {
-  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain};
+  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain};
   return dsp;
 }
 
 const Dsp& BestDsp() {
 #if defined(__SSE2__)
-  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2};
+  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2};
   return dsp;
 #else
   return PlainDsp();

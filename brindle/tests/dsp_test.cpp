@@ -174,6 +174,20 @@ TEST(Idct, PlainAndSimdAgreeOnExtremeAndRandomBlocks) {
   }
 }
 
+TEST(Idct, DcShortcutMatchesTheFullTransformForEveryDc) {
+  for (int dc = -2048; dc <= 2047; ++dc) {
+    std::int16_t c[64] = {};
+    c[0] = static_cast<std::int16_t>(dc);
+    for (const Dsp* dsp : {&PlainDsp(), &BestDsp()}) {
+      std::uint8_t a[8 * 8], b[8 * 8];
+      for (int i = 0; i < 64; ++i) a[i] = b[i] = static_cast<std::uint8_t>(i * 4);
+      dsp->idctAdd(c, a, 8);
+      dsp->dcAdd(dc, b, 8);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << dc;
+    }
+  }
+}
+
 TEST(Predict, PlainAndSimdAgreeForEveryModeSizeAndRounding) {
   std::mt19937 rng(3);
   std::uint8_t src[40 * 40];
