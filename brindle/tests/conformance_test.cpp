@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "brindle/brindle.h"
+#include "decoder.h"
+#include "dsp.h"
 
 namespace brindle {
 namespace {
@@ -334,6 +337,84 @@ TEST(Robustness, DamagedStreamsNeverCrash) {
       }
     }
   }
+}
+
+}  // namespace
+}  // namespace brindle
+
+namespace brindle {
+namespace {
+
+// The plain C++ kernels and the SIMD kernels decode a stream to the same pictures.
+TEST(Kernels, PlainAndSimdDecodeIdentically) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir dir;
+  Clip c{"kernels", 176, 144, 12, "-c:v mpeg4 -q:v 3 -g 6 -flags:v +mv4+aic", false};
+  std::string stream, reference;
+  ASSERT_TRUE(MakeClip(dir, c, &stream, &reference));
+  auto data = ReadAll(stream);
+  LayerInfo layer;
+  std::size_t start = 0;
+  ASSERT_EQ(ParseLayerHeaders(data.data(), data.size(), layer, &start), ParseResult::kOk);
+  Decoder plain, simd;
+  plain.SetDsp(PlainDsp());
+  simd.SetDsp(BestDsp());
+  ASSERT_EQ(plain.Configure(layer), 0);
+  ASSERT_EQ(simd.Configure(layer), 0);
+  std::size_t a = start, b = start;
+  int pictures = 0;
+  while (a < data.size()) {
+    std::size_t ua = 0, ub = 0;
+    ASSERT_EQ(plain.Decode(data.data() + a, data.size() - a, &ua), 0);
+    ASSERT_EQ(simd.Decode(data.data() + b, data.size() - b, &ub), 0);
+    ASSERT_EQ(ua, ub);
+    a += ua;
+    b += ub;
+    std::size_t bytes = static_cast<std::size_t>(plain.PaddedWidth()) * plain.PaddedHeight() * 3 / 2;
+    ASSERT_EQ(0, std::memcmp(plain.Current().y, simd.Current().y, bytes)) << "picture " << pictures;
+    ++pictures;
+  }
+  EXPECT_EQ(pictures, 12);
+}
+
+std::string ToolPath() { return std::string(TESSERA_BINARY_DIR) + "/bin/brindle-decode"; }
+
+int RunTool(const std::string& args) {
+  int status = std::system((ToolPath() + " " + args + " > /dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Tool, WritesEveryFrameAndPrintsOneChecksumPerFrame) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir dir;
+  Clip c{"tool", 180, 140, 10, "-c:v mpeg4 -q:v 5 -g 4 -flags:v +mv4", false};
+  std::string stream, reference;
+  ASSERT_TRUE(MakeClip(dir, c, &stream, &reference));
+  std::string yuv = dir.File("out.yuv"), sums = dir.File("sums.txt");
+  ASSERT_EQ(RunTool(stream + " " + yuv), 0);
+  auto out = ReadAll(yuv);
+  auto ref = ReadAll(reference);
+  ASSERT_EQ(out.size(), ref.size());
+  EXPECT_GT(Psnr(out.data(), ref.data(), out.size()), 50.0);
+  ASSERT_EQ(RunTool("--framemd5 " + stream + " " + sums), 0);
+  std::ifstream f(sums);
+  std::string line;
+  int frames = 0;
+  while (std::getline(f, line))
+    if (!line.empty() && line[0] != '#') {
+      ++frames;
+      EXPECT_NE(line.find(" 37800, "), std::string::npos) << line;  // 180 x 140 x 3/2
+    }
+  EXPECT_EQ(frames, 10);
+}
+
+TEST(Tool, ReportsBadArgumentsAndInputsWithNonZeroStatus) {
+  TempDir dir;
+  EXPECT_EQ(RunTool(""), 2);
+  EXPECT_EQ(RunTool(dir.File("missing.m4v") + " " + dir.File("out.yuv")), 1);
+  EXPECT_EQ(RunTool(dir.File("clip.mp4") + " " + dir.File("out.yuv")), 2);
+  std::ofstream(dir.File("junk.m4v")) << "not a video stream at all";
+  EXPECT_EQ(RunTool(dir.File("junk.m4v") + " " + dir.File("out.yuv")), 1);
 }
 
 }  // namespace
