@@ -40,15 +40,13 @@ inline int RoundedDiv(int a, int b) { return (a >= 0 ? a + (b >> 1) : a - (b >> 
 }  // namespace
 
 int Decoder::Configure(const LayerInfo& layer) {
-  layer_ = layer;
-  mbWidth_ = (layer.width + 15) / 16;
-  mbHeight_ = (layer.height + 15) / 16;
-  mbCount_ = mbWidth_ * mbHeight_;
-  mbNumberBits_ = 1;
-  while ((1 << mbNumberBits_) < mbCount_) ++mbNumberBits_;
-  int w = mbWidth_ * 16, h = mbHeight_ * 16;
+  int mbWidth = (layer.width + 15) / 16, mbHeight = (layer.height + 15) / 16;
+  int mbCount = mbWidth * mbHeight;
+  int w = mbWidth * 16, h = mbHeight * 16;
   std::size_t lumaBytes = static_cast<std::size_t>(w) * h;
-  for (Picture& p : pictures_) {
+  // Everything is allocated before anything is replaced, so a failure leaves the decoder as it was.
+  Picture pictures[2];
+  for (Picture& p : pictures) {
     p.memory.reset(new (std::nothrow) std::uint8_t[lumaBytes * 3 / 2 + 4]);
     if (!p.memory) return -2;
     p.stride = w;
@@ -58,18 +56,37 @@ int Decoder::Configure(const LayerInfo& layer) {
     p.v = p.u + lumaBytes / 4;
   }
   try {
-    mbs_.assign(static_cast<std::size_t>(mbCount_), MbState{});
-    mvs_.assign(static_cast<std::size_t>(mbCount_) * 4, MotionVector{});
-    dcLuma_.assign(static_cast<std::size_t>(mbCount_) * 4, 1024);
-    acLuma_.assign(static_cast<std::size_t>(mbCount_) * 4, BlockAc{});
+    std::vector<MbState> mbs(static_cast<std::size_t>(mbCount));
+    std::vector<MotionVector> mvs(static_cast<std::size_t>(mbCount) * 4);
+    std::vector<std::int16_t> dcLuma(static_cast<std::size_t>(mbCount) * 4, 1024);
+    std::vector<BlockAc> acLuma(static_cast<std::size_t>(mbCount) * 4);
+    std::vector<std::int16_t> dcChroma[2];
+    std::vector<BlockAc> acChroma[2];
     for (int c = 0; c < 2; ++c) {
-      dcChroma_[c].assign(static_cast<std::size_t>(mbCount_), 1024);
-      acChroma_[c].assign(static_cast<std::size_t>(mbCount_), BlockAc{});
+      dcChroma[c].assign(static_cast<std::size_t>(mbCount), 1024);
+      acChroma[c].assign(static_cast<std::size_t>(mbCount), BlockAc{});
     }
-    mbQp_.assign(static_cast<std::size_t>(mbCount_), 1);
+    std::vector<std::uint8_t> mbQp(static_cast<std::size_t>(mbCount), 1);
+    mbs_.swap(mbs);
+    mvs_.swap(mvs);
+    dcLuma_.swap(dcLuma);
+    acLuma_.swap(acLuma);
+    for (int c = 0; c < 2; ++c) {
+      dcChroma_[c].swap(dcChroma[c]);
+      acChroma_[c].swap(acChroma[c]);
+    }
+    mbQp_.swap(mbQp);
   } catch (const std::bad_alloc&) {
     return -2;
   }
+  pictures_[0] = std::move(pictures[0]);
+  pictures_[1] = std::move(pictures[1]);
+  layer_ = layer;
+  mbWidth_ = mbWidth;
+  mbHeight_ = mbHeight;
+  mbCount_ = mbCount;
+  mbNumberBits_ = 1;
+  while ((1 << mbNumberBits_) < mbCount_) ++mbNumberBits_;
   Reset();
   return 0;
 }
@@ -536,8 +553,10 @@ void Decoder::PredictMacroblock(int mbIndex) {
   const Picture& ref = pictures_[current_];
   Picture& dst = *target_;
   Plane luma{ref.y, ref.stride, layer_.width, layer_.height};
-  Plane cb{ref.u, ref.chromaStride, layer_.width >> 1, layer_.height >> 1};
-  Plane cr{ref.v, ref.chromaStride, layer_.width >> 1, layer_.height >> 1};
+  // Chroma edges follow the luma edges halved (at least one sample for one-sample-wide layers).
+  int cw = std::max(1, layer_.width >> 1), ch = std::max(1, layer_.height >> 1);
+  Plane cb{ref.u, ref.chromaStride, cw, ch};
+  Plane cr{ref.v, ref.chromaStride, cw, ch};
   int gw = 2 * mbWidth_;
   const MotionVector* mv = &mvs_[static_cast<std::size_t>(2 * mby * gw + 2 * mbx)];
   std::uint8_t* y = dst.y + mby * 16 * dst.stride + mbx * 16;

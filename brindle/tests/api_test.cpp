@@ -244,6 +244,43 @@ TEST(Decode, BrokenPictureFailsAndLeavesTheReference) {
   d->destroy(d);
 }
 
+// Layers down to one sample wide, with vectors that point far outside the picture, predict from
+// the repeated edge and stay inside every plane (the sanitizers watch).
+TEST(Decode, TinyLayersWithFarVectorsStayInBounds) {
+  const int sizes[][2] = {{1, 1}, {2, 3}, {17, 1}, {1, 33}, {48, 16}};
+  for (const auto& size : sizes) {
+    VolOptions vol;
+    vol.width = size[0];
+    vol.height = size[1];
+    int mbs = ((size[0] + 15) / 16) * ((size[1] + 15) / 16);
+    BitWriter w;
+    testing::WriteVol(w, vol);
+    std::size_t header = w.Bytes().size();
+    ASSERT_TRUE(testing::WriteIntraVop(w, mbs, 5, {{0, 0, 7}, {1, 9, -3}}, false, false));
+    std::size_t intraEnd = w.Bytes().size();
+    for (int k = 0; k < 4; ++k) testing::WriteMovingVop(w, mbs, k & 1, k < 2 ? 32 : 17, k % 2 == 0, 63 - k);
+    std::vector<std::uint8_t> data = w.Bytes();
+    std::uint32_t n = static_cast<std::uint32_t>(data.size());
+    VideoDecoder* d = nullptr;
+    ASSERT_EQ(gCreateMP4SPDecoder(&d, data.data(), &n, 0, nullptr), 0);
+    std::size_t pos = header;
+    int pictures = 0;
+    while (pos < data.size()) {
+      Frame out(size[0] & ~3, size[1] & ~3);
+      std::uint32_t left = static_cast<std::uint32_t>(data.size() - pos);
+      EXPECT_EQ(d->decode(d, data.data() + pos, &left, &out.f), 0) << size[0] << "x" << size[1] << " " << pictures;
+      if (pos == header) {
+        EXPECT_EQ(left, intraEnd - header);
+      }
+      if (left == 0) break;
+      pos += left;
+      ++pictures;
+    }
+    EXPECT_EQ(pictures, 5);
+    d->destroy(d);
+  }
+}
+
 TEST(Decode, RefusesH263PicturesWithOptionalModes) {
   VideoDecoder* d = nullptr;
   ASSERT_EQ(gCreateH263Decoder(&d, 176, 144, 0, nullptr), 0);

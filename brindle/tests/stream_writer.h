@@ -205,6 +205,40 @@ inline bool WriteIntraVop(BitWriter& w, int mbCount, int qp, const std::vector<C
   return true;
 }
 
+// A predicted VOP (f_code 7) in which every macroblock moves by (mvx, mvy) half samples with no
+// residual; each vector component must be representable as one code plus a 6-bit residual.
+inline void WriteMovingVop(BitWriter& w, int mbCount, int rounding, int mvdIndex, bool negative, int residual) {
+  w.StartCode(0xB6);
+  w.Put(1, 2);  // P
+  w.Put(0, 1);
+  w.Put(1, 1);
+  w.Put(1, 5);
+  w.Put(1, 1);
+  w.Put(1, 1);  // coded
+  w.Put(static_cast<std::uint32_t>(rounding), 1);
+  w.Put(0, 3);
+  w.Put(8, 5);  // quantiser
+  w.Put(7, 3);  // f_code
+  static const std::uint8_t kMvd[33][2] = {{1, 1},   {1, 2},   {1, 3},   {1, 4},   {3, 6},   {5, 7},   {4, 7},
+                                           {3, 7},   {11, 9},  {10, 9},  {9, 9},   {17, 10}, {16, 10}, {15, 10},
+                                           {14, 10}, {13, 10}, {12, 10}, {11, 10}, {10, 10}, {9, 10},  {8, 10},
+                                           {7, 10},  {6, 10},  {5, 10},  {4, 10},  {7, 11},  {6, 11},  {5, 11},
+                                           {4, 11},  {3, 11},  {2, 11},  {3, 12},  {2, 12}};
+  for (int i = 0; i < mbCount; ++i) {
+    w.Put(0, 1);    // coded
+    w.Put(1, 1);    // inter, no chroma coefficients
+    w.Put(0x3, 2);  // no luma coefficients
+    for (int c = 0; c < 2; ++c) {
+      w.Put(kMvd[mvdIndex][0], kMvd[mvdIndex][1]);
+      if (mvdIndex != 0) {
+        w.Put(negative, 1);
+        w.Put(static_cast<std::uint32_t>(residual), 6);
+      }
+    }
+  }
+  w.Stuff();
+}
+
 // An H.263 picture header of the given source format and PTYPE option bits (UMV, SAC, AP, PB).
 inline void WriteH263PictureHeader(BitWriter& w, int format, bool inter, int options, int qp) {
   w.Put(0x20, 22);
