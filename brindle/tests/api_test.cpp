@@ -98,7 +98,9 @@ TEST(Create, RefusesLayersOutsideTheSimpleProfile) {
     auto v = Vol(o);
     std::uint32_t size = static_cast<std::uint32_t>(v.size());
     VideoDecoder* d = nullptr;
-    return gCreateMP4SPDecoder(&d, v.data(), &size, 0, nullptr) == -1 && d == nullptr;
+    int r = gCreateMP4SPDecoder(&d, v.data(), &size, 0, nullptr);
+    if (d != nullptr) d->destroy(d);
+    return r == -1 && d == nullptr;
   };
   VolOptions sprite;
   sprite.sprite = 1;
