@@ -1,19 +1,20 @@
 #!/bin/sh
 # Frames per second of brindle-decode against ffmpeg (with and without its SIMD) on CIF and VGA
-# clips, as whole-program runs. Usage: bench/brindle/run.sh [BUILD_DIR] (an optimised build).
+# clips, as whole-program runs timed in processor seconds (user + system, so that other load on a
+# shared machine matters less). Usage: bench/brindle/run.sh [BUILD_DIR] (an optimised build).
 set -eu
 build=${1:-build-release}
 tool="$build/bin/brindle-decode"
 [ -x "$tool" ] || { echo "run.sh: $tool not found; build the brindle_decode target first" >&2; exit 1; }
 command -v ffmpeg >/dev/null || { echo "run.sh: ffmpeg is needed" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time (Debian package time) is needed" >&2; exit 1; }
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-now() { date +%s.%N; }
-best() {  # best wall time of three runs of "$@"
+best() {  # best processor time of three runs of "$@"
   b=""
   for i in 1 2 3; do
-    t0=$(now); "$@" >/dev/null 2>&1; t1=$(now)
-    t=$(echo "$t1 - $t0" | bc -l)
+    /usr/bin/time -f '%U %S' -o "$dir/time" "$@" >/dev/null 2>&1
+    t=$(awk '{ print $1 + $2 }' "$dir/time")
     if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
   done
   echo "$b"
