@@ -6,10 +6,10 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -43,7 +43,8 @@ bool MakeClips() {
     c.name = s.name;
     c.path = gDir + "/" + s.name + ".m4v";
     std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + s.size +
-                      ":rate=25 -frames:v 300 -c:v mpeg4 -q:v 4 -g 12 -flags:v +mv4+aic -threads 1 -f m4v " + c.path;
+                      ":rate=25 -frames:v 300 -c:v mpeg4 -q:v 4 -g 12 -flags:v +mv4+aic -threads 1 -f m4v " +
+                      c.path;
     if (std::system(cmd.c_str()) != 0) return false;
     std::ifstream f(c.path, std::ios::binary);
     c.data.assign(std::istreambuf_iterator<char>(f), {});
@@ -56,7 +57,8 @@ bool MakeClips() {
 int DecodeAll(const ClipFile& clip, const brindle::Dsp& dsp) {
   brindle::LayerInfo layer;
   std::size_t pos = 0;
-  if (brindle::ParseLayerHeaders(clip.data.data(), clip.data.size(), layer, &pos) != brindle::ParseResult::kOk)
+  if (brindle::ParseLayerHeaders(clip.data.data(), clip.data.size(), layer, &pos) !=
+      brindle::ParseResult::kOk)
     return 0;
   brindle::Decoder decoder;
   decoder.SetDsp(dsp);
@@ -93,8 +95,8 @@ double SecondsOfBrindle(const ClipFile& clip, const brindle::Dsp& dsp, int runs)
 double SecondsOfFfmpeg(const ClipFile& clip, bool simd, int runs) {
   double best = 1e9;
   for (int i = 0; i < runs; ++i) {
-    std::string cmd = std::string("ffmpeg -nostats -benchmark ") + (simd ? "" : "-cpuflags 0 ") + "-threads 1 -i " +
-                      clip.path + " -f null - 2>&1";
+    std::string cmd = std::string("ffmpeg -nostats -benchmark ") + (simd ? "" : "-cpuflags 0 ") +
+                      "-threads 1 -i " + clip.path + " -f null - 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return 0;
     char line[512];
@@ -132,18 +134,19 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark("BM_Decode", BM_Decode)->Args({clip, simd})->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();
 
-  std::printf("\nframes per processor second (300 frames, best of 3; ffmpeg's figure includes its start-up)\n"
-              "ratio = brindle fps / ffmpeg fps\n");
-  std::printf("%-5s %12s %12s %12s %12s %14s %14s %16s\n", "clip", "brindle", "plain C++", "ffmpeg", "ffmpeg -c0",
-              "vs ffmpeg", "vs ffmpeg -c0", "plain vs -c0");
+  std::printf(
+      "\nframes per processor second (300 frames, best of 3; ffmpeg's figure includes its start-up)\n"
+      "ratio = brindle fps / ffmpeg fps\n");
+  std::printf("%-5s %12s %12s %12s %12s %14s %14s %16s\n", "clip", "brindle", "plain C++", "ffmpeg",
+              "ffmpeg -c0", "vs ffmpeg", "vs ffmpeg -c0", "plain vs -c0");
   for (const ClipFile& c : gClips) {
     int frames = DecodeAll(c, brindle::BestDsp());
     double ours = frames / SecondsOfBrindle(c, brindle::BestDsp(), 3);
     double plain = frames / SecondsOfBrindle(c, brindle::PlainDsp(), 3);
     double ff = frames / SecondsOfFfmpeg(c, true, 3);
     double ff0 = frames / SecondsOfFfmpeg(c, false, 3);
-    std::printf("%-5s %12.1f %12.1f %12.1f %12.1f %13.2fx %13.2fx %15.2fx\n", c.name.c_str(), ours, plain, ff, ff0,
-                ours / ff, ours / ff0, plain / ff0);
+    std::printf("%-5s %12.1f %12.1f %12.1f %12.1f %13.2fx %13.2fx %15.2fx\n", c.name.c_str(), ours, plain, ff,
+                ff0, ours / ff, ours / ff0, plain / ff0);
   }
   benchmark::Shutdown();
   (void)!std::system(("rm -rf '" + gDir + "'").c_str());

@@ -22,7 +22,9 @@ struct DecoderObject {
   DecoderObject() = default;
 };
 
-DecoderObject* Self(VideoDecoder* decoder) { return reinterpret_cast<DecoderObject*>(decoder); }
+DecoderObject* Self(VideoDecoder* decoder) {
+  return reinterpret_cast<DecoderObject*>(decoder);
+}
 
 // Delivered size: the creation size (0 = the stream's) within the stream, rounded down to 4.
 void OutputSize(const DecoderObject& self, int* width, int* height) {
@@ -39,7 +41,8 @@ void Deliver(DecoderObject& self, PlanarFrame& frame) {
   brindle::CopyOutput(self.core, w, h, self.creation.orientation, self.postFilterLevel, self.scratch, frame);
 }
 
-std::int32_t Decode(VideoDecoder* decoder, const std::uint8_t* data, std::uint32_t* size, PlanarFrame* output) {
+std::int32_t Decode(VideoDecoder* decoder, const std::uint8_t* data, std::uint32_t* size,
+                    PlanarFrame* output) {
   if (decoder == nullptr || size == nullptr) return kBrindleError;
   DecoderObject& self = *Self(decoder);
   std::size_t consumed = 0;
@@ -77,7 +80,8 @@ std::int32_t Control(VideoDecoder* decoder, std::int32_t type, void* record) {
     case 2: {
       auto* s = static_cast<PictureSummary*>(record);
       s->pictureCount = self.core.PictureCount();
-      s->codingType = self.core.LastCodingType() < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(self.core.LastCodingType());
+      s->codingType = self.core.LastCodingType() < 0 ? 0xFFFFFFFFu
+                                                     : static_cast<std::uint32_t>(self.core.LastCodingType());
       s->quantiser = static_cast<std::uint32_t>(self.core.LastQuantiser());
       s->intraMacroblocks = self.core.IntraCount();
       s->skippedMacroblocks = self.core.SkippedCount();
@@ -151,7 +155,8 @@ std::int32_t gCreateMP4SPDecoder(VideoDecoder** decoder, const std::uint8_t* inf
   if (decoder == nullptr || info == nullptr || size == nullptr) return kBrindleError;
   brindle::LayerInfo layer;
   std::size_t consumed = 0;
-  if (brindle::ParseLayerHeaders(info, *size, layer, &consumed) != brindle::ParseResult::kOk) return kBrindleError;
+  if (brindle::ParseLayerHeaders(info, *size, layer, &consumed) != brindle::ParseResult::kOk)
+    return kBrindleError;
   DecoderObject* self = NewObject(postFilterLevel, creation);
   if (self == nullptr) return kBrindleNoMemory;
   if (self->core.Configure(layer) != 0) {

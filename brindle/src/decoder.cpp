@@ -13,7 +13,9 @@ namespace {
 constexpr std::uint32_t kDcMarker = 0x6B001;      // 19 bits, ends partition 1 of intra packets
 constexpr std::uint32_t kMotionMarker = 0x1F001;  // 17 bits, ends partition 1 of predicted packets
 
-inline int Clip(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+inline int Clip(int v, int lo, int hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
 
 inline int DecodeVlc(BitReader& br, const VlcTable& t) {
   const VlcEntry& e = t.entries[br.Peek(t.bits)];
@@ -22,7 +24,9 @@ inline int DecodeVlc(BitReader& br, const VlcTable& t) {
   return e.value;
 }
 
-inline int Median(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+inline int Median(int a, int b, int c) {
+  return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
 
 // intra_dc_vlc_thr: the DC coefficient has its own code while the quantiser is below the threshold.
 constexpr int kIntraDcThreshold[8] = {32, 13, 15, 17, 19, 21, 23, 0};
@@ -35,7 +39,9 @@ inline std::int16_t Dequantise(int level, int qp) {
   return static_cast<std::int16_t>(Clip(v, -2048, 2047));
 }
 
-inline int RoundedDiv(int a, int b) { return (a >= 0 ? a + (b >> 1) : a - (b >> 1)) / b; }
+inline int RoundedDiv(int a, int b) {
+  return (a >= 0 ? a + (b >> 1) : a - (b >> 1)) / b;
+}
 
 }  // namespace
 
@@ -116,13 +122,15 @@ int Decoder::Decode(const std::uint8_t* data, std::size_t size, std::size_t* con
   if (data == nullptr || size == 0 || !pictures_[0].memory) return -1;
   if (layer_.shortHeader) {
     std::size_t psc = 0;
-    while (psc + 3 <= size && !(data[psc] == 0 && data[psc + 1] == 0 && (data[psc + 2] & 0xFC) == 0x80)) ++psc;
+    while (psc + 3 <= size && !(data[psc] == 0 && data[psc + 1] == 0 && (data[psc + 2] & 0xFC) == 0x80))
+      ++psc;
     if (psc + 3 > size) {
       *consumed = size;
       return -1;
     }
     std::size_t end = psc + 3;
-    while (end + 3 <= size && !(data[end] == 0 && data[end + 1] == 0 && (data[end + 2] & 0xFC) == 0x80)) ++end;
+    while (end + 3 <= size && !(data[end] == 0 && data[end + 1] == 0 && (data[end + 2] & 0xFC) == 0x80))
+      ++end;
     if (end + 3 > size) end = size;
     *consumed = end;
     BitReader br(data + psc, end - psc);
@@ -279,8 +287,7 @@ MotionVector Decoder::PredictMv(int mbIndex, int block) const {
   for (int k = 0; k < 3; ++k) {
     int x = bx + kCandidates[block][k][0], y = by + kCandidates[block][k][1];
     int ox = x >> 1, oy = y >> 1;
-    bool ok = x >= 0 && y >= 0 && x < gw &&
-              ((ox == mbx && oy == mby) || NeighbourAvailable(ox, oy, packet));
+    bool ok = x >= 0 && y >= 0 && x < gw && ((ox == mbx && oy == mby) || NeighbourAvailable(ox, oy, packet));
     valid[k] = ok;
     if (ok) {
       cand[k] = mvs_[static_cast<std::size_t>(y * gw + x)];
@@ -356,8 +363,8 @@ int Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* sca
   const Tables& t = GetTables();
   bool shortHeader = layer_.shortHeader;
   bool rvlc = layer_.reversibleVlc && !shortHeader;
-  const CoefTable& table = rvlc ? (intra ? t.rvlcIntra : t.rvlcInter)
-                                : (intra && !shortHeader ? t.intraCoef : t.interCoef);
+  const CoefTable& table =
+      rvlc ? (intra ? t.rvlcIntra : t.rvlcInter) : (intra && !shortHeader ? t.intraCoef : t.interCoef);
   const int qmul = 2 * qp, qadd = (qp - 1) | 1;
   int i = start;
   int count = 0;
@@ -793,7 +800,8 @@ int Decoder::DecodeShortHeader(BitReader& br) {
   }
   // Picture time: 1001/30 ms per temporal reference step.
   if (lastTemporalReference_ >= 0) {
-    std::uint64_t total = static_cast<std::uint64_t>((tr - lastTemporalReference_ + 256) % 256) * 1001 + timeRemainder_;
+    std::uint64_t total =
+        static_cast<std::uint64_t>((tr - lastTemporalReference_ + 256) % 256) * 1001 + timeRemainder_;
     timeMs_ += total / 30;
     timeRemainder_ = total % 30;
   }

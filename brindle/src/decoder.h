@@ -14,7 +14,7 @@ namespace brindle {
 
 // Fields of the video object layer header (or the implied layer of short-header video).
 struct LayerInfo {
-  int profileAndLevel = 0;   // from the visual object sequence header, 0 when absent
+  int profileAndLevel = 0;  // from the visual object sequence header, 0 when absent
   int verid = 1;
   int aspectRatio = 1;
   int parWidth = 0;
@@ -59,7 +59,7 @@ struct Picture {
   std::uint8_t* y = nullptr;
   std::uint8_t* u = nullptr;
   std::uint8_t* v = nullptr;
-  int stride = 0;        // luma pitch = width rounded up to 16
+  int stride = 0;  // luma pitch = width rounded up to 16
   int chromaStride = 0;
 };
 
@@ -140,10 +140,11 @@ class Decoder {
   // Reads run/level codes from scan position start into out (natural order): the levels
   // themselves, or dequantised with qp when qp > 0. Natural positions written are appended to
   // positions; returns -1 for a bad code, else the number of positions.
-  int ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, int qp, std::int16_t* out,
-                       std::uint8_t* positions);
+  int ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, int qp,
+                       std::int16_t* out, std::uint8_t* positions);
   void PredictMacroblock(int mbIndex);
-  void PredictBlock(std::uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int mvx, int mvy, int size);
+  void PredictBlock(std::uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int mvx, int mvy,
+                    int size);
   bool NeighbourAvailable(int mbx, int mby, int packet) const;
   void SetNonIntraPrediction(int mbIndex);
   void FinishPicture(bool swap);
@@ -165,8 +166,8 @@ class Decoder {
   int fcode_ = 1;
   int intraDcThreshold_ = 0;
   std::vector<MbState> mbs_;
-  std::vector<MotionVector> mvs_;      // block grid, (2 mbWidth) x (2 mbHeight)
-  std::vector<std::int16_t> dcLuma_;   // block grid
+  std::vector<MotionVector> mvs_;     // block grid, (2 mbWidth) x (2 mbHeight)
+  std::vector<std::int16_t> dcLuma_;  // block grid
   std::vector<std::int16_t> dcChroma_[2];
   std::vector<BlockAc> acLuma_;
   std::vector<BlockAc> acChroma_[2];

@@ -31,11 +31,15 @@ const Basis kBasis;
 constexpr int kRowShift = 11;
 constexpr int kColumnShift = 17;
 
-inline std::uint8_t Clamp255(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline std::uint8_t Clamp255(int v) {
+  return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // One 8-point transform using the even/odd symmetry of the basis; out has the same integer
 // result as the direct sum.
-inline std::int32_t Saturate16(std::int32_t v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
+inline std::int32_t Saturate16(std::int32_t v) {
+  return v < -32768 ? -32768 : (v > 32767 ? 32767 : v);
+}
 
 inline void Transform8(const std::int32_t* in, int step, std::int32_t* out, int shift) {
   const auto& c = kBasis.c;
@@ -192,7 +196,8 @@ inline void Transpose8x8(__m128i* r) {
 // Residual rows as int16 (each within [-2^15, 2^15) for coefficients within [-2048, 2047]).
 inline void IdctSse2Core(const std::int16_t* coefficients, __m128i* out) {
   __m128i rows[8];
-  for (int i = 0; i < 8; ++i) rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
+  for (int i = 0; i < 8; ++i)
+    rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
   Transpose8x8(rows);  // rows[k] = coefficient column k: transform over the horizontal frequency
   __m128i t[8];
   ColumnsSse2(rows, t, kRowShift);  // t[x] = row-pass output at column x, for each of the 8 rows
@@ -259,7 +264,8 @@ void PredictSse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int 
       const __m128i bias = _mm_set1_epi16(static_cast<short>(2 - rounding));
       for (int y = 0; y < h; ++y) {
         const std::uint8_t* s = src + y * srcStride;
-        __m128i a = Load(s, w), b = Load(s + 1, w), c = Load(s + srcStride, w), d = Load(s + srcStride + 1, w);
+        __m128i a = Load(s, w), b = Load(s + 1, w), c = Load(s + srcStride, w),
+                d = Load(s + srcStride + 1, w);
         __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
                                    _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
         lo = _mm_srli_epi16(_mm_add_epi16(lo, bias), 2);
@@ -305,7 +311,9 @@ const Dsp& BestDsp() {
 #endif
 }
 
-void IdctResidual(const std::int16_t* coefficients, std::int32_t* out) { IdctPlainCore(coefficients, out); }
+void IdctResidual(const std::int16_t* coefficients, std::int32_t* out) {
+  IdctPlainCore(coefficients, out);
+}
 
 void ReferenceIdct(const std::int16_t* coefficients, double* out) {
   const double pi = std::acos(-1.0);

@@ -20,7 +20,9 @@ std::size_t FindStartCode(const std::uint8_t* data, std::size_t size, std::size_
 
 namespace {
 
-bool Marker(BitReader& br) { return br.ReadBit(); }
+bool Marker(BitReader& br) {
+  return br.ReadBit();
+}
 
 // define_vop_complexity_estimation_header: records how many bits each picture type carries.
 bool ParseComplexityDefinition(BitReader& br, LayerInfo& layer) {
@@ -49,7 +51,8 @@ bool ParseComplexityDefinition(BitReader& br, LayerInfo& layer) {
   if (!br.ReadBit()) {  // motion: apm, npm, interpolate (B only), forw_back, halfpel2, halfpel4
     int apm = static_cast<int>(br.Read(1)), npm = static_cast<int>(br.Read(1));
     br.Read(1);
-    int fb = static_cast<int>(br.Read(1)), h2 = static_cast<int>(br.Read(1)), h4 = static_cast<int>(br.Read(1));
+    int fb = static_cast<int>(br.Read(1)), h2 = static_cast<int>(br.Read(1)),
+        h4 = static_cast<int>(br.Read(1));
     bitsP += (apm + npm + fb + h2 + h4) * 8;
   }
   if (!Marker(br)) return false;
@@ -77,7 +80,7 @@ ParseResult ParseVol(BitReader& br, LayerInfo& layer) {
     layer.parWidth = static_cast<int>(br.Read(8));
     layer.parHeight = static_cast<int>(br.Read(8));
   }
-  if (br.ReadBit()) {  // vol_control_parameters
+  if (br.ReadBit()) {                                       // vol_control_parameters
     if (br.Read(2) != 1) return ParseResult::kUnsupported;  // chroma 4:2:0 only
     layer.lowDelay = br.ReadBit();
     layer.vbvParameters = br.ReadBit();
@@ -117,8 +120,8 @@ ParseResult ParseVol(BitReader& br, LayerInfo& layer) {
   if (br.ReadBit()) return ParseResult::kUnsupported;   // interlaced
   if (!br.ReadBit()) return ParseResult::kUnsupported;  // overlapped block motion compensation
   if (br.Read(layer.verid == 1 ? 1 : 2) != 0) return ParseResult::kUnsupported;  // sprites
-  if (br.ReadBit()) return ParseResult::kUnsupported;   // not_8_bit
-  if (br.ReadBit()) return ParseResult::kUnsupported;   // MPEG quantisation with matrices
+  if (br.ReadBit()) return ParseResult::kUnsupported;                            // not_8_bit
+  if (br.ReadBit()) return ParseResult::kUnsupported;                      // MPEG quantisation with matrices
   if (layer.verid != 1 && br.ReadBit()) return ParseResult::kUnsupported;  // quarter_sample
   if (!br.ReadBit() && !ParseComplexityDefinition(br, layer)) return ParseResult::kUnsupported;
   layer.resyncMarkerDisable = br.ReadBit();
@@ -146,7 +149,8 @@ bool ParseH263Size(const std::uint8_t* data, std::size_t size, int* width, int* 
   if (!br.ReadBit()) return false;  // marker
   if (br.ReadBit()) return false;   // distinguishes H.263 from H.261
   br.Skip(3);                       // split screen, document camera, freeze release
-  static const int kFormats[8][2] = {{0, 0}, {128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}, {0, 0}, {0, 0}};
+  static const int kFormats[8][2] = {{0, 0},     {128, 96},    {176, 144}, {352, 288},
+                                     {704, 576}, {1408, 1152}, {0, 0},     {0, 0}};
   int format = static_cast<int>(br.Read(3));
   if (format < 1 || format > 5) return false;
   if (br.Overrun()) return false;
@@ -155,7 +159,8 @@ bool ParseH263Size(const std::uint8_t* data, std::size_t size, int* width, int* 
   return true;
 }
 
-ParseResult ParseLayerHeaders(const std::uint8_t* data, std::size_t size, LayerInfo& layer, std::size_t* consumed) {
+ParseResult ParseLayerHeaders(const std::uint8_t* data, std::size_t size, LayerInfo& layer,
+                              std::size_t* consumed) {
   if (IsPictureStartCode(data, size) ||
       (size >= 3 && data[0] == 0 && data[1] == 0 && data[2] == 0 && FindStartCode(data, size, 0) >= size)) {
     int w = 0, h = 0;

@@ -12,7 +12,8 @@ void CopyPlane(const std::uint8_t* src, int srcStride, int w, int h, int orienta
                int dstWidth, int dstHeight) {
   if (orientation == 0) {
     int cw = std::min(w, dstWidth), ch = std::min(h, dstHeight);
-    for (int r = 0; r < ch; ++r) std::memcpy(dst + r * dstWidth, src + r * srcStride, static_cast<std::size_t>(cw));
+    for (int r = 0; r < ch; ++r)
+      std::memcpy(dst + r * dstWidth, src + r * srcStride, static_cast<std::size_t>(cw));
     return;
   }
   for (int r = 0; r < h; ++r) {
@@ -120,7 +121,8 @@ int PictureActivity(const Decoder& decoder) {
   std::int64_t mean = static_cast<std::int64_t>(sum / count);
   std::uint64_t dev = 0;
   for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c) dev += static_cast<std::uint64_t>(std::llabs(mean - pic.y[r * pic.stride + c]));
+    for (int c = 0; c < w; ++c)
+      dev += static_cast<std::uint64_t>(std::llabs(mean - pic.y[r * pic.stride + c]));
   std::uint64_t d = dev / count;
   return d >= 50 ? 10 : static_cast<int>(d / 5);
 }

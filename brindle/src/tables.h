@@ -7,8 +7,8 @@ namespace brindle {
 
 // One entry of a direct lookup table indexed by the next `bits` bits of the stream.
 struct VlcEntry {
-  std::int16_t value;  // decoded symbol
-  std::uint8_t length; // code length; 0 marks an invalid code
+  std::int16_t value;   // decoded symbol
+  std::uint8_t length;  // code length; 0 marks an invalid code
 };
 
 struct VlcTable {
@@ -34,14 +34,14 @@ struct CoefTable {
 };
 
 struct Tables {
-  VlcTable mcbpcIntra;   // value: (mb type << 2) | cbpc, or kMcbpcStuffing
+  VlcTable mcbpcIntra;  // value: (mb type << 2) | cbpc, or kMcbpcStuffing
   VlcTable mcbpcInter;
-  VlcTable cbpy;         // value: cbpy of an intra macroblock
-  VlcTable mvd;          // value: magnitude index 0..32
-  VlcTable dcSizeLuma;   // value: dct_dc_size 0..12
+  VlcTable cbpy;        // value: cbpy of an intra macroblock
+  VlcTable mvd;         // value: magnitude index 0..32
+  VlcTable dcSizeLuma;  // value: dct_dc_size 0..12
   VlcTable dcSizeChroma;
-  CoefTable intraCoef;   // MPEG-4 intra table
-  CoefTable interCoef;   // H.263 table, MPEG-4 inter table
+  CoefTable intraCoef;  // MPEG-4 intra table
+  CoefTable interCoef;  // H.263 table, MPEG-4 inter table
   CoefTable rvlcIntra;
   CoefTable rvlcInter;
 };

@@ -233,7 +233,8 @@ TEST(Decode, BrokenPictureFailsAndLeavesTheReference) {
   // The same picture with textured blocks, cut in the middle.
   BitWriter t;
   ASSERT_TRUE(testing::WriteIntraVop(t, 99, 3, {{0, 0, 9}, {1, 4, -7}}, false, false));
-  std::vector<std::uint8_t> cut(t.Bytes().begin(), t.Bytes().begin() + static_cast<long>(t.Bytes().size() / 2));
+  std::vector<std::uint8_t> cut(t.Bytes().begin(),
+                                t.Bytes().begin() + static_cast<long>(t.Bytes().size() / 2));
   std::uint32_t cutSize = static_cast<std::uint32_t>(cut.size());
   Frame out(176, 144);
   EXPECT_EQ(d->decode(d, cut.data(), &cutSize, &out.f), -1);
@@ -270,7 +271,8 @@ TEST(Decode, TinyLayersWithFarVectorsStayInBounds) {
     while (pos < data.size()) {
       Frame out(size[0] & ~3, size[1] & ~3);
       std::uint32_t left = static_cast<std::uint32_t>(data.size() - pos);
-      EXPECT_EQ(d->decode(d, data.data() + pos, &left, &out.f), 0) << size[0] << "x" << size[1] << " " << pictures;
+      EXPECT_EQ(d->decode(d, data.data() + pos, &left, &out.f), 0)
+          << size[0] << "x" << size[1] << " " << pictures;
       if (pos == header) {
         EXPECT_EQ(left, intraEnd - header);
       }

@@ -3,7 +3,6 @@
 // frame). Also output orientation, the post-filter, picture activity and damaged streams.
 
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +23,9 @@
 namespace brindle {
 namespace {
 
-bool HaveFfmpeg() { return std::system("ffmpeg -version > /dev/null 2>&1") == 0; }
+bool HaveFfmpeg() {
+  return std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+}
 
 class TempDir {
  public:
@@ -60,10 +61,11 @@ struct Clip {
 bool MakeClip(const TempDir& dir, const Clip& c, std::string* stream, std::string* reference) {
   *stream = dir.File(std::string(c.name) + (c.h263 ? ".263" : ".m4v"));
   *reference = dir.File(std::string(c.name) + ".yuv");
-  std::string encode = "ffmpeg -v error -y -f lavfi -i " + std::string(c.source) + "=size=" + std::to_string(c.width) +
-                       "x" + std::to_string(c.height) + ":rate=25 " +
+  std::string encode = "ffmpeg -v error -y -f lavfi -i " + std::string(c.source) +
+                       "=size=" + std::to_string(c.width) + "x" + std::to_string(c.height) + ":rate=25 " +
                        (c.filter ? "-vf \"" + std::string(c.filter) + "\" " : std::string()) + "-frames:v " +
-                       std::to_string(c.frames) + " " + c.encoder + " -threads 1 -f " + (c.h263 ? "h263 " : "m4v ") + *stream;
+                       std::to_string(c.frames) + " " + c.encoder + " -threads 1 -f " +
+                       (c.h263 ? "h263 " : "m4v ") + *stream;
   std::string decode = "ffmpeg -v error -y -threads 1 -flags +bitexact -i " + *stream +
                        " -f rawvideo -pix_fmt yuv420p " + *reference;
   return std::system(encode.c_str()) == 0 && std::system(decode.c_str()) == 0;
@@ -71,7 +73,8 @@ bool MakeClip(const TempDir& dir, const Clip& c, std::string* stream, std::strin
 
 class Session {
  public:
-  Session(const std::vector<std::uint8_t>& stream, bool h263, const CreationRecord& creation) : data_(stream) {
+  Session(const std::vector<std::uint8_t>& stream, bool h263, const CreationRecord& creation)
+      : data_(stream) {
     StreamInfo info{};
     ok_ = gGetStreamInfo(data_.data(), static_cast<std::uint32_t>(data_.size()), &info) == 0;
     if (!ok_) return;
@@ -169,7 +172,8 @@ const Clip kClips[] = {
      "-c:v mpeg4 -q:v 6 -g 12 -flags:v +mv4+aic -ps 300 -data_partitioning 1", false},
     {"cif_q2_partitioned", 352, 288, 24, "-c:v mpeg4 -q:v 2 -g 12 -flags:v +aic -ps 800 -data_partitioning 1",
      false},
-    {"qcif_g300_q20_mandelbrot", 176, 144, 120, "-c:v mpeg4 -q:v 20 -g 300 -flags:v +mv4", false, "mandelbrot"},
+    {"qcif_g300_q20_mandelbrot", 176, 144, 120, "-c:v mpeg4 -q:v 20 -g 300 -flags:v +mv4", false,
+     "mandelbrot"},
     {"h263_qcif_q2", 176, 144, 24, "-c:v h263 -q:v 2 -g 12", true},
     {"h263_cif_q20_gob", 352, 288, 24, "-c:v h263 -q:v 20 -g 300 -ps 200", true},
     {"h263_sqcif_q8", 128, 96, 24, "-c:v h263 -q:v 8 -g 12", true},
@@ -185,8 +189,8 @@ TEST_P(Conformance, MatchesTheReferenceDecode) {
   std::string stream, reference;
   ASSERT_TRUE(MakeClip(dir, c, &stream, &reference)) << c.name;
   Result r = Compare(c, stream, reference);
-  std::printf("[ PSNR     ] %-28s frames %3d  mean %6.2f dB  min %6.2f dB  last tenth %6.2f dB\n", c.name, r.frames,
-              r.mean, r.min, r.lastMean);
+  std::printf("[ PSNR     ] %-28s frames %3d  mean %6.2f dB  min %6.2f dB  last tenth %6.2f dB\n", c.name,
+              r.frames, r.mean, r.min, r.lastMean);
   RecordProperty("mean_psnr", std::to_string(r.mean));
   RecordProperty("min_psnr", std::to_string(r.min));
   EXPECT_EQ(r.frames, c.frames);
@@ -196,7 +200,9 @@ TEST_P(Conformance, MatchesTheReferenceDecode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, Conformance, ::testing::ValuesIn(kClips),
-                         [](const ::testing::TestParamInfo<Clip>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Clip>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // Short-header video given to the MPEG-4 factory decodes like the H.263 decoder.
 TEST(ShortHeader, Mpeg4FactoryAcceptsH263Pictures) {
@@ -291,7 +297,13 @@ TEST(Output, PostFilterLeavesTheReferenceAlone) {
 TEST(Activity, AlternatingBlackAndWhiteScoresTen) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
   TempDir dir;
-  Clip c{"stripes", 176, 144, 1, "-c:v mpeg4 -q:v 2 -g 1", false, "color",
+  Clip c{"stripes",
+         176,
+         144,
+         1,
+         "-c:v mpeg4 -q:v 2 -g 1",
+         false,
+         "color",
          "format=yuv420p,geq=lum='255*mod(X+Y,2)':cb=128:cr=128"};
   std::string stream, reference;
   ASSERT_TRUE(MakeClip(dir, c, &stream, &reference));
@@ -323,7 +335,8 @@ TEST(Robustness, DamagedStreamsNeverCrash) {
       if (round % 2 == 0) {
         bad.resize(rng() % bad.size());
       } else {
-        for (int k = 0; k < 1 + round % 7; ++k) bad[rng() % bad.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+        for (int k = 0; k < 1 + round % 7; ++k)
+          bad[rng() % bad.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
       }
       if (bad.size() < 4) continue;
       Session s(bad, c.h263, CreationRecord{176, 144, 0, 0, 0});
@@ -377,7 +390,9 @@ TEST(Kernels, PlainAndSimdDecodeIdentically) {
   EXPECT_EQ(pictures, 12);
 }
 
-std::string ToolPath() { return std::string(TESSERA_BINARY_DIR) + "/bin/brindle-decode"; }
+std::string ToolPath() {
+  return std::string(TESSERA_BINARY_DIR) + "/bin/brindle-decode";
+}
 
 int RunTool(const std::string& args) {
   int status = std::system((ToolPath() + " " + args + " > /dev/null 2>&1").c_str());

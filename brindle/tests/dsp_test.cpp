@@ -1,13 +1,13 @@
 // Inverse DCT accuracy (IEEE 1180 procedure) and agreement of the plain and SIMD kernels.
 
+#include "dsp.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
-
-#include "dsp.h"
 
 namespace brindle {
 namespace {
@@ -32,7 +32,8 @@ struct CosTable {
   CosTable() {
     const double pi = std::acos(-1.0);
     for (int k = 0; k < 8; ++k)
-      for (int n = 0; n < 8; ++n) c[k][n] = (k == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * n + 1) * k * pi / 16.0);
+      for (int n = 0; n < 8; ++n)
+        c[k][n] = (k == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * n + 1) * k * pi / 16.0);
   }
 };
 const CosTable kCos;
@@ -84,7 +85,8 @@ Accuracy Measure(long range, int sign, int blocks) {
     for (double& p : pixels) p = static_cast<double>(rng.Next(-range, range)) * sign;
     ForwardDct(pixels, coef);
     std::int16_t q[64];
-    for (int i = 0; i < 64; ++i) q[i] = static_cast<std::int16_t>(std::clamp(std::lround(coef[i]), -2048L, 2047L));
+    for (int i = 0; i < 64; ++i)
+      q[i] = static_cast<std::int16_t>(std::clamp(std::lround(coef[i]), -2048L, 2047L));
     double ref[64];
     InverseDct(q, ref);
     std::int32_t out[64];

@@ -148,28 +148,28 @@ inline bool WriteIntraVop(BitWriter& w, int mbCount, int qp, const std::vector<C
   auto block = [&](int) -> bool {
     if (!coded) return true;
     for (const Coefficient& c : ac) {
-        const CoefTable& table = rvlc ? t.rvlcIntra : t.intraCoef;
-        int magnitude = c.level < 0 ? -c.level : c.level;
-        if (magnitude <= table.maxLevel[c.last][c.run]) {
-          if (!w.PutCoefficient(table, c.last, c.run, c.level)) return false;
-        } else if (rvlc) {
-          w.Put(0, 4);  // escape
-          w.Put(static_cast<std::uint32_t>(c.last), 1);
-          w.Put(static_cast<std::uint32_t>(c.run), 6);
-          w.Put(1, 1);
-          w.Put(static_cast<std::uint32_t>(magnitude), 11);
-          w.Put(1, 1);
-          w.Put(0, 4);
-          w.Put(c.level < 0 ? 1 : 0, 1);
-        } else {
-          w.Put(0x3, 7);  // escape, mode 3
-          w.Put(0x3, 2);
-          w.Put(static_cast<std::uint32_t>(c.last), 1);
-          w.Put(static_cast<std::uint32_t>(c.run), 6);
-          w.Put(1, 1);
-          w.Put(static_cast<std::uint32_t>(c.level) & 0xFFF, 12);
-          w.Put(1, 1);
-        }
+      const CoefTable& table = rvlc ? t.rvlcIntra : t.intraCoef;
+      int magnitude = c.level < 0 ? -c.level : c.level;
+      if (magnitude <= table.maxLevel[c.last][c.run]) {
+        if (!w.PutCoefficient(table, c.last, c.run, c.level)) return false;
+      } else if (rvlc) {
+        w.Put(0, 4);  // escape
+        w.Put(static_cast<std::uint32_t>(c.last), 1);
+        w.Put(static_cast<std::uint32_t>(c.run), 6);
+        w.Put(1, 1);
+        w.Put(static_cast<std::uint32_t>(magnitude), 11);
+        w.Put(1, 1);
+        w.Put(0, 4);
+        w.Put(c.level < 0 ? 1 : 0, 1);
+      } else {
+        w.Put(0x3, 7);  // escape, mode 3
+        w.Put(0x3, 2);
+        w.Put(static_cast<std::uint32_t>(c.last), 1);
+        w.Put(static_cast<std::uint32_t>(c.run), 6);
+        w.Put(1, 1);
+        w.Put(static_cast<std::uint32_t>(c.level) & 0xFFF, 12);
+        w.Put(1, 1);
+      }
     }
     return true;
   };
@@ -207,7 +207,8 @@ inline bool WriteIntraVop(BitWriter& w, int mbCount, int qp, const std::vector<C
 
 // A predicted VOP (f_code 7) in which every macroblock moves by (mvx, mvy) half samples with no
 // residual; each vector component must be representable as one code plus a 6-bit residual.
-inline void WriteMovingVop(BitWriter& w, int mbCount, int rounding, int mvdIndex, bool negative, int residual) {
+inline void WriteMovingVop(BitWriter& w, int mbCount, int rounding, int mvdIndex, bool negative,
+                           int residual) {
   w.StartCode(0xB6);
   w.Put(1, 2);  // P
   w.Put(0, 1);
@@ -219,11 +220,11 @@ inline void WriteMovingVop(BitWriter& w, int mbCount, int rounding, int mvdIndex
   w.Put(0, 3);
   w.Put(8, 5);  // quantiser
   w.Put(7, 3);  // f_code
-  static const std::uint8_t kMvd[33][2] = {{1, 1},   {1, 2},   {1, 3},   {1, 4},   {3, 6},   {5, 7},   {4, 7},
-                                           {3, 7},   {11, 9},  {10, 9},  {9, 9},   {17, 10}, {16, 10}, {15, 10},
-                                           {14, 10}, {13, 10}, {12, 10}, {11, 10}, {10, 10}, {9, 10},  {8, 10},
-                                           {7, 10},  {6, 10},  {5, 10},  {4, 10},  {7, 11},  {6, 11},  {5, 11},
-                                           {4, 11},  {3, 11},  {2, 11},  {3, 12},  {2, 12}};
+  static const std::uint8_t kMvd[33][2] = {
+      {1, 1},   {1, 2},  {1, 3},   {1, 4},   {3, 6},   {5, 7},   {4, 7},   {3, 7},   {11, 9},
+      {10, 9},  {9, 9},  {17, 10}, {16, 10}, {15, 10}, {14, 10}, {13, 10}, {12, 10}, {11, 10},
+      {10, 10}, {9, 10}, {8, 10},  {7, 10},  {6, 10},  {5, 10},  {4, 10},  {7, 11},  {6, 11},
+      {5, 11},  {4, 11}, {3, 11},  {2, 11},  {3, 12},  {2, 12}};
   for (int i = 0; i < mbCount; ++i) {
     w.Put(0, 1);    // coded
     w.Put(1, 1);    // inter, no chroma coefficients

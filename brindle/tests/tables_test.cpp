@@ -1,16 +1,18 @@
 // Code tables: prefix freedom, escape limits against the standards' LMAX/RMAX tables, scans.
 
+#include "tables.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
-#include "tables.h"
-
 namespace brindle {
 namespace {
 
-TEST(Tables, EveryTableIsPrefixFree) { EXPECT_TRUE(TablesArePrefixFree()); }
+TEST(Tables, EveryTableIsPrefixFree) {
+  EXPECT_TRUE(TablesArePrefixFree());
+}
 
 TEST(Tables, EscapeLimitsMatchTheStandardTables) {
   const Tables& t = GetTables();
@@ -20,7 +22,8 @@ TEST(Tables, EscapeLimitsMatchTheStandardTables) {
   EXPECT_EQ(t.intraCoef.maxLevel[0][15], 0);
   const int intraLast1[21] = {8, 3, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   for (int run = 0; run < 21; ++run) EXPECT_EQ(t.intraCoef.maxLevel[1][run], intraLast1[run]) << run;
-  const int interLast0[27] = {12, 6, 4, 3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  const int interLast0[27] = {12, 6, 4, 3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1,
+                              1,  1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   for (int run = 0; run < 27; ++run) EXPECT_EQ(t.interCoef.maxLevel[0][run], interLast0[run]) << run;
   EXPECT_EQ(t.interCoef.maxLevel[1][0], 3);
   EXPECT_EQ(t.interCoef.maxLevel[1][1], 2);
@@ -96,8 +99,8 @@ TEST(Tables, ScansArePermutationsStartingAtDc) {
     EXPECT_EQ(*s.rbegin(), 63);
     EXPECT_EQ(scan[63], 63);
   }
-  EXPECT_EQ(kAlternateVerticalScan[1], 8);     // first column first
-  EXPECT_EQ(kAlternateHorizontalScan[1], 1);   // first row first
+  EXPECT_EQ(kAlternateVerticalScan[1], 8);    // first column first
+  EXPECT_EQ(kAlternateHorizontalScan[1], 1);  // first row first
 }
 
 TEST(Tables, DcScalersFollowTheQuantiserBands) {

@@ -68,8 +68,10 @@ int main(int argc, char** argv) {
   }
   const std::string& in = files[0];
   if (EndsWith(in, ".mp4") || EndsWith(in, ".3gp")) {
-    std::fprintf(stderr, "brindle-decode: %s: MP4/3GP input needs the MP4 reader, which is not built yet; "
-                         "give a raw .m4v or .263 stream\n", in.c_str());
+    std::fprintf(stderr,
+                 "brindle-decode: %s: MP4/3GP input needs the MP4 reader, which is not built yet; "
+                 "give a raw .m4v or .263 stream\n",
+                 in.c_str());
     return 2;
   }
   std::vector<std::uint8_t> data;
@@ -80,7 +82,8 @@ int main(int argc, char** argv) {
   brindle::LayerInfo layer;
   std::size_t pos = 0;
   if (brindle::ParseLayerHeaders(data.data(), data.size(), layer, &pos) != brindle::ParseResult::kOk) {
-    std::fprintf(stderr, "brindle-decode: %s: no supported MPEG-4 Simple Profile or H.263 header\n", in.c_str());
+    std::fprintf(stderr, "brindle-decode: %s: no supported MPEG-4 Simple Profile or H.263 header\n",
+                 in.c_str());
     return 1;
   }
   brindle::Decoder decoder;
@@ -97,9 +100,10 @@ int main(int argc, char** argv) {
     }
   }
   if (md5) {
-    std::fprintf(out, "#format: frame checksums\n#version: 2\n#hash: MD5\n#tb 0: 1/25\n#media_type 0: video\n"
-                      "#codec_id 0: rawvideo\n#dimensions 0: %dx%d\n#sar 0: 1/1\n"
-                      "#stream#, dts,        pts, duration,     size, hash\n",
+    std::fprintf(out,
+                 "#format: frame checksums\n#version: 2\n#hash: MD5\n#tb 0: 1/25\n#media_type 0: video\n"
+                 "#codec_id 0: rawvideo\n#dimensions 0: %dx%d\n#sar 0: 1/1\n"
+                 "#stream#, dts,        pts, duration,     size, hash\n",
                  decoder.Width(), decoder.Height());
   }
   std::vector<std::uint8_t> frame;
@@ -119,7 +123,8 @@ int main(int argc, char** argv) {
     if (md5) {
       Md5 h;
       h.Update(frame.data(), frame.size());
-      std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frame.size(), h.FinishHex().c_str());
+      std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frame.size(),
+                   h.FinishHex().c_str());
     } else if (std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
       std::fprintf(stderr, "brindle-decode: write failed\n");
       return 1;

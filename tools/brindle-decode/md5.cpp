@@ -19,7 +19,9 @@ const std::uint32_t kSine[64] = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-inline std::uint32_t Rotl(std::uint32_t x, std::uint32_t c) { return (x << c) | (x >> (32 - c)); }
+inline std::uint32_t Rotl(std::uint32_t x, std::uint32_t c) {
+  return (x << c) | (x >> (32 - c));
+}
 
 }  // namespace
 
@@ -29,7 +31,8 @@ void Md5::Block(const std::uint8_t* p) {
   std::uint32_t m[16];
   for (int i = 0; i < 16; ++i)
     m[i] = static_cast<std::uint32_t>(p[4 * i]) | (static_cast<std::uint32_t>(p[4 * i + 1]) << 8) |
-           (static_cast<std::uint32_t>(p[4 * i + 2]) << 16) | (static_cast<std::uint32_t>(p[4 * i + 3]) << 24);
+           (static_cast<std::uint32_t>(p[4 * i + 2]) << 16) |
+           (static_cast<std::uint32_t>(p[4 * i + 3]) << 24);
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   for (int i = 0; i < 64; ++i) {
     std::uint32_t f;

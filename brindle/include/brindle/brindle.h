@@ -30,13 +30,13 @@ struct CreationRecord {
 
 /// Written by control type 2.
 struct PictureSummary {
-  std::uint32_t pictureCount;     ///< coded pictures decoded since creation or reset
-  std::uint32_t codingType;       ///< 0 intra, 1 predicted; 0xFFFFFFFF before the first picture
-  std::uint32_t quantiser;        ///< quantiser of the last macroblock
+  std::uint32_t pictureCount;  ///< coded pictures decoded since creation or reset
+  std::uint32_t codingType;    ///< 0 intra, 1 predicted; 0xFFFFFFFF before the first picture
+  std::uint32_t quantiser;     ///< quantiser of the last macroblock
   std::uint32_t intraMacroblocks;
   std::uint32_t skippedMacroblocks;
-  std::uint32_t timeMs;           ///< presentation time of the picture in milliseconds
-  std::uint16_t width;            ///< coded width and height of the stream
+  std::uint32_t timeMs;  ///< presentation time of the picture in milliseconds
+  std::uint16_t width;   ///< coded width and height of the stream
   std::uint16_t height;
 };
 
@@ -64,8 +64,8 @@ struct VideoDecoder {
 /// Error codes of the library.
 enum BrindleResult : std::int32_t {
   kBrindleOk = 0,
-  kBrindleError = -1,        ///< unsupported or broken stream, bad argument
-  kBrindleNoMemory = -2,     ///< allocation failed
+  kBrindleError = -1,     ///< unsupported or broken stream, bad argument
+  kBrindleNoMemory = -2,  ///< allocation failed
 };
 
 /// Finds the first supported header (an MPEG-4 video object layer or an H.263 picture header).
@@ -83,7 +83,8 @@ __attribute__((visibility("default"))) std::int32_t gCreateMP4SPDecoder(VideoDec
 
 /// Creates an H.263 baseline decoder for pictures of the given size.
 __attribute__((visibility("default"))) std::int32_t gCreateH263Decoder(VideoDecoder** decoder,
-                                                                       std::int32_t width, std::int32_t height,
+                                                                       std::int32_t width,
+                                                                       std::int32_t height,
                                                                        std::int32_t postFilterLevel,
                                                                        const CreationRecord* creation);
 
