@@ -147,12 +147,14 @@ TEST(Create, ReducesTheSizeToTheHeaderBytesAndExposesSixSlots) {
 }
 
 // Decodes one intra VOP built by the writer and returns the luma of the output copy.
-std::vector<std::uint8_t> DecodeIntra(const VolOptions& vol, const std::vector<Coefficient>& ac, int qp) {
+std::vector<std::uint8_t> DecodeIntra(const VolOptions& vol, const std::vector<Coefficient>& ac, int qp,
+                                      bool dcInCoefficients = false) {
   BitWriter w;
   testing::WriteVol(w, vol);
   std::size_t headerBytes = w.Bytes().size();
   int mbs = ((vol.width + 15) / 16) * ((vol.height + 15) / 16);
-  if (!testing::WriteIntraVop(w, mbs, qp, ac, vol.dataPartitioned, vol.reversibleVlc)) return {};
+  if (!testing::WriteIntraVop(w, mbs, qp, ac, vol.dataPartitioned, vol.reversibleVlc, dcInCoefficients))
+    return {};
   std::vector<std::uint8_t> data = w.Bytes();
   std::uint32_t size = static_cast<std::uint32_t>(data.size());
   VideoDecoder* d = nullptr;
@@ -185,6 +187,18 @@ TEST(Decode, ReversibleAndPlainCodesOfTheSameCoefficientsGiveTheSamePicture) {
   EXPECT_EQ(a, c);
   // The coefficients leave a visible texture, not a flat grey.
   EXPECT_NE(std::count(a.begin(), a.begin() + 176 * 144, a[0]), 176 * 144);
+}
+
+TEST(Decode, DcCarriedByCoefficientCodesGivesTheSamePicture) {
+  std::vector<Coefficient> ac = {{0, 1, 5}, {0, 0, -2}, {1, 6, 1}};
+  for (bool partitioned : {false, true}) {
+    VolOptions vol;
+    vol.dataPartitioned = partitioned;
+    auto separate = DecodeIntra(vol, ac, 7);
+    auto carried = DecodeIntra(vol, ac, 7, true);
+    ASSERT_FALSE(separate.empty());
+    EXPECT_EQ(separate, carried) << partitioned;
+  }
 }
 
 TEST(Decode, GreyPictureHasActivityZeroAndSummaryCountsIt) {

@@ -116,8 +116,10 @@ struct Coefficient {
 // An intra VOP (intra_dc_vlc_thr 0, so every DC has its own code) in which every block has DC
 // differential 0 and the given AC coefficients (none when the list is empty). With
 // dataPartitioned the three partitions are written, with reversible codes when rvlc is set.
+// With dcInCoefficients (intra_dc_vlc_thr 7) the zero DC differential is carried by the
+// coefficient codes instead: the first run grows by one.
 inline bool WriteIntraVop(BitWriter& w, int mbCount, int qp, const std::vector<Coefficient>& ac,
-                          bool dataPartitioned, bool rvlc) {
+                          bool dataPartitioned, bool rvlc, bool dcInCoefficients = false) {
   const Tables& t = GetTables();
   w.StartCode(0xB6);
   w.Put(0, 2);  // I
@@ -125,8 +127,8 @@ inline bool WriteIntraVop(BitWriter& w, int mbCount, int qp, const std::vector<C
   w.Put(1, 1);
   w.Put(0, 5);  // time increment
   w.Put(1, 1);
-  w.Put(1, 1);  // coded
-  w.Put(0, 3);  // intra_dc_vlc_thr
+  w.Put(1, 1);                         // coded
+  w.Put(dcInCoefficients ? 7 : 0, 3);  // intra_dc_vlc_thr
   w.Put(static_cast<std::uint32_t>(qp), 5);
   bool coded = !ac.empty();
   auto mcbpc = [&] { w.Put(coded ? 0x3 : 0x1, coded ? 3 : 1); };  // type 3 with cbpc 3, or cbpc 0
@@ -137,6 +139,7 @@ inline bool WriteIntraVop(BitWriter& w, int mbCount, int qp, const std::vector<C
       w.Put(0x3, 4);  // 0
   };
   auto dcBlock = [&](int b) {
+    if (dcInCoefficients) return;
     if (b < 4)
       w.Put(0x3, 3);  // luma size 0
     else
@@ -147,7 +150,9 @@ inline bool WriteIntraVop(BitWriter& w, int mbCount, int qp, const std::vector<C
   };
   auto block = [&](int) -> bool {
     if (!coded) return true;
-    for (const Coefficient& c : ac) {
+    for (std::size_t k = 0; k < ac.size(); ++k) {
+      Coefficient c = ac[k];
+      if (k == 0 && dcInCoefficients) ++c.run;
       const CoefTable& table = rvlc ? t.rvlcIntra : t.intraCoef;
       int magnitude = c.level < 0 ? -c.level : c.level;
       if (magnitude <= table.maxLevel[c.last][c.run]) {
