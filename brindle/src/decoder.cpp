@@ -166,8 +166,7 @@ int Decoder::Decode(const std::uint8_t* data, std::size_t size, std::size_t* con
   std::size_t end = FindStartCode(data, size, pos + 4);
   *consumed = end;
   BitReader br(data + pos + 4, end - pos - 4);
-  std::size_t unused = 0;
-  return DecodeMpeg4(br, &unused);
+  return DecodeMpeg4(br);
 }
 
 bool Decoder::ParseVopComplexity(BitReader& br, int codingType) {
@@ -176,7 +175,7 @@ bool Decoder::ParseVopComplexity(BitReader& br, int codingType) {
   return true;
 }
 
-int Decoder::DecodeMpeg4(BitReader& br, std::size_t* /*consumed*/) {
+int Decoder::DecodeMpeg4(BitReader& br) {
   int codingType = static_cast<int>(br.Read(2));
   if (codingType > 1) return -1;  // B- and S-VOPs are outside the Simple Profile
   int moduloBase = 0;

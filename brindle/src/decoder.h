@@ -120,7 +120,7 @@ class Decoder {
     int height;
   };
 
-  int DecodeMpeg4(BitReader& br, std::size_t* consumed);
+  int DecodeMpeg4(BitReader& br);
   int DecodeShortHeader(BitReader& br);
   bool ParseVopComplexity(BitReader& br, int codingType);
 
