@@ -538,14 +538,23 @@ void Decoder::PredictBlock(std::uint8_t* dst, int dstStride, const Plane& ref, i
   int mode = (mvx & 1) | ((mvy & 1) << 1);
   const std::uint8_t* src;
   int srcStride;
-  if (ix >= 0 && iy >= 0 && ix + size + 1 <= ref.width && iy + size + 1 <= ref.height) {
+  int columns = size + (mode & 1), rows = size + (mode >> 1);  // samples the interpolation reads
+  bool insideX = ix >= 0 && ix + columns <= ref.width;
+  if (insideX && iy >= 0 && iy + rows <= ref.height) {
     src = ref.data + iy * ref.stride + ix;
     srcStride = ref.stride;
   } else {
     // The reference is extended without limit by repeating its edge samples.
-    for (int r = 0; r <= size; ++r) {
+    int column[17];
+    for (int c = 0; c < columns; ++c) column[c] = Clip(ix + c, 0, ref.width - 1);
+    for (int r = 0; r < rows; ++r) {
       const std::uint8_t* row = ref.data + Clip(iy + r, 0, ref.height - 1) * ref.stride;
-      for (int c = 0; c <= size; ++c) edge_[r * 32 + c] = row[Clip(ix + c, 0, ref.width - 1)];
+      std::uint8_t* out = edge_ + r * 32;
+      if (insideX) {
+        std::memcpy(out, row + ix, static_cast<std::size_t>(columns));
+      } else {
+        for (int c = 0; c < columns; ++c) out[c] = row[column[c]];
+      }
     }
     src = edge_;
     srcStride = 32;
