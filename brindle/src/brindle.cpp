@@ -2,6 +2,7 @@
 
 #include "brindle/brindle.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -26,11 +27,13 @@ DecoderObject* Self(VideoDecoder* decoder) {
   return reinterpret_cast<DecoderObject*>(decoder);
 }
 
-// Delivered size: the creation size (0 = the stream's) within the stream, rounded down to 4.
+// Delivered size: the creation size rounded down to 4, within the decoded (macroblock-aligned)
+// picture; a creation size of 0 means the layer's own size.
 void OutputSize(const DecoderObject& self, int* width, int* height) {
-  int w = self.core.Width(), h = self.core.Height();
-  if (self.creation.width > 0 && self.creation.width < w) w = self.creation.width;
-  if (self.creation.height > 0 && self.creation.height < h) h = self.creation.height;
+  int w = self.creation.width > 0 ? std::min<int>(self.creation.width, self.core.PaddedWidth())
+                                  : self.core.Width();
+  int h = self.creation.height > 0 ? std::min<int>(self.creation.height, self.core.PaddedHeight())
+                                   : self.core.Height();
   *width = w & ~3;
   *height = h & ~3;
 }

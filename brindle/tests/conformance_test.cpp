@@ -267,6 +267,34 @@ TEST(Output, OrientationsTurnThePictureAndCropToTheCreationSize) {
   EXPECT_EQ(pictures[1][static_cast<std::size_t>(168 * 140 + 69)], p0[168 * 140]);
 }
 
+// The player creates its decoder with the stream information's size (rounded up to 16): the copy
+// then holds the whole decoded picture, macroblock padding included.
+TEST(Output, CreationSizeOfWholeMacroblocksDeliversThePaddedPicture) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir dir;
+  Clip c{"padded", 180, 140, 2, "-c:v mpeg4 -q:v 4 -g 12", false};
+  std::string stream, reference;
+  ASSERT_TRUE(MakeClip(dir, c, &stream, &reference));
+  auto data = ReadAll(stream);
+  auto ref = ReadAll(reference);
+  StreamInfo info{};
+  ASSERT_EQ(gGetStreamInfo(data.data(), static_cast<std::uint32_t>(data.size()), &info), 0);
+  ASSERT_EQ(info.width, 192);
+  ASSERT_EQ(info.height, 144);
+  Session s(data, false, CreationRecord{info.width, info.height, 0, 0, 0});
+  ASSERT_TRUE(s.ok());
+  std::vector<std::uint8_t> out(192 * 144 * 3 / 2);
+  PlanarFrame f{out.data(), out.data() + 192 * 144, out.data() + 192 * 144 * 5 / 4, 192, 144};
+  ASSERT_EQ(s.Next(&f), 0);
+  EXPECT_EQ(f.width, 192);
+  EXPECT_EQ(f.height, 144);
+  // The visible 180 x 140 area matches the reference decode row by row.
+  std::vector<std::uint8_t> visible;
+  for (int r = 0; r < 140; ++r)
+    visible.insert(visible.end(), out.begin() + r * 192, out.begin() + r * 192 + 180);
+  EXPECT_GT(Psnr(visible.data(), ref.data(), visible.size()), 50.0);
+}
+
 // A post-filter level changes the output copy only: the reference, and so every later picture,
 // stays as without it.
 TEST(Output, PostFilterLeavesTheReferenceAlone) {
