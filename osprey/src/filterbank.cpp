@@ -17,6 +17,13 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+// Window values carry 30 fractional bits. With 16-bit windows the rounding of
+// the window alone moves about one output sample in fifty by one step, which
+// is what separates a 16-bit table from the float reference decoders.
+constexpr int kWindowBits = 30;
+constexpr double kWindowOne = double(1 << kWindowBits);
+constexpr uint32_t kUnity = 1u << kWindowBits;
+
 int32_t ToQ30(double v) { return static_cast<int32_t>(std::lround(v * 1073741824.0)); }
 
 // Modified Bessel function of the first kind, order zero (power series).
@@ -31,7 +38,7 @@ double BesselI0(double x) {
 }
 
 // Kaiser-Bessel-derived rising half for a window of length n with alpha.
-void MakeKbd(uint16_t* out, int n, double alpha) {
+void MakeKbd(uint32_t* out, int n, double alpha) {
   const int half = n / 2;
   double kernel[1025];
   double total = 0.0;
@@ -43,15 +50,13 @@ void MakeKbd(uint16_t* out, int n, double alpha) {
   double running = 0.0;
   for (int j = 0; j < half; ++j) {
     running += kernel[j];
-    long v = std::lround(std::sqrt(running / total) * 65536.0);
-    out[j] = static_cast<uint16_t>(v > 65535 ? 65535 : v);
+    out[j] = static_cast<uint32_t>(std::lround(std::sqrt(running / total) * kWindowOne));
   }
 }
 
-void MakeSine(uint16_t* out, int n) {
+void MakeSine(uint32_t* out, int n) {
   for (int j = 0; j < n / 2; ++j) {
-    long v = std::lround(std::sin(kPi / n * (j + 0.5)) * 65536.0);
-    out[j] = static_cast<uint16_t>(v > 65535 ? 65535 : v);
+    out[j] = static_cast<uint32_t>(std::lround(std::sin(kPi / n * (j + 0.5)) * kWindowOne));
   }
 }
 
@@ -61,8 +66,8 @@ struct Twiddle {
 
 struct Tables {
   // Window rising halves: sine and KBD (alpha 4 long, 6 short), ISO/IEC 14496-3 4.6.11.
-  uint16_t longWin[2][1024];
-  uint16_t shortWin[2][128];
+  uint32_t longWin[2][1024];
+  uint32_t shortWin[2][128];
   // exp(-i pi (j + 1/4) / m) and exp(-i pi p / m) for m = 1024 and 128.
   Twiddle preLong[512], postLong[512], preShort[64], postShort[64];
   // exp(-2 pi i k / 512), k < 256.
@@ -148,8 +153,8 @@ void Fft(int32_t* z, int n) {
 
 }  // namespace
 
-const uint16_t* LongWindow(int shape) { return T().longWin[shape & 1]; }
-const uint16_t* ShortWindow(int shape) { return T().shortWin[shape & 1]; }
+const uint32_t* LongWindow(int shape) { return T().longWin[shape & 1]; }
+const uint32_t* ShortWindow(int shape) { return T().shortWin[shape & 1]; }
 
 void DctIv(int32_t* x, int m) {
   const Tables& t = T();
@@ -216,13 +221,13 @@ inline int32_t Win(int32_t v, uint32_t w, int shift) {
 
 void SynthesizeWindowed(int32_t* coef, int sequence, int shape, int prevShape, int32_t* out) {
   // Spectral values carry 2 fractional bits; the transform's 2/N factor is a
-  // further 2^-10 (long) or 2^-7 (short), and windows are 16-bit fractions.
+  // further 2^-10 (long) or 2^-7 (short).
   constexpr int kSpecFrac = 2;
   int32_t x[2048];
-  const uint16_t* longRise = LongWindow(prevShape);
-  const uint16_t* longFall = LongWindow(shape);
-  const uint16_t* shortRisePrev = ShortWindow(prevShape);
-  const uint16_t* shortWin = ShortWindow(shape);
+  const uint32_t* longRise = LongWindow(prevShape);
+  const uint32_t* longFall = LongWindow(shape);
+  const uint32_t* shortRisePrev = ShortWindow(prevShape);
+  const uint32_t* shortWin = ShortWindow(shape);
 
   if (sequence == kEightShort) {
     for (int n = 0; n < 2048; ++n) out[n] = 0;
@@ -230,8 +235,8 @@ void SynthesizeWindowed(int32_t* coef, int sequence, int shape, int prevShape, i
       int32_t* c = coef + 128 * w;
       int s = Imdct(c, 128, x);
       if (s == 99) continue;
-      const int shift = kSpecFrac + 7 + 16 + s - kTimeFracBits;
-      const uint16_t* rise = w == 0 ? shortRisePrev : shortWin;
+      const int shift = kSpecFrac + 7 + kWindowBits + s - kTimeFracBits;
+      const uint32_t* rise = w == 0 ? shortRisePrev : shortWin;
       int32_t* o = out + 448 + 128 * w;
       for (int n = 0; n < 128; ++n) o[n] = AddSat(o[n], Win(x[n], rise[n], shift));
       for (int n = 0; n < 128; ++n) o[128 + n] = AddSat(o[128 + n], Win(x[128 + n], shortWin[127 - n], shift));
@@ -244,18 +249,18 @@ void SynthesizeWindowed(int32_t* coef, int sequence, int shape, int prevShape, i
     for (int n = 0; n < 2048; ++n) out[n] = 0;
     return;
   }
-  const int shift = kSpecFrac + 10 + 16 + s - kTimeFracBits;
+  const int shift = kSpecFrac + 10 + kWindowBits + s - kTimeFracBits;
   // First half.
   if (sequence == kLongStop) {
     for (int n = 0; n < 448; ++n) out[n] = 0;
     for (int n = 0; n < 128; ++n) out[448 + n] = Win(x[448 + n], shortRisePrev[n], shift);
-    for (int n = 576; n < 1024; ++n) out[n] = Win(x[n], 65536, shift);
+    for (int n = 576; n < 1024; ++n) out[n] = Win(x[n], kUnity, shift);
   } else {
     for (int n = 0; n < 1024; ++n) out[n] = Win(x[n], longRise[n], shift);
   }
   // Second half.
   if (sequence == kLongStart) {
-    for (int n = 0; n < 448; ++n) out[1024 + n] = Win(x[1024 + n], 65536, shift);
+    for (int n = 0; n < 448; ++n) out[1024 + n] = Win(x[1024 + n], kUnity, shift);
     for (int n = 0; n < 128; ++n) out[1472 + n] = Win(x[1472 + n], shortWin[127 - n], shift);
     for (int n = 1600; n < 2048; ++n) out[n] = 0;
   } else {

@@ -15,10 +15,10 @@ inline constexpr int kTimeFracBits = 8;
 // The input must satisfy sum |x| <= 2^30 so that no intermediate overflows.
 void DctIv(int32_t* x, int m);
 
-// Rising halves of the window shapes as 16-bit fractions (value / 65536):
+// Rising halves of the window shapes with 30 fractional bits:
 // long windows have 1024 values, short windows 128.
-const uint16_t* LongWindow(int shape);
-const uint16_t* ShortWindow(int shape);
+const uint32_t* LongWindow(int shape);
+const uint32_t* ShortWindow(int shape);
 
 // Inverse transform and windowing of one channel's 1024 spectral values (held
 // with kSpectralFracBits fractional bits, window-major for eight short windows).
