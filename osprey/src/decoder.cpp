@@ -32,6 +32,7 @@ bool DecodeSingle(DecoderImpl& d, BitReader& br, bool present[2]) {
   const int ch = ChannelForTag(d, tag);
   if (ch < 0) return false;
   ChannelStream& cs = d.stream[ch];
+  present[ch] = false;  // a failure below leaves this channel's spectrum half written
   if (!ParseChannelStream(br, d.config.sfIndex, false, cs, d.quant, d.coef[ch])) return false;
   const ChannelStream* list[2] = {&cs, nullptr};
   int32_t* coefs[2] = {d.coef[ch], nullptr};
@@ -43,6 +44,7 @@ bool DecodeSingle(DecoderImpl& d, BitReader& br, bool present[2]) {
 
 bool DecodePair(DecoderImpl& d, BitReader& br, bool present[2]) {
   br.Skip(4);  // element_instance_tag
+  present[0] = present[1] = false;
   ChannelStream& left = d.stream[0];
   ChannelStream& right = d.stream[1];
   const bool commonWindow = br.ReadBit();
@@ -119,13 +121,9 @@ void ParseRawDataBlock(DecoderImpl& d, BitReader& br, bool present[2]) {
       case kEnd:
         return;
     }
-    if (!ok || br.Overrun()) {
-      // Damage inside an element: drop what that element produced.
-      if (id == kSce || id == kCpe) {
-        if (id == kCpe) present[0] = present[1] = false;
-      }
-      return;
-    }
+    // Damage ends the block; channels of a damaged element were already
+    // marked absent by their decoder.
+    if (!ok || br.Overrun()) return;
   }
 }
 

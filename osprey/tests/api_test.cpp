@@ -358,6 +358,68 @@ TEST(ChannelAdaptation, MonoStreamToStereoDuplicates) {
   }
 }
 
+// One channel stream of a channel pair without common window, carrying a
+// single coefficient of 1 in the lowest band of every window.
+void PutChannelStream(BitWriter& w, bool eightShort, int shape) {
+  w.Put(180, 8);  // global_gain
+  w.Put(0, 1);    // ics_reserved_bit
+  w.Put(eightShort ? 2 : 0, 2);
+  w.Put(static_cast<uint32_t>(shape), 1);
+  const int groups = eightShort ? 8 : 1;
+  if (eightShort) {
+    w.Put(1, 4);  // max_sfb
+    w.Put(0, 7);  // no grouping: eight groups of one window
+  } else {
+    w.Put(1, 6);  // max_sfb
+    w.Put(0, 1);  // predictor_data_present
+  }
+  for (int g = 0; g < groups; ++g) {
+    w.Put(1, 4);                     // sect_cb 1
+    w.Put(1, eightShort ? 3 : 5);    // sect_len 1
+  }
+  for (int g = 0; g < groups; ++g) w.Put(0, 1);  // scale factor delta 0
+  w.Put(0, 3);                                   // pulse, tns, gain control
+  for (int g = 0; g < groups; ++g) w.Put(0x14, 5);  // codebook 1 index 41: (0, 0, 0, 1)
+}
+
+// With different windows in the two channels, a mono output must still be the
+// average of the two channels: spectra of different transforms cannot be mixed.
+TEST(ChannelAdaptation, StereoToMonoWithDifferentWindows) {
+  BitWriter w;
+  w.Put(1, 3);  // ID_CPE
+  w.Put(0, 4);  // tag
+  w.Put(0, 1);  // common_window 0
+  PutChannelStream(w, false, 0);
+  PutChannelStream(w, true, 1);
+  w.Put(7, 3);  // ID_END
+  w.Align();
+  const std::vector<uint8_t> block = w.Bytes();
+  AacConfig stereoConfig{}, monoConfig{};
+  monoConfig.channels = 1;
+  AudioDecoder* stereo = nullptr;
+  AudioDecoder* mono = nullptr;
+  ASSERT_EQ(Create(Asc(2, 4, 2), &stereoConfig, &stereo), 0);
+  ASSERT_EQ(Create(Asc(2, 4, 2), &monoConfig, &mono), 0);
+  std::vector<int16_t> s(2048), m(1024);
+  int worst = 0, loudest = 0;
+  for (int i = 0; i < 3; ++i) {
+    uint32_t length = static_cast<uint32_t>(block.size()), size = 4096;
+    ASSERT_EQ(stereo->decode(stereo, block.data(), &length, s.data(), &size), 0);
+    ASSERT_EQ(length, block.size());
+    length = static_cast<uint32_t>(block.size());
+    size = 2048;
+    ASSERT_EQ(mono->decode(mono, block.data(), &length, m.data(), &size), 0);
+    for (int n = 0; n < 1024; ++n) {
+      worst = std::max(worst, std::abs(m[n] - (s[2 * n] + s[2 * n + 1]) / 2));
+      loudest = std::max(loudest, std::abs(int{s[2 * n + 1]}));
+    }
+  }
+  EXPECT_GT(loudest, 1000);  // the short-window channel really sounds
+  EXPECT_LE(worst, 1);
+  stereo->destroy(stereo);
+  mono->destroy(mono);
+}
+
 // Truncated and bit-flipped real blocks decode or fail without overruns
 // (AddressSanitizer watches), always reporting a full block of output.
 TEST(DamagedInput, TruncatedAndFlippedBlocks) {
