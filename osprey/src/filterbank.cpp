@@ -135,7 +135,14 @@ void Fft(int32_t* z, int n) {
     for (int base = 0; base < n; base += len) {
       int32_t* a = z + 2 * base;
       int32_t* b = a + 2 * half;
-      for (int k = 0; k < half; ++k) {
+      {
+        const int32_t ar = a[0], ai = a[1], xr = b[0], xi = b[1];
+        a[0] = ar + xr;
+        a[1] = ai + xi;
+        b[0] = ar - xr;
+        b[1] = ai - xi;
+      }
+      for (int k = 1; k < half; ++k) {
         const Twiddle w = t.fft[k * tw];
         // b * exp(-i theta) = (br c + bi s) + i (bi c - br s)
         const int64_t br = b[2 * k], bi = b[2 * k + 1];
@@ -213,8 +220,11 @@ int Imdct(int32_t* coef, int m, int32_t* out) {
   return shift;
 }
 
+// v * w / 2^shift, rounded and saturated. The normalising shift keeps `shift`
+// within 18..62 for every input (|x| < 2^31, so the absolute sum is below 2^41).
 inline int32_t Win(int32_t v, uint32_t w, int shift) {
-  return Saturate32(RoundShift(static_cast<int64_t>(v) * w, shift));
+  const int64_t p = (static_cast<int64_t>(v) * w + (int64_t{1} << (shift - 1))) >> shift;
+  return p > INT32_MAX ? INT32_MAX : p < INT32_MIN ? INT32_MIN : static_cast<int32_t>(p);
 }
 
 }  // namespace
