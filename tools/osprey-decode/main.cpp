@@ -3,6 +3,7 @@
 //   osprey-decode [--channels 1|2] IN.aac OUT.raw   s16le interleaved samples
 //   osprey-decode --info IN.aac                      stream summary
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,6 +66,13 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> data;
   if (!ReadFile(paths[0], data)) {
     std::fprintf(stderr, "osprey-decode: cannot read %s\n", paths[0]);
+    return 1;
+  }
+  // FIXME: MP4/3GP input goes through the Gannet reader once it exists; until
+  // then such files are refused with a clear message.
+  if (data.size() >= 8 && std::memcmp(data.data() + 4, "ftyp", 4) == 0) {
+    std::fprintf(stderr, "osprey-decode: %s: MP4/3GP input is not supported yet; give an ADTS (.aac) file\n",
+                 paths[0]);
     return 1;
   }
   osprey::AdtsFrame first;
