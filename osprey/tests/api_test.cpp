@@ -75,7 +75,7 @@ std::vector<uint8_t> AscWithPce(const std::vector<bool>& front) {
   return w.Bytes();
 }
 
-TEST(Config, RefusalsAndCodes) {
+TEST(OspreyConfig, RefusalsAndCodes) {
   struct {
     const char* what;
     std::vector<uint8_t> asc;
@@ -109,7 +109,7 @@ TEST(Config, RefusalsAndCodes) {
   }
 }
 
-TEST(Config, ExplicitFrequencyMustBeInTable) {
+TEST(OspreyConfig, ExplicitFrequencyMustBeInTable) {
   for (uint32_t rate : {44100u, 44000u}) {
     BitWriter w;
     w.Put(2, 5);
@@ -130,7 +130,7 @@ TEST(Config, ExplicitFrequencyMustBeInTable) {
   }
 }
 
-TEST(Config, CoreCoderDelayIsSkipped) {
+TEST(OspreyConfig, CoreCoderDelayIsSkipped) {
   BitWriter w;
   w.Put(2, 5);
   w.Put(3, 4);  // 48 kHz
@@ -146,7 +146,7 @@ TEST(Config, CoreCoderDelayIsSkipped) {
   d->destroy(d);
 }
 
-TEST(Config, WritesBackChannelsTypeAndRate) {
+TEST(OspreyConfig, WritesBackChannelsTypeAndRate) {
   const std::vector<uint8_t> stereo = Asc(2, 7, 2);  // 22.05 kHz
   for (int request : {0, 1, 2, 7}) {
     AacConfig config{};
@@ -163,7 +163,7 @@ TEST(Config, WritesBackChannelsTypeAndRate) {
   }
 }
 
-TEST(Config, MissingArguments) {
+TEST(OspreyConfig, MissingArguments) {
   const std::vector<uint8_t> asc = Asc(2, 4, 2);
   AacConfig config{};
   AudioDecoder* d = nullptr;
@@ -173,7 +173,7 @@ TEST(Config, MissingArguments) {
   EXPECT_EQ(d, nullptr);
 }
 
-TEST(EntryPoints, SetAndGet) {
+TEST(OspreyEntryPoints, SetAndGet) {
   AacConfig config{};
   AudioDecoder* d = nullptr;
   ASSERT_EQ(Create(Asc(2, 4, 2), &config, &d), kAacOk);
@@ -217,7 +217,7 @@ std::vector<uint8_t> SilentMonoBlock(int tag) {
   return w.Bytes();
 }
 
-TEST(EntryPoints, HandBuiltSilentBlock) {
+TEST(OspreyEntryPoints, HandBuiltSilentBlock) {
   AacConfig config{};
   AudioDecoder* d = nullptr;
   ASSERT_EQ(Create(Asc(2, 4, 1), &config, &d), kAacOk);
@@ -252,7 +252,7 @@ AdtsStream MakeStream(const TempDir& dir, int channels, bool noise = true) {
   return stream;
 }
 
-TEST(EntryPoints, SmallOutputBufferLeavesStateAlone) {
+TEST(OspreyEntryPoints, SmallOutputBufferLeavesStateAlone) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   TempDir dir;
   const AdtsStream stream = MakeStream(dir, 1);
@@ -283,7 +283,7 @@ TEST(EntryPoints, SmallOutputBufferLeavesStateAlone) {
   b->destroy(b);
 }
 
-TEST(EntryPoints, ResetMatchesFreshDecoder) {
+TEST(OspreyEntryPoints, ResetMatchesFreshDecoder) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   TempDir dir;
   // Without noise substitution: reset leaves the noise generator running on.
@@ -310,7 +310,7 @@ TEST(EntryPoints, ResetMatchesFreshDecoder) {
   d->destroy(d);
 }
 
-TEST(ChannelAdaptation, StereoStreamToMono) {
+TEST(OspreyChannelAdaptation, StereoStreamToMono) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   TempDir dir;
   const AdtsStream stream = MakeStream(dir, 2);
@@ -342,7 +342,7 @@ TEST(ChannelAdaptation, StereoStreamToMono) {
   EXPECT_LE(worst, 2);
 }
 
-TEST(ChannelAdaptation, MonoStreamToStereoDuplicates) {
+TEST(OspreyChannelAdaptation, MonoStreamToStereoDuplicates) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   TempDir dir;
   const AdtsStream stream = MakeStream(dir, 1);
@@ -384,7 +384,7 @@ void PutChannelStream(BitWriter& w, bool eightShort, int shape) {
 
 // With different windows in the two channels, a mono output must still be the
 // average of the two channels: spectra of different transforms cannot be mixed.
-TEST(ChannelAdaptation, StereoToMonoWithDifferentWindows) {
+TEST(OspreyChannelAdaptation, StereoToMonoWithDifferentWindows) {
   BitWriter w;
   w.Put(1, 3);  // ID_CPE
   w.Put(0, 4);  // tag
@@ -422,7 +422,7 @@ TEST(ChannelAdaptation, StereoToMonoWithDifferentWindows) {
 
 // Truncated and bit-flipped real blocks decode or fail without overruns
 // (AddressSanitizer watches), always reporting a full block of output.
-TEST(DamagedInput, TruncatedAndFlippedBlocks) {
+TEST(OspreyDamagedInput, TruncatedAndFlippedBlocks) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   TempDir dir;
   const AdtsStream stream = MakeStream(dir, 2);
@@ -453,7 +453,7 @@ TEST(DamagedInput, TruncatedAndFlippedBlocks) {
   d->destroy(d);
 }
 
-TEST(DamagedInput, UnexpectedTagEndsBlock) {
+TEST(OspreyDamagedInput, UnexpectedTagEndsBlock) {
   AacConfig config{};
   AudioDecoder* d = nullptr;
   ASSERT_EQ(Create(Asc(2, 4, 1), &config, &d), kAacOk);

@@ -52,9 +52,9 @@ const Case kCases[] = {
      "-aac_pns 0 -aac_is 0 -aac_ms 1 -b:a 160k"},
 };
 
-class Conformance : public ::testing::TestWithParam<Case> {};
+class OspreyConformance : public ::testing::TestWithParam<Case> {};
 
-TEST_P(Conformance, MatchesReferenceDecoders) {
+TEST_P(OspreyConformance, MatchesReferenceDecoders) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   const Case& c = GetParam();
   TempDir dir;
@@ -100,7 +100,7 @@ TEST_P(Conformance, MatchesReferenceDecoders) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Osprey, Conformance, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Streams, OspreyConformance, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            std::string name = info.param.name;
                            for (char& ch : name)
@@ -128,7 +128,7 @@ void BandEnergies(const int16_t* x, double rate, double out[3]) {
 // Noise substitution draws random noise, so only band energies are compared.
 // faad's generator differs from ours, which shows that noise was substituted;
 // ffmpeg happens to use the same generator and seed.
-TEST(ConformanceNoise, BandEnergiesMatchReference) {
+TEST(OspreyConformanceNoise, BandEnergiesMatchReference) {
   if (!HaveTool("ffmpeg") || !HaveTool("faad")) GTEST_SKIP() << "ffmpeg or faad not installed";
   TempDir dir;
   const Case c{"pns", 44100, 1, "anoisesrc=d=2:c=pink:r=44100:a=0.3:seed=11", "-aac_pns 1 -b:a 24k"};
@@ -167,7 +167,7 @@ TEST(ConformanceNoise, BandEnergiesMatchReference) {
 }
 
 // The command-line tool writes what the library decodes and fails loudly.
-TEST(DecodeTool, WritesRawPcmAndReportsErrors) {
+TEST(OspreyDecodeTool, WritesRawPcmAndReportsErrors) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   const std::string tool = std::string(TESSERA_BINARY_DIR) + "/bin/osprey-decode";
   TempDir dir;

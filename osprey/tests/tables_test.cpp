@@ -13,7 +13,7 @@ namespace osprey {
 namespace {
 
 // A typo in any code or length breaks completeness or the prefix property.
-TEST(Tables, HuffmanCodebooksAreCompletePrefixCodes) {
+TEST(OspreyTables, HuffmanCodebooksAreCompletePrefixCodes) {
   EXPECT_TRUE(CodebookIsCompletePrefixCode(kScaleFactorCodes, kScaleFactorBits, 121));
   for (int cb = 0; cb < 11; ++cb) {
     std::vector<uint32_t> codes(kSpectralCodes[cb], kSpectralCodes[cb] + kSpectralSizes[cb]);
@@ -23,7 +23,7 @@ TEST(Tables, HuffmanCodebooksAreCompletePrefixCodes) {
 }
 
 // Every codeword, written out and read back, decodes to its own index.
-TEST(Tables, EveryCodewordDecodesToItsIndex) {
+TEST(OspreyTables, EveryCodewordDecodesToItsIndex) {
   auto check = [](int cb, uint32_t code, int bits, int index) {
     uint8_t buf[8] = {};
     const uint64_t v = uint64_t{code} << (64 - bits);
@@ -43,7 +43,7 @@ TEST(Tables, EveryCodewordDecodesToItsIndex) {
     for (int i = 0; i < kSpectralSizes[cb - 1]; ++i) check(cb, kSpectralCodes[cb - 1][i], kSpectralBits[cb - 1][i], i);
 }
 
-TEST(Tables, BandOffsetsRiseToTheFrameLength) {
+TEST(OspreyTables, BandOffsetsRiseToTheFrameLength) {
   for (int sf = 0; sf < kNumSampleRates; ++sf) {
     const uint16_t* l = kSwbOffsetLong[sf];
     const uint16_t* s = kSwbOffsetShort[sf];
@@ -61,7 +61,7 @@ TEST(Tables, BandOffsetsRiseToTheFrameLength) {
 }
 
 // Perfect reconstruction needs w[n]^2 + w[N/2 - 1 - n]^2 = 1 on each half.
-TEST(Tables, WindowsSatisfyPrincenBradley) {
+TEST(OspreyTables, WindowsSatisfyPrincenBradley) {
   for (int shape = 0; shape < 2; ++shape) {
     for (int len : {1024, 128}) {
       const uint32_t* w = len == 1024 ? LongWindow(shape) : ShortWindow(shape);
@@ -80,7 +80,7 @@ TEST(Tables, WindowsSatisfyPrincenBradley) {
   EXPECT_NE(LongWindow(0)[100], LongWindow(1)[100]);
 }
 
-TEST(BitReader, StickyOverrunAndSignedReads) {
+TEST(OspreyBitReader, StickyOverrunAndSignedReads) {
   const uint8_t data[] = {0xA5, 0xF0};
   BitReader br(data, sizeof data);
   EXPECT_EQ(br.Read(4), 0xAu);

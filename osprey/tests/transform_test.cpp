@@ -21,7 +21,7 @@ std::vector<double> DirectDctIv(const std::vector<int32_t>& x) {
   return u;
 }
 
-TEST(Transform, DctIvMatchesDirectEvaluation) {
+TEST(OspreyTransform, DctIvMatchesDirectEvaluation) {
   std::mt19937 rng(5);
   for (int m : {1024, 128}) {
     // Inputs whose absolute sum is just under the 2^30 bound.
@@ -47,7 +47,7 @@ TEST(Transform, DctIvMatchesDirectEvaluation) {
 
 // Full-scale worst cases: a single coefficient and a flat spectrum whose
 // transform peaks in one sample (a click). Neither may wrap around.
-TEST(Transform, ExtremeSpectraSaturateInsteadOfWrapping) {
+TEST(OspreyTransform, ExtremeSpectraSaturateInsteadOfWrapping) {
   std::vector<int32_t> coef(1024), out(2048);
   for (int32_t& v : coef) v = INT32_MAX;
   SynthesizeWindowed(coef.data(), kOnlyLong, kSineWindow, kSineWindow, out.data());
@@ -67,7 +67,7 @@ TEST(Transform, ExtremeSpectraSaturateInsteadOfWrapping) {
   EXPECT_NEAR(peak / double(1 << kTimeFracBits), 256.0, 2.0);
 }
 
-TEST(Transform, AllZeroSpectrumGivesSilence) {
+TEST(OspreyTransform, AllZeroSpectrumGivesSilence) {
   std::vector<int32_t> coef(1024, 0), out(2048, 5);
   for (int seq : {kOnlyLong, kLongStart, kEightShort, kLongStop}) {
     SynthesizeWindowed(coef.data(), seq, kKbdWindow, kSineWindow, out.data());
