@@ -87,8 +87,8 @@ double DecodeOnce() {
 void BM_OspreyDecode(benchmark::State& state) {
   for (auto _ : state) state.SetIterationTime(DecodeOnce());
   const double audio = g_stream.blocks.size() * 1024.0 / g_stream.rate;
-  state.counters["xRealTime"] = benchmark::Counter(audio * static_cast<double>(state.iterations()),
-                                                   benchmark::Counter::kIsRate);
+  state.counters["xRealTime"] =
+      benchmark::Counter(audio * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_OspreyDecode)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -9,7 +9,8 @@ bool ParseAdtsHeader(const uint8_t* data, size_t size, AdtsFrame& frame) {
   frame.objectType = static_cast<uint8_t>((data[2] >> 6) + 1);
   frame.sfIndex = static_cast<uint8_t>((data[2] >> 2) & 0x0F);
   frame.channelConfig = static_cast<uint8_t>(((data[2] & 1) << 2) | (data[3] >> 6));
-  frame.frameSize = (static_cast<size_t>(data[3] & 3) << 11) | (static_cast<size_t>(data[4]) << 3) | (data[5] >> 5);
+  frame.frameSize =
+      (static_cast<size_t>(data[3] & 3) << 11) | (static_cast<size_t>(data[4]) << 3) | (data[5] >> 5);
   frame.rawBlocks = static_cast<uint8_t>((data[6] & 3) + 1);
   frame.headerSize = protectionAbsent ? 7 : 9;
   return frame.frameSize >= frame.headerSize && frame.frameSize <= size;

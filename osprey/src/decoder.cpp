@@ -1,16 +1,19 @@
 // The decoder object: raw data block parsing into channel spectra, channel
 // adaptation, synthesis and the five entry points.
+#include "decoder.h"
+
 #include <cstring>
 #include <new>
 
-#include "decoder.h"
 #include "fixed_math.h"
 
 namespace osprey {
 
 namespace {
 
-DecoderImpl* Impl(AudioDecoder* d) { return reinterpret_cast<DecoderImpl*>(d); }
+DecoderImpl* Impl(AudioDecoder* d) {
+  return reinterpret_cast<DecoderImpl*>(d);
+}
 
 // Slot of a single channel element by its instance tag: the first tags seen
 // become channels 0 and 1; -1 when the tag matches neither.
@@ -158,7 +161,8 @@ void OverlapAdd(ChannelState& st, const int32_t* buf, int16_t* pcm, int stride) 
 
 int Decode(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t* output,
            uint32_t* outputSize) {
-  if (decoder == nullptr || length == nullptr || output == nullptr || outputSize == nullptr) return kAacBadArgument;
+  if (decoder == nullptr || length == nullptr || output == nullptr || outputSize == nullptr)
+    return kAacBadArgument;
   if (data == nullptr && *length != 0) return kAacBadArgument;
   DecoderImpl& d = *Impl(decoder);
   const uint32_t needed = static_cast<uint32_t>(d.outChannels) * 2048;

@@ -15,7 +15,13 @@ namespace osprey {
 inline constexpr int kMaxBands = 64;  // more than the 51 bands of any sampling rate
 inline constexpr int kFrameLength = 1024;
 
-enum BandType : uint8_t { kZeroHcb = 0, kEscHcb = 11, kNoiseHcb = 13, kIntensityHcb2 = 14, kIntensityHcb = 15 };
+enum BandType : uint8_t {
+  kZeroHcb = 0,
+  kEscHcb = 11,
+  kNoiseHcb = 13,
+  kIntensityHcb2 = 14,
+  kIntensityHcb = 15
+};
 
 enum ElementId : uint8_t { kSce = 0, kCpe = 1, kCce = 2, kLfe = 3, kDse = 4, kPce = 5, kFil = 6, kEnd = 7 };
 
@@ -81,21 +87,20 @@ bool ParseIcsInfo(BitReader& br, int sfIndex, IcsInfo& info);
 
 // Parses an individual channel stream (after ics_info when `commonWindow`) and
 // writes its dequantised spectrum to `coef` (1024 values, zero elsewhere).
-bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelStream& cs,
-                        int16_t* quant, int32_t* coef);
+bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelStream& cs, int16_t* quant,
+                        int32_t* coef);
 
 // Skips a coupling channel element, parsing it fully.
-bool SkipCouplingElement(BitReader& br, int sfIndex, ChannelStream& scratch, int16_t* quant,
-                         int32_t* coef);
+bool SkipCouplingElement(BitReader& br, int sfIndex, ChannelStream& scratch, int16_t* quant, int32_t* coef);
 
 // --- spectral.cpp ------------------------------------------------------------
 
 void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef);
-void ApplyMidSide(const ChannelStream& left, const ChannelStream& right,
-                  const uint8_t (*msUsed)[kMaxBands], int32_t* l, int32_t* r);
+void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const uint8_t (*msUsed)[kMaxBands],
+                  int32_t* l, int32_t* r);
 // Noise substitution for one or both channels of an element; `msUsed` may be null.
-void ApplyNoise(const ChannelStream* cs[2], int count, const uint8_t (*msUsed)[kMaxBands],
-                int32_t* coef[2], uint32_t& random);
+void ApplyNoise(const ChannelStream* cs[2], int count, const uint8_t (*msUsed)[kMaxBands], int32_t* coef[2],
+                uint32_t& random);
 void ApplyIntensity(const ChannelStream& right, int msMaskPresent, const uint8_t (*msUsed)[kMaxBands],
                     const int32_t* l, int32_t* r);
 void ApplyTns(const ChannelStream& cs, int sfIndex, int32_t* coef);

@@ -24,7 +24,9 @@ constexpr int kWindowBits = 30;
 constexpr double kWindowOne = double(1 << kWindowBits);
 constexpr uint32_t kUnity = 1u << kWindowBits;
 
-int32_t ToQ30(double v) { return static_cast<int32_t>(std::lround(v * 1073741824.0)); }
+int32_t ToQ30(double v) {
+  return static_cast<int32_t>(std::lround(v * 1073741824.0));
+}
 
 // Modified Bessel function of the first kind, order zero (power series).
 double BesselI0(double x) {
@@ -88,7 +90,8 @@ struct Tables {
       preShort[j] = {ToQ30(std::cos(kPi * (j + 0.25) / 128)), ToQ30(std::sin(kPi * (j + 0.25) / 128))};
       postShort[j] = {ToQ30(std::cos(kPi * j / 128)), ToQ30(std::sin(kPi * j / 128))};
     }
-    for (int k = 0; k < 256; ++k) fft[k] = {ToQ30(std::cos(2 * kPi * k / 512)), ToQ30(std::sin(2 * kPi * k / 512))};
+    for (int k = 0; k < 256; ++k)
+      fft[k] = {ToQ30(std::cos(2 * kPi * k / 512)), ToQ30(std::sin(2 * kPi * k / 512))};
     for (int i = 0; i < 512; ++i) {
       int r = 0;
       for (int b = 0; b < 9; ++b) r |= ((i >> b) & 1) << (8 - b);
@@ -160,8 +163,12 @@ void Fft(int32_t* z, int n) {
 
 }  // namespace
 
-const uint32_t* LongWindow(int shape) { return T().longWin[shape & 1]; }
-const uint32_t* ShortWindow(int shape) { return T().shortWin[shape & 1]; }
+const uint32_t* LongWindow(int shape) {
+  return T().longWin[shape & 1];
+}
+const uint32_t* ShortWindow(int shape) {
+  return T().shortWin[shape & 1];
+}
 
 void DctIv(int32_t* x, int m) {
   const Tables& t = T();
@@ -202,7 +209,8 @@ int Normalize(int32_t* x, int m) {
     for (int k = 0; k < m; ++k) x[k] = static_cast<int32_t>(static_cast<uint32_t>(x[k]) << shift);
   } else if (shift < 0) {
     const int r = -shift;
-    for (int k = 0; k < m; ++k) x[k] = static_cast<int32_t>((static_cast<int64_t>(x[k]) + (int64_t{1} << (r - 1))) >> r);
+    for (int k = 0; k < m; ++k)
+      x[k] = static_cast<int32_t>((static_cast<int64_t>(x[k]) + (int64_t{1} << (r - 1))) >> r);
   }
   return shift;
 }
@@ -249,7 +257,8 @@ void SynthesizeWindowed(int32_t* coef, int sequence, int shape, int prevShape, i
       const uint32_t* rise = w == 0 ? shortRisePrev : shortWin;
       int32_t* o = out + 448 + 128 * w;
       for (int n = 0; n < 128; ++n) o[n] = AddSat(o[n], Win(x[n], rise[n], shift));
-      for (int n = 0; n < 128; ++n) o[128 + n] = AddSat(o[128 + n], Win(x[128 + n], shortWin[127 - n], shift));
+      for (int n = 0; n < 128; ++n)
+        o[128 + n] = AddSat(o[128 + n], Win(x[128 + n], shortWin[127 - n], shift));
     }
     return;
   }

@@ -36,8 +36,12 @@ inline int32_t MulQ30(int32_t a, int32_t b) {
 }
 
 // Saturating addition and halving used by joint stereo and the down-mix.
-inline int32_t AddSat(int32_t a, int32_t b) { return Saturate32(int64_t{a} + b); }
-inline int32_t SubSat(int32_t a, int32_t b) { return Saturate32(int64_t{a} - b); }
+inline int32_t AddSat(int32_t a, int32_t b) {
+  return Saturate32(int64_t{a} + b);
+}
+inline int32_t SubSat(int32_t a, int32_t b) {
+  return Saturate32(int64_t{a} - b);
+}
 
 // x * 2^(quarterExp / 4), saturated; quarterExp may be negative.
 int32_t ScalePow2Quarter(int32_t x, int quarterExp);

@@ -101,7 +101,9 @@ int DecodeScaleFactorDelta(BitReader& br, bool& ok) {
   return sym - 60;
 }
 
-int DecodeSpectralIndex(BitReader& br, int cb) { return Books().spectral[cb - 1].Decode(br); }
+int DecodeSpectralIndex(BitReader& br, int cb) {
+  return Books().spectral[cb - 1].Decode(br);
+}
 
 bool CodebookIsCompletePrefixCode(const uint32_t* codes, const uint8_t* bits, int count) {
   // Kraft sum exactly one, and no code a prefix of another.

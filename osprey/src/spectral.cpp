@@ -12,8 +12,8 @@ namespace osprey {
 
 namespace {
 
-constexpr int kPow43Frac = 23;   // |q|^(4/3) with 23 fractional bits (< 2^41)
-constexpr int kQuarterFrac = 21; // 2^(r/4), r = 0..3, with 21 fractional bits
+constexpr int kPow43Frac = 23;    // |q|^(4/3) with 23 fractional bits (< 2^41)
+constexpr int kQuarterFrac = 21;  // 2^(r/4), r = 0..3, with 21 fractional bits
 constexpr int kMaxQuant = 8191;
 
 struct QuantTables {
@@ -95,8 +95,8 @@ void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
   }
 }
 
-void ApplyMidSide(const ChannelStream& left, const ChannelStream& right,
-                  const uint8_t (*msUsed)[kMaxBands], int32_t* l, int32_t* r) {
+void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const uint8_t (*msUsed)[kMaxBands],
+                  int32_t* l, int32_t* r) {
   const IcsInfo& info = left.info;
   int window = 0;
   for (int g = 0; g < info.numGroups; ++g) {
@@ -138,8 +138,8 @@ void NoiseBand(int32_t* coef, int start, int end, int energy, uint32_t& random) 
 
 }  // namespace
 
-void ApplyNoise(const ChannelStream* cs[2], int count, const uint8_t (*msUsed)[kMaxBands],
-                int32_t* coef[2], uint32_t& random) {
+void ApplyNoise(const ChannelStream* cs[2], int count, const uint8_t (*msUsed)[kMaxBands], int32_t* coef[2],
+                uint32_t& random) {
   const IcsInfo& info = cs[0]->info;
   int window = 0;
   for (int g = 0; g < info.numGroups; ++g) {
@@ -211,7 +211,9 @@ void ApplyTns(const ChannelStream& cs, int sfIndex, int32_t* coef) {
         __int128 acc = static_cast<__int128>(x[pos]) << 20;
         for (int i = 0; i < filt.order; ++i) acc -= static_cast<__int128>(int64_t{filt.lpc[i]} * history[i]);
         acc = (acc + (1 << 19)) >> 20;
-        const int32_t y = acc > INT32_MAX ? INT32_MAX : acc < INT32_MIN ? INT32_MIN : static_cast<int32_t>(acc);
+        const int32_t y = acc > INT32_MAX   ? INT32_MAX
+                          : acc < INT32_MIN ? INT32_MIN
+                                            : static_cast<int32_t>(acc);
         for (int i = filt.order - 1; i > 0; --i) history[i] = history[i - 1];
         history[0] = y;
         x[pos] = y;

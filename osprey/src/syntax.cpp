@@ -238,8 +238,8 @@ bool ParseIcsInfo(BitReader& br, int sfIndex, IcsInfo& info) {
   return !br.Overrun() && info.maxSfb <= info.numSwb;
 }
 
-bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelStream& cs,
-                        int16_t* quant, int32_t* coef) {
+bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelStream& cs, int16_t* quant,
+                        int32_t* coef) {
   cs.globalGain = static_cast<uint8_t>(br.Read(8));
   if (!commonWindow && !ParseIcsInfo(br, sfIndex, cs.info)) return false;
   if (!SectionData(br, cs) || !ScaleFactorData(br, cs)) return false;
@@ -262,8 +262,7 @@ bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelSt
   return true;
 }
 
-bool SkipCouplingElement(BitReader& br, int sfIndex, ChannelStream& scratch, int16_t* quant,
-                         int32_t* coef) {
+bool SkipCouplingElement(BitReader& br, int sfIndex, ChannelStream& scratch, int16_t* quant, int32_t* coef) {
   br.Skip(4);  // element_instance_tag
   const bool independentlySwitched = br.ReadBit();
   const int coupled = static_cast<int>(br.Read(3)) + 1;
@@ -341,7 +340,7 @@ int ParseAudioSpecificConfig(const uint8_t* data, size_t size, StreamConfig& con
   const int channelConfig = static_cast<int>(br.Read(4));
   // GASpecificConfig
   if (br.ReadBit()) return kAacFrameLength960;
-  if (br.ReadBit()) br.Skip(14);  // dependsOnCoreCoder: coreCoderDelay
+  if (br.ReadBit()) br.Skip(14);             // dependsOnCoreCoder: coreCoderDelay
   if (br.ReadBit()) return kAacBadArgument;  // extensionFlag
   if (br.Overrun()) return kAacBadArgument;
   int channels = channelConfig;

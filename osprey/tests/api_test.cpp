@@ -136,9 +136,9 @@ TEST(OspreyConfig, CoreCoderDelayIsSkipped) {
   w.Put(3, 4);  // 48 kHz
   w.Put(2, 4);
   w.Put(0, 1);
-  w.Put(1, 1);       // dependsOnCoreCoder
-  w.Put(0x3FFF, 14); // coreCoderDelay
-  w.Put(0, 1);       // extensionFlag
+  w.Put(1, 1);        // dependsOnCoreCoder
+  w.Put(0x3FFF, 14);  // coreCoderDelay
+  w.Put(0, 1);        // extensionFlag
   AacConfig config{};
   AudioDecoder* d = nullptr;
   ASSERT_EQ(Create(w.Bytes(), &config, &d), kAacOk);
@@ -245,8 +245,9 @@ AdtsStream MakeStream(const TempDir& dir, int channels, bool noise = true) {
                               ? "aevalsrc=0.5*sin(2*PI*440*t)+0.2*random(0)*lt(mod(t\\,0.5)\\,0.02)|"
                                 "0.4*sin(2*PI*660*t)+0.1*sin(2*PI*5000*t):s=44100:d=1"
                               : "aevalsrc=0.5*sin(2*PI*330*t)*(1+0.3*sin(2*PI*4*t)):s=22050:d=1";
-  if (!test::Run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"" + src + "\" -c:a aac -b:a " +
-                 (channels == 2 ? "96k" : "48k") + (noise ? "" : " -aac_pns 0") + " -f adts " + out))
+  if (!test::Run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"" + src +
+                 "\" -c:a aac -b:a " + (channels == 2 ? "96k" : "48k") + (noise ? "" : " -aac_pns 0") +
+                 " -f adts " + out))
     return stream;
   LoadAdts(out, stream);
   return stream;
@@ -374,11 +375,11 @@ void PutChannelStream(BitWriter& w, bool eightShort, int shape) {
     w.Put(0, 1);  // predictor_data_present
   }
   for (int g = 0; g < groups; ++g) {
-    w.Put(1, 4);                     // sect_cb 1
-    w.Put(1, eightShort ? 3 : 5);    // sect_len 1
+    w.Put(1, 4);                   // sect_cb 1
+    w.Put(1, eightShort ? 3 : 5);  // sect_len 1
   }
-  for (int g = 0; g < groups; ++g) w.Put(0, 1);  // scale factor delta 0
-  w.Put(0, 3);                                   // pulse, tns, gain control
+  for (int g = 0; g < groups; ++g) w.Put(0, 1);     // scale factor delta 0
+  w.Put(0, 3);                                      // pulse, tns, gain control
   for (int g = 0; g < groups; ++g) w.Put(0x14, 5);  // codebook 1 index 41: (0, 0, 0, 1)
 }
 
@@ -438,7 +439,8 @@ TEST(OspreyDamagedInput, TruncatedAndFlippedBlocks) {
       if (round == 0) {
         block.resize(rng() % (block.size() + 1));
       } else {
-        for (int f = 0; f < 1 + round * 3; ++f) block[rng() % block.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        for (int f = 0; f < 1 + round * 3; ++f)
+          block[rng() % block.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
       }
       // Copy to an exactly sized heap buffer so any over-read is caught.
       std::unique_ptr<uint8_t[]> exact(new uint8_t[block.size() + 1]);

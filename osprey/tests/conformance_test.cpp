@@ -22,9 +22,9 @@ struct Case {
 // Encodes `c` to ADTS in `dir`; returns the .aac path or "" on failure.
 std::string Encode(const TempDir& dir, const Case& c) {
   const std::string out = dir.Path(std::string(c.name) + ".aac");
-  const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"" + std::string(c.source) +
-                          "\" -ar " + std::to_string(c.rate) + " -ac " + std::to_string(c.channels) +
-                          " -c:a aac " + c.options + " -f adts " + out;
+  const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"" +
+                          std::string(c.source) + "\" -ar " + std::to_string(c.rate) + " -ac " +
+                          std::to_string(c.channels) + " -c:a aac " + c.options + " -f adts " + out;
   return Run(cmd) ? out : "";
 }
 
@@ -90,9 +90,10 @@ TEST_P(OspreyConformance, MatchesReferenceDecoders) {
   for (const Ref& ref : refs) {
     ASSERT_FALSE(ref.pcm.empty()) << ref.label;
     for (int ch = 0; ch < c.channels; ++ch) {
-      const Comparison cmp = Compare(Channel(ours, c.channels, ch), Channel(ref.pcm, ref.channels, ch), ref.offset);
-      std::printf("[ snr    ] %-22s ch%d vs %-16s %7.2f dB  max diff %d  (%zu samples)\n", c.name, ch, ref.label,
-                  cmp.snrDb, cmp.maxDiff, cmp.samples);
+      const Comparison cmp =
+          Compare(Channel(ours, c.channels, ch), Channel(ref.pcm, ref.channels, ch), ref.offset);
+      std::printf("[ snr    ] %-22s ch%d vs %-16s %7.2f dB  max diff %d  (%zu samples)\n", c.name, ch,
+                  ref.label, cmp.snrDb, cmp.maxDiff, cmp.samples);
       EXPECT_GT(cmp.samples, static_cast<size_t>(c.rate));
       EXPECT_LE(cmp.maxDiff, 1) << ref.label;
       EXPECT_GE(cmp.snrDb, ref.minSnr) << ref.label;
@@ -158,8 +159,10 @@ TEST(OspreyConformanceNoise, BandEnergiesMatchReference) {
       ++counted;
     }
   }
-  std::printf("[ energy ] pns vs faad: waveform snr %.2f dB; band energy mean |diff| %.2f dB, worst %.2f dB "
-              "over %d bands\n", waveform.snrDb, sum / counted, worst, counted);
+  std::printf(
+      "[ energy ] pns vs faad: waveform snr %.2f dB; band energy mean |diff| %.2f dB, worst %.2f dB "
+      "over %d bands\n",
+      waveform.snrDb, sum / counted, worst, counted);
   ASSERT_GT(counted, 10);
   EXPECT_LT(waveform.snrDb, 40.0);  // the noise itself differs
   EXPECT_LT(sum / counted, 1.0);    // its energy does not

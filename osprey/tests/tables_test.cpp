@@ -17,8 +17,8 @@ TEST(OspreyTables, HuffmanCodebooksAreCompletePrefixCodes) {
   EXPECT_TRUE(CodebookIsCompletePrefixCode(kScaleFactorCodes, kScaleFactorBits, 121));
   for (int cb = 0; cb < 11; ++cb) {
     std::vector<uint32_t> codes(kSpectralCodes[cb], kSpectralCodes[cb] + kSpectralSizes[cb]);
-    EXPECT_TRUE(CodebookIsCompletePrefixCode(codes.data(), kSpectralBits[cb], kSpectralSizes[cb])) << "codebook "
-                                                                                                   << cb + 1;
+    EXPECT_TRUE(CodebookIsCompletePrefixCode(codes.data(), kSpectralBits[cb], kSpectralSizes[cb]))
+        << "codebook " << cb + 1;
   }
 }
 
@@ -40,7 +40,8 @@ TEST(OspreyTables, EveryCodewordDecodesToItsIndex) {
   };
   for (int i = 0; i < 121; ++i) check(0, kScaleFactorCodes[i], kScaleFactorBits[i], i);
   for (int cb = 1; cb <= 11; ++cb)
-    for (int i = 0; i < kSpectralSizes[cb - 1]; ++i) check(cb, kSpectralCodes[cb - 1][i], kSpectralBits[cb - 1][i], i);
+    for (int i = 0; i < kSpectralSizes[cb - 1]; ++i)
+      check(cb, kSpectralCodes[cb - 1][i], kSpectralBits[cb - 1][i], i);
 }
 
 TEST(OspreyTables, BandOffsetsRiseToTheFrameLength) {

@@ -17,7 +17,9 @@ bool Run(const std::string& command) {
   return rc != -1 && WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
 }
 
-bool HaveTool(const char* name) { return Run(std::string("command -v ") + name + " >/dev/null 2>&1"); }
+bool HaveTool(const char* name) {
+  return Run(std::string("command -v ") + name + " >/dev/null 2>&1");
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "osprey-XXXXXX").string();
@@ -86,7 +88,8 @@ std::vector<int16_t> DecodeAll(const AdtsStream& stream, int channels, int* outC
 std::vector<int16_t> Channel(const std::vector<int16_t>& pcm, int channels, int which) {
   std::vector<int16_t> out;
   out.reserve(pcm.size() / static_cast<size_t>(channels));
-  for (size_t i = static_cast<size_t>(which); i < pcm.size(); i += static_cast<size_t>(channels)) out.push_back(pcm[i]);
+  for (size_t i = static_cast<size_t>(which); i < pcm.size(); i += static_cast<size_t>(channels))
+    out.push_back(pcm[i]);
   return out;
 }
 

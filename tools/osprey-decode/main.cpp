@@ -34,12 +34,18 @@ bool ReadFile(const char* path, std::vector<uint8_t>& data) {
 
 const char* ErrorText(int rc) {
   switch (rc) {
-    case kAacBadArgument: return "bad configuration";
-    case kAacOutOfMemory: return "out of memory";
-    case kAacFrameLength960: return "960-sample frames are not supported";
-    case kAacTooManyChannels: return "more than two channels";
-    case kAacNotLowComplexity: return "not AAC LC";
-    default: return "decoder error";
+    case kAacBadArgument:
+      return "bad configuration";
+    case kAacOutOfMemory:
+      return "out of memory";
+    case kAacFrameLength960:
+      return "960-sample frames are not supported";
+    case kAacTooManyChannels:
+      return "more than two channels";
+    case kAacNotLowComplexity:
+      return "not AAC LC";
+    default:
+      return "decoder error";
   }
 }
 
@@ -77,7 +83,9 @@ int main(int argc, char** argv) {
   }
   osprey::AdtsFrame first;
   size_t start = 0;
-  while (start + 7 <= data.size() && !osprey::ParseAdtsHeader(data.data() + start, data.size() - start, first)) ++start;
+  while (start + 7 <= data.size() &&
+         !osprey::ParseAdtsHeader(data.data() + start, data.size() - start, first))
+    ++start;
   if (start + 7 > data.size()) {
     std::fprintf(stderr, "osprey-decode: %s: no ADTS frame found\n", paths[0]);
     return 1;

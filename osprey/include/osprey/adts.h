@@ -8,12 +8,12 @@
 namespace osprey {
 
 struct AdtsFrame {
-  uint8_t objectType = 0;   ///< profile + 1
+  uint8_t objectType = 0;  ///< profile + 1
   uint8_t sfIndex = 0;
   uint8_t channelConfig = 0;
-  uint8_t rawBlocks = 1;    ///< raw data blocks in the frame
-  size_t headerSize = 0;    ///< 7, or 9 with CRC
-  size_t frameSize = 0;     ///< header and payload
+  uint8_t rawBlocks = 1;  ///< raw data blocks in the frame
+  size_t headerSize = 0;  ///< 7, or 9 with CRC
+  size_t frameSize = 0;   ///< header and payload
 };
 
 /// Parses the ADTS header at data[0..size). Returns false when there is no

@@ -20,7 +20,7 @@ extern "C" {
 /// Result codes of the decoder.
 enum {
   kAacOk = 0,
-  kAacBadArgument = -1,         ///< missing argument, bad configuration or extension flag set
+  kAacBadArgument = -1,  ///< missing argument, bad configuration or extension flag set
   kAacOutOfMemory = -2,
   kAacBadControlValue = -3,     ///< set: value out of range
   kAacBadControlType = -5,      ///< set/get: unknown control type
@@ -38,10 +38,11 @@ enum {
 
 /// In/out record of gCreateAACDecoder.
 typedef struct AacConfig {
-  uint8_t channels;    ///< in: 1 or 2 forces the output channel count, else the stream decides; out: output channels
+  uint8_t channels;    ///< in: 1 or 2 forces the output channel count, else the stream decides; out: output
+                       ///< channels
   uint8_t objectType;  ///< out: 2
   uint16_t spare;
-  uint32_t sampleRate; ///< out: Hz
+  uint32_t sampleRate;  ///< out: Hz
 } AacConfig;
 
 typedef struct AudioDecoder AudioDecoder;
@@ -49,8 +50,8 @@ typedef struct AudioDecoder AudioDecoder;
 /// Slot 0. Decodes one raw data block. *length: in, bytes available; out, bytes consumed.
 /// *outputSize: in, bytes of `output`; out, channels x 2048. Returns 0, -1 (missing
 /// decoder or argument) or -1002 (output too small; nothing consumed, state unchanged).
-typedef int (*AacDecodeFn)(AudioDecoder* decoder, const uint8_t* data, uint32_t* length,
-                           int16_t* output, uint32_t* outputSize);
+typedef int (*AacDecodeFn)(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t* output,
+                           uint32_t* outputSize);
 /// Slot 1. type 1: output channel count 1 or 2 (else -3); other types -5.
 typedef int (*AacSetFn)(AudioDecoder* decoder, int32_t type, int32_t value);
 /// Slot 2. type 1: output channel setting; type 2: sample rate; other types -5 with value 0.
