@@ -79,15 +79,18 @@ void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
       const int d = cs.scale[g][b] - 100;
       const int64_t mul = t.quarter[d & 3];
       const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
+      // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
+      if (shift > 62) continue;
+      const uint64_t half = uint64_t{1} << (shift - 1);
       ForBandWindows(info, window, g, b, [&](int start, int end) {
         for (int k = start; k < end; ++k) {
           const int q = quant[k];
           if (q == 0) continue;
           int mag = q < 0 ? -q : q;
           if (mag > kMaxQuant) mag = kMaxQuant;
-          const uint64_t prod = t.pow43[mag] * static_cast<uint64_t>(mul);
-          const int32_t v = Saturate32(RoundShift(static_cast<int64_t>(prod), shift));
-          coef[k] = q < 0 ? -v : v;
+          const uint64_t v = (t.pow43[mag] * static_cast<uint64_t>(mul) + half) >> shift;
+          const int32_t c = v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+          coef[k] = q < 0 ? -c : c;
         }
       });
     }
