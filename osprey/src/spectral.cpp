@@ -174,6 +174,8 @@ void ApplyIntensity(const ChannelStream& right, int msMaskPresent, const uint8_t
     for (int b = 0; b < info.maxSfb; ++b) {
       const int cb = right.bandType[g][b];
       if (cb != kIntensityHcb && cb != kIntensityHcb2) continue;
+      // The M/S mask flips the intensity sign only when it is sent band by band
+      // (ms_mask_present 1), not when M/S is signalled for all bands (2).
       bool invert = cb == kIntensityHcb2;
       if (msMaskPresent == 1 && msUsed[g][b]) invert = !invert;
       const int position = right.scale[g][b];
