@@ -166,7 +166,10 @@ int Decode(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t
   if (data == nullptr && *length != 0) return kAacBadArgument;
   DecoderImpl& d = *Impl(decoder);
   const uint32_t needed = static_cast<uint32_t>(d.outChannels) * 2048;
-  if (*outputSize < needed) return kAacOutputTooSmall;
+  if (*outputSize < needed) {
+    *length = 0;  // nothing consumed; the decoder is untouched
+    return kAacOutputTooSmall;
+  }
 
   BitReader br(data, *length);
   bool present[2] = {false, false};

@@ -270,8 +270,9 @@ TEST(OspreyEntryPoints, SmallOutputBufferLeavesStateAlone) {
     uint32_t length = static_cast<uint32_t>(block.size());
     uint32_t size = 2047;
     ASSERT_EQ(a->decode(a, block.data(), &length, pa.data(), &size), kAacOutputTooSmall);
-    EXPECT_EQ(length, block.size());
+    EXPECT_EQ(length, 0u);  // nothing consumed
     EXPECT_EQ(size, 2047u);
+    length = static_cast<uint32_t>(block.size());
     size = 2048;
     ASSERT_EQ(a->decode(a, block.data(), &length, pa.data(), &size), 0);
     EXPECT_EQ(length, block.size());

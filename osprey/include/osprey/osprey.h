@@ -49,7 +49,8 @@ typedef struct AudioDecoder AudioDecoder;
 
 /// Slot 0. Decodes one raw data block. *length: in, bytes available; out, bytes consumed.
 /// *outputSize: in, bytes of `output`; out, channels x 2048. Returns 0, -1 (missing
-/// decoder or argument) or -1002 (output too small; nothing consumed, state unchanged).
+/// decoder or argument) or -1002 (output too small: *length set to 0, output size and
+/// decoder state unchanged).
 typedef int (*AacDecodeFn)(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t* output,
                            uint32_t* outputSize);
 /// Slot 1. type 1: output channel count 1 or 2 (else -3); other types -5.
