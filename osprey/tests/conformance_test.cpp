@@ -44,7 +44,9 @@ const Case kCases[] = {
     {"stereo-44k-transients", 44100, 2,
      "aevalsrc=0.8*sin(2*PI*800*t)*lt(mod(t\\,0.3)\\,0.02)|0.6*random(0)*lt(mod(t\\,0.4)\\,0.01):s=44100:d=3",
      "-aac_pns 0 -b:a 128k"},
-    {"stereo-44k-intensity", 44100, 2, "anoisesrc=d=3:c=white:r=44100:a=0.4:seed=3",
+    {"stereo-44k-intensity", 44100, 2,
+     "aevalsrc=0.4*(random(0)-0.5)+0.3*sin(2*PI*300*t)|"
+     "0.25*(random(0)-0.5)+0.1*(random(1)-0.5)+0.2*sin(2*PI*300*t):s=44100:d=3",
      "-aac_pns 0 -aac_is 1 -b:a 64k"},
     {"stereo-48k-midside", 48000, 2,
      "aevalsrc=0.4*sin(2*PI*440*t)*(1+0.5*sin(2*PI*3*t))+0.2*sin(2*PI*3520*t+sin(2*PI*5*t))|"
