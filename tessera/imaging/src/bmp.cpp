@@ -84,8 +84,9 @@ int BmpReader::Open(mms::ByteStream* stream, std::unique_ptr<BmpReader>* out) {
   if (r->Fill(base) != kBmpOk) return kBmpShortRead;
 
   std::uint8_t fh[14 + 4];
-  if (r->ReadAt(base, fh, 18) != kBmpOk) return r->windowFill_ >= 2 && Le16(r->window_.get()) != 0x4D42 ? kBmpNotBmp : kBmpShortRead;
+  if (r->ReadAt(base, fh, 2) != kBmpOk) return kBmpShortRead;
   if (Le16(fh) != 0x4D42) return kBmpNotBmp;
+  if (r->ReadAt(base, fh, 18) != kBmpOk) return kBmpShortRead;
   r->dataOffset_ = Le32(fh + 10);
   const std::uint32_t headerSize = Le32(fh + 14);
   BITMAPINFOHEADER& h = r->info_;

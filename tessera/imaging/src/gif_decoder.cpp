@@ -342,6 +342,7 @@ int GifDecoder::DecodePixel(std::uint8_t* out) {
 int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {
   if (!row || !frameSelected_) return kGifBadArgument;
   const int height = frame_.height;
+  lastRowPixels_ = 0;
   if (rowsOut_ >= height) return kGifRowDecodeFailed;
   int number;
   if (frame_.interlaced) {
@@ -360,9 +361,11 @@ int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {
   for (int x = 0; x < width; ++x) {
     if (DecodePixel(row + x) != kGifOk) {
       std::memset(row + x, 0, static_cast<std::size_t>(width - x));
+      lastRowPixels_ = x;
       return kGifRowDecodeFailed;
     }
   }
+  lastRowPixels_ = width;
   return kGifOk;
 }
 

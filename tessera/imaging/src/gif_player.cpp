@@ -105,20 +105,26 @@ const PackedDib* GifPlayer::Render(int n, bool* end, int* delayMs) {
   MappedRange(colMap_, f.left, f.width, &x0, &x1);
   for (int r = 0; r < f.height; ++r) {
     int number = 0;
-    if (decoder_->ReadRow(row_.data(), &number) != kGifOk) break;  // code stream ended
+    // A code stream that ends early leaves the rest of the frame undrawn; the pixels of
+    // the row it ended in are still drawn.
+    const bool complete = decoder_->ReadRow(row_.data(), &number) == kGifOk;
+    const int valid = decoder_->lastRowPixels();
     const int sy = f.top + number;
-    if (sy >= screen_.height) continue;
-    const int cy = rowOwner_[sy];
-    if (cy < 0) continue;
-    std::uint8_t* dst = canvas_->TopRow(cy);
-    for (int x = x0; x < x1; ++x) {
-      const std::uint8_t idx = row_[colMap_[x] - f.left];
-      if (f.transparent && idx == f.transparentIndex) continue;
-      const RGBQUAD& c = table[idx];
-      dst[3 * x] = c.rgbBlue;
-      dst[3 * x + 1] = c.rgbGreen;
-      dst[3 * x + 2] = c.rgbRed;
+    const int cy = sy < screen_.height ? rowOwner_[sy] : -1;
+    if (cy >= 0) {
+      std::uint8_t* dst = canvas_->TopRow(cy);
+      for (int x = x0; x < x1; ++x) {
+        const int sx = colMap_[x] - f.left;
+        if (sx >= valid) break;
+        const std::uint8_t idx = row_[sx];
+        if (f.transparent && idx == f.transparentIndex) continue;
+        const RGBQUAD& c = table[idx];
+        dst[3 * x] = c.rgbBlue;
+        dst[3 * x + 1] = c.rgbGreen;
+        dst[3 * x + 2] = c.rgbRed;
+      }
     }
+    if (!complete) break;
   }
   last_ = f;
   haveLast_ = true;

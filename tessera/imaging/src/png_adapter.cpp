@@ -35,7 +35,7 @@ struct PngWriter {
 namespace {
 
 // Written into the zTXt "Description" entry of every PNG the system saves.
-char gDescription[256] = "";
+char gDescription[256] = "Picture of a multimedia message";
 
 void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnWarning(png_structp, png_const_charp) {}

@@ -80,6 +80,8 @@ class GifDecoder {
   /// has ended or broken; the row is then incomplete (unfilled pixels are 0).
   int ReadRow(std::uint8_t* row, int* rowNumber);
   int rowsRead() const { return rowsOut_; }
+  /// Pixels of the last row that were decoded before the code stream ended.
+  int lastRowPixels() const { return lastRowPixels_; }
 
   /// Walks all blocks to the trailer from the first frame.
   int Prescan(GifPrescan* out);
@@ -117,6 +119,7 @@ class GifDecoder {
   int rowsOut_ = 0;
   int pass_ = 0;
   int nextRow_ = 0;
+  int lastRowPixels_ = 0;
 };
 
 /// Plays an animation onto a canvas fitted into a box.
