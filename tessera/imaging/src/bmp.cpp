@@ -193,16 +193,15 @@ int BmpReader::BuildRleOffsets() {
   const bool rle8 = info_.biCompression == 1;
   const int err = rle8 ? kBmpRle8Error : kBmpRle4Error;
   const int height = info_.biHeight;
-  rowOffsets_.assign(static_cast<std::size_t>(height) + 1, -1);
-  rowStartX_.assign(static_cast<std::size_t>(height) + 1, 0);
+  rowStarts_.clear();
   std::int64_t pos = dataOffset_;
   int y = 0, x = 0;
-  rowOffsets_[0] = pos;
+  rowStarts_.push_back(RowStart{0, 0, pos});
   for (;;) {
     std::uint8_t a, b;
     if (ReadByte(&pos, &a) != kBmpOk || ReadByte(&pos, &b) != kBmpOk) return err;
     if (a > 0) {  // encoded run of a pixels
-      x += a;
+      x = std::min(x + a, info_.biWidth);
       continue;
     }
     if (b == 0 || b == 2) {  // end of line, or delta
@@ -212,27 +211,22 @@ int BmpReader::BuildRleOffsets() {
         if (ReadByte(&pos, &d[0]) != kBmpOk || ReadByte(&pos, &d[1]) != kBmpOk) return err;
         dx = d[0];
         dy = d[1];
-        if (dy == 0) {
-          x += dx;
-          continue;
-        }
-        x += dx;
+        x = std::min(x + dx, info_.biWidth);
+        if (dy == 0) continue;
       } else {
         x = 0;
       }
       y += dy;
       if (y >= height) break;  // a delta past the picture ends it
-      rowOffsets_[y] = pos;
-      rowStartX_[y] = x;
+      rowStarts_.push_back(RowStart{y, x, pos});
       continue;
     }
     if (b == 1) break;  // end of bitmap
     // Absolute run of b pixels, padded to 16 bits.
     const int bytes = rle8 ? b : (b + 1) / 2;
     pos += bytes + (bytes & 1);
-    x += b;
+    x = std::min(x + b, info_.biWidth);
   }
-  rowOffsets_[height] = pos;
   offsetsBuilt_ = true;
   return kBmpOk;
 }
@@ -245,9 +239,11 @@ int BmpReader::ExpandRleRow(int fileRow, std::uint8_t* row) {
   const int bits = rle8 ? 8 : 4;
   const int width = info_.biWidth;
   std::memset(row, 0, static_cast<std::size_t>(DibStride(width, bits)));
-  std::int64_t pos = rowOffsets_[fileRow];
-  if (pos < 0) return kBmpOk;  // skipped by a delta
-  int x = rowStartX_[fileRow];
+  const auto it = std::lower_bound(rowStarts_.begin(), rowStarts_.end(), fileRow,
+                                   [](const RowStart& s, int row) { return s.row < row; });
+  if (it == rowStarts_.end() || it->row != fileRow) return kBmpOk;  // skipped by a delta
+  std::int64_t pos = it->offset;
+  int x = it->x;
   for (;;) {
     std::uint8_t a, b;
     if (ReadByte(&pos, &a) != kBmpOk || ReadByte(&pos, &b) != kBmpOk) return err;
@@ -263,7 +259,7 @@ int BmpReader::ExpandRleRow(int fileRow, std::uint8_t* row) {
       std::uint8_t d[2];
       if (ReadByte(&pos, &d[0]) != kBmpOk || ReadByte(&pos, &d[1]) != kBmpOk) return err;
       if (d[1] != 0) return kBmpOk;
-      x += d[0];
+      x = std::min(x + d[0], width);
       continue;
     }
     const int bytes = rle8 ? b : (b + 1) / 2;

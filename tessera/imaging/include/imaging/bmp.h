@@ -64,9 +64,15 @@ class BmpReader {
   bool hasMasks_ = false;
   std::uint32_t masks_[3] = {0, 0, 0};
   std::vector<RGBQUAD> palette_;
-  // RLE: per file row, where its codes start and the column they start at (-1: blank row).
-  std::vector<std::int64_t> rowOffsets_;
-  std::vector<int> rowStartX_;
+  // RLE: where the codes of each file row start and the column they start at, in row
+  // order. Rows that deltas jump over have no entry and stay blank; the table never holds
+  // more entries than the file has code pairs, whatever height the header claims.
+  struct RowStart {
+    int row;
+    int x;
+    std::int64_t offset;
+  };
+  std::vector<RowStart> rowStarts_;
   bool offsetsBuilt_ = false;
   std::vector<int> columnMap_;
   int outWidth_ = 0;
