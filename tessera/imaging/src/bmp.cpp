@@ -53,7 +53,11 @@ int BmpReader::ReadAt(std::int64_t offset, void* dst, int n) {
   auto* out = static_cast<std::uint8_t*>(dst);
   while (n > 0) {
     if (offset < windowOffset_ || offset >= windowOffset_ + windowFill_) {
-      if (Fill(offset) != kBmpOk || windowFill_ == 0) return kBmpShortRead;
+      // Bottom-up files are read from their end backwards: when moving back, let the
+      // window end at this read so that the rows before it come from the same fill.
+      std::int64_t start = offset;
+      if (offset < windowOffset_ && n < kWindowSize) start = std::max<std::int64_t>(0, offset + n - kWindowSize);
+      if (Fill(start) != kBmpOk || offset - windowOffset_ >= windowFill_) return kBmpShortRead;
     }
     const int at = static_cast<int>(offset - windowOffset_);
     const int take = std::min(n, windowFill_ - at);
@@ -333,6 +337,12 @@ int BmpReader::ReadRows(std::uint8_t* buffer, int count, int* firstRow, int* row
   }
   rowsDone_ += done;
   if (rowsRead) *rowsRead = done;
+  return kBmpOk;
+}
+
+int BmpReader::SkipRows(int count) {
+  if (count < 0) return kBmpBadArgument;
+  rowsDone_ += std::min(count, info_.biHeight - rowsDone_);
   return kBmpOk;
 }
 

@@ -38,6 +38,8 @@ class RowSource {
   virtual ~RowSource() = default;
   /// Delivers the next row into row (at least DibStride(deliveredWidth, bits) bytes).
   virtual bool Next(std::uint8_t* row) = 0;
+  /// Passes over the next row; sources that must decode every row read it into row.
+  virtual bool Skip(std::uint8_t* row) { return Next(row); }
   int width = 0;           // source width
   int deliveredWidth = 0;  // width of the rows Next() delivers (BMP narrows itself)
   int height = 0;
@@ -59,6 +61,7 @@ class BmpSource : public RowSource {
  public:
   std::unique_ptr<mms::ByteStream> stream;
   std::unique_ptr<BmpReader> reader;
+  bool Skip(std::uint8_t*) override { return reader->SkipRows(1) == kBmpOk; }
   bool Next(std::uint8_t* row) override {
     int first = 0, got = 0;
     return reader->ReadRows(row, 1, &first, &got) == kBmpOk && got == 1;
@@ -223,12 +226,15 @@ std::unique_ptr<PackedDib> LoadRows(RowSource& src, Box* box) {
     int r = 0, converted = 0;
     bool readAll = true;
     for (int y = 0; y < src.height; ++y) {
-      if (!src.Next(row.data())) {
+      a += scale;
+      const int whole = static_cast<int>(a);
+      // Rows that will not be converted need not be decoded where the format allows it;
+      // the last one is always read for the final row below.
+      const bool wanted = whole > r || y == src.height - 1;
+      if (!(wanted ? src.Next(row.data()) : src.Skip(row.data()))) {
         readAll = false;
         break;
       }
-      a += scale;
-      const int whole = static_cast<int>(a);
       if (whole > r) {
         r = whole;
         if (converted >= out.height) break;

@@ -278,7 +278,9 @@ int GifDecoder::NextCode() {
       z.blockLeft = size;
     }
     std::uint8_t b;
-    if (!ReadByte(&b)) {
+    if (bufPos_ < bufFill_) {
+      b = buf_[bufPos_++];  // the common case: the byte is in the window
+    } else if (!ReadByte(&b)) {
       z.dataEnded = true;
       z.blockLeft = 0;
       return -1;
@@ -293,13 +295,11 @@ int GifDecoder::NextCode() {
   return code;
 }
 
-int GifDecoder::DecodePixel(std::uint8_t* out) {
+// Decodes the next code and leaves its string on the stack (last pixel on top). False when
+// the frame's code stream has ended or broken; no pixel follows then.
+bool GifDecoder::FillStack() {
   Lzw& z = *lzw_;
-  if (z.sp > 0) {
-    *out = z.stack[--z.sp];
-    return kGifOk;
-  }
-  if (z.failed) return kGifRowDecodeFailed;
+  if (z.failed) return false;
   for (;;) {
     const int code = NextCode();
     if (code < 0 || code == z.end) break;
@@ -311,8 +311,8 @@ int GifDecoder::DecodePixel(std::uint8_t* out) {
       if (code >= z.clear) break;  // only a root may follow a clear code
       z.oldCode = code;
       z.firstChar = code;
-      *out = static_cast<std::uint8_t>(code);
-      return kGifOk;
+      z.stack[z.sp++] = static_cast<std::uint8_t>(code);
+      return true;
     }
     // A full table must be followed by a clear code.
     if (z.next >= kMaxCodes || code > z.next) break;
@@ -332,11 +332,10 @@ int GifDecoder::DecodePixel(std::uint8_t* out) {
     ++z.next;
     if (z.next == (1 << z.size) && z.size < 12) ++z.size;
     z.oldCode = code;
-    *out = z.stack[--z.sp];
-    return kGifOk;
+    return true;
   }
   z.failed = true;
-  return kGifRowDecodeFailed;
+  return false;
 }
 
 int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {
@@ -358,12 +357,17 @@ int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {
   ++rowsOut_;
   if (rowNumber) *rowNumber = number;
   const int width = frame_.width;
-  for (int x = 0; x < width; ++x) {
-    if (DecodePixel(row + x) != kGifOk) {
+  Lzw& z = *lzw_;
+  int x = 0;
+  while (x < width) {
+    if (z.sp == 0 && !FillStack()) {
       std::memset(row + x, 0, static_cast<std::size_t>(width - x));
       lastRowPixels_ = x;
       return kGifRowDecodeFailed;
     }
+    // Strings run on across rows; take what fits.
+    int n = std::min(z.sp, width - x);
+    while (n-- > 0) row[x++] = z.stack[--z.sp];
   }
   lastRowPixels_ = width;
   return kGifOk;

@@ -64,19 +64,23 @@ bool ConvertRow(const RowFormat& f, const ChannelShifts& shifts, const std::uint
   // Expand straight into dst when no resampling is needed.
   std::uint8_t* e = (w == outWidth) ? dst : scratch;
   switch (f.bits) {
-    case 1:
-      for (int i = 0; i < w; ++i) {
-        const int bit = (src[i >> 3] >> (7 - (i & 7))) & 1;
-        if (f.palette) {
-          const RGBQUAD& q = f.palette[bit];
-          e[3 * i] = q.rgbBlue;
-          e[3 * i + 1] = q.rgbGreen;
-          e[3 * i + 2] = q.rgbRed;
-        } else {
-          std::memset(e + 3 * i, bit ? 0xFF : 0x00, 3);
+    case 1: {
+      std::uint8_t colour[2][3] = {{0, 0, 0}, {0xFF, 0xFF, 0xFF}};
+      if (f.palette) {
+        for (int k = 0; k < 2; ++k) {
+          colour[k][0] = f.palette[k].rgbBlue;
+          colour[k][1] = f.palette[k].rgbGreen;
+          colour[k][2] = f.palette[k].rgbRed;
         }
       }
+      for (int i = 0; i < w; ++i) {
+        const std::uint8_t* c = colour[(src[i >> 3] >> (7 - (i & 7))) & 1];
+        e[3 * i] = c[0];
+        e[3 * i + 1] = c[1];
+        e[3 * i + 2] = c[2];
+      }
       break;
+    }
     case 2:
       for (int i = 0; i < w; ++i) {
         const int v = (src[i >> 2] >> (6 - 2 * (i & 3))) & 3;

@@ -44,6 +44,8 @@ class BmpReader {
   /// Delivers up to count rows, top of the picture first, each DibStride(output width, bits)
   /// bytes, into consecutive rows of buffer.
   int ReadRows(std::uint8_t* buffer, int count, int* firstRow, int* rowsRead);
+  /// Passes over up to count rows without reading them (every row is addressable on its own).
+  int SkipRows(int count);
 
  private:
   BmpReader() = default;

@@ -96,7 +96,7 @@ class GifDecoder {
   bool SkipSubBlocks();
   int RestartAtFirstFrame();
   int NextCode();
-  int DecodePixel(std::uint8_t* out);
+  bool FillStack();
 
   mms::ByteStream* stream_ = nullptr;
   std::unique_ptr<std::uint8_t[]> buf_;
