@@ -28,8 +28,12 @@ namespace {
 std::string gDir;
 std::vector<std::uint8_t> gGif;
 
-std::string PathOf(const char* name) { return gDir + "/" + name; }
-std::u16string WideOf(const char* name) { return platform::Utf8ToUtf16(PathOf(name)); }
+std::string PathOf(const char* name) {
+  return gDir + "/" + name;
+}
+std::u16string WideOf(const char* name) {
+  return platform::Utf8ToUtf16(PathOf(name));
+}
 
 std::vector<std::uint8_t> ReadAll(const std::string& path) {
   std::vector<std::uint8_t> data;
@@ -197,12 +201,24 @@ void RawRows(benchmark::State& state, const char* name, int bits) {
   }
 }
 
-void BM_Bmp24LoadFull(benchmark::State& s) { LoadFitted(s, "p24.bmp", 640, 480); }
-void BM_Bmp24LoadFitted(benchmark::State& s) { LoadFitted(s, "p24.bmp", 176, 144); }
-void BM_Bmp8LoadFull(benchmark::State& s) { LoadFitted(s, "p8.bmp", 640, 480); }
-void BM_Bmp24Reference(benchmark::State& s) { RawRows(s, "p24.bmp", 24); }
-void BM_WbmpLoadFull(benchmark::State& s) { LoadFitted(s, "p.wbmp", 640, 480); }
-void BM_WbmpLoadFitted(benchmark::State& s) { LoadFitted(s, "p.wbmp", 176, 144); }
+void BM_Bmp24LoadFull(benchmark::State& s) {
+  LoadFitted(s, "p24.bmp", 640, 480);
+}
+void BM_Bmp24LoadFitted(benchmark::State& s) {
+  LoadFitted(s, "p24.bmp", 176, 144);
+}
+void BM_Bmp8LoadFull(benchmark::State& s) {
+  LoadFitted(s, "p8.bmp", 640, 480);
+}
+void BM_Bmp24Reference(benchmark::State& s) {
+  RawRows(s, "p24.bmp", 24);
+}
+void BM_WbmpLoadFull(benchmark::State& s) {
+  LoadFitted(s, "p.wbmp", 640, 480);
+}
+void BM_WbmpLoadFitted(benchmark::State& s) {
+  LoadFitted(s, "p.wbmp", 176, 144);
+}
 
 // Reference: read the file and fill a 24-bit bitmap of the same size, the memory traffic
 // any WBMP loader producing 24-bit output has.
@@ -218,7 +234,9 @@ void BM_WbmpReference(benchmark::State& state) {
 
 // ---- JPEG ----
 
-void BM_JpegFitted176x144(benchmark::State& s) { LoadFitted(s, "big.jpg", 176, 144); }
+void BM_JpegFitted176x144(benchmark::State& s) {
+  LoadFitted(s, "big.jpg", 176, 144);
+}
 
 void BM_JpegReferenceFullDecode(benchmark::State& state) {
   std::vector<std::uint8_t> row(2560 * 3);
@@ -250,7 +268,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> times;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
-      if (!r.error_occurred) times[r.benchmark_name()] = r.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(r.time_unit);
+      if (!r.error_occurred)
+        times[r.benchmark_name()] = r.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(r.time_unit);
     ConsoleReporter::ReportRuns(runs);
   }
 };
@@ -276,14 +295,18 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nRatios (below 1 is faster than the reference):\n");
-  PrintRatio(reporter, "GIF decode, 8 frames 640x480 vs giflib", "BM_GifDecodeAllFrames", "BM_GifReferenceGiflib");
-  PrintRatio(reporter, "GIF render to canvas vs giflib decode", "BM_GifRenderAllFrames", "BM_GifReferenceGiflib");
+  PrintRatio(reporter, "GIF decode, 8 frames 640x480 vs giflib", "BM_GifDecodeAllFrames",
+             "BM_GifReferenceGiflib");
+  PrintRatio(reporter, "GIF render to canvas vs giflib decode", "BM_GifRenderAllFrames",
+             "BM_GifReferenceGiflib");
   PrintRatio(reporter, "BMP 24-bit full load vs row copy", "BM_Bmp24LoadFull", "BM_Bmp24Reference");
   PrintRatio(reporter, "BMP 24-bit fitted 176x144 vs row copy", "BM_Bmp24LoadFitted", "BM_Bmp24Reference");
   PrintRatio(reporter, "WBMP full load vs row copy", "BM_WbmpLoadFull", "BM_WbmpReference");
-  PrintRatio(reporter, "JPEG 2560x1920 fitted 176x144 vs full decode", "BM_JpegFitted176x144", "BM_JpegReferenceFullDecode");
+  PrintRatio(reporter, "JPEG 2560x1920 fitted 176x144 vs full decode", "BM_JpegFitted176x144",
+             "BM_JpegReferenceFullDecode");
   std::string cmd = "rm -rf '" + gDir + "'";
-  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "imaging_bench: could not remove %s\n", gDir.c_str());
+  if (std::system(cmd.c_str()) != 0)
+    std::fprintf(stderr, "imaging_bench: could not remove %s\n", gDir.c_str());
   benchmark::Shutdown();
   return 0;
 }

@@ -22,7 +22,9 @@ int Usage() {
   return 2;
 }
 
-std::u16string Wide(const char* s) { return platform::Utf8ToUtf16(s); }
+std::u16string Wide(const char* s) {
+  return platform::Utf8ToUtf16(s);
+}
 
 bool ParseSize(const char* w, const char* h, imaging::Box* box) {
   char* end = nullptr;

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   reader->Size(&rw, &rh);
   imaging::BITMAPINFOHEADER header;
   if (reader->Start(&header) != imaging::kJpegOk) return 0;
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(imaging::DibStride(header.biWidth, header.biBitCount)));
+  std::vector<std::uint8_t> row(
+      static_cast<std::size_t>(imaging::DibStride(header.biWidth, header.biBitCount)));
   for (int y = 0; y < header.biHeight; ++y) {
     int first = 0, got = 0;
     if (reader->ReadRows(row.data(), 1, &first, &got) != imaging::kJpegOk || got != 1) break;

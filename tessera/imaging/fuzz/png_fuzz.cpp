@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (static_cast<std::int64_t>(layout.width) * layout.height <= (1 << 20)) {
     std::vector<std::uint8_t> rows(static_cast<std::size_t>(layout.rowBytes) * layout.height);
     for (int pass = 0; pass < layout.passes; ++pass) {
-      if (imaging::PngReadRows(reader, rows.data(), layout.height, nullptr, nullptr) != imaging::kPngOk) break;
+      if (imaging::PngReadRows(reader, rows.data(), layout.height, nullptr, nullptr) != imaging::kPngOk)
+        break;
     }
   }
   imaging::PngCloseReader(reader);

@@ -12,7 +12,9 @@ namespace {
 
 constexpr int kWindowSize = 10240;
 
-inline std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint16_t Le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 inline std::uint32_t Le32(const std::uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
@@ -56,7 +58,8 @@ int BmpReader::ReadAt(std::int64_t offset, void* dst, int n) {
       // Bottom-up files are read from their end backwards: when moving back, let the
       // window end at this read so that the rows before it come from the same fill.
       std::int64_t start = offset;
-      if (offset < windowOffset_ && n < kWindowSize) start = std::max<std::int64_t>(0, offset + n - kWindowSize);
+      if (offset < windowOffset_ && n < kWindowSize)
+        start = std::max<std::int64_t>(0, offset + n - kWindowSize);
       if (Fill(start) != kBmpOk || offset - windowOffset_ >= windowFill_) return kBmpShortRead;
     }
     const int at = static_cast<int>(offset - windowOffset_);
@@ -328,10 +331,18 @@ int BmpReader::ReadRows(std::uint8_t* buffer, int count, int* firstRow, int* row
           dst[i >> 1] |= (i & 1) ? v : (v << 4);
           break;
         }
-        case 8: dst[i] = src[s]; break;
-        case 16: std::memcpy(dst + 2 * i, src + 2 * s, 2); break;
-        case 24: std::memcpy(dst + 3 * i, src + 3 * s, 3); break;
-        case 32: std::memcpy(dst + 4 * i, src + 4 * s, 4); break;
+        case 8:
+          dst[i] = src[s];
+          break;
+        case 16:
+          std::memcpy(dst + 2 * i, src + 2 * s, 2);
+          break;
+        case 24:
+          std::memcpy(dst + 3 * i, src + 3 * s, 3);
+          break;
+        case 32:
+          std::memcpy(dst + 4 * i, src + 4 * s, 4);
+          break;
       }
     }
   }

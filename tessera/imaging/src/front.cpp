@@ -259,7 +259,8 @@ std::unique_ptr<PackedDib> LoadGifFirstFrame(std::u16string_view path, Box* box)
   if (!canvas) return nullptr;
   auto copy = PackedDib::Create(canvas->width(), canvas->height(), 24);
   if (!copy) return nullptr;
-  std::memcpy(copy->bits_data(), canvas->bits_data(), static_cast<std::size_t>(canvas->stride() * canvas->height()));
+  std::memcpy(copy->bits_data(), canvas->bits_data(),
+              static_cast<std::size_t>(canvas->stride() * canvas->height()));
   return copy;
 }
 
@@ -301,10 +302,17 @@ int SaveAs(const PackedDib& dib, std::u16string_view path, std::uint32_t type) {
       ok = rowsOk && w->Close() == kJpegOk;
       break;
     }
-    case kTypePng: ok = WritePng(stream.get(), dib) == kPngOk; break;
-    case kTypeBmp: ok = WriteBmp(stream.get(), dib) == kBmpOk; break;
-    case kTypeWbmp: ok = WriteWbmp(stream.get(), dib) == kWbmpOk; break;
-    default: break;
+    case kTypePng:
+      ok = WritePng(stream.get(), dib) == kPngOk;
+      break;
+    case kTypeBmp:
+      ok = WriteBmp(stream.get(), dib) == kBmpOk;
+      break;
+    case kTypeWbmp:
+      ok = WriteWbmp(stream.get(), dib) == kWbmpOk;
+      break;
+    default:
+      break;
   }
   ok = ok && stream->Flush();
   stream.reset();
@@ -314,7 +322,9 @@ int SaveAs(const PackedDib& dib, std::u16string_view path, std::uint32_t type) {
 
 }  // namespace
 
-void SetVideoFrameSource(VideoFrameSource source) { gVideoSource = source; }
+void SetVideoFrameSource(VideoFrameSource source) {
+  gVideoSource = source;
+}
 
 std::uint32_t ResolveImageType(std::u16string_view path, std::uint32_t type) {
   type &= 0xFFFF;

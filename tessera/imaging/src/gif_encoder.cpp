@@ -80,9 +80,13 @@ int GifEncoder::SetScreen(int width, int height, int tableBits, int colorResolut
   if (colorResolution >= 1 && colorResolution <= 8)
     packed |= static_cast<std::uint8_t>(((colorResolution - 1) & 7) << 4);
   if (sorted) packed |= 0x08;
-  const std::uint8_t d[7] = {static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
-                             static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8),
-                             packed, static_cast<std::uint8_t>(background), 0};
+  const std::uint8_t d[7] = {static_cast<std::uint8_t>(width),
+                             static_cast<std::uint8_t>(width >> 8),
+                             static_cast<std::uint8_t>(height),
+                             static_cast<std::uint8_t>(height >> 8),
+                             packed,
+                             static_cast<std::uint8_t>(background),
+                             0};
   return Put(d, 7);
 }
 
@@ -102,8 +106,8 @@ int GifEncoder::WriteColorTable(const RGBQUAD* entries, int count, int bits) {
 }
 
 int GifEncoder::LoopExtension(int loopCount) {
-  std::uint8_t ext[19] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
-                          0x03, 0x01, 0, 0, 0x00};
+  std::uint8_t ext[19] = {0x21, 0xFF, 0x0B, 'N', 'E',  'T',  'S', 'C', 'A', 'P',
+                          'E',  '2',  '.',  '0', 0x03, 0x01, 0,   0,   0x00};
   if (loopCount < 0) loopCount = 0;
   ext[16] = static_cast<std::uint8_t>(loopCount);
   ext[17] = static_cast<std::uint8_t>(loopCount >> 8);
@@ -112,25 +116,32 @@ int GifEncoder::LoopExtension(int loopCount) {
 
 int GifEncoder::SetFrame(const GifFrame& f, int localBits) {
   if (f.width == 0 || f.height == 0 || localBits < 0 || localBits > 8) return kGifBadArgument;
-  const std::uint8_t gce[8] = {0x21, 0xF9, 0x04,
+  const std::uint8_t gce[8] = {0x21,
+                               0xF9,
+                               0x04,
                                static_cast<std::uint8_t>((f.disposal & 7) * 4 + (f.transparent ? 1 : 0)),
-                               static_cast<std::uint8_t>(f.delay), static_cast<std::uint8_t>(f.delay >> 8),
-                               f.transparentIndex, 0};
+                               static_cast<std::uint8_t>(f.delay),
+                               static_cast<std::uint8_t>(f.delay >> 8),
+                               f.transparentIndex,
+                               0};
   // Rows are always written in plain order, so the interlace flag stays clear.
   std::uint8_t packed = 0;
   if (localBits > 0) packed = static_cast<std::uint8_t>(0x80 | (localBits - 1));
   const std::uint8_t d[10] = {0x2C,
-                              static_cast<std::uint8_t>(f.left), static_cast<std::uint8_t>(f.left >> 8),
-                              static_cast<std::uint8_t>(f.top), static_cast<std::uint8_t>(f.top >> 8),
-                              static_cast<std::uint8_t>(f.width), static_cast<std::uint8_t>(f.width >> 8),
-                              static_cast<std::uint8_t>(f.height), static_cast<std::uint8_t>(f.height >> 8),
+                              static_cast<std::uint8_t>(f.left),
+                              static_cast<std::uint8_t>(f.left >> 8),
+                              static_cast<std::uint8_t>(f.top),
+                              static_cast<std::uint8_t>(f.top >> 8),
+                              static_cast<std::uint8_t>(f.width),
+                              static_cast<std::uint8_t>(f.width >> 8),
+                              static_cast<std::uint8_t>(f.height),
+                              static_cast<std::uint8_t>(f.height >> 8),
                               packed};
   if (Put(gce, 8) != kGifOk || Put(d, 10) != kGifOk) return kGifWriteError;
   return kGifOk;
 }
 
-int GifEncoder::WriteFrame(const std::uint8_t* pixels, std::int64_t stride, int width, int height,
-                           int bits) {
+int GifEncoder::WriteFrame(const std::uint8_t* pixels, std::int64_t stride, int width, int height, int bits) {
   if (!pixels || width < 1 || height < 1 || bits < 1 || bits > 8) return kGifBadArgument;
   Lzw& z = *lzw_;
   z.minSize = bits < 2 ? 2 : bits;
@@ -222,9 +233,12 @@ int WriteGif(mms::ByteStream* stream, const PackedDib& dib) {
     const std::uint8_t* s = dib.TopRow(y);
     std::uint8_t* d = pixels.data() + static_cast<std::size_t>(y) * dib.width();
     for (int x = 0; x < dib.width(); ++x) {
-      if (bits == 8) d[x] = s[x];
-      else if (bits == 4) d[x] = (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4);
-      else d[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
+      if (bits == 8)
+        d[x] = s[x];
+      else if (bits == 4)
+        d[x] = (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4);
+      else
+        d[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
     }
   }
   if ((rc = e->WriteFrame(pixels.data(), dib.width(), dib.width(), dib.height(), bits)) != kGifOk) return rc;
@@ -246,15 +260,18 @@ int ShrinkGif(mms::ByteStream* in, mms::ByteStream* out, const Box& box, bool* w
   GifPrescan pre;
   if ((rc = dec->Prescan(&pre)) != kGifOk) return rc;
 
-  std::vector<int> colMap(static_cast<std::size_t>(fitted.width)), rowMap(static_cast<std::size_t>(fitted.height));
-  for (int i = 0; i < fitted.width; ++i) colMap[i] = static_cast<int>(static_cast<std::int64_t>(i) * s.width / fitted.width);
-  for (int i = 0; i < fitted.height; ++i) rowMap[i] = static_cast<int>(static_cast<std::int64_t>(i) * s.height / fitted.height);
+  std::vector<int> colMap(static_cast<std::size_t>(fitted.width)),
+      rowMap(static_cast<std::size_t>(fitted.height));
+  for (int i = 0; i < fitted.width; ++i)
+    colMap[i] = static_cast<int>(static_cast<std::int64_t>(i) * s.width / fitted.width);
+  for (int i = 0; i < fitted.height; ++i)
+    rowMap[i] = static_cast<int>(static_cast<std::int64_t>(i) * s.height / fitted.height);
 
   std::unique_ptr<GifEncoder> enc;
   if ((rc = GifEncoder::Create(out, 8, &enc)) != kGifOk) return rc;
   const int globalBits = s.globalTable ? s.colorResolutionBits : 0;
-  if ((rc = enc->SetScreen(fitted.width, fitted.height, globalBits, s.colorResolutionField + 1,
-                           s.sorted, s.background)) != kGifOk)
+  if ((rc = enc->SetScreen(fitted.width, fitted.height, globalBits, s.colorResolutionField + 1, s.sorted,
+                           s.background)) != kGifOk)
     return rc;
   if (s.globalTable) {
     RGBQUAD table[256];
@@ -278,7 +295,8 @@ int ShrinkGif(mms::ByteStream* in, mms::ByteStream* out, const Box& box, bool* w
         if (map[i] >= start && map[i] < start + length) picks->push_back(i);
       if (picks->empty()) {
         // A frame thinner than one sample still needs one pixel.
-        const int at = std::min(canvas - 1, static_cast<int>(static_cast<std::int64_t>(start) * canvas / source));
+        const int at =
+            std::min(canvas - 1, static_cast<int>(static_cast<std::int64_t>(start) * canvas / source));
         picks->push_back(at);
         return start;
       }

@@ -14,8 +14,7 @@ namespace {
 // Canvas index i samples source index floor(i * source / canvas).
 std::vector<int> SampleMap(int canvas, int source) {
   std::vector<int> map(static_cast<std::size_t>(canvas));
-  for (int i = 0; i < canvas; ++i)
-    map[i] = static_cast<int>(static_cast<std::int64_t>(i) * source / canvas);
+  for (int i = 0; i < canvas; ++i) map[i] = static_cast<int>(static_cast<std::int64_t>(i) * source / canvas);
   return map;
 }
 

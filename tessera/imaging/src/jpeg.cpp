@@ -2,13 +2,13 @@
 // ByteStream, scaled decoding and blue-green-red output through JCS_EXT_BGR.
 #include "imaging/jpeg.h"
 
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <new>
-
-#include <jpeglib.h>
-#include <jerror.h>
 
 namespace imaging {
 
@@ -148,7 +148,9 @@ JpegReader::~JpegReader() {
   }
 }
 
-int JpegReader::components() const { return state_->cinfo.num_components; }
+int JpegReader::components() const {
+  return state_->cinfo.num_components;
+}
 
 int JpegReader::Size(int* width, int* height) {
   if (!width || !height) return kJpegBadArgument;

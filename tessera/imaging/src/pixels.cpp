@@ -157,8 +157,7 @@ bool ConvertRow(const RowFormat& f, const ChannelShifts& shifts, const std::uint
   return true;
 }
 
-int NearestEntry(const RGBQUAD* table, int count, std::uint8_t blue, std::uint8_t green,
-                 std::uint8_t red) {
+int NearestEntry(const RGBQUAD* table, int count, std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
   int best = 0;
   std::int64_t bestDistance = -1;
   for (int i = 0; i < count; ++i) {
@@ -220,9 +219,8 @@ std::unique_ptr<PackedDib> ReduceBitmap(const PackedDib& source, int bits, const
   return out;
 }
 
-void Yuv420ToBgr24(std::uint8_t* dst, int dstWidth, const std::uint8_t* yPlane,
-                   const std::uint8_t* uPlane, const std::uint8_t* vPlane, int yPitch, int uvPitch,
-                   int width, int height) {
+void Yuv420ToBgr24(std::uint8_t* dst, int dstWidth, const std::uint8_t* yPlane, const std::uint8_t* uPlane,
+                   const std::uint8_t* vPlane, int yPitch, int uvPitch, int width, int height) {
   if (!dst || !yPlane || !uPlane || !vPlane || width <= 0 || height == 0) return;
   std::int32_t ty[256], tbu[256], tgu[256], tgv[256], trv[256];
   for (int i = 0; i < 256; ++i) {

@@ -1,12 +1,12 @@
 // PNG adapter. libpng reports errors by a long jump: every entry point that calls into it
 // sets its own jump point and keeps nothing with a destructor alive across the calls.
+#include <png.h>
+
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <new>
-
-#include <png.h>
 
 #include "imaging/png.h"
 
@@ -37,7 +37,9 @@ namespace {
 // Written into the zTXt "Description" entry of every PNG the system saves.
 char gDescription[256] = "Picture of a multimedia message";
 
-void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 void ReadData(png_structp png, png_bytep data, png_size_t length) {
@@ -233,7 +235,8 @@ int PngOpenWriter(mms::ByteStream* stream, const BITMAPINFOHEADER& header, PngWr
     return kPngLibraryError;
   }
   png_set_write_fn(w->png, stream, WriteData, FlushData);
-  const png_uint_32 height = static_cast<png_uint_32>(header.biHeight < 0 ? -header.biHeight : header.biHeight);
+  const png_uint_32 height =
+      static_cast<png_uint_32>(header.biHeight < 0 ? -header.biHeight : header.biHeight);
   png_set_IHDR(w->png, w->info, static_cast<png_uint_32>(header.biWidth), height, depth, colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_text text[3];

@@ -114,7 +114,9 @@ int WbmpWriter::WriteRows(const std::uint8_t* const* rows, int count) {
   return kWbmpOk;
 }
 
-int WbmpWriter::Close() { return stream_->Flush() ? kWbmpOk : kWbmpShortRead; }
+int WbmpWriter::Close() {
+  return stream_->Flush() ? kWbmpOk : kWbmpShortRead;
+}
 
 int WriteWbmp(mms::ByteStream* stream, const PackedDib& dib24) {
   if (!stream || dib24.bits() != 24) return kWbmpBadArgument;

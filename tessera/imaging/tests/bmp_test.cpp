@@ -1,9 +1,10 @@
 // BMP reader and writer: every variant against ImageMagick's decode, RLE and bad input.
+#include "imaging/bmp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "imaging/bmp.h"
 #include "imaging/image.h"
 #include "test_support.h"
 
@@ -24,7 +25,8 @@ TEST_P(BmpConformance, MatchesImageMagickPixelForPixel) {
   REQUIRE_MAGICK();
   TempDir dir;
   const std::string src = dir.Path("src.png"), out = dir.Path("v.bmp");
-  ASSERT_TRUE(Shell("convert -size 61x43 plasma:red-blue -seed 7 " + src + " 2>/dev/null || convert -size 61x43 gradient:red-blue " + src));
+  ASSERT_TRUE(Shell("convert -size 61x43 plasma:red-blue -seed 7 " + src +
+                    " 2>/dev/null || convert -size 61x43 gradient:red-blue " + src));
   ASSERT_TRUE(Shell("convert " + src + " " + GetParam().options + out));
   imaging_test::Rgb ref;
   ASSERT_TRUE(imaging_test::Reference(out, &ref));
@@ -37,11 +39,14 @@ TEST_P(BmpConformance, MatchesImageMagickPixelForPixel) {
 INSTANTIATE_TEST_SUITE_P(
     Variants, BmpConformance,
     ::testing::Values(Variant{"bits1", "-monochrome -type bilevel BMP3:"},
-                      Variant{"bits4", "-colors 16 -type palette -define bmp:format=bmp3 -compress none BMP3:"},
+                      Variant{"bits4",
+                              "-colors 16 -type palette -define bmp:format=bmp3 -compress none BMP3:"},
                       Variant{"bits8", "-colors 200 -type palette -compress none BMP3:"},
                       Variant{"rle8", "-colors 200 -type palette -compress rle BMP3:"},
                       Variant{"bits24", "-type truecolor BMP3:"},
-                      Variant{"bits32", "-alpha off -define bmp3:alpha=false -type truecolor -depth 8 -define bmp:subtype=ARGB8888 BMP3:"},
+                      Variant{"bits32",
+                              "-alpha off -define bmp3:alpha=false -type truecolor -depth 8 -define "
+                              "bmp:subtype=ARGB8888 BMP3:"},
                       Variant{"os2", "-colors 16 BMP2:"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -119,7 +124,8 @@ TEST(BmpRle, Rle8RunsAbsoluteDeltaAndEndOfBitmap) {
   int first = 0, got = 0;
   ASSERT_EQ(o.reader->ReadRows(rows.data(), 4, &first, &got), kBmpOk);
   ASSERT_EQ(got, 4);
-  const std::uint8_t want[4][6] = {{7, 7, 7, 7, 7, 7}, {0, 0, 9, 9, 0, 0}, {0, 0, 0, 0, 0, 0}, {5, 5, 5, 1, 2, 3}};
+  const std::uint8_t want[4][6] = {
+      {7, 7, 7, 7, 7, 7}, {0, 0, 9, 9, 0, 0}, {0, 0, 0, 0, 0, 0}, {5, 5, 5, 1, 2, 3}};
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 6; ++x) EXPECT_EQ(rows[y * 8 + x], want[y][x]) << x << "," << y;
 }
@@ -276,8 +282,10 @@ TEST(BmpWriter, DepthsPaletteAndRoundTrip) {
 
   for (int bits : {1, 4, 8, 16, 24, 32}) {
     auto dib = PackedDib::Create(13, 5, bits);
-    for (int i = 0; i < dib->colorCount(); ++i) dib->palette()[i] = RGBQUAD{BYTE(i * 3), BYTE(i), BYTE(255 - i), 0};
-    for (std::int64_t i = 0; i < dib->stride() * 5; ++i) dib->bits_data()[i] = static_cast<std::uint8_t>(i * 37);
+    for (int i = 0; i < dib->colorCount(); ++i)
+      dib->palette()[i] = RGBQUAD{BYTE(i * 3), BYTE(i), BYTE(255 - i), 0};
+    for (std::int64_t i = 0; i < dib->stride() * 5; ++i)
+      dib->bits_data()[i] = static_cast<std::uint8_t>(i * 37);
     const std::string path = dir.Path("rt" + std::to_string(bits) + ".bmp");
     auto out = mms::ByteStream::OpenFileUtf8(path.c_str(), mms::ByteStream::kWrite);
     ASSERT_EQ(WriteBmp(out.get(), *dib), kBmpOk);

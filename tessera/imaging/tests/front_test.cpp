@@ -68,8 +68,8 @@ TEST(Front, DownscaledPictureHasNoWhiteBottomRow) {
     ASSERT_TRUE(dib);
     for (int y = 0; y < dib->height(); ++y)
       for (int x = 0; x < dib->width(); ++x)
-        ASSERT_EQ(Pixel(*dib, x, y)[0], 0) << "white at " << x << "," << y << " in " << box.width << "x"
-                                           << box.height;
+        ASSERT_EQ(Pixel(*dib, x, y)[0], 0)
+            << "white at " << x << "," << y << " in " << box.width << "x" << box.height;
   }
 }
 
@@ -143,7 +143,8 @@ TEST(Convert, BmpKeepsItsDepthAndTable) {
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 64; ++x) src->TopRow(y)[x] = static_cast<std::uint8_t>(x * 4);
   ASSERT_EQ(SaveImage(*src, Wide(dir.Path("in.bmp")), kTypeBmp), 1);
-  ASSERT_EQ(ConvertImage(Wide(dir.Path("out.bmp")), Wide(dir.Path("in.bmp")), Box{32, 32}, kTypeByExtension), 1);
+  ASSERT_EQ(ConvertImage(Wide(dir.Path("out.bmp")), Wide(dir.Path("in.bmp")), Box{32, 32}, kTypeByExtension),
+            1);
   auto stream = mms::ByteStream::OpenFileUtf8(dir.Path("out.bmp").c_str(), 1);
   std::unique_ptr<BmpReader> r;
   ASSERT_EQ(BmpReader::Open(stream.get(), &r), kBmpOk);
@@ -163,7 +164,8 @@ TEST(Convert, GreyJpegStaysGreyAndWbmpRoundTrips) {
   for (int i = 0; i < 256; ++i) grey->palette()[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
   for (int y = 0; y < 100; ++y) std::memset(grey->TopRow(y), y * 2, 200);
   ASSERT_EQ(SaveImage(*grey, Wide(dir.Path("g.jpg")), kTypeJpeg), 1);
-  ASSERT_EQ(ConvertImage(Wide(dir.Path("small.jpg")), Wide(dir.Path("g.jpg")), Box{100, 100}, kTypeByExtension), 1);
+  ASSERT_EQ(
+      ConvertImage(Wide(dir.Path("small.jpg")), Wide(dir.Path("g.jpg")), Box{100, 100}, kTypeByExtension), 1);
   Box size;
   int depth = 0;
   ASSERT_EQ(GetImageInfo(Wide(dir.Path("small.jpg")), &size, &depth, kTypeByExtension), 1);
@@ -173,13 +175,15 @@ TEST(Convert, GreyJpegStaysGreyAndWbmpRoundTrips) {
 
   auto dib = Pattern(40, 20);
   ASSERT_EQ(SaveImage(*dib, Wide(dir.Path("p.wbmp")), kTypeByExtension), 1);
-  ASSERT_EQ(ConvertImage(Wide(dir.Path("q.wbmp")), Wide(dir.Path("p.wbmp")), Box{20, 20}, kTypeByExtension), 1);
+  ASSERT_EQ(ConvertImage(Wide(dir.Path("q.wbmp")), Wide(dir.Path("p.wbmp")), Box{20, 20}, kTypeByExtension),
+            1);
   ASSERT_EQ(GetImageInfo(Wide(dir.Path("q.wbmp")), &size, &depth, kTypeByExtension), 1);
   EXPECT_EQ(size.width, 20);
   EXPECT_EQ(size.height, 10);
   EXPECT_EQ(depth, 1);
   // Unsupported conversions and failures leave no file.
-  EXPECT_EQ(ConvertImage(Wide(dir.Path("x.bmp")), Wide(dir.Path("missing.bmp")), Box{20, 20}, kTypeByExtension), 0);
+  EXPECT_EQ(
+      ConvertImage(Wide(dir.Path("x.bmp")), Wide(dir.Path("missing.bmp")), Box{20, 20}, kTypeByExtension), 0);
   EXPECT_TRUE(imaging_test::ReadFile(dir.Path("x.bmp")).empty());
 }
 

@@ -1,9 +1,10 @@
 // GIF decoder, animation renderer, encoder and shrinking.
+#include "imaging/gif.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "imaging/gif.h"
 #include "imaging/image.h"
 #include "test_support.h"
 
@@ -75,8 +76,11 @@ TEST(GifAnimation, DisposalBackgroundAndNone) {
   // Frame 0 fills the screen red; frame 1 (disposal 2) a green square; frame 2 a blue
   // square elsewhere: frame 1's area shows the background (white, index 3) by then.
   auto bytes = MakeAnimation(40, 30, 3,
-                             {{Rect(0, 0, 40, 30), 0}, {Rect(5, 5, 10, 10, 2), 1}, {Rect(25, 5, 10, 10, 1, 0), 2},
-                              {Rect(0, 20, 5, 5, 3), 4}, {Rect(30, 25, 5, 5), 4}});
+                             {{Rect(0, 0, 40, 30), 0},
+                              {Rect(5, 5, 10, 10, 2), 1},
+                              {Rect(25, 5, 10, 10, 1, 0), 2},
+                              {Rect(0, 20, 5, 5, 3), 4},
+                              {Rect(30, 25, 5, 5), 4}});
   Player p(bytes, Box{100, 100});
   ASSERT_TRUE(p.player);
   bool end = false;
@@ -90,8 +94,8 @@ TEST(GifAnimation, DisposalBackgroundAndNone) {
   EXPECT_TRUE(IsColour(*c, 7, 7, kTable[1]));
   c = p.player->Render(2, &end, &delay);
   ASSERT_TRUE(c);
-  EXPECT_EQ(delay, 10);  // delay 0 is shown for 10 ms
-  EXPECT_TRUE(IsColour(*c, 7, 7, kTable[3]));   // disposed to the background
+  EXPECT_EQ(delay, 10);                        // delay 0 is shown for 10 ms
+  EXPECT_TRUE(IsColour(*c, 7, 7, kTable[3]));  // disposed to the background
   EXPECT_TRUE(IsColour(*c, 27, 7, kTable[2]));
   EXPECT_TRUE(IsColour(*c, 20, 20, kTable[0]));
   // Disposal 3 behaves like 1: the black square of frame 3 stays under frame 4.
@@ -195,9 +199,9 @@ std::vector<std::uint8_t> OneFrameGif(int w, int h, int minCodeSize, const std::
   std::vector<std::uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', std::uint8_t(w), std::uint8_t(w >> 8),
                                  std::uint8_t(h), std::uint8_t(h >> 8), 0x81, 2, 0,
                                  // table: red, blue, green, black
-                                 255, 0, 0, 0, 0, 255, 0, 255, 0, 0, 0, 0,
-                                 0x2C, 0, 0, 0, 0, std::uint8_t(w), std::uint8_t(w >> 8), std::uint8_t(h),
-                                 std::uint8_t(h >> 8), 0, std::uint8_t(minCodeSize)};
+                                 255, 0, 0, 0, 0, 255, 0, 255, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, std::uint8_t(w),
+                                 std::uint8_t(w >> 8), std::uint8_t(h), std::uint8_t(h >> 8), 0,
+                                 std::uint8_t(minCodeSize)};
   g.insert(g.end(), data.begin(), data.end());
   g.push_back(0x3B);
   return g;
@@ -271,7 +275,8 @@ TEST(GifEncoder, RoundTripsEveryDepthAndImageMagickAgrees) {
   TempDir dir;
   for (int bits : {1, 4, 8}) {
     auto dib = PackedDib::Create(97, 61, bits);
-    for (int i = 0; i < dib->colorCount(); ++i) dib->palette()[i] = RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
+    for (int i = 0; i < dib->colorCount(); ++i)
+      dib->palette()[i] = RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
     std::uint32_t seed = 1;
     for (std::int64_t i = 0; i < dib->stride() * 61; ++i) {
       seed = seed * 1103515245 + 12345;
@@ -293,8 +298,9 @@ TEST(GifEncoder, RoundTripsEveryDepthAndImageMagickAgrees) {
       ASSERT_EQ(number, y);
       const std::uint8_t* src = dib->TopRow(y);
       for (int x = 0; x < 97; ++x) {
-        const int want = bits == 8 ? src[x] : bits == 4 ? ((x & 1) ? src[x >> 1] & 15 : src[x >> 1] >> 4)
-                                                        : (src[x >> 3] >> (7 - (x & 7))) & 1;
+        const int want = bits == 8   ? src[x]
+                         : bits == 4 ? ((x & 1) ? src[x >> 1] & 15 : src[x >> 1] >> 4)
+                                     : (src[x >> 3] >> (7 - (x & 7))) & 1;
         ASSERT_EQ(row[x], want) << bits << " at " << x << "," << y;
       }
     }
@@ -314,12 +320,14 @@ TEST(GifEncoder, RoundTripsEveryDepthAndImageMagickAgrees) {
 
 TEST(GifShrink, KeepsDelaysDisposalsAndPalette) {
   TempDir dir;
-  auto bytes = MakeAnimation(320, 240, 3,
-                             {{Rect(0, 0, 320, 240, 1, 7), 0}, {Rect(100, 50, 60, 40, 2, 0), 1},
-                              {Rect(319, 239, 1, 1, 1, 12), 2}},
-                             5);
+  auto bytes = MakeAnimation(
+      320, 240, 3,
+      {{Rect(0, 0, 320, 240, 1, 7), 0}, {Rect(100, 50, 60, 40, 2, 0), 1}, {Rect(319, 239, 1, 1, 1, 12), 2}},
+      5);
   imaging_test::WriteFile(dir.Path("big.gif"), bytes);
-  ASSERT_EQ(ConvertImage(Wide(dir.Path("small.gif")), Wide(dir.Path("big.gif")), Box{176, 144}, kTypeByExtension), 1);
+  ASSERT_EQ(
+      ConvertImage(Wide(dir.Path("small.gif")), Wide(dir.Path("big.gif")), Box{176, 144}, kTypeByExtension),
+      1);
   auto s = mms::ByteStream::OpenFileUtf8(dir.Path("small.gif").c_str(), 1);
   ASSERT_TRUE(s);
   std::unique_ptr<GifDecoder> d;
@@ -348,13 +356,17 @@ TEST(GifShrink, KeepsDelaysDisposalsAndPalette) {
   EXPECT_EQ(count, 8);
   EXPECT_EQ(std::memcmp(table, kTable, sizeof kTable), 0);
   // Nothing to shrink: success without a file.
-  ASSERT_EQ(ConvertImage(Wide(dir.Path("same.gif")), Wide(dir.Path("big.gif")), Box{400, 400}, kTypeByExtension), 1);
+  ASSERT_EQ(
+      ConvertImage(Wide(dir.Path("same.gif")), Wide(dir.Path("big.gif")), Box{400, 400}, kTypeByExtension),
+      1);
   EXPECT_TRUE(imaging_test::ReadFile(dir.Path("same.gif")).empty());
 }
 
 TEST(GifDecoder, PrescanAndInfo) {
   TempDir dir;
-  imaging_test::WriteFile(dir.Path("a.gif"), MakeAnimation(30, 20, 0, {{Rect(0, 0, 30, 20, 0, 3), 0}, {Rect(0, 0, 5, 5, 0, 4), 1}}));
+  imaging_test::WriteFile(
+      dir.Path("a.gif"),
+      MakeAnimation(30, 20, 0, {{Rect(0, 0, 30, 20, 0, 3), 0}, {Rect(0, 0, 5, 5, 0, 4), 1}}));
   Box size;
   int depth = 0;
   ASSERT_EQ(GetImageInfo(Wide(dir.Path("a.gif")), &size, &depth, kTypeByExtension), 1);
@@ -372,7 +384,8 @@ TEST(GifDecoder, PrescanAndInfo) {
 }
 
 TEST(GifDecoder, TruncationAtEveryOffsetIsHandled) {
-  const auto bytes = MakeAnimation(24, 16, 0, {{Rect(0, 0, 24, 16), 0}, {Rect(2, 2, 8, 8, 2), 1}, {Rect(4, 4, 8, 8), 2}});
+  const auto bytes =
+      MakeAnimation(24, 16, 0, {{Rect(0, 0, 24, 16), 0}, {Rect(2, 2, 8, 8, 2), 1}, {Rect(4, 4, 8, 8), 2}});
   for (std::size_t n = 0; n < bytes.size(); ++n) {
     Player p(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n)), Box{24, 16});
     if (!p.player) continue;
@@ -398,9 +411,11 @@ TEST(GifConformance, InterlacedAndAnimatedMatchImageMagick) {
   EXPECT_EQ(imaging_test::CountMismatches(*dib, ref, 0, &why), 0) << why;
 
   // Three frames with disposal none: ImageMagick's coalesced frames are the canvas.
-  ASSERT_TRUE(Shell("convert -dispose none -delay 10 -size 60x40 xc:navy "
-                  "\\( -size 20x10 xc:orange -repage +5+5 \\) \\( -size 10x30 xc:lime -repage +40+8 \\) "
-                  "-loop 0 " + anim));
+  ASSERT_TRUE(
+      Shell("convert -dispose none -delay 10 -size 60x40 xc:navy "
+            "\\( -size 20x10 xc:orange -repage +5+5 \\) \\( -size 10x30 xc:lime -repage +40+8 \\) "
+            "-loop 0 " +
+            anim));
   Box box{60, 40};
   auto player = GifPlayer::Open(Wide(anim), &box);
   ASSERT_TRUE(player);

@@ -1,8 +1,9 @@
 // JPEG layer: scaled decoding, colour spaces, densities, errors, ImageMagick conformance.
+#include "imaging/jpeg.h"
+
 #include <gtest/gtest.h>
 
 #include "imaging/image.h"
-#include "imaging/jpeg.h"
 #include "test_support.h"
 
 namespace imaging {

@@ -170,8 +170,8 @@ TEST(Yuv, BlackWhiteAndOddEdges) {
   EXPECT_EQ(0, std::memcmp(dst, black, 3));
   EXPECT_EQ(0, std::memcmp(dst + 3, white, 3));
   EXPECT_EQ(0, std::memcmp(dst + 9, black, 3));
-  EXPECT_EQ(dst[6], 0x77);       // odd last column untouched
-  EXPECT_EQ(dst[18], 0x77);      // odd last row untouched
+  EXPECT_EQ(dst[6], 0x77);   // odd last column untouched
+  EXPECT_EQ(dst[18], 0x77);  // odd last row untouched
   // A negative height flips the picture: source row 1 comes out first.
   std::uint8_t y2[4] = {16, 16, 235, 235};
   std::memset(dst, 0, sizeof dst);

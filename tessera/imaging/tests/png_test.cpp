@@ -1,10 +1,11 @@
 // PNG adapter: header, palette, densities, transformations, writer, ImageMagick conformance.
+#include "imaging/png.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "imaging/image.h"
-#include "imaging/png.h"
 #include "test_support.h"
 
 namespace imaging {
@@ -32,7 +33,8 @@ TEST(PngReader, SignatureChecksComeFirst) {
   EXPECT_EQ(Reader({'G', 'I', 'F', '8', '9', 'a'}).rc, kPngNotPng);
   EXPECT_EQ(PngOpenReader(nullptr, nullptr), kPngReadBadArgument);
   // A signature followed by garbage is a library error.
-  EXPECT_EQ(Reader({0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}).rc, kPngLibraryError);
+  EXPECT_EQ(Reader({0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}).rc,
+            kPngLibraryError);
 }
 
 TEST(PngReader, DensitiesWithAndWithoutPhys) {
@@ -78,9 +80,9 @@ TEST(PngReader, SixteenBitRgbaBecomesBgr24) {
   ASSERT_EQ(PngReadRows(r.reader, row, 1, &first, &got), kPngOk);
   EXPECT_EQ(first, 0);
   EXPECT_EQ(got, 1);
-  EXPECT_EQ(row[0], 0);     // blue
-  EXPECT_EQ(row[1], 128);   // green
-  EXPECT_EQ(row[2], 255);   // red
+  EXPECT_EQ(row[0], 0);    // blue
+  EXPECT_EQ(row[1], 128);  // green
+  EXPECT_EQ(row[2], 255);  // red
 }
 
 TEST(PngReader, PaletteOfSixteenEntries) {
@@ -168,7 +170,8 @@ TEST(PngReader, TruncatedAndCorruptFilesFailCleanly) {
   ASSERT_TRUE(Shell("convert -size 40x30 gradient:red-blue " + path));
   const auto bytes = imaging_test::ReadFile(path);
   for (std::size_t n = 0; n < bytes.size(); n += 7) {
-    imaging_test::WriteFile(dir.Path("cut.png"), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n)));
+    imaging_test::WriteFile(dir.Path("cut.png"),
+                            std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n)));
     Box box{40, 30};
     auto dib = LoadImageFitted(imaging_test::Wide(dir.Path("cut.png")), &box, kTypeByExtension);
     if (n < 40) {
@@ -189,7 +192,8 @@ TEST_P(PngConformance, MatchesImageMagick) {
   REQUIRE_MAGICK();
   TempDir dir;
   const std::string path = dir.Path("v.png");
-  ASSERT_TRUE(Shell("convert -size 53x41 gradient:orange-teal -swirl 120 " + std::string(GetParam().options) + path));
+  ASSERT_TRUE(
+      Shell("convert -size 53x41 gradient:orange-teal -swirl 120 " + std::string(GetParam().options) + path));
   imaging_test::Rgb ref;
   ASSERT_TRUE(imaging_test::Reference(path, &ref, "-alpha off"));
   auto dib = imaging_test::LoadFull(path);
@@ -200,14 +204,15 @@ TEST_P(PngConformance, MatchesImageMagick) {
 
 INSTANTIATE_TEST_SUITE_P(
     Variants, PngConformance,
-    ::testing::Values(PngVariant{"rgb", "PNG24:", 0}, PngVariant{"palette", "-colors 100 PNG8:", 0},
-                      PngVariant{"grey", "-colorspace gray -depth 8 PNG:", 0},
-                      PngVariant{"greyalpha", "-colorspace gray -depth 8 -alpha set -channel A -evaluate set 60% +channel PNG:", 0},
-                      PngVariant{"grey16", "-colorspace gray PNG:", 1},
-                      PngVariant{"alpha", "-alpha set -channel A -evaluate set 50% +channel PNG32:", 0},
-                      PngVariant{"rgb16", "-depth 16 PNG48:", 1},
-                      PngVariant{"interlaced", "-interlace PNG PNG24:", 0},
-                      PngVariant{"interlacedpalette", "-colors 50 -interlace PNG PNG8:", 0}),
+    ::testing::Values(
+        PngVariant{"rgb", "PNG24:", 0}, PngVariant{"palette", "-colors 100 PNG8:", 0},
+        PngVariant{"grey", "-colorspace gray -depth 8 PNG:", 0},
+        PngVariant{"greyalpha",
+                   "-colorspace gray -depth 8 -alpha set -channel A -evaluate set 60% +channel PNG:", 0},
+        PngVariant{"grey16", "-colorspace gray PNG:", 1},
+        PngVariant{"alpha", "-alpha set -channel A -evaluate set 50% +channel PNG32:", 0},
+        PngVariant{"rgb16", "-depth 16 PNG48:", 1}, PngVariant{"interlaced", "-interlace PNG PNG24:", 0},
+        PngVariant{"interlacedpalette", "-colors 50 -interlace PNG PNG8:", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

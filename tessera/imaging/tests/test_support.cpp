@@ -1,12 +1,12 @@
 #include "test_support.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-
-#include <unistd.h>
 
 #include "imaging/image.h"
 #include "platform/text.h"
@@ -17,7 +17,9 @@ bool HaveTool(const char* name) {
   return Shell(std::string("command -v ") + name + " >/dev/null 2>&1");
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool Shell(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -30,7 +32,9 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& data) {
   return static_cast<bool>(out);
 }
 
-std::u16string Wide(const std::string& path) { return platform::Utf8ToUtf16(path); }
+std::u16string Wide(const std::string& path) {
+  return platform::Utf8ToUtf16(path);
+}
 
 bool Reference(const std::string& input, Rgb* out, const std::string& extra) {
   char name[] = "/tmp/imaging_refXXXXXX";
@@ -38,8 +42,8 @@ bool Reference(const std::string& input, Rgb* out, const std::string& extra) {
   if (fd < 0) return false;
   close(fd);
   const std::string raw = std::string(name);
-  const std::string cmd = "convert '" + input + "' " + extra + " -depth 8 -format '%w %h' -write info:" +
-                          raw + ".txt rgb:" + raw + " 2>/dev/null";
+  const std::string cmd = "convert '" + input + "' " + extra +
+                          " -depth 8 -format '%w %h' -write info:" + raw + ".txt rgb:" + raw + " 2>/dev/null";
   bool ok = Shell(cmd);
   if (ok) {
     std::ifstream info(raw + ".txt");
@@ -56,8 +60,8 @@ int CountMismatches(const imaging::PackedDib& dib, const Rgb& ref, int tolerance
   if (dib.width() != ref.width || dib.height() != ref.height || dib.bits() != 24) {
     if (first) {
       std::ostringstream s;
-      s << "size " << dib.width() << "x" << dib.height() << "x" << dib.bits() << " vs " << ref.width
-        << "x" << ref.height;
+      s << "size " << dib.width() << "x" << dib.height() << "x" << dib.bits() << " vs " << ref.width << "x"
+        << ref.height;
       *first = s.str();
     }
     return -1;

@@ -52,7 +52,7 @@ inline const std::uint8_t* Pixel(const imaging::PackedDib& dib, int x, int y) {
 
 }  // namespace imaging_test
 
-#define REQUIRE_MAGICK()                                               \
-  do {                                                                  \
+#define REQUIRE_MAGICK()                                                           \
+  do {                                                                             \
     if (!imaging_test::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing"; \
   } while (0)

@@ -1,8 +1,9 @@
 // WBMP reader and writer.
+#include "imaging/wbmp.h"
+
 #include <gtest/gtest.h>
 
 #include "imaging/image.h"
-#include "imaging/wbmp.h"
 #include "test_support.h"
 
 namespace imaging {

@@ -85,8 +85,7 @@ class BmpReader {
 class BmpWriter {
  public:
   /// Bits 1, 4, 8, 16, 24 or 32, else kBmpUnsupportedDepth.
-  static int Open(mms::ByteStream* stream, const BITMAPINFOHEADER& header,
-                  std::unique_ptr<BmpWriter>* out);
+  static int Open(mms::ByteStream* stream, const BITMAPINFOHEADER& header, std::unique_ptr<BmpWriter>* out);
   ~BmpWriter();
   /// Writes the colour table (2^bits entries unless the header states a count). Refused for
   /// bitmaps above 8 bits.

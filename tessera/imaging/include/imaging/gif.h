@@ -14,9 +14,9 @@ namespace imaging {
 
 enum GifResult : int {
   kGifOk = 0,
-  kGifNotGif = 287,          // not a GIF, or a read error during the pre-scan
+  kGifNotGif = 287,  // not a GIF, or a read error during the pre-scan
   kGifWriteError = 288,
-  kGifPackError = 289,       // write error while packing codes
+  kGifPackError = 289,  // write error while packing codes
   kGifLzwInitFailed = 290,
   kGifUnsupportedDepth = 291,
   kGifRowDecodeFailed = 292,  // the frame's code stream ended or broke before this row
@@ -56,7 +56,7 @@ struct GifFrame {
 struct GifPrescan {
   std::uint32_t totalDelay = 0;  // sum of all graphic-control delays, hundredths
   bool applicationExtension = false;
-  std::uint16_t loopCount = 0;   // first sub-block value of the last application extension
+  std::uint16_t loopCount = 0;  // first sub-block value of the last application extension
   int frames = 0;
 };
 
@@ -146,8 +146,8 @@ class GifPlayer {
   RGBQUAD global_[256] = {};
   bool hasGlobal_ = false;
   int canvasW_ = 0, canvasH_ = 0;
-  std::vector<int> colMap_, rowMap_;        // canvas index -> source index
-  std::vector<int> rowOwner_;               // source row -> canvas row or -1
+  std::vector<int> colMap_, rowMap_;  // canvas index -> source index
+  std::vector<int> rowOwner_;         // source row -> canvas row or -1
   std::unique_ptr<PackedDib> canvas_;
   GifFrame last_;
   bool haveLast_ = false;
@@ -160,8 +160,7 @@ class GifEncoder {
   static int Create(mms::ByteStream* stream, int bits, std::unique_ptr<GifEncoder>* out);
   ~GifEncoder();
   /// Screen descriptor. tableBits 0 means no global table follows.
-  int SetScreen(int width, int height, int tableBits, int colorResolution, bool sorted,
-                int background);
+  int SetScreen(int width, int height, int tableBits, int colorResolution, bool sorted, int background);
   /// Writes count entries (blue, green, red, 0) as red, green, blue, padded to 2^bits.
   int WriteColorTable(const RGBQUAD* entries, int count, int bits);
   /// Graphic control extension and image descriptor of the next frame; localBits 0 when

@@ -47,17 +47,16 @@ int ConvertImage(std::u16string_view destination, std::u16string_view source, co
 /// Source of the first picture of a clip, provided by whoever links the player; the front
 /// has none by default and refuses video until one is set. Returns a 24-bit bitmap fitted
 /// into *box (updated), or null.
-using VideoFrameSource = std::unique_ptr<PackedDib> (*)(std::u16string_view path, Box* box,
-                                                        int mode);
+using VideoFrameSource = std::unique_ptr<PackedDib> (*)(std::u16string_view path, Box* box, int mode);
 void SetVideoFrameSource(VideoFrameSource source);
 
 // ---- Pixel helpers shared by the loaders, the converter and the viewer ----
 
 /// What the row converter needs to know about a source row.
 struct RowFormat {
-  int bits = 24;                // 1, 2, 4, 8, 16, 24 or 32
-  int width = 0;                // source pixels per row
-  const RGBQUAD* palette = nullptr;  // 256 entries when given (unused ones black)
+  int bits = 24;                       // 1, 2, 4, 8, 16, 24 or 32
+  int width = 0;                       // source pixels per row
+  const RGBQUAD* palette = nullptr;    // 256 entries when given (unused ones black)
   std::uint32_t masks[3] = {0, 0, 0};  // red, green, blue for 16 and 32 bits
 };
 
@@ -79,8 +78,7 @@ bool ConvertRow(const RowFormat& format, const ChannelShifts& shifts, const std:
 
 /// Index of the table entry nearest to (blue, green, red); an exact match ends the search,
 /// the first of equally near entries wins.
-int NearestEntry(const RGBQUAD* table, int count, std::uint8_t blue, std::uint8_t green,
-                 std::uint8_t red);
+int NearestEntry(const RGBQUAD* table, int count, std::uint8_t blue, std::uint8_t green, std::uint8_t red);
 
 /// Reduces a 24-bit bitmap to bits (1, 4, 8 or 16) against table (ignored for 1 and 16 bits;
 /// 1 bit uses black and white by luminance). Null on failure.

@@ -48,8 +48,7 @@ class JpegReader {
 class JpegWriter {
  public:
   /// The header must describe 8 (grey) or 24-bit (blue, green, red) rows.
-  static int Open(mms::ByteStream* stream, const BITMAPINFOHEADER& header,
-                  std::unique_ptr<JpegWriter>* out);
+  static int Open(mms::ByteStream* stream, const BITMAPINFOHEADER& header, std::unique_ptr<JpegWriter>* out);
   ~JpegWriter();
   /// Quality 1..100, baseline tables. The system always uses 90.
   int SetQuality(int quality);

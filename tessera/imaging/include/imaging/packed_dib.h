@@ -63,9 +63,7 @@ class PackedDib {
   static std::unique_ptr<PackedDib> Create(int width, int height, int bits);
 
   BITMAPINFOHEADER& header() { return *reinterpret_cast<BITMAPINFOHEADER*>(block_.get()); }
-  const BITMAPINFOHEADER& header() const {
-    return *reinterpret_cast<const BITMAPINFOHEADER*>(block_.get());
-  }
+  const BITMAPINFOHEADER& header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(block_.get()); }
   int width() const { return header().biWidth; }
   int height() const { return header().biHeight; }
   int bits() const { return header().biBitCount; }

@@ -50,8 +50,7 @@ int PngCloseReader(PngReader* reader);
 
 int PngOpenWriter(mms::ByteStream* stream, const BITMAPINFOHEADER& header, PngWriter** out);
 /// Writes rowCount rows (callers write one at a time); the first call writes the file header.
-int PngWriteRows(PngWriter* writer, int firstRow, int rowCount, const std::uint8_t* rows,
-                 int* rowsWritten);
+int PngWriteRows(PngWriter* writer, int firstRow, int rowCount, const std::uint8_t* rows, int* rowsWritten);
 int PngCloseWriter(PngWriter* writer);
 
 /// Writes a 24-bit or 8-bit grey bitmap as PNG.

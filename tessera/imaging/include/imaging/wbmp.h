@@ -38,8 +38,7 @@ class WbmpReader {
 class WbmpWriter {
  public:
   /// The bitmap must have 1 bit per pixel.
-  static int Open(mms::ByteStream* stream, const BITMAPINFOHEADER& header,
-                  std::unique_ptr<WbmpWriter>* out);
+  static int Open(mms::ByteStream* stream, const BITMAPINFOHEADER& header, std::unique_ptr<WbmpWriter>* out);
   /// Writes count rows, top first; each source row packed most significant bit first.
   int WriteRows(const std::uint8_t* const* rows, int count);
   int Close();
