@@ -159,7 +159,6 @@ int BmpReader::Open(mms::ByteStream* stream, std::unique_ptr<BmpReader>* out) {
   }
   r->dataOffset_ += static_cast<std::uint32_t>(base);
   r->outWidth_ = h.biWidth;
-  r->rowBuffer_.resize(static_cast<std::size_t>(DibStride(h.biWidth, std::max(bits, 1))) + 8);
   *out = std::move(r);
   return kBmpOk;
 }
@@ -296,6 +295,8 @@ int BmpReader::ReadRows(std::uint8_t* buffer, int count, int* firstRow, int* row
   }
   const int height = info_.biHeight;
   count = std::min(count, height - rowsDone_);
+  // One file row, allocated when the first row is asked for.
+  if (rowBuffer_.empty()) rowBuffer_.resize(static_cast<std::size_t>(DibStride(info_.biWidth, bits)) + 8);
   const std::int64_t fileStride = DibStride(info_.biWidth, bits);
   const std::int64_t outStride = DibStride(outWidth_, bits);
   std::memset(buffer, 0, static_cast<std::size_t>(outStride * count));
