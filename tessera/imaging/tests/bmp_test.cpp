@@ -198,6 +198,19 @@ TEST(BmpReader, TopDownBitFieldsAndMasks) {
   EXPECT_FALSE(imaging_test::LoadFull(dir.Path("zero.bmp")));
 }
 
+TEST(BmpReader, IndexesPastTheTableAreBlack) {
+  TempDir dir;
+  // 4 x 1, 8 bits, a two-entry table (white, red) and indexes 0, 1, 2, 255.
+  imaging_test::WriteFile(dir.Path("short.bmp"),
+                          MakeBmp(4, 1, 8, 0, {{255, 255, 255, 0}, {0, 0, 255, 0}}, {0, 1, 2, 255}));
+  auto dib = imaging_test::LoadFull(dir.Path("short.bmp"));
+  ASSERT_TRUE(dib);
+  EXPECT_EQ(imaging_test::Pixel(*dib, 0, 0)[0], 255);
+  EXPECT_EQ(imaging_test::Pixel(*dib, 1, 0)[2], 255);
+  EXPECT_EQ(imaging_test::Pixel(*dib, 2, 0)[2], 0);
+  EXPECT_EQ(imaging_test::Pixel(*dib, 3, 0)[1], 0);
+}
+
 TEST(BmpReader, HeaderErrors) {
   EXPECT_EQ(Opened({'B', 'X', 0, 0}).rc, kBmpNotBmp);
   auto good = MakeBmp(4, 4, 24, 0, {}, std::vector<std::uint8_t>(48));

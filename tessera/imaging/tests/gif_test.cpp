@@ -207,6 +207,22 @@ std::vector<std::uint8_t> OneFrameGif(int w, int h, int minCodeSize, const std::
   return g;
 }
 
+TEST(GifDecoder, HugeScreensAndFramesAreRefusedBeforeAllocating) {
+  // A 65535 x 65535 screen still plays into a small box; a frame that size is refused.
+  CodeWriter w;
+  w.Put(4, 3);
+  w.Put(5, 3);
+  auto gif = OneFrameGif(0xFFFF, 0xFFFF, 2, w.Blocks());
+  Player small(gif, Box{176, 144});
+  ASSERT_TRUE(small.player);
+  bool end = false;
+  int delay = 0;
+  EXPECT_FALSE(small.player->Render(0, &end, &delay));
+  EXPECT_FALSE(end);
+  Player huge(gif, Box{0xFFFF, 0xFFFF});
+  EXPECT_FALSE(huge.player);
+}
+
 TEST(GifLzw, FullTableMustBeFollowedByClear) {
   // Literal 0 codes until the table holds 4096 entries, then a literal 1: decoding stops
   // there, so no pixel becomes blue and the rest keeps the background (green).
