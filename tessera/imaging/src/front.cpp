@@ -188,6 +188,14 @@ std::unique_ptr<RowSource> OpenSource(std::u16string_view path, std::uint32_t ty
         size = 1024;
         PngGetPalette(s->reader, reinterpret_cast<std::uint8_t*>(s->palette), &size);
         s->format.palette = s->palette;
+      } else if (h.biBitCount <= 8) {
+        // Grey samples of 1, 2, 4 or 8 bits span black to white.
+        const int top = (1 << h.biBitCount) - 1;
+        for (int i = 0; i <= top; ++i) {
+          const auto v = static_cast<BYTE>(i * 255 / top);
+          s->palette[i] = RGBQUAD{v, v, v, 0};
+        }
+        s->format.palette = s->palette;
       }
       if (s->layout.interlaced && !s->ReadInterlaced()) return nullptr;
       return s;
