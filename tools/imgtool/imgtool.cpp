@@ -1,0 +1,162 @@
+// imgtool: inspect, load, convert and render still images from the command line.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "imaging/bmp.h"
+#include "imaging/gif.h"
+#include "imaging/image.h"
+#include "mms/byte_stream.h"
+#include "platform/text.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: imgtool info FILE\n"
+               "       imgtool load FILE W H OUT.bmp\n"
+               "       imgtool convert SRC DST W H\n"
+               "       imgtool frames FILE W H DIR\n"
+               "       imgtool save FILE.bmp OUT TYPE   (TYPE: jpeg, png, bmp, wbmp, gif)\n");
+  return 2;
+}
+
+std::u16string Wide(const char* s) {
+  return platform::Utf8ToUtf16(s);
+}
+
+bool ParseSize(const char* w, const char* h, imaging::Box* box) {
+  char* end = nullptr;
+  const long bw = std::strtol(w, &end, 10);
+  if (*end || bw < 1 || bw > 65535) return false;
+  const long bh = std::strtol(h, &end, 10);
+  if (*end || bh < 1 || bh > 65535) return false;
+  box->width = static_cast<int>(bw);
+  box->height = static_cast<int>(bh);
+  return true;
+}
+
+bool WriteBmpFile(const imaging::PackedDib& dib, const std::string& path) {
+  return imaging::SaveImage(dib, Wide(path.c_str()), imaging::kTypeBmp) == 1;
+}
+
+int Info(const char* file) {
+  imaging::Box size;
+  int depth = 0;
+  if (!imaging::GetImageInfo(Wide(file), &size, &depth, imaging::kTypeByExtension)) {
+    std::fprintf(stderr, "imgtool: cannot read image information of %s\n", file);
+    return 1;
+  }
+  std::printf("%d %d %d", size.width, size.height, depth);
+  if (imaging::ResolveImageType(Wide(file), imaging::kTypeByExtension) == imaging::kTypeGif) {
+    auto stream = mms::ByteStream::OpenFileUtf8(file, mms::ByteStream::kRead);
+    std::unique_ptr<imaging::GifDecoder> d;
+    imaging::GifPrescan scan;
+    if (!stream || imaging::GifDecoder::Open(stream.get(), &d) != imaging::kGifOk ||
+        d->Prescan(&scan) != imaging::kGifOk) {
+      std::printf("\n");
+      std::fprintf(stderr, "imgtool: %s: broken GIF block structure\n", file);
+      return 1;
+    }
+    std::printf(" frames %d delay %u ms", scan.frames, scan.totalDelay * 10);
+    if (scan.applicationExtension) std::printf(" loop %u", scan.loopCount);
+  }
+  std::printf("\n");
+  return 0;
+}
+
+int Load(const char* file, const char* w, const char* h, const char* out) {
+  imaging::Box box;
+  if (!ParseSize(w, h, &box)) return Usage();
+  auto dib = imaging::LoadImageFitted(Wide(file), &box, imaging::kTypeByExtension);
+  if (!dib) {
+    std::fprintf(stderr, "imgtool: cannot load %s\n", file);
+    return 1;
+  }
+  if (!WriteBmpFile(*dib, out)) {
+    std::fprintf(stderr, "imgtool: cannot write %s\n", out);
+    return 1;
+  }
+  std::printf("%d %d\n", box.width, box.height);
+  return 0;
+}
+
+int Convert(const char* src, const char* dst, const char* w, const char* h) {
+  imaging::Box box;
+  if (!ParseSize(w, h, &box)) return Usage();
+  if (!imaging::ConvertImage(Wide(dst), Wide(src), box, imaging::kTypeByExtension)) {
+    std::fprintf(stderr, "imgtool: cannot convert %s into %s\n", src, dst);
+    return 1;
+  }
+  return 0;
+}
+
+int Frames(const char* file, const char* w, const char* h, const char* dir) {
+  imaging::Box box;
+  if (!ParseSize(w, h, &box)) return Usage();
+  auto player = imaging::GifPlayer::Open(Wide(file), &box);
+  if (!player) {
+    std::fprintf(stderr, "imgtool: cannot open animation %s\n", file);
+    return 1;
+  }
+  for (int n = 0;; ++n) {
+    bool end = false;
+    int delay = 0;
+    const imaging::PackedDib* canvas = player->Render(n, &end, &delay);
+    if (end) {
+      std::printf("%d frames\n", n);
+      return 0;
+    }
+    if (!canvas) {
+      std::fprintf(stderr, "imgtool: frame %d of %s cannot be decoded\n", n, file);
+      return 1;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "frame%03d_%dms.bmp", n, delay);
+    const std::string path = std::string(dir) + "/" + name;
+    if (!WriteBmpFile(*canvas, path)) {
+      std::fprintf(stderr, "imgtool: cannot write %s\n", path.c_str());
+      return 1;
+    }
+  }
+}
+
+int Save(const char* file, const char* out, const char* typeName) {
+  static const struct {
+    const char* name;
+    std::uint32_t type;
+  } kTypes[] = {{"jpeg", imaging::kTypeJpeg}, {"jpg", imaging::kTypeJpeg}, {"gif", imaging::kTypeGif},
+                {"png", imaging::kTypePng},   {"bmp", imaging::kTypeBmp},  {"wbmp", imaging::kTypeWbmp}};
+  std::uint32_t type = 0;
+  for (const auto& t : kTypes)
+    if (std::strcmp(t.name, typeName) == 0) type = t.type;
+  if (!type) {
+    std::fprintf(stderr, "imgtool: unknown type %s\n", typeName);
+    return 2;
+  }
+  imaging::Box box{65535, 65535};
+  auto dib = imaging::LoadImageFitted(Wide(file), &box, imaging::kTypeBmp);
+  if (!dib) {
+    std::fprintf(stderr, "imgtool: cannot load %s as BMP\n", file);
+    return 1;
+  }
+  if (!imaging::SaveImage(*dib, Wide(out), type)) {
+    std::fprintf(stderr, "imgtool: cannot save %s as %s\n", out, typeName);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string cmd = argv[1];
+  if (cmd == "info" && argc == 3) return Info(argv[2]);
+  if (cmd == "load" && argc == 6) return Load(argv[2], argv[3], argv[4], argv[5]);
+  if (cmd == "convert" && argc == 6) return Convert(argv[2], argv[3], argv[4], argv[5]);
+  if (cmd == "frames" && argc == 6) return Frames(argv[2], argv[3], argv[4], argv[5]);
+  if (cmd == "save" && argc == 5) return Save(argv[2], argv[3], argv[4]);
+  return Usage();
+}
