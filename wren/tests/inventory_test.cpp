@@ -13,7 +13,7 @@
 namespace {
 
 platform::ResourceTable Table() {
-  EXPECT_NE(WrenModule(), nullptr) << dlerror();
+  EXPECT_NE(WrenModule(), nullptr);
   return platform::ResourceTable::FromModule(WrenModule());
 }
 
@@ -249,6 +249,34 @@ TEST(WrenInventory, IconsBitmapsAndVersion) {
   platform::VersionRecord version;
   ASSERT_TRUE(platform::QueryVersion(WrenModule(), &version));
   EXPECT_EQ(version.FileVersionText(), u"1.0.0.1");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WrenInventory, LoadStringCopiesTruncatesAndLendsLikeThePhone) {
+  const std::u16string title = Text(40063);
+  WCHAR buf[256];
+  EXPECT_EQ(LoadString(WrenModule(), 40063, buf, 256), static_cast<int>(title.size()));
+  EXPECT_EQ(std::u16string(buf), title);
+  // A short buffer gets what fits and a terminator.
+  EXPECT_EQ(LoadString(WrenModule(), 40063, buf, 4), 3);
+  EXPECT_EQ(std::u16string(buf), title.substr(0, 3));
+  EXPECT_EQ(LoadString(WrenModule(), 40063, buf, 1), 0);
+  EXPECT_EQ(buf[0], 0);
+  // With no buffer size the caller borrows the read-only text.
+  const WCHAR* lent = nullptr;
+  EXPECT_EQ(LoadString(WrenModule(), 40063, reinterpret_cast<WCHAR*>(&lent), 0),
+            static_cast<int>(title.size()));
+  ASSERT_NE(lent, nullptr);
+  EXPECT_EQ(std::u16string(lent, title.size()), title);
+  // Absent ids, foreign modules and null buffers.
+  buf[0] = u'x';
+  EXPECT_EQ(LoadString(WrenModule(), 4, buf, 256), 0);
+  EXPECT_EQ(buf[0], 0);
+  EXPECT_EQ(LoadString(nullptr, 40063, buf, 256), 0);
+  EXPECT_EQ(LoadString(WrenModule(), 40063, nullptr, 256), 0);
 }
 
 }  // namespace

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/module.h"
 #include "platform/types.h"
 
 inline constexpr WORD RT_BITMAP = 2;
@@ -66,7 +67,7 @@ inline constexpr WORD TBSTYLE_AUTOSIZE = 0x10;
 /// characters, then a NUL) and returns the characters copied, 0 when absent. With
 /// bufferMax 0, `buffer` receives a pointer to the read-only text (not terminated) and
 /// the text's full length is returned.
-int LoadString(HANDLE module, UINT id, WCHAR* buffer, int bufferMax);
+int LoadString(HMODULE module, UINT id, WCHAR* buffer, int bufferMax);
 
 namespace platform {
 
@@ -94,7 +95,7 @@ class ResourceTable {
   /// fails any check gives an empty view.
   static ResourceTable FromBytes(const void* data, std::size_t size);
   /// The table exported by a module, or an empty view.
-  static ResourceTable FromModule(HANDLE module);
+  static ResourceTable FromModule(HMODULE module);
 
   bool valid() const { return !bytes_.empty(); }
   std::size_t size() const { return count_; }
@@ -185,12 +186,12 @@ bool LoadIconImage(const ResourceTable& table, UINT id, ResourceImage* out);
 bool QueryVersion(const ResourceTable& table, VersionRecord* out);
 
 // The same lookups on a module handle.
-bool LoadMenuTemplate(HANDLE module, UINT id, MenuTemplate* out);
-bool LoadMenuBarRecord(HANDLE module, UINT id, MenuBarRecord* out);
-bool LoadDialogTemplate(HANDLE module, UINT id, DialogTemplate* out);
-bool LoadBitmapImage(HANDLE module, UINT id, ResourceImage* out);
-bool LoadIconImage(HANDLE module, UINT id, ResourceImage* out);
-bool QueryVersion(HANDLE module, VersionRecord* out);
+bool LoadMenuTemplate(HMODULE module, UINT id, MenuTemplate* out);
+bool LoadMenuBarRecord(HMODULE module, UINT id, MenuBarRecord* out);
+bool LoadDialogTemplate(HMODULE module, UINT id, DialogTemplate* out);
+bool LoadBitmapImage(HMODULE module, UINT id, ResourceImage* out);
+bool LoadIconImage(HMODULE module, UINT id, ResourceImage* out);
+bool QueryVersion(HMODULE module, VersionRecord* out);
 
 /// Builds a table; used by the resource compiler and by tests.
 class ResourceTableWriter {

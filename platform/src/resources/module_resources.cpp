@@ -1,5 +1,3 @@
-#include <dlfcn.h>
-
 #include <cstring>
 
 #include "platform/resources.h"
@@ -7,11 +5,9 @@
 
 namespace platform {
 
-ResourceTable ResourceTable::FromModule(HANDLE module) {
+ResourceTable ResourceTable::FromModule(HMODULE module) {
   if (!module) return {};
-  // The module handle is the loader's handle of the shared object (or of the program).
-  // FIXME: go through GetProcAddress once the module loader lands in the platform.
-  const void* symbol = ::dlsym(module, kResourceTableSymbol);
+  const auto* symbol = GetProcData<const std::uint8_t>(module, kResourceTableSymbol);
   if (!symbol) return {};
   // The header carries the table's size; read it before trusting anything else.
   std::uint8_t header[kResourceHeaderSize];
@@ -24,28 +20,28 @@ ResourceTable ResourceTable::FromModule(HANDLE module) {
   return FromBytes(symbol, total);
 }
 
-bool LoadMenuTemplate(HANDLE module, UINT id, MenuTemplate* out) {
+bool LoadMenuTemplate(HMODULE module, UINT id, MenuTemplate* out) {
   return LoadMenuTemplate(ResourceTable::FromModule(module), id, out);
 }
-bool LoadMenuBarRecord(HANDLE module, UINT id, MenuBarRecord* out) {
+bool LoadMenuBarRecord(HMODULE module, UINT id, MenuBarRecord* out) {
   return LoadMenuBarRecord(ResourceTable::FromModule(module), id, out);
 }
-bool LoadDialogTemplate(HANDLE module, UINT id, DialogTemplate* out) {
+bool LoadDialogTemplate(HMODULE module, UINT id, DialogTemplate* out) {
   return LoadDialogTemplate(ResourceTable::FromModule(module), id, out);
 }
-bool LoadBitmapImage(HANDLE module, UINT id, ResourceImage* out) {
+bool LoadBitmapImage(HMODULE module, UINT id, ResourceImage* out) {
   return LoadBitmapImage(ResourceTable::FromModule(module), id, out);
 }
-bool LoadIconImage(HANDLE module, UINT id, ResourceImage* out) {
+bool LoadIconImage(HMODULE module, UINT id, ResourceImage* out) {
   return LoadIconImage(ResourceTable::FromModule(module), id, out);
 }
-bool QueryVersion(HANDLE module, VersionRecord* out) {
+bool QueryVersion(HMODULE module, VersionRecord* out) {
   return QueryVersion(ResourceTable::FromModule(module), out);
 }
 
 }  // namespace platform
 
-int LoadString(HANDLE module, UINT id, WCHAR* buffer, int bufferMax) {
+int LoadString(HMODULE module, UINT id, WCHAR* buffer, int bufferMax) {
   if (!buffer || bufferMax < 0 || id > 0xFFFF) return 0;
   const platform::ResourceTable table = platform::ResourceTable::FromModule(module);
   std::span<const std::uint8_t> data;
