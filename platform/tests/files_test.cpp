@@ -148,6 +148,31 @@ TEST_F(FilesTest, RenameRefusesToReplaceUnlessAsked) {
   EXPECT_EQ(Read("b"), "A");
 }
 
+TEST_F(FilesTest, MovingBetweenFileSystemsCopiesAndDeletes) {
+  std::string other = "/dev/shm/tessera-files-test-" + std::to_string(::getpid());
+  if (::mkdir(other.c_str(), 0700) != 0) GTEST_SKIP() << "no second file system at /dev/shm";
+  struct stat a, b;
+  ::stat(other.c_str(), &a);
+  ::stat(root_.path().c_str(), &b);
+  if (a.st_dev == b.st_dev) {
+    ::rmdir(other.c_str());
+    GTEST_SKIP() << "/dev/shm is on the same file system";
+  }
+  std::u16string src = Utf8ToUtf16(other + "/clip.amr");
+  ASSERT_TRUE(platform::WriteFile(src, "#!AMR\n"));
+  Write("taken.amr", "keep");
+  EXPECT_FALSE(platform::MoveFile(src, P("taken.amr")));
+  EXPECT_EQ(Read("taken.amr"), "keep");
+  EXPECT_TRUE(platform::FileExists(src));
+  EXPECT_TRUE(platform::MoveFile(src, P("clip.amr")));
+  EXPECT_EQ(Read("clip.amr"), "#!AMR\n");
+  EXPECT_FALSE(platform::FileExists(src));
+  ASSERT_TRUE(platform::MoveFile(P("clip.amr"), src));
+  EXPECT_TRUE(platform::MoveFile(src, P("taken.amr"), true));
+  EXPECT_EQ(Read("taken.amr"), "#!AMR\n");
+  platform::RemoveTree(Utf8ToUtf16(other));
+}
+
 TEST_F(FilesTest, DirectoriesLevelByLevelAndWholeTrees) {
   std::u16string deep = P("UAContents/MMS UA/parts/");
   EXPECT_TRUE(platform::CreateDirectories(deep));

@@ -8,6 +8,11 @@
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
 
+namespace platform::core {
+// Test hook of the registry: the Nth write from now fails (negative: never).
+void FailRegistryWriteAfter(int n);
+}  // namespace platform::core
+
 namespace {
 
 using platform::RegFileError;
@@ -209,6 +214,95 @@ TEST(RegFile, RootNames) {
   EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
   EXPECT_EQ(platform::FullKeyName(HKEY_USERS, u"\\a\\\\b\\"), u"HKEY_USERS\\a\\b");
   EXPECT_EQ(platform::FullKeyName(HKEY_LOCAL_MACHINE, u""), u"HKEY_LOCAL_MACHINE");
+}
+
+std::string Snapshot() {
+  std::vector<RegFileKey> keys;
+  LONG e = platform::ExportRegistry(u"HKEY_LOCAL_MACHINE", keys);
+  return e == ERROR_SUCCESS ? platform::FormatRegFile(keys) : "export failed: " + std::to_string(e);
+}
+
+// Every write of an operation is made to fail in turn; each time the registry must hold
+// either the old state (and the call report the failure) or the new one (and report
+// success), and keep working afterwards.
+TEST(RegistryFaults, AFailedWriteLeavesTheOldStateWhole) {
+  const char* base =
+      "[HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\7]\n\"Priority\"=dword:00000001\n\"Minute\"=dword:0000000a\n"
+      "[HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\8]\n\"Priority\"=dword:00000002\n"
+      "[HKLM\\SOFTWARE\\Corvane\\RU15]\n\"MSG_MAX_ID\"=dword:00000008\n";
+  struct Op {
+    const char* name;
+    LONG (*run)();
+  } ops[] = {
+      {"overwrite", [] {
+         HKEY k = nullptr;
+         if (LONG e = RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\RU15", 0, 0, &k)) return e;
+         DWORD v = 9;
+         LONG e = RegSetValueEx(k, u"MSG_MAX_ID", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
+         RegCloseKey(k);
+         return e;
+       }},
+      {"create nested", [] {
+         HKEY k = nullptr;
+         LONG e = RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI", 0, nullptr,
+                                 0, 0, nullptr, &k, nullptr);
+         if (k) RegCloseKey(k);
+         return e;
+       }},
+      {"delete subtree", [] { return RegDeleteKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE"); }},
+      {"import", [] {
+         std::vector<RegFileKey> keys;
+         RegFileError error;
+         platform::ParseRegFile("[HKLM\\A\\B]\n\"x\"=\"y\"\n[-HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\8]\n",
+                                keys, error);
+         return platform::ImportRegistry(keys);
+       }},
+  };
+  for (const Op& op : ops) {
+    std::string after;
+    {
+      platform_testing::ScopedDeviceRoot root;
+      std::vector<RegFileKey> keys;
+      RegFileError error;
+      ASSERT_TRUE(platform::ParseRegFile(base, keys, error));
+      ASSERT_EQ(platform::ImportRegistry(keys), ERROR_SUCCESS);
+      ASSERT_EQ(op.run(), ERROR_SUCCESS) << op.name;
+      after = Snapshot();
+    }
+    bool sawFailure = false;
+    for (int n = 0; n < 12; ++n) {
+      platform_testing::ScopedDeviceRoot root;
+      std::vector<RegFileKey> keys;
+      RegFileError error;
+      ASSERT_TRUE(platform::ParseRegFile(base, keys, error));
+      ASSERT_EQ(platform::ImportRegistry(keys), ERROR_SUCCESS);
+      std::string before = Snapshot();
+      platform::core::FailRegistryWriteAfter(n);
+      LONG e = op.run();
+      platform::core::FailRegistryWriteAfter(-1);
+      std::string state = Snapshot();
+      // Import is several calls: a failure part-way keeps the calls already made, but
+      // never a half-made one.
+      if (e == ERROR_SUCCESS) {
+        EXPECT_EQ(state, after) << op.name << " n=" << n;
+      } else if (std::string(op.name) != "import") {
+        sawFailure = true;
+        EXPECT_EQ(e, ERROR_REGISTRY_IO_FAILED) << op.name;
+        EXPECT_EQ(state, before) << op.name << " n=" << n;
+      } else {
+        sawFailure = true;
+        EXPECT_TRUE(state == before || state.find("[HKEY_LOCAL_MACHINE\\A\\B]\n") != std::string::npos)
+            << state;
+      }
+      // And the registry goes on working.
+      HKEY k = nullptr;
+      ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"After", 0, nullptr, 0, 0, nullptr, &k, nullptr), ERROR_SUCCESS);
+      DWORD v = 1;
+      EXPECT_EQ(RegSetValueEx(k, u"ok", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4), ERROR_SUCCESS);
+      RegCloseKey(k);
+    }
+    EXPECT_TRUE(sawFailure) << op.name;
+  }
 }
 
 }  // namespace

@@ -1,16 +1,20 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
 
@@ -271,12 +275,30 @@ TEST(RegistryRoots, HandlesOfAnotherDeviceRootAreStale) {
   EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
 }
 
-// Runs `body` in a forked child and returns its exit status.
-template <typename F>
-pid_t Fork(F body) {
-  pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  return pid;
+// Other processes are this test program started again with a filter that picks one of
+// the child bodies below and an environment variable that tells it what to do. A fresh
+// exec (not a bare fork) gives the child its own database connection and locks, as
+// separate programs have.
+pid_t SpawnChild(const std::string& test, const std::string& role) {
+  std::string exe = Utf16ToUtf8(platform::ProgramPath());
+  std::string filter = "--gtest_filter=RegistryChild." + test;
+  std::string roleVar = "TESSERA_TEST_ROLE=" + role;
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, "TESSERA_TEST_ROLE=", 18) != 0) env.push_back(*e);
+  }
+  env.push_back(roleVar);
+  std::vector<char*> envp, argv{exe.data(), filter.data(), nullptr};
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  // The child's test report stays out of the parent's; its failures still show on stderr.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int rc = ::posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
 }
 
 int Wait(pid_t pid) {
@@ -285,28 +307,30 @@ int Wait(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+const char* Role() { return std::getenv("TESSERA_TEST_ROLE"); }
+
+constexpr int kPerProcess = 150;
+
+TEST(RegistryChild, Writer) {
+  if (!Role()) GTEST_SKIP() << "runs as a child process only";
+  std::string who = Role();
+  HKEY k = Create(u"Shared");
+  for (int i = 0; i < kPerProcess; ++i) {
+    std::u16string name = platform::Utf8ToUtf16("p" + who + "_" + std::to_string(i));
+    ASSERT_EQ(SetDword(k, name.c_str(), static_cast<DWORD>(i)), ERROR_SUCCESS);
+    // Every write also creates a key of its own.
+    std::u16string sub = u"Shared\\" + name;
+    RegCloseKey(Create(sub.c_str()));
+  }
+  RegCloseKey(k);
+}
+
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
-  constexpr int kPerProcess = 150;
   HKEY shared = Create(u"Shared");  // the parent holds a handle across the children's writes
-  auto writer = [](int who) {
-    return [who] {
-      HKEY k = nullptr;
-      if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"Shared", 0, nullptr, 0, 0, nullptr, &k, nullptr)) return 10;
-      for (int i = 0; i < kPerProcess; ++i) {
-        std::u16string name = platform::Utf8ToUtf16("p" + std::to_string(who) + "_" + std::to_string(i));
-        if (SetDword(k, name.c_str(), static_cast<DWORD>(i))) return 11;
-        // Every write also creates a key of its own.
-        std::u16string sub = u"Shared\\" + name;
-        HKEY s = nullptr;
-        if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, 0, 0, nullptr, &s, nullptr)) return 12;
-        RegCloseKey(s);
-      }
-      RegCloseKey(k);
-      return 0;
-    };
-  };
-  pid_t a = Fork(writer(1));
-  pid_t b = Fork(writer(2));
+  pid_t a = SpawnChild("Writer", "1");
+  pid_t b = SpawnChild("Writer", "2");
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
   // The parent writes to the same key meanwhile.
   for (int i = 0; i < 50; ++i) {
     std::u16string name = platform::Utf8ToUtf16("parent_" + std::to_string(i));
@@ -350,44 +374,59 @@ TEST_F(RegistryTest, ThreadsSharingTheRegistry) {
   RegCloseKey(k);
 }
 
+// Writes until killed; role "ROUND:FD": after every completed step the step's number is
+// written to descriptor FD.
+TEST(RegistryChild, CrashingWriter) {
+  if (!Role()) GTEST_SKIP() << "runs as a child process only";
+  std::string role = Role();
+  std::string round = role.substr(0, role.find(':'));
+  int fd = std::atoi(role.c_str() + role.find(':') + 1);
+  for (int i = 0;; ++i) {
+    std::u16string key = platform::Utf8ToUtf16("Crash\\R" + round + "\\K" + std::to_string(i));
+    HKEY k = Create(key.c_str());
+    for (int j = 0; j < 3; ++j) {
+      std::u16string sub = platform::Utf8ToUtf16("s" + std::to_string(j));
+      HKEY s = nullptr;
+      ASSERT_EQ(RegCreateKeyEx(k, sub.c_str(), 0, nullptr, 0, 0, nullptr, &s, nullptr), ERROR_SUCCESS);
+      ASSERT_EQ(SetDword(s, u"v", static_cast<DWORD>(j)), ERROR_SUCCESS);
+      RegCloseKey(s);
+    }
+    ASSERT_EQ(SetDword(k, u"n", static_cast<DWORD>(i)), ERROR_SUCCESS);
+    if (i % 2 == 1) {
+      ASSERT_EQ(RegDeleteKey(k, u"s1"), ERROR_SUCCESS);
+    }
+    RegCloseKey(k);
+    ASSERT_EQ(::write(fd, &i, sizeof i), static_cast<ssize_t>(sizeof i));
+  }
+}
+
 TEST_F(RegistryTest, ACrashBetweenWritesLeavesTheDatabaseConsistent) {
-  // A child writes as fast as it can and reports every completed call through a pipe;
-  // it is killed mid-stream. Every reported write must survive, the subtree delete in
+  // A child writes as fast as it can and reports every completed step through a pipe;
+  // it is killed mid-stream. Every reported write must survive, a subtree delete in
   // flight must be whole or absent, and the database must pass SQLite's own check.
   for (int round = 0; round < 3; ++round) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    pid_t child = Fork([&] {
-      ::close(fds[0]);
-      for (int i = 0;; ++i) {
-        std::u16string key = platform::Utf8ToUtf16("Crash\\R" + std::to_string(round) + "\\K" + std::to_string(i));
-        HKEY k = nullptr;
-        if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, 0, nullptr, &k, nullptr)) return 1;
-        for (int j = 0; j < 3; ++j) {
-          std::u16string sub = platform::Utf8ToUtf16("s" + std::to_string(j));
-          HKEY s = nullptr;
-          RegCreateKeyEx(k, sub.c_str(), 0, nullptr, 0, 0, nullptr, &s, nullptr);
-          SetDword(s, u"v", static_cast<DWORD>(j));
-          RegCloseKey(s);
-        }
-        if (SetDword(k, u"n", static_cast<DWORD>(i))) return 2;
-        if (i % 2 == 1 && RegDeleteKey(k, u"s1")) return 3;
-        RegCloseKey(k);
-        if (::write(fds[1], &i, sizeof i) != sizeof i) return 4;
-      }
-    });
+    pid_t child = SpawnChild("CrashingWriter", std::to_string(round) + ":" + std::to_string(fds[1]));
+    ASSERT_GT(child, 0);
     ::close(fds[1]);
     int last = -1, got;
-    while (last < 20 + round * 15 && ::read(fds[0], &got, sizeof got) == sizeof got) last = got;
+    while (last < 10 + round * 7 && ::read(fds[0], &got, sizeof got) == sizeof got) last = got;
     ::kill(child, SIGKILL);
     while (::read(fds[0], &got, sizeof got) == sizeof got) last = got;
     ::close(fds[0]);
     EXPECT_EQ(Wait(child), 128 + SIGKILL);
+    ASSERT_GE(last, 10 + round * 7);
 
-    for (int i = 0; i <= last; ++i) {
+    for (int i = 0; i <= last + 1; ++i) {
       std::u16string key = platform::Utf8ToUtf16("Crash\\R" + std::to_string(round) + "\\K" + std::to_string(i));
       HKEY k = nullptr;
-      ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, key.c_str(), 0, 0, &k), ERROR_SUCCESS) << i;
+      LONG e = RegOpenKeyEx(HKEY_LOCAL_MACHINE, key.c_str(), 0, 0, &k);
+      if (i > last) {  // the step in flight: partly done is fine, damaged is not
+        if (e == ERROR_SUCCESS) RegCloseKey(k);
+        continue;
+      }
+      ASSERT_EQ(e, ERROR_SUCCESS) << i;
       DWORD v = 99;
       EXPECT_EQ(GetDword(k, u"n", v), ERROR_SUCCESS);
       EXPECT_EQ(v, static_cast<DWORD>(i));
@@ -415,18 +454,22 @@ TEST_F(RegistryTest, ACrashBetweenWritesLeavesTheDatabaseConsistent) {
   sqlite3_close(db);
 }
 
+TEST(RegistryChild, Reader) {
+  if (!Role()) GTEST_SKIP() << "runs as a child process only";
+  HKEY c = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kConfig, 0, 0, &c), ERROR_SUCCESS);
+  DWORD v = 0;
+  ASSERT_EQ(GetDword(c, u"sort", v), ERROR_SUCCESS);
+  EXPECT_EQ(v, 2u);
+  EXPECT_EQ(SetDword(c, u"FromChild", 5), ERROR_SUCCESS);
+  RegCloseKey(c);
+}
+
 TEST_F(RegistryTest, AnotherProcessSeesFlushedValues) {
   HKEY k = Create(kConfig);
   ASSERT_EQ(SetDword(k, u"Sort", 2), ERROR_SUCCESS);
   ASSERT_EQ(RegFlushKey(k), ERROR_SUCCESS);
-  pid_t child = Fork([] {
-    HKEY c = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kConfig, 0, 0, &c)) return 1;
-    DWORD v = 0;
-    if (GetDword(c, u"sort", v) || v != 2) return 2;
-    return SetDword(c, u"FromChild", 5) ? 3 : 0;
-  });
-  EXPECT_EQ(Wait(child), 0);
+  EXPECT_EQ(Wait(SpawnChild("Reader", "read")), 0);
   DWORD v = 0;
   EXPECT_EQ(GetDword(k, u"FromChild", v), ERROR_SUCCESS);
   EXPECT_EQ(v, 5u);

@@ -20,27 +20,33 @@ struct Handle {
   operator HANDLE() const { return h; }
 };
 
+// Waits until `counter` reaches `value` (or a generous limit passes).
+void AwaitCount(const std::atomic<int>& counter, int value) {
+  for (int i = 0; i < 1000 && counter.load() < value; ++i) Sleep(10);
+}
+
 TEST(Events, AutoResetReleasesOneWaiterAndResetsItself) {
   Handle ev(CreateEvent(nullptr, FALSE, FALSE, nullptr));
   ASSERT_NE(ev.h, nullptr);
   std::atomic<int> released{0};
   std::vector<std::thread> waiters;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 2; ++i) {
     waiters.emplace_back([&] {
-      if (WaitForSingleObject(ev, 1500) == WAIT_OBJECT_0) ++released;
+      if (WaitForSingleObject(ev, 20000) == WAIT_OBJECT_0) ++released;
     });
   }
-  Sleep(100);
   ASSERT_TRUE(SetEvent(ev));
-  Sleep(300);
-  EXPECT_EQ(released.load(), 1);
+  AwaitCount(released, 1);
+  Sleep(200);
+  EXPECT_EQ(released.load(), 1);  // the other waiter is still waiting
   ASSERT_TRUE(SetEvent(ev));
-  ASSERT_TRUE(SetEvent(ev));  // a second set before anyone waits is not counted
   for (auto& t : waiters) t.join();
   EXPECT_EQ(released.load(), 2);
   EXPECT_EQ(WaitForSingleObject(ev, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
-  // Signalled with no waiter: the next wait takes it, the one after times out.
+  // Signalled twice with no waiter: sets do not count up; the next wait takes it, the
+  // one after times out.
+  SetEvent(ev);
   SetEvent(ev);
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(ev, 10), WAIT_TIMEOUT);
@@ -79,8 +85,11 @@ TEST(Events, PulseReleasesOnlyCurrentWaiters) {
   std::thread b([&] {
     if (WaitForSingleObject(ev, 5000) == WAIT_OBJECT_0) ++released;
   });
-  Sleep(150);
-  PulseEvent(ev);
+  // A pulse only reaches threads already waiting; pulse until both have been reached.
+  for (int i = 0; i < 400 && released.load() < 2; ++i) {
+    PulseEvent(ev);
+    Sleep(25);
+  }
   a.join();
   b.join();
   EXPECT_EQ(released.load(), 2);

@@ -45,6 +45,8 @@ DWORD ErrnoToError(int e) {
       return ERROR_NOT_ENOUGH_MEMORY;
     case EINVAL:
       return ERROR_INVALID_PARAMETER;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
     default:
       return ERROR_WRITE_FAULT;
   }
@@ -258,12 +260,22 @@ bool DeleteFile(std::u16string_view path) {
 bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace) {
   std::string src, dst;
   if (!ToNative(from, src) || !ToNative(to, dst)) return false;
+  // Between file systems a file is copied and the source deleted, as the phone's move
+  // does between volumes; directories cannot move there.
+  auto acrossFileSystems = [&] {
+    struct stat st;
+    if (::lstat(src.c_str(), &st) != 0) return Fail(errno);
+    if (!S_ISREG(st.st_mode)) return Fail(EXDEV);
+    if (!CopyFile(from, to, !replace)) return false;
+    return DeleteFile(from);
+  };
   if (replace) {
-    if (::rename(src.c_str(), dst.c_str()) != 0) return Fail(errno);
-    return true;
+    if (::rename(src.c_str(), dst.c_str()) == 0) return true;
+    return errno == EXDEV ? acrossFileSystems() : Fail(errno);
   }
   if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
   int e = errno;
+  if (e == EXDEV) return acrossFileSystems();
   if (e != EINVAL && e != ENOSYS) return Fail(e);
   // File systems without RENAME_NOREPLACE: link and unlink keeps the no-overwrite
   // guarantee for files; directories fall back to a check and a rename.

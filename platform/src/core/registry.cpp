@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -65,6 +66,17 @@ Registry& R() {
   return *r;
 }
 
+// Test hook: the Nth write from now (statement or commit) fails as an I/O error would.
+std::atomic<int> gFailWriteAfter{-1};
+
+bool InjectedWriteFailure() {
+  int n = gFailWriteAfter.load();
+  while (n >= 0) {
+    if (gFailWriteAfter.compare_exchange_weak(n, n - 1)) return n == 0;
+  }
+  return false;
+}
+
 LONG MapSqlite(int rc, LONG fallback) {
   switch (rc & 0xFF) {
     case SQLITE_OK:
@@ -118,6 +130,7 @@ class Stmt {
   // SQLITE_ROW, SQLITE_DONE or an error.
   int Step() {
     if (!ok()) return rc_;
+    if (!sqlite3_stmt_readonly(st_) && InjectedWriteFailure()) return rc_ = SQLITE_IOERR_WRITE;
     int rc = sqlite3_step(st_);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) rc_ = rc;
     return rc;
@@ -153,6 +166,7 @@ class Txn {
   }
   int rc() const { return rc_; }
   int Commit() {
+    if (InjectedWriteFailure()) return SQLITE_IOERR_WRITE;
     int rc = Exec(db_, "COMMIT");
     if (rc == SQLITE_OK) open_ = false;
     return rc;
@@ -612,6 +626,12 @@ LONG RegFlushKey(HKEY key) {
   if (rc != SQLITE_OK && rc != SQLITE_BUSY) return MapSqlite(rc, ERROR_REGISTRY_IO_FAILED);
   return ERROR_SUCCESS;
 }
+
+namespace platform::core {
+
+void FailRegistryWriteAfter(int n) { gFailWriteAfter.store(n); }
+
+}  // namespace platform::core
 
 LONG RegCloseKey(HKEY key) {
   if (IsPredefined(key)) return ERROR_SUCCESS;
