@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "platform/reg_file.h"
+#include "platform/text.h"
 #include "platform/paths.h"
 #include "platform_testing/device_root.h"
 
@@ -190,6 +192,40 @@ TEST_F(ConfigTest, ConfiguredFoldersGetTheirSeparatorAndLiveBelowTheRoot) {
 
   EXPECT_TRUE(config.SetCurPicturePath(u"/x/y/"));
   EXPECT_EQ(config.GetCurPicturePath(), u"/x/y/");
+}
+
+// Every getter's answer, as text, for comparing two registry states.
+std::vector<std::string> Snapshot(const Config& c) {
+  std::vector<std::string> out;
+  for (DWORD v : {c.GetSort(), c.GetRecordFileRatio(), c.GetDefaultResolution(), c.GetSendCount(),
+                  c.GetSendDefault(), c.GetRecvDefault(), c.GetTryDefault(), c.GetPhotoRes(), c.GetVideoRes(),
+                  c.GetVideoFileRatio(), c.GetVideoFormat(), c.GetNotificationDisplayTime(),
+                  c.GetSendDelayedNotifyResp()})
+    out.push_back(std::to_string(v));
+  for (bool v : {c.GetCaptureVideoEnable(), c.GetDeliverReport(), c.GetAutoResend(), c.GetAutoDisconnect(),
+                 c.GetAppendSpaceToSubject(), c.GetSaveSentMessage(), c.GetCameraEnable(), c.GetPhotoLandscape(),
+                 c.GetVideoLandscape()})
+    out.push_back(v ? "true" : "false");
+  for (DWORD v : c.GetIntervals(5)) out.push_back(std::to_string(v));
+  for (const std::u16string& v :
+       {c.GetConnectionVia(), c.GetAlphaTag(), c.GetAlphaTagDispTxt(), c.GetUAContentsPath(false),
+        c.GetPicturePath(false), c.GetSoundPath(false), c.GetVideoPath(false), c.GetUnknownPath(false),
+        c.GetAudioDecPath(false), c.GetVideoDecPath(false), c.GetCannedtextFile(), c.GetCurPicturePath(),
+        c.GetCurVideoPath(), c.GetCurSoundPath()})
+    out.push_back(platform::Utf16ToUtf8(v));
+  return out;
+}
+
+TEST_F(ConfigTest, ShippedDefaultsFileMatchesTheBuiltInDefaults) {
+  std::string text;
+  ASSERT_TRUE(platform::ReadFile(platform::Utf8ToUtf16(TESSERA_SOURCE_DIR "/tessera/ui/config/defaults.reg"), text));
+  std::vector<platform::RegFileKey> keys;
+  platform::RegFileError error;
+  ASSERT_TRUE(platform::ParseRegFile(text, keys, error)) << error.line << ": " << error.message;
+  const std::vector<std::string> before = Snapshot(config);
+  ASSERT_EQ(platform::ImportRegistry(keys), ERROR_SUCCESS);
+  EXPECT_TRUE(Exists(ui::kUiKey, u"Sort"));
+  EXPECT_EQ(Snapshot(config), before);
 }
 
 }  // namespace
