@@ -124,7 +124,8 @@ TEST(ResourceTable, PayloadParsersRefuseShortLongAndDeepRecords) {
 }
 
 std::vector<std::uint8_t> PngHeaderOnly(std::uint32_t width, std::uint32_t height) {
-  std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A,
+                                   0,    0,   0,   13,  'I',  'H',  'D',  'R'};
   for (std::uint32_t v : {width, height})
     for (int i = 3; i >= 0; --i) png.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   png.insert(png.end(), {8, 6, 0, 0, 0});

@@ -21,12 +21,23 @@ std::string Quote(const std::u16string& text) {
   std::string out = "\"";
   for (char c : platform::Utf16ToUtf8(text)) {
     switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      default: out += c;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -41,7 +52,8 @@ void PrintItems(const std::vector<platform::MenuItem>& items, int depth) {
       std::printf("popup %s\n", Quote(item.text).c_str());
       PrintItems(item.items, depth + 1);
     } else {
-      std::printf("item %u %s%s\n", item.id, Quote(item.text).c_str(), (item.flags & MF_GRAYED) ? " grayed" : "");
+      std::printf("item %u %s%s\n", item.id, Quote(item.text).c_str(),
+                  (item.flags & MF_GRAYED) ? " grayed" : "");
     }
   }
 }
@@ -100,8 +112,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: wrendump [LIBRARY]\n");
     return 2;
   }
-  const std::u16string path =
-      argc == 2 ? platform::Utf8ToUtf16(argv[1]) : platform::JoinPath(platform::ProgramDirectory(), u"Wren.dll");
+  const std::u16string path = argc == 2 ? platform::Utf8ToUtf16(argv[1])
+                                        : platform::JoinPath(platform::ProgramDirectory(), u"Wren.dll");
   HMODULE module = LoadLibrary(path.c_str());
   if (!module) {
     std::fprintf(stderr, "wrendump: cannot load %s\n", platform::Utf16ToUtf8(path).c_str());
@@ -122,10 +134,18 @@ int main(int argc, char** argv) {
         std::printf("string %u %s\n", e.id, Quote(text).c_str());
         break;
       }
-      case RT_MENU: PrintMenu(table, e.id); break;
-      case RT_DIALOG: PrintDialog(table, e.id); break;
-      case RT_BITMAP: PrintImage("bitmap", e); break;
-      case RT_GROUP_ICON: PrintImage("icon", e); break;
+      case RT_MENU:
+        PrintMenu(table, e.id);
+        break;
+      case RT_DIALOG:
+        PrintDialog(table, e.id);
+        break;
+      case RT_BITMAP:
+        PrintImage("bitmap", e);
+        break;
+      case RT_GROUP_ICON:
+        PrintImage("icon", e);
+        break;
       case RT_VERSION: {
         platform::VersionRecord v;
         if (platform::ParseVersion(e.data, &v)) {
@@ -140,10 +160,13 @@ int main(int argc, char** argv) {
       case RT_RCDATA: {
         // Soft-key bars are shown with their menus; other data only by size.
         platform::MenuTemplate menu;
-        if (!platform::LoadMenuTemplate(table, e.id, &menu)) std::printf("data %u %zu bytes\n", e.id, e.data.size());
+        if (!platform::LoadMenuTemplate(table, e.id, &menu))
+          std::printf("data %u %zu bytes\n", e.id, e.data.size());
         break;
       }
-      default: std::printf("resource type %u id %u %zu bytes\n", e.type, e.id, e.data.size()); break;
+      default:
+        std::printf("resource type %u id %u %zu bytes\n", e.type, e.id, e.data.size());
+        break;
     }
   }
   FreeLibrary(module);

@@ -19,12 +19,10 @@ int32_t Length(const WCHAR* text) {
 
 // Display constants by index; colours are 0x00BBGGRR.
 constexpr int32_t kConstants[] = {
-    0,           // 0: not a constant
-    80,          132,        100,        100,        132,
-    0x00C6CFDE,  0x003FC68D, 0x00C6CFDE, 0x00008080, 36,
-    8,           83,         84,         36,         100,
-    120,         0x00C56A31, 0x00D8E9EC, 0x0080FF80, 0x00808080,
-    0,           0x00E76D08, 0x00C0C0C0, 0x00848484, 110,
+    0,  // 0: not a constant
+    80,         132,        100, 100,        132,        0x00C6CFDE, 0x003FC68D, 0x00C6CFDE, 0x00008080,
+    36,         8,          83,  84,         36,         100,        120,        0x00C56A31, 0x00D8E9EC,
+    0x0080FF80, 0x00808080, 0,   0x00E76D08, 0x00C0C0C0, 0x00848484, 110,
 };
 
 }  // namespace
@@ -72,7 +70,9 @@ int32_t GetFontInfo(int32_t kind, WCHAR* faceName, int32_t* height) {
   return 1;
 }
 
-int32_t IsFontBold(int32_t, int32_t) { return 0; }
+int32_t IsFontBold(int32_t, int32_t) {
+  return 0;
+}
 
 int32_t GetConstProc(int32_t index) {
   if (index < 1 || index >= static_cast<int32_t>(sizeof kConstants / sizeof kConstants[0])) return 0;

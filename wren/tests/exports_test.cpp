@@ -102,11 +102,10 @@ TEST_F(WrenExports, FontInfoForKnownKindsOnly) {
 }
 
 TEST_F(WrenExports, ConstantTableAndItsBounds) {
-  const int32_t expected[] = {80,         132,        100,        100,        132,
-                              0x00C6CFDE, 0x003FC68D, 0x00C6CFDE, 0x00008080, 36,
-                              8,          83,         84,         36,         100,
-                              120,        0x00C56A31, 0x00D8E9EC, 0x0080FF80, 0x00808080,
-                              0,          0x00E76D08, 0x00C0C0C0, 0x00848484, 110};
+  const int32_t expected[] = {
+      80,         132,        100, 100,        132,        0x00C6CFDE, 0x003FC68D, 0x00C6CFDE, 0x00008080,
+      36,         8,          83,  84,         36,         100,        120,        0x00C56A31, 0x00D8E9EC,
+      0x0080FF80, 0x00808080, 0,   0x00E76D08, 0x00C0C0C0, 0x00848484, 110};
   for (int i = 1; i <= 25; ++i) EXPECT_EQ(constant(i), expected[i - 1]) << "index " << i;
   for (int i : {0, 21, 26, -1, INT32_MIN, INT32_MAX}) EXPECT_EQ(constant(i), 0) << "index " << i;
 }

@@ -12,8 +12,7 @@ bool DecodeImage(std::span<const std::uint8_t> data, ResourceImage* out) {
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return false;
-  if (image.width == 0 || image.height == 0 || image.width > kMaxImageSide ||
-      image.height > kMaxImageSide) {
+  if (image.width == 0 || image.height == 0 || image.width > kMaxImageSide || image.height > kMaxImageSide) {
     png_image_free(&image);
     return false;
   }
@@ -29,8 +28,8 @@ bool DecodeImage(std::span<const std::uint8_t> data, ResourceImage* out) {
   out->pixels.resize(static_cast<std::size_t>(out->width) * out->height);
   for (std::size_t i = 0; i < out->pixels.size(); ++i) {
     const std::uint8_t* p = &octets[i * 4];
-    out->pixels[i] = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) |
-                     (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+    out->pixels[i] = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+                     (std::uint32_t{p[3]} << 24);
   }
   return true;
 }

@@ -12,7 +12,8 @@ namespace platform {
 
 class ResourceReader {
  public:
-  explicit ResourceReader(std::span<const std::uint8_t> data) : p_(data.data()), end_(data.data() + data.size()) {}
+  explicit ResourceReader(std::span<const std::uint8_t> data)
+      : p_(data.data()), end_(data.data() + data.size()) {}
 
   std::uint8_t U8() {
     if (end_ - p_ < 1) return Fail();

@@ -1,8 +1,7 @@
-#include "platform/resources.h"
-
 #include <algorithm>
 #include <cstring>
 
+#include "platform/resources.h"
 #include "resources/resource_reader.h"
 
 namespace platform {
@@ -27,8 +26,8 @@ ResourceTable ResourceTable::FromBytes(const void* data, std::size_t size) {
   const std::size_t dirEnd = kResourceHeaderSize + count * kResourceEntrySize;
   std::uint32_t previousKey = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    ResourceReader entry(table.bytes_.subspan(kResourceHeaderSize + i * kResourceEntrySize,
-                                              kResourceEntrySize));
+    ResourceReader entry(
+        table.bytes_.subspan(kResourceHeaderSize + i * kResourceEntrySize, kResourceEntrySize));
     const WORD type = entry.U16();
     const WORD id = entry.U16();
     const std::uint32_t offset = entry.U32();
@@ -43,8 +42,7 @@ ResourceTable ResourceTable::FromBytes(const void* data, std::size_t size) {
 
 ResourceEntry ResourceTable::At(std::size_t index) const {
   if (index >= count_) return {};
-  ResourceReader entry(bytes_.subspan(kResourceHeaderSize + index * kResourceEntrySize,
-                                      kResourceEntrySize));
+  ResourceReader entry(bytes_.subspan(kResourceHeaderSize + index * kResourceEntrySize, kResourceEntrySize));
   ResourceEntry out;
   out.type = entry.U16();
   out.id = entry.U16();
@@ -201,32 +199,27 @@ bool LoadStringText(const ResourceTable& table, UINT id, std::u16string* out) {
 
 bool LoadMenuTemplate(const ResourceTable& table, UINT id, MenuTemplate* out) {
   std::span<const std::uint8_t> data;
-  return id <= 0xFFFF && table.Find(RT_MENU, static_cast<WORD>(id), &data) &&
-         ParseMenu(data, out);
+  return id <= 0xFFFF && table.Find(RT_MENU, static_cast<WORD>(id), &data) && ParseMenu(data, out);
 }
 
 bool LoadMenuBarRecord(const ResourceTable& table, UINT id, MenuBarRecord* out) {
   std::span<const std::uint8_t> data;
-  return id <= 0xFFFF && table.Find(RT_RCDATA, static_cast<WORD>(id), &data) &&
-         ParseMenuBar(data, out);
+  return id <= 0xFFFF && table.Find(RT_RCDATA, static_cast<WORD>(id), &data) && ParseMenuBar(data, out);
 }
 
 bool LoadDialogTemplate(const ResourceTable& table, UINT id, DialogTemplate* out) {
   std::span<const std::uint8_t> data;
-  return id <= 0xFFFF && table.Find(RT_DIALOG, static_cast<WORD>(id), &data) &&
-         ParseDialog(data, out);
+  return id <= 0xFFFF && table.Find(RT_DIALOG, static_cast<WORD>(id), &data) && ParseDialog(data, out);
 }
 
 bool LoadBitmapImage(const ResourceTable& table, UINT id, ResourceImage* out) {
   std::span<const std::uint8_t> data;
-  return id <= 0xFFFF && table.Find(RT_BITMAP, static_cast<WORD>(id), &data) &&
-         DecodeImage(data, out);
+  return id <= 0xFFFF && table.Find(RT_BITMAP, static_cast<WORD>(id), &data) && DecodeImage(data, out);
 }
 
 bool LoadIconImage(const ResourceTable& table, UINT id, ResourceImage* out) {
   std::span<const std::uint8_t> data;
-  return id <= 0xFFFF && table.Find(RT_GROUP_ICON, static_cast<WORD>(id), &data) &&
-         DecodeImage(data, out);
+  return id <= 0xFFFF && table.Find(RT_GROUP_ICON, static_cast<WORD>(id), &data) && DecodeImage(data, out);
 }
 
 bool QueryVersion(const ResourceTable& table, VersionRecord* out) {

@@ -66,7 +66,9 @@ bool SetString(HKEY root, const WCHAR* key, const WCHAR* name, std::u16string_vi
   return ok;
 }
 
-bool DeleteKey(HKEY root, const WCHAR* key) { return RegDeleteKey(root, key) == ERROR_SUCCESS; }
+bool DeleteKey(HKEY root, const WCHAR* key) {
+  return RegDeleteKey(root, key) == ERROR_SUCCESS;
+}
 
 }  // namespace reg
 
@@ -81,7 +83,9 @@ bool Set(const WCHAR* key, const WCHAR* name, DWORD value, bool flush) {
 }
 
 // "value above 0" settings compare the stored DWORD as a signed number.
-bool Positive(DWORD value) { return static_cast<LONG>(value) > 0; }
+bool Positive(DWORD value) {
+  return static_cast<LONG>(value) > 0;
+}
 
 std::u16string GetText(const WCHAR* key, const WCHAR* name, DWORD maxBytes) {
   std::u16string text;
@@ -103,9 +107,12 @@ struct FolderSetting {
 };
 
 constexpr FolderSetting kFolders[] = {
-    {u"UAContentsPath", u"UAContents\\MMS UA\\"}, {u"PicturePath", u"My Pictures\\"},
-    {u"SoundPath", u"My Sounds\\"},               {u"VideoPath", u"My Videos\\"},
-    {u"UnknownPath", u"UnknownType Files\\"},     {u"AudioDecPath", u"AudioDec\\"},
+    {u"UAContentsPath", u"UAContents\\MMS UA\\"},
+    {u"PicturePath", u"My Pictures\\"},
+    {u"SoundPath", u"My Sounds\\"},
+    {u"VideoPath", u"My Videos\\"},
+    {u"UnknownPath", u"UnknownType Files\\"},
+    {u"AudioDecPath", u"AudioDec\\"},
     {u"VideoDecPath", u"VideoDec\\"},
 };
 
@@ -153,29 +160,57 @@ DWORD Config::GetSort() const {
   return sort >= 1 && sort <= 4 ? sort : 3;
 }
 
-bool Config::SetSort(DWORD sort) const { return Set(kUiKey, u"Sort", sort >= 1 && sort <= 4 ? sort : 3, true); }
+bool Config::SetSort(DWORD sort) const {
+  return Set(kUiKey, u"Sort", sort >= 1 && sort <= 4 ? sort : 3, true);
+}
 
-bool Config::GetCaptureVideoEnable() const { return Get(kUiKey, u"CaptureVideoEnable", 0) != 0; }
+bool Config::GetCaptureVideoEnable() const {
+  return Get(kUiKey, u"CaptureVideoEnable", 0) != 0;
+}
 
-std::u16string Config::GetConnectionVia() const { return GetText(kUiKey, u"ConnectionVia", 64); }
+std::u16string Config::GetConnectionVia() const {
+  return GetText(kUiKey, u"ConnectionVia", 64);
+}
 
 bool Config::SetConnectionVia(std::u16string_view text) const {
   return reg::SetString(HKEY_LOCAL_MACHINE, kUiKey, u"ConnectionVia", text, true);
 }
 
-bool Config::GetDeliverReport() const { return Positive(Get(kUiKey, u"DeliverReport", 0)); }
-bool Config::GetAutoResend() const { return Get(kUiKey, u"AutoResend", 0) != 0; }
-bool Config::GetAutoDisconnect() const { return Get(kUiKey, u"AutoDisconnect", 0) != 0; }
-bool Config::GetAppendSpaceToSubject() const { return Get(kUiKey, u"AppendSpaceToSubject", 0) != 0; }
-bool Config::GetSaveSentMessage() const { return Get(kUiKey, u"SaveSentMessage", 1) != 0; }
+bool Config::GetDeliverReport() const {
+  return Positive(Get(kUiKey, u"DeliverReport", 0));
+}
+bool Config::GetAutoResend() const {
+  return Get(kUiKey, u"AutoResend", 0) != 0;
+}
+bool Config::GetAutoDisconnect() const {
+  return Get(kUiKey, u"AutoDisconnect", 0) != 0;
+}
+bool Config::GetAppendSpaceToSubject() const {
+  return Get(kUiKey, u"AppendSpaceToSubject", 0) != 0;
+}
+bool Config::GetSaveSentMessage() const {
+  return Get(kUiKey, u"SaveSentMessage", 1) != 0;
+}
 
-bool Config::SetSaveSentMessage(bool save) const { return Set(kUiKey, u"SaveSentMessage", save ? 1 : 0, true); }
+bool Config::SetSaveSentMessage(bool save) const {
+  return Set(kUiKey, u"SaveSentMessage", save ? 1 : 0, true);
+}
 
-bool Config::GetCameraEnable() const { return Get(kUiKey, u"CameraEnable", 0) != 0; }
-DWORD Config::GetRecordFileRatio() const { return Get(kUiKey, u"RecordFileRatio", 90); }
-DWORD Config::GetDefaultResolution() const { return Get(kUiKey, u"DefaultResolution", 3); }
-std::u16string Config::GetAlphaTag() const { return GetText(kUiKey, u"AlphaTag", 64); }
-std::u16string Config::GetAlphaTagDispTxt() const { return GetText(kUiKey, u"AlphaTagDispTxt", 128); }
+bool Config::GetCameraEnable() const {
+  return Get(kUiKey, u"CameraEnable", 0) != 0;
+}
+DWORD Config::GetRecordFileRatio() const {
+  return Get(kUiKey, u"RecordFileRatio", 90);
+}
+DWORD Config::GetDefaultResolution() const {
+  return Get(kUiKey, u"DefaultResolution", 3);
+}
+std::u16string Config::GetAlphaTag() const {
+  return GetText(kUiKey, u"AlphaTag", 64);
+}
+std::u16string Config::GetAlphaTagDispTxt() const {
+  return GetText(kUiKey, u"AlphaTagDispTxt", 128);
+}
 
 // Config\UI\SizeLimit
 
@@ -195,9 +230,15 @@ std::vector<DWORD> Config::GetSendLimits() const {
   return limits;
 }
 
-DWORD Config::GetSendDefault() const { return Get(kSizeLimitKey, u"SendDefault", 0); }
-bool Config::SetSendDefault(DWORD bytes) const { return Set(kSizeLimitKey, u"SendDefault", bytes, true); }
-DWORD Config::GetRecvDefault() const { return Get(kSizeLimitKey, u"RecvDefault", 0); }
+DWORD Config::GetSendDefault() const {
+  return Get(kSizeLimitKey, u"SendDefault", 0);
+}
+bool Config::SetSendDefault(DWORD bytes) const {
+  return Set(kSizeLimitKey, u"SendDefault", bytes, true);
+}
+DWORD Config::GetRecvDefault() const {
+  return Get(kSizeLimitKey, u"RecvDefault", 0);
+}
 
 // Config\UI\TryLimit
 
@@ -206,7 +247,9 @@ DWORD Config::GetTryDefault() const {
   return tries > 5 ? 5 : tries;
 }
 
-bool Config::SetTryDefault(DWORD tries) const { return Set(kTryLimitKey, u"TryDefault", tries < 1 ? 1 : tries, true); }
+bool Config::SetTryDefault(DWORD tries) const {
+  return Set(kTryLimitKey, u"TryDefault", tries < 1 ? 1 : tries, true);
+}
 
 DWORD Config::GetInterval(DWORD number) const {
   return Get(kTryLimitKey, Numbered(u"Interval", number).c_str(), 60);
@@ -220,31 +263,51 @@ std::vector<DWORD> Config::GetIntervals(DWORD count) const {
 
 // Config\Capture
 
-bool Config::GetPhotoLandscape() const { return Positive(Get(kCaptureKey, u"PhotoLandscape", 0)); }
-DWORD Config::GetPhotoRes() const { return Get(kCaptureKey, u"PhotoRes", 64); }
-bool Config::GetVideoLandscape() const { return Positive(Get(kCaptureKey, u"VideoLandscape", 0)); }
-DWORD Config::GetVideoRes() const { return Get(kCaptureKey, u"VideoRes", 2); }
+bool Config::GetPhotoLandscape() const {
+  return Positive(Get(kCaptureKey, u"PhotoLandscape", 0));
+}
+DWORD Config::GetPhotoRes() const {
+  return Get(kCaptureKey, u"PhotoRes", 64);
+}
+bool Config::GetVideoLandscape() const {
+  return Positive(Get(kCaptureKey, u"VideoLandscape", 0));
+}
+DWORD Config::GetVideoRes() const {
+  return Get(kCaptureKey, u"VideoRes", 2);
+}
 
 DWORD Config::GetVideoFileRatio() const {
   const DWORD ratio = Get(kCaptureKey, u"VideoFileRatio", 95);
   return ratio >= 95 ? 95 : ratio;
 }
 
-DWORD Config::GetVideoFormat() const { return Get(kCaptureKey, u"VideoFormat", 16); }
+DWORD Config::GetVideoFormat() const {
+  return Get(kCaptureKey, u"VideoFormat", 16);
+}
 
 // Config\Misc, Config\mm1 and the product key
 
-DWORD Config::GetNotificationDisplayTime() const { return Get(kMiscKey, u"NotificationDisplayTime", 5); }
+DWORD Config::GetNotificationDisplayTime() const {
+  return Get(kMiscKey, u"NotificationDisplayTime", 5);
+}
 
-DWORD Config::GetSendDelayedNotifyResp() const { return Get(kMm1Key, u"SendDelayedNotifyResp", 0); }
-bool Config::GetReceiveImmediately() const { return GetSendDelayedNotifyResp() == 0; }
+DWORD Config::GetSendDelayedNotifyResp() const {
+  return Get(kMm1Key, u"SendDelayedNotifyResp", 0);
+}
+bool Config::GetReceiveImmediately() const {
+  return GetSendDelayedNotifyResp() == 0;
+}
 
 bool Config::SetReceiveImmediately(bool immediately) const {
   return Set(kMm1Key, u"SendDelayedNotifyResp", immediately ? 0 : 1, true);
 }
 
-DWORD Config::GetNotificationCount() const { return Get(kRootKey, u"NotificationCount", 0); }
-bool Config::SetNotificationCount(DWORD count) const { return Set(kRootKey, u"NotificationCount", count, false); }
+DWORD Config::GetNotificationCount() const {
+  return Get(kRootKey, u"NotificationCount", 0);
+}
+bool Config::SetNotificationCount(DWORD count) const {
+  return Set(kRootKey, u"NotificationCount", count, false);
+}
 
 // Config\Folder
 
@@ -265,13 +328,27 @@ std::u16string Folder(const Config& config, ConfigFolder folder, bool create) {
 }
 }  // namespace
 
-std::u16string Config::GetUAContentsPath(bool create) const { return Folder(*this, ConfigFolder::UAContents, create); }
-std::u16string Config::GetPicturePath(bool create) const { return Folder(*this, ConfigFolder::Picture, create); }
-std::u16string Config::GetSoundPath(bool create) const { return Folder(*this, ConfigFolder::Sound, create); }
-std::u16string Config::GetVideoPath(bool create) const { return Folder(*this, ConfigFolder::Video, create); }
-std::u16string Config::GetUnknownPath(bool create) const { return Folder(*this, ConfigFolder::Unknown, create); }
-std::u16string Config::GetAudioDecPath(bool create) const { return Folder(*this, ConfigFolder::AudioDec, create); }
-std::u16string Config::GetVideoDecPath(bool create) const { return Folder(*this, ConfigFolder::VideoDec, create); }
+std::u16string Config::GetUAContentsPath(bool create) const {
+  return Folder(*this, ConfigFolder::UAContents, create);
+}
+std::u16string Config::GetPicturePath(bool create) const {
+  return Folder(*this, ConfigFolder::Picture, create);
+}
+std::u16string Config::GetSoundPath(bool create) const {
+  return Folder(*this, ConfigFolder::Sound, create);
+}
+std::u16string Config::GetVideoPath(bool create) const {
+  return Folder(*this, ConfigFolder::Video, create);
+}
+std::u16string Config::GetUnknownPath(bool create) const {
+  return Folder(*this, ConfigFolder::Unknown, create);
+}
+std::u16string Config::GetAudioDecPath(bool create) const {
+  return Folder(*this, ConfigFolder::AudioDec, create);
+}
+std::u16string Config::GetVideoDecPath(bool create) const {
+  return Folder(*this, ConfigFolder::VideoDec, create);
+}
 
 std::u16string Config::GetCannedtextFile() const {
   // A file: resolved like a folder but never created and without a trailing separator.
@@ -280,9 +357,15 @@ std::u16string Config::GetCannedtextFile() const {
   return path;
 }
 
-std::u16string Config::GetCurPicturePath() const { return GetText(kFolderKey, u"Cur_PicturePath", kFolderValueBytes); }
-std::u16string Config::GetCurVideoPath() const { return GetText(kFolderKey, u"Cur_VideoPath", kFolderValueBytes); }
-std::u16string Config::GetCurSoundPath() const { return GetText(kFolderKey, u"Cur_SoundPath", kFolderValueBytes); }
+std::u16string Config::GetCurPicturePath() const {
+  return GetText(kFolderKey, u"Cur_PicturePath", kFolderValueBytes);
+}
+std::u16string Config::GetCurVideoPath() const {
+  return GetText(kFolderKey, u"Cur_VideoPath", kFolderValueBytes);
+}
+std::u16string Config::GetCurSoundPath() const {
+  return GetText(kFolderKey, u"Cur_SoundPath", kFolderValueBytes);
+}
 
 bool Config::SetCurPicturePath(std::u16string_view path) const {
   return reg::SetString(HKEY_LOCAL_MACHINE, kFolderKey, u"Cur_PicturePath", path, false);

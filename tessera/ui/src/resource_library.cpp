@@ -18,10 +18,12 @@ constexpr int kFormatBuffer = 260;
 
 }  // namespace
 
-ResourceLibrary::~ResourceLibrary() { Unload(); }
+ResourceLibrary::~ResourceLibrary() {
+  Unload();
+}
 
-bool ResourceLibrary::Load(std::u16string_view path, FormatDateStringFn formatDate, FormatTimeStringFn formatTime,
-                           FormatNameStringFn formatName) {
+bool ResourceLibrary::Load(std::u16string_view path, FormatDateStringFn formatDate,
+                           FormatTimeStringFn formatTime, FormatNameStringFn formatName) {
   Unload();
   const std::u16string file(path);
   module_ = LoadLibrary(file.c_str());
@@ -109,7 +111,8 @@ int ResourceLibrary::FormatTime(std::u16string* text, int hour, int minute) cons
   return length;
 }
 
-int ResourceLibrary::FormatName(std::u16string* text, std::u16string_view nameA, std::u16string_view nameB) const {
+int ResourceLibrary::FormatName(std::u16string* text, std::u16string_view nameA,
+                                std::u16string_view nameB) const {
   text->clear();
   if (!module_ || !formatName_) return 0;
   // The export is not told the buffer's size: it gets room for both names, a separator
@@ -140,6 +143,8 @@ bool ResourceLibrary::MakeFontSpec(int kind, bool boldWish, FontSpec* spec) cons
   return true;
 }
 
-int32_t ResourceLibrary::GetConst(int index) const { return getConstProc_ ? getConstProc_(index) : 0; }
+int32_t ResourceLibrary::GetConst(int index) const {
+  return getConstProc_ ? getConstProc_(index) : 0;
+}
 
 }  // namespace ui

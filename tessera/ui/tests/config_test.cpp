@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/reg_file.h"
 #include "platform/text.h"
-#include "platform/paths.h"
 #include "platform_testing/device_root.h"
 
 namespace {
@@ -107,7 +107,8 @@ TEST_F(ConfigTest, ReadingRulesOfStoredValues) {
 
   // A string where a number belongs: the stored type is not examined, a value that does
   // not fit four bytes yields the default.
-  ASSERT_TRUE(ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kMiscKey, u"NotificationDisplayTime", u"long text", false));
+  ASSERT_TRUE(
+      ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kMiscKey, u"NotificationDisplayTime", u"long text", false));
   EXPECT_EQ(config.GetNotificationDisplayTime(), 5u);
 }
 
@@ -173,7 +174,8 @@ TEST_F(ConfigTest, EmptyFolderSettingResolvesToDocumentsAndIsCreated) {
 }
 
 TEST_F(ConfigTest, ConfiguredFoldersGetTheirSeparatorAndLiveBelowTheRoot) {
-  ASSERT_TRUE(ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"SoundPath", u"\\Storage\\Sounds\\Deep", false));
+  ASSERT_TRUE(ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"SoundPath", u"\\Storage\\Sounds\\Deep",
+                                 false));
   const std::u16string expected = platform::DeviceRoot() + u"/Storage/Sounds/Deep/";
   EXPECT_EQ(config.GetSoundPath(true), expected);
   EXPECT_TRUE(platform::DirectoryExists(expected));
@@ -185,7 +187,8 @@ TEST_F(ConfigTest, ConfiguredFoldersGetTheirSeparatorAndLiveBelowTheRoot) {
 
   // Creation that cannot succeed is reported while the path is still given.
   ASSERT_TRUE(platform::WriteFile(platform::DeviceRoot() + u"/blocker", "x"));
-  ASSERT_TRUE(ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"UnknownPath", u"\\blocker\\sub", false));
+  ASSERT_TRUE(
+      ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"UnknownPath", u"\\blocker\\sub", false));
   std::u16string path;
   EXPECT_FALSE(config.GetFolder(ui::ConfigFolder::Unknown, true, &path));
   EXPECT_EQ(path, platform::DeviceRoot() + u"/blocker/sub/");
@@ -197,14 +200,14 @@ TEST_F(ConfigTest, ConfiguredFoldersGetTheirSeparatorAndLiveBelowTheRoot) {
 // Every getter's answer, as text, for comparing two registry states.
 std::vector<std::string> Snapshot(const Config& c) {
   std::vector<std::string> out;
-  for (DWORD v : {c.GetSort(), c.GetRecordFileRatio(), c.GetDefaultResolution(), c.GetSendCount(),
-                  c.GetSendDefault(), c.GetRecvDefault(), c.GetTryDefault(), c.GetPhotoRes(), c.GetVideoRes(),
-                  c.GetVideoFileRatio(), c.GetVideoFormat(), c.GetNotificationDisplayTime(),
-                  c.GetSendDelayedNotifyResp()})
+  for (DWORD v :
+       {c.GetSort(), c.GetRecordFileRatio(), c.GetDefaultResolution(), c.GetSendCount(), c.GetSendDefault(),
+        c.GetRecvDefault(), c.GetTryDefault(), c.GetPhotoRes(), c.GetVideoRes(), c.GetVideoFileRatio(),
+        c.GetVideoFormat(), c.GetNotificationDisplayTime(), c.GetSendDelayedNotifyResp()})
     out.push_back(std::to_string(v));
   for (bool v : {c.GetCaptureVideoEnable(), c.GetDeliverReport(), c.GetAutoResend(), c.GetAutoDisconnect(),
-                 c.GetAppendSpaceToSubject(), c.GetSaveSentMessage(), c.GetCameraEnable(), c.GetPhotoLandscape(),
-                 c.GetVideoLandscape()})
+                 c.GetAppendSpaceToSubject(), c.GetSaveSentMessage(), c.GetCameraEnable(),
+                 c.GetPhotoLandscape(), c.GetVideoLandscape()})
     out.push_back(v ? "true" : "false");
   for (DWORD v : c.GetIntervals(5)) out.push_back(std::to_string(v));
   for (const std::u16string& v :
@@ -218,7 +221,8 @@ std::vector<std::string> Snapshot(const Config& c) {
 
 TEST_F(ConfigTest, ShippedDefaultsFileMatchesTheBuiltInDefaults) {
   std::string text;
-  ASSERT_TRUE(platform::ReadFile(platform::Utf8ToUtf16(TESSERA_SOURCE_DIR "/tessera/ui/config/defaults.reg"), text));
+  ASSERT_TRUE(
+      platform::ReadFile(platform::Utf8ToUtf16(TESSERA_SOURCE_DIR "/tessera/ui/config/defaults.reg"), text));
   std::vector<platform::RegFileKey> keys;
   platform::RegFileError error;
   ASSERT_TRUE(platform::ParseRegFile(text, keys, error)) << error.line << ": " << error.message;

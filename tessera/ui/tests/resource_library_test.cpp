@@ -6,7 +6,9 @@
 
 namespace {
 
-std::u16string WrenPath() { return platform::Utf8ToUtf16(std::string(TESSERA_BINARY_DIR) + "/bin/Wren.dll"); }
+std::u16string WrenPath() {
+  return platform::Utf8ToUtf16(std::string(TESSERA_BINARY_DIR) + "/bin/Wren.dll");
+}
 
 int longDateCalls = 0;
 

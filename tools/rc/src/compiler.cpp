@@ -20,46 +20,118 @@ struct NamedConstant {
 };
 
 constexpr NamedConstant kConstants[] = {
-    {"WS_OVERLAPPED", 0x00000000},   {"WS_POPUP", 0x80000000},     {"WS_CHILD", 0x40000000},
-    {"WS_VISIBLE", 0x10000000},      {"WS_DISABLED", 0x08000000},  {"WS_CLIPSIBLINGS", 0x04000000},
-    {"WS_CLIPCHILDREN", 0x02000000}, {"WS_CAPTION", 0x00C00000},   {"WS_BORDER", 0x00800000},
-    {"WS_DLGFRAME", 0x00400000},     {"WS_VSCROLL", 0x00200000},   {"WS_HSCROLL", 0x00100000},
-    {"WS_SYSMENU", 0x00080000},      {"WS_GROUP", 0x00020000},     {"WS_TABSTOP", 0x00010000},
-    {"WS_EX_NOTIFY", 0x80000000},    {"WS_EX_CLIENTEDGE", 0x200},  {"WS_EX_STATICEDGE", 0x20000},
-    {"DS_ABSALIGN", 0x01},           {"DS_SETFONT", 0x40},         {"DS_MODALFRAME", 0x80},
-    {"DS_SETFOREGROUND", 0x200},     {"DS_CONTROL", 0x400},        {"DS_CENTER", 0x800},
-    {"SS_LEFT", 0x0},                {"SS_CENTER", 0x1},           {"SS_RIGHT", 0x2},
-    {"SS_ICON", 0x3},                {"SS_BITMAP", 0xE},           {"SS_LEFTNOWORDWRAP", 0xC},
-    {"SS_NOPREFIX", 0x80},           {"SS_NOTIFY", 0x100},         {"SS_CENTERIMAGE", 0x200},
-    {"ES_LEFT", 0x0},                {"ES_CENTER", 0x1},           {"ES_RIGHT", 0x2},
-    {"ES_MULTILINE", 0x4},           {"ES_UPPERCASE", 0x8},        {"ES_LOWERCASE", 0x10},
-    {"ES_PASSWORD", 0x20},           {"ES_AUTOVSCROLL", 0x40},     {"ES_AUTOHSCROLL", 0x80},
-    {"ES_NOHIDESEL", 0x100},         {"ES_READONLY", 0x800},       {"ES_WANTRETURN", 0x1000},
-    {"ES_NUMBER", 0x2000},           {"BS_PUSHBUTTON", 0x0},       {"BS_DEFPUSHBUTTON", 0x1},
-    {"BS_CHECKBOX", 0x2},            {"BS_AUTOCHECKBOX", 0x3},     {"BS_GROUPBOX", 0x7},
-    {"BS_LEFT", 0x100},              {"BS_RIGHT", 0x200},          {"BS_CENTER", 0x300},
-    {"LBS_NOTIFY", 0x1},             {"LBS_SORT", 0x2},            {"LBS_NOINTEGRALHEIGHT", 0x100},
-    {"CBS_DROPDOWNLIST", 0x3},       {"UDS_WRAP", 0x1},            {"UDS_SETBUDDYINT", 0x2},
-    {"UDS_ALIGNRIGHT", 0x4},         {"UDS_ALIGNLEFT", 0x8},       {"UDS_AUTOBUDDY", 0x10},
-    {"UDS_ARROWKEYS", 0x20},         {"UDS_HORZ", 0x40},           {"UDS_NOTHOUSANDS", 0x80},
-    {"UDS_EXPANDABLE", 0x200},       {"LVS_REPORT", 0x1},          {"LVS_SINGLESEL", 0x4},
-    {"LVS_OWNERDRAWFIXED", 0x400},   {"LVS_NOCOLUMNHEADER", 0x4000},
-    {"I_IMAGENONE", -2},             {"NOMENU", 0xFFFF},           {"TBSTATE_ENABLED", 0x04},
-    {"TBSTYLE_BUTTON", 0x00},        {"TBSTYLE_DROPDOWN", 0x08},   {"TBSTYLE_AUTOSIZE", 0x10},
-    {"IDOK", 1},                     {"IDCANCEL", 2},              {"IDC_STATIC", -1},
-    {"VS_VERSION_INFO", 1},          {"VS_FF_DEBUG", 1},           {"VOS__WINDOWS32", 4},
-    {"VOS_WINDOWSCE", 0x50000},      {"VFT_APP", 1},               {"VFT_DLL", 2},
+    {"WS_OVERLAPPED", 0x00000000},
+    {"WS_POPUP", 0x80000000},
+    {"WS_CHILD", 0x40000000},
+    {"WS_VISIBLE", 0x10000000},
+    {"WS_DISABLED", 0x08000000},
+    {"WS_CLIPSIBLINGS", 0x04000000},
+    {"WS_CLIPCHILDREN", 0x02000000},
+    {"WS_CAPTION", 0x00C00000},
+    {"WS_BORDER", 0x00800000},
+    {"WS_DLGFRAME", 0x00400000},
+    {"WS_VSCROLL", 0x00200000},
+    {"WS_HSCROLL", 0x00100000},
+    {"WS_SYSMENU", 0x00080000},
+    {"WS_GROUP", 0x00020000},
+    {"WS_TABSTOP", 0x00010000},
+    {"WS_EX_NOTIFY", 0x80000000},
+    {"WS_EX_CLIENTEDGE", 0x200},
+    {"WS_EX_STATICEDGE", 0x20000},
+    {"DS_ABSALIGN", 0x01},
+    {"DS_SETFONT", 0x40},
+    {"DS_MODALFRAME", 0x80},
+    {"DS_SETFOREGROUND", 0x200},
+    {"DS_CONTROL", 0x400},
+    {"DS_CENTER", 0x800},
+    {"SS_LEFT", 0x0},
+    {"SS_CENTER", 0x1},
+    {"SS_RIGHT", 0x2},
+    {"SS_ICON", 0x3},
+    {"SS_BITMAP", 0xE},
+    {"SS_LEFTNOWORDWRAP", 0xC},
+    {"SS_NOPREFIX", 0x80},
+    {"SS_NOTIFY", 0x100},
+    {"SS_CENTERIMAGE", 0x200},
+    {"ES_LEFT", 0x0},
+    {"ES_CENTER", 0x1},
+    {"ES_RIGHT", 0x2},
+    {"ES_MULTILINE", 0x4},
+    {"ES_UPPERCASE", 0x8},
+    {"ES_LOWERCASE", 0x10},
+    {"ES_PASSWORD", 0x20},
+    {"ES_AUTOVSCROLL", 0x40},
+    {"ES_AUTOHSCROLL", 0x80},
+    {"ES_NOHIDESEL", 0x100},
+    {"ES_READONLY", 0x800},
+    {"ES_WANTRETURN", 0x1000},
+    {"ES_NUMBER", 0x2000},
+    {"BS_PUSHBUTTON", 0x0},
+    {"BS_DEFPUSHBUTTON", 0x1},
+    {"BS_CHECKBOX", 0x2},
+    {"BS_AUTOCHECKBOX", 0x3},
+    {"BS_GROUPBOX", 0x7},
+    {"BS_LEFT", 0x100},
+    {"BS_RIGHT", 0x200},
+    {"BS_CENTER", 0x300},
+    {"LBS_NOTIFY", 0x1},
+    {"LBS_SORT", 0x2},
+    {"LBS_NOINTEGRALHEIGHT", 0x100},
+    {"CBS_DROPDOWNLIST", 0x3},
+    {"UDS_WRAP", 0x1},
+    {"UDS_SETBUDDYINT", 0x2},
+    {"UDS_ALIGNRIGHT", 0x4},
+    {"UDS_ALIGNLEFT", 0x8},
+    {"UDS_AUTOBUDDY", 0x10},
+    {"UDS_ARROWKEYS", 0x20},
+    {"UDS_HORZ", 0x40},
+    {"UDS_NOTHOUSANDS", 0x80},
+    {"UDS_EXPANDABLE", 0x200},
+    {"LVS_REPORT", 0x1},
+    {"LVS_SINGLESEL", 0x4},
+    {"LVS_OWNERDRAWFIXED", 0x400},
+    {"LVS_NOCOLUMNHEADER", 0x4000},
+    {"I_IMAGENONE", -2},
+    {"NOMENU", 0xFFFF},
+    {"TBSTATE_ENABLED", 0x04},
+    {"TBSTYLE_BUTTON", 0x00},
+    {"TBSTYLE_DROPDOWN", 0x08},
+    {"TBSTYLE_AUTOSIZE", 0x10},
+    {"IDOK", 1},
+    {"IDCANCEL", 2},
+    {"IDC_STATIC", -1},
+    {"VS_VERSION_INFO", 1},
+    {"VS_FF_DEBUG", 1},
+    {"VOS__WINDOWS32", 4},
+    {"VOS_WINDOWSCE", 0x50000},
+    {"VFT_APP", 1},
+    {"VFT_DLL", 2},
     {"VFT2_UNKNOWN", 0},
 };
 
-constexpr const char* kMemoryOptions[] = {"DISCARDABLE", "MOVEABLE", "PURE", "IMPURE",
-                                          "LOADONCALL", "PRELOAD", "FIXED", "SHARED", "NONSHARED"};
+constexpr const char* kMemoryOptions[] = {"DISCARDABLE", "MOVEABLE", "PURE",   "IMPURE",   "LOADONCALL",
+                                          "PRELOAD",     "FIXED",    "SHARED", "NONSHARED"};
 
-enum class Tok { End, Ident, Number, String, Comma, Pipe, Plus, Minus, Tilde, LParen, RParen, Begin, EndBlock, Directive };
+enum class Tok {
+  End,
+  Ident,
+  Number,
+  String,
+  Comma,
+  Pipe,
+  Plus,
+  Minus,
+  Tilde,
+  LParen,
+  RParen,
+  Begin,
+  EndBlock,
+  Directive
+};
 
 struct Token {
   Tok kind = Tok::End;
-  std::string text;        // identifier (upper-cased copy in `upper`) or directive line
+  std::string text;  // identifier (upper-cased copy in `upper`) or directive line
   std::string upper;
   std::int64_t number = 0;
   std::u16string str;
@@ -130,8 +202,12 @@ class Compiler {
   int termDepth_ = 0;
 };
 
-bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); }
+bool IsIdentStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool IsIdentChar(char c) {
+  return IsIdentStart(c) || (c >= '0' && c <= '9');
+}
 
 std::string Upper(std::string s) {
   for (char& c : s)
@@ -139,7 +215,9 @@ std::string Upper(std::string s) {
   return s;
 }
 
-void Compiler::Fail(const std::string& message) { Fail(peeked_ ? peeked_->line : line_, message); }
+void Compiler::Fail(const std::string& message) {
+  Fail(peeked_ ? peeked_->line : line_, message);
+}
 
 void Compiler::Fail(int line, const std::string& message) {
   if (!error_.empty()) return;
@@ -221,7 +299,8 @@ Token Compiler::Lex() {
       ++digits;
     }
     if (digits == 0) Fail(line_, "malformed number");
-    while (pos_ < src_.size() && (src_[pos_] == 'L' || src_[pos_] == 'l' || src_[pos_] == 'U' || src_[pos_] == 'u'))
+    while (pos_ < src_.size() &&
+           (src_[pos_] == 'L' || src_[pos_] == 'l' || src_[pos_] == 'U' || src_[pos_] == 'u'))
       ++pos_;
     if (pos_ < src_.size() && IsIdentChar(src_[pos_])) Fail(line_, "malformed number");
     t.kind = Tok::Number;
@@ -244,16 +323,35 @@ Token Compiler::Lex() {
   }
   ++pos_;
   switch (c) {
-    case ',': t.kind = Tok::Comma; return t;
-    case '|': t.kind = Tok::Pipe; return t;
-    case '+': t.kind = Tok::Plus; return t;
-    case '-': t.kind = Tok::Minus; return t;
-    case '~': t.kind = Tok::Tilde; return t;
-    case '(': t.kind = Tok::LParen; return t;
-    case ')': t.kind = Tok::RParen; return t;
-    case '{': t.kind = Tok::Begin; return t;
-    case '}': t.kind = Tok::EndBlock; return t;
-    default: break;
+    case ',':
+      t.kind = Tok::Comma;
+      return t;
+    case '|':
+      t.kind = Tok::Pipe;
+      return t;
+    case '+':
+      t.kind = Tok::Plus;
+      return t;
+    case '-':
+      t.kind = Tok::Minus;
+      return t;
+    case '~':
+      t.kind = Tok::Tilde;
+      return t;
+    case '(':
+      t.kind = Tok::LParen;
+      return t;
+    case ')':
+      t.kind = Tok::RParen;
+      return t;
+    case '{':
+      t.kind = Tok::Begin;
+      return t;
+    case '}':
+      t.kind = Tok::EndBlock;
+      return t;
+    default:
+      break;
   }
   char buf[64];
   std::snprintf(buf, sizeof buf, "unexpected character 0x%02X", static_cast<unsigned char>(c));
@@ -290,12 +388,24 @@ bool Compiler::LexString(Token* t) {
     }
     c = src_[pos_++];
     switch (c) {
-      case 'n': utf8 += '\n'; break;
-      case 't': utf8 += '\t'; break;
-      case 'r': utf8 += '\r'; break;
-      case 'a': utf8 += '\a'; break;
-      case '\\': utf8 += '\\'; break;
-      case '"': utf8 += '"'; break;
+      case 'n':
+        utf8 += '\n';
+        break;
+      case 't':
+        utf8 += '\t';
+        break;
+      case 'r':
+        utf8 += '\r';
+        break;
+      case 'a':
+        utf8 += '\a';
+        break;
+      case '\\':
+        utf8 += '\\';
+        break;
+      case '"':
+        utf8 += '"';
+        break;
       case 'x':
       case 'X': {
         // \xhhhh names one UTF-16 unit; it is carried through UTF-8 as a code point.
@@ -375,7 +485,9 @@ bool Compiler::Expect(Tok kind, const char* what) {
   return false;
 }
 
-bool Compiler::IsWord(const char* upper) { return Peek().kind == Tok::Ident && Peek().upper == upper; }
+bool Compiler::IsWord(const char* upper) {
+  return Peek().kind == Tok::Ident && Peek().upper == upper;
+}
 
 void Compiler::Directive(const Token& t) {
   std::string_view rest = t.text;
@@ -438,7 +550,8 @@ std::optional<std::int64_t> Compiler::Term() {
   } depth(termDepth_);
   Token t = Next();
   switch (t.kind) {
-    case Tok::Number: return t.number;
+    case Tok::Number:
+      return t.number;
     case Tok::Minus: {
       auto v = Term();
       if (!v) return std::nullopt;
@@ -472,7 +585,8 @@ std::optional<std::int64_t> Compiler::Expr() {
     if (Accept(Tok::Pipe)) {
       auto rhs = Term();
       if (!rhs) return std::nullopt;
-      value = static_cast<std::int64_t>(static_cast<std::uint32_t>(*value) | static_cast<std::uint32_t>(*rhs));
+      value =
+          static_cast<std::int64_t>(static_cast<std::uint32_t>(*value) | static_cast<std::uint32_t>(*rhs));
     } else if (Accept(Tok::Plus)) {
       auto rhs = Term();
       if (!rhs) return std::nullopt;
@@ -543,8 +657,7 @@ std::optional<std::u16string> Compiler::StringLit() {
 
 void Compiler::Add(WORD type, WORD id, std::vector<std::uint8_t> payload, int line) {
   if (failed()) return;
-  if (!writer_.Add(type, id, std::move(payload)))
-    Fail(line, "duplicate resource id " + std::to_string(id));
+  if (!writer_.Add(type, id, std::move(payload))) Fail(line, "duplicate resource id " + std::to_string(id));
 }
 
 CompileResult Compiler::Run() {
@@ -784,10 +897,10 @@ bool Compiler::Control(platform::DialogControl* c) {
     std::uint32_t style;
   };
   static constexpr TextControl kTextControls[] = {
-      {"LTEXT", u"STATIC", 0x0 | kWsGroup},          {"CTEXT", u"STATIC", 0x1 | kWsGroup},
-      {"RTEXT", u"STATIC", 0x2 | kWsGroup},          {"PUSHBUTTON", u"BUTTON", 0x0 | kWsTabStop},
+      {"LTEXT", u"STATIC", 0x0 | kWsGroup},           {"CTEXT", u"STATIC", 0x1 | kWsGroup},
+      {"RTEXT", u"STATIC", 0x2 | kWsGroup},           {"PUSHBUTTON", u"BUTTON", 0x0 | kWsTabStop},
       {"DEFPUSHBUTTON", u"BUTTON", 0x1 | kWsTabStop}, {"CHECKBOX", u"BUTTON", 0x2 | kWsTabStop},
-      {"AUTOCHECKBOX", u"BUTTON", 0x3 | kWsTabStop}, {"GROUPBOX", u"BUTTON", 0x7},
+      {"AUTOCHECKBOX", u"BUTTON", 0x3 | kWsTabStop},  {"GROUPBOX", u"BUTTON", 0x7},
   };
   static constexpr TextControl kPlainControls[] = {
       {"EDITTEXT", u"EDIT", kWsBorder | kWsTabStop},

@@ -10,14 +10,14 @@ namespace {
 
 // A 1x1 opaque red PNG.
 const std::vector<std::uint8_t> kRedPixel = {
-    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A,                          // signature
-    0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52,                          // IHDR, 13 octets
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A,                                // signature
+    0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52,                                // IHDR, 13 octets
     0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00,  // 1x1, 8-bit RGB
-    0x90, 0x77, 0x53, 0xDE,                                                  // CRC
-    0x00, 0x00, 0x00, 0x0C, 0x49, 0x44, 0x41, 0x54,                          // IDAT, 12 octets
-    0x08, 0xD7, 0x63, 0xF8, 0xCF, 0xC0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00,  // zlib: 00 FF 00 00
-    0x18, 0xDD, 0x8D, 0xB0,                                                  // CRC
-    0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82,  // IEND
+    0x90, 0x77, 0x53, 0xDE,                                                        // CRC
+    0x00, 0x00, 0x00, 0x0C, 0x49, 0x44, 0x41, 0x54,                                // IDAT, 12 octets
+    0x08, 0xD7, 0x63, 0xF8, 0xCF, 0xC0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00,        // zlib: 00 FF 00 00
+    0x18, 0xDD, 0x8D, 0xB0,                                                        // CRC
+    0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82,        // IEND
 };
 
 struct Compiled {
@@ -115,7 +115,8 @@ TEST(RcCompiler, DialogControlsGetDefaultStylesAndNotClearsThem) {
   EXPECT_EQ(d.controls[0].id, 0xFFFF);
   EXPECT_EQ(d.controls[0].style, 0x40000000u | 0x10000000u | 0x20000u);
   EXPECT_EQ(d.controls[1].className, u"EDIT");
-  EXPECT_EQ(d.controls[1].style, 0x40000000u | 0x10000000u | 0x10000u | 0x800u);  // tab stop kept, border cleared
+  EXPECT_EQ(d.controls[1].style,
+            0x40000000u | 0x10000000u | 0x10000u | 0x800u);  // tab stop kept, border cleared
   EXPECT_EQ(d.controls[2].className, u"msctls_updown32");
   EXPECT_EQ(d.controls[2].exStyle, 0x200u);
   EXPECT_EQ(d.controls[3].ordinal, 163);
@@ -157,15 +158,18 @@ TEST(RcCompiler, ErrorsNameTheLine) {
 
 TEST(RcCompiler, RejectsMalformedRecordsAndHostileNesting) {
   // A soft-key bar with a word missing from its second button.
-  EXPECT_NE(Error("1 SHMENUBAR BEGIN 1, 2, 0,0,0,0,0,0,0, 0,0,0,0,0,0 END").find("soft-key bar"), std::string::npos);
+  EXPECT_NE(Error("1 SHMENUBAR BEGIN 1, 2, 0,0,0,0,0,0,0, 0,0,0,0,0,0 END").find("soft-key bar"),
+            std::string::npos);
   EXPECT_NE(Error("1 SHMENUBAR BEGIN 1, 3 END").find("soft-key bar"), std::string::npos);
   // Duplicate control ids in one dialog would make GetDlgItem ambiguous.
-  EXPECT_NE(Error("1 DIALOG 0,0,1,1 BEGIN EDITTEXT 5,0,0,1,1 EDITTEXT 5,0,0,1,1 END").find("duplicate control"),
-            std::string::npos);
+  EXPECT_NE(
+      Error("1 DIALOG 0,0,1,1 BEGIN EDITTEXT 5,0,0,1,1 EDITTEXT 5,0,0,1,1 END").find("duplicate control"),
+      std::string::npos);
   std::string deep = "1 MENU BEGIN";
   for (int i = 0; i < 20; ++i) deep += " POPUP \"p\" BEGIN";
   EXPECT_NE(Error(deep).find("nested too deeply"), std::string::npos);
-  EXPECT_NE(Error("STRINGTABLE BEGIN " + std::string(5000, '(') + "1").find("nested too deeply"), std::string::npos);
+  EXPECT_NE(Error("STRINGTABLE BEGIN " + std::string(5000, '(') + "1").find("nested too deeply"),
+            std::string::npos);
   EXPECT_NE(Error("1 BITMAP \"a.png\"").find("cannot read"), std::string::npos);
   // A file that is not a PNG is refused at build time, not at run time.
   const Compiled c = Build("1 ICON \"a.png\"", {{"a.png", {1, 2, 3}}});

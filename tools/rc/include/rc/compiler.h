@@ -40,8 +40,7 @@ struct CompileResult {
   std::vector<std::uint8_t> table;
 };
 
-CompileResult Compile(std::string_view script, std::string_view scriptName,
-                      const FileReader& readFile);
+CompileResult Compile(std::string_view script, std::string_view scriptName, const FileReader& readFile);
 
 /// C++ source that defines the table as the module's exported data symbol.
 std::string EmitCpp(const std::vector<std::uint8_t>& table, std::string_view scriptName);
