@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -871,16 +872,19 @@ void Compiler::Dialog(WORD id) {
     }
   }
   if (!Expect(Tok::Begin, "BEGIN")) return;
+  std::set<WORD> controlIds;
   while (!failed() && !Accept(Tok::EndBlock)) {
     platform::DialogControl c;
     if (!Control(&c)) return;
-    for (const platform::DialogControl& other : d.controls) {
-      if (c.id != 0xFFFF && other.id == c.id) {
-        Fail("duplicate control id " + std::to_string(c.id));
-        return;
-      }
+    if (c.id != 0xFFFF && !controlIds.insert(c.id).second) {
+      Fail("duplicate control id " + std::to_string(c.id));
+      return;
     }
     d.controls.push_back(std::move(c));
+    if (d.controls.size() > 0xFFFF) {
+      Fail("too many controls");
+      return;
+    }
   }
   Add(RT_DIALOG, id, platform::ResourceTableWriter::EncodeDialog(d), line);
 }
