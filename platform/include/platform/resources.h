@@ -35,6 +35,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -213,6 +214,7 @@ class ResourceTableWriter {
     std::vector<std::uint8_t> payload;
   };
   std::vector<Item> items_;
+  std::set<std::uint32_t> keys_;  // (type << 16) | id of every item
 };
 
 }  // namespace platform

@@ -232,8 +232,7 @@ bool QueryVersion(const ResourceTable& table, VersionRecord* out) {
 }
 
 bool ResourceTableWriter::Add(WORD type, WORD id, std::vector<std::uint8_t> payload) {
-  for (const Item& item : items_)
-    if (item.type == type && item.id == id) return false;
+  if (!keys_.insert((std::uint32_t{type} << 16) | id).second) return false;
   items_.push_back({type, id, std::move(payload)});
   return true;
 }
