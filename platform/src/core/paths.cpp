@@ -35,7 +35,7 @@ std::u16string DeviceRoot() {
     root = data + "/tessera/device";
   }
   std::u16string r = StripTrailing(Utf8ToUtf16(root));
-  CreateDirectories(r);
+  if (!DirectoryExists(r)) CreateDirectories(r);
   return r;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -59,6 +60,7 @@ struct Registry {
   pid_t pid = 0;
   std::uint64_t generation = 0;
   std::unordered_set<HKEY__*> handles;
+  std::unordered_map<std::string, sqlite3_stmt*> statements;  // of `db`, by SQL text
 };
 
 Registry& R() {
@@ -103,10 +105,38 @@ LONG MapSqlite(int rc, LONG fallback) {
   }
 }
 
+// Statements are prepared once per connection and kept: parsing SQL would otherwise be
+// most of the cost of a registry read.
 class Stmt {
  public:
-  Stmt(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &st_, nullptr); }
-  ~Stmt() { sqlite3_finalize(st_); }
+  Stmt(sqlite3* db, const char* sql) {
+    auto& cache = R().statements;
+    if (db == R().db) {
+      auto it = cache.find(sql);
+      if (it != cache.end() && !sqlite3_stmt_busy(it->second)) {
+        st_ = it->second;
+        cached_ = true;
+        return;
+      }
+      if (it == cache.end()) {
+        rc_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st_, nullptr);
+        if (rc_ == SQLITE_OK) {
+          cache.emplace(sql, st_);
+          cached_ = true;
+        }
+        return;
+      }
+    }
+    rc_ = sqlite3_prepare_v2(db, sql, -1, &st_, nullptr);
+  }
+  ~Stmt() {
+    if (cached_) {
+      sqlite3_reset(st_);
+      sqlite3_clear_bindings(st_);
+    } else {
+      sqlite3_finalize(st_);
+    }
+  }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
 
@@ -123,8 +153,7 @@ class Stmt {
   Stmt& BindBlob(int i, const void* data, std::size_t size) {
     // A zero-length blob still needs a non-null pointer to be a blob and not NULL.
     static const char kEmpty = 0;
-    if (ok())
-      rc_ = sqlite3_bind_blob64(st_, i, data ? data : &kEmpty, size, SQLITE_TRANSIENT);
+    if (ok()) rc_ = sqlite3_bind_blob64(st_, i, data ? data : &kEmpty, size, SQLITE_TRANSIENT);
     return *this;
   }
   // SQLITE_ROW, SQLITE_DONE or an error.
@@ -138,7 +167,8 @@ class Stmt {
   sqlite3_int64 Int(int col) const { return sqlite3_column_int64(st_, col); }
   std::string Text(int col) const {
     const unsigned char* t = sqlite3_column_text(st_, col);
-    return t ? std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_column_bytes(st_, col)))
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           static_cast<std::size_t>(sqlite3_column_bytes(st_, col)))
              : std::string();
   }
   std::string Blob(int col) const {
@@ -150,24 +180,33 @@ class Stmt {
  private:
   sqlite3_stmt* st_ = nullptr;
   int rc_ = SQLITE_OK;
+  bool cached_ = false;
 };
 
-int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+int Exec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+int Run(sqlite3* db, const char* sql) {
+  Stmt st(db, sql);
+  int rc = st.Step();
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
 
 // One transaction; rolled back unless committed.
 class Txn {
  public:
   Txn(sqlite3* db, bool write) : db_(db) {
-    rc_ = Exec(db, write ? "BEGIN IMMEDIATE" : "BEGIN");
+    rc_ = Run(db, write ? "BEGIN IMMEDIATE" : "BEGIN");
     open_ = rc_ == SQLITE_OK;
   }
   ~Txn() {
-    if (open_) Exec(db_, "ROLLBACK");
+    if (open_) Run(db_, "ROLLBACK");
   }
   int rc() const { return rc_; }
   int Commit() {
     if (InjectedWriteFailure()) return SQLITE_IOERR_WRITE;
-    int rc = Exec(db_, "COMMIT");
+    int rc = Run(db_, "COMMIT");
     if (rc == SQLITE_OK) open_ = false;
     return rc;
   }
@@ -196,7 +235,9 @@ const char* RootName(HKEY key) {
   }
 }
 
-std::string FoldUtf8(const std::u16string& s) { return platform::Utf16ToUtf8(platform::core::Fold(s)); }
+std::string FoldUtf8(const std::u16string& s) {
+  return platform::Utf16ToUtf8(platform::core::Fold(s));
+}
 
 // Opens the database of the current device root, reopening when the root changed (tests
 // switch roots) or when this is a forked child (an inherited connection must not be
@@ -209,13 +250,18 @@ LONG Db(sqlite3*& out) {
     out = r.db;
     return ERROR_SUCCESS;
   }
-  if (r.db && r.pid == pid) sqlite3_close_v2(r.db);
+  if (r.db && r.pid == pid) {
+    for (auto& [sql, st] : r.statements) sqlite3_finalize(st);
+    sqlite3_close_v2(r.db);
+  }
+  // A forked child drops the parent's connection and statements without touching them.
+  r.statements.clear();
   r.db = nullptr;
   ++r.generation;  // handles of the old database are stale from now on
 
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(db);
     return MapSqlite(rc, ERROR_CANTOPEN);
@@ -280,7 +326,8 @@ LONG Resolve(sqlite3* db, HKEY key, bool create, sqlite3_int64& id) {
   if (IsPredefined(key)) return RootId(db, key, create, id);
   if (!key || !R().handles.count(key) || key->generation != R().generation) return ERROR_INVALID_HANDLE;
   int rc;
-  if (!KeyExists(db, key->keyId, rc)) return rc != SQLITE_OK ? MapSqlite(rc, ERROR_CANTREAD) : ERROR_KEY_DELETED;
+  if (!KeyExists(db, key->keyId, rc))
+    return rc != SQLITE_OK ? MapSqlite(rc, ERROR_CANTREAD) : ERROR_KEY_DELETED;
   id = key->keyId;
   return ERROR_SUCCESS;
 }
@@ -338,7 +385,14 @@ std::string ValueFold(LPCWSTR valueName) {
 }
 
 // Copies `bytes` out following the size protocol of the query calls.
-LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize) {
+// A string stored without its terminating zero (possible through REG_BINARY-style
+// writes or hex(1) imports) would leave the caller reading past its data. When the
+// buffer has room, a zero is put after the data; the reported size stays the stored one.
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize, bool terminate) {
   if (!dataSize) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
   DWORD need = static_cast<DWORD>(bytes.size());
   if (!data) {
@@ -350,6 +404,15 @@ LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize) {
     return ERROR_MORE_DATA;
   }
   if (need) std::memcpy(data, bytes.data(), need);
+  if (terminate) {
+    bool ends = need >= 2 && need % 2 == 0 && bytes[need - 1] == 0 && bytes[need - 2] == 0;
+    DWORD zeroAt = need + (need % 2);  // keep 16-bit units aligned
+    if (!ends && *dataSize >= zeroAt + 2) {
+      if (need % 2) data[need] = 0;
+      data[zeroAt] = 0;
+      data[zeroAt + 1] = 0;
+    }
+  }
   *dataSize = need;
   return ERROR_SUCCESS;
 }
@@ -447,8 +510,9 @@ LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
   int rc = q.Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
-  if (type) *type = static_cast<DWORD>(q.Int(0));
-  return CopyData(q.Blob(1), data, dataSize);
+  DWORD stored = static_cast<DWORD>(q.Int(0));
+  if (type) *type = stored;
+  return CopyData(q.Blob(1), data, dataSize, IsStringType(stored));
 }
 
 LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
@@ -492,8 +556,9 @@ LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWOR
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
   if (LONG e = CopyName(q.Text(0), name, nameLength)) return e;
-  if (type) *type = static_cast<DWORD>(q.Int(1));
-  return CopyData(q.Blob(2), data, dataSize);
+  DWORD stored = static_cast<DWORD>(q.Int(1));
+  if (type) *type = stored;
+  return CopyData(q.Blob(2), data, dataSize, IsStringType(stored));
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD, LPWSTR keyClass,
@@ -520,8 +585,9 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWOR
 }
 
 LONG RegQueryInfoKey(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD, LPDWORD subKeys,
-                     LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
-                     LPDWORD maxValueLength, LPDWORD securityDescriptor, PFILETIME lastWriteTime) {
+                     LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                     LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                     PFILETIME lastWriteTime) {
   std::lock_guard lk(R().lock);
   sqlite3* db;
   if (LONG e = Db(db)) return e;
@@ -629,7 +695,9 @@ LONG RegFlushKey(HKEY key) {
 
 namespace platform::core {
 
-void FailRegistryWriteAfter(int n) { gFailWriteAfter.store(n); }
+void FailRegistryWriteAfter(int n) {
+  gFailWriteAfter.store(n);
+}
 
 }  // namespace platform::core
 
