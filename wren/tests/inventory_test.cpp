@@ -72,7 +72,7 @@ TEST(WrenInventory, QuotedTextsAndPlaceholders) {
   EXPECT_NE(Text(113).find(u'.'), std::u16string::npos);
 }
 
-struct MenuSpec {
+struct ExpectedMenu {
   UINT id;
   WORD leftCommand, leftLabel;
   int rightKind;  // 0 none, 1 plain command, 2 popup
@@ -80,8 +80,8 @@ struct MenuSpec {
   std::vector<UINT> popup;  // commands in the popup, sub-menus flattened
 };
 
-const std::vector<MenuSpec>& Menus() {
-  static const std::vector<MenuSpec> menus = {
+const std::vector<ExpectedMenu>& Menus() {
+  static const std::vector<ExpectedMenu> menus = {
       {101,
        40001,
        40003,
@@ -133,16 +133,16 @@ void Flatten(const std::vector<platform::MenuItem>& items, std::vector<UINT>* ou
 
 TEST(WrenInventory, MenusAndSoftKeyBars) {
   const platform::ResourceTable table = Table();
-  for (const MenuSpec& spec : Menus()) {
-    SCOPED_TRACE("menu " + std::to_string(spec.id));
+  for (const ExpectedMenu& want : Menus()) {
+    SCOPED_TRACE("menu " + std::to_string(want.id));
     platform::MenuTemplate menu;
     platform::MenuBarRecord bar;
-    ASSERT_TRUE(platform::LoadMenuTemplate(table, spec.id, &menu));
-    ASSERT_TRUE(platform::LoadMenuBarRecord(table, spec.id, &bar));
-    EXPECT_EQ(bar.menuId, spec.id);
-    ASSERT_EQ(bar.buttons.size(), spec.rightKind ? 2u : 1u);
-    EXPECT_EQ(bar.buttons[0].command, spec.leftCommand);
-    EXPECT_EQ(bar.buttons[0].labelId, spec.leftLabel);
+    ASSERT_TRUE(platform::LoadMenuTemplate(table, want.id, &menu));
+    ASSERT_TRUE(platform::LoadMenuBarRecord(table, want.id, &bar));
+    EXPECT_EQ(bar.menuId, want.id);
+    ASSERT_EQ(bar.buttons.size(), want.rightKind ? 2u : 1u);
+    EXPECT_EQ(bar.buttons[0].command, want.leftCommand);
+    EXPECT_EQ(bar.buttons[0].labelId, want.leftLabel);
     EXPECT_EQ(bar.buttons[0].popupIndex, NOMENU);
     std::u16string label;
     for (const platform::MenuBarButton& b : bar.buttons) {
@@ -151,11 +151,11 @@ TEST(WrenInventory, MenusAndSoftKeyBars) {
       EXPECT_TRUE(platform::LoadStringText(table, b.labelId, &label)) << "label " << b.labelId;
     }
     std::vector<UINT> commands;
-    if (spec.rightKind) {
+    if (want.rightKind) {
       const platform::MenuBarButton& right = bar.buttons[1];
-      EXPECT_EQ(right.command, spec.rightCommand);
-      EXPECT_EQ(right.labelId, spec.rightLabel);
-      if (spec.rightKind == 2) {
+      EXPECT_EQ(right.command, want.rightCommand);
+      EXPECT_EQ(right.labelId, want.rightLabel);
+      if (want.rightKind == 2) {
         EXPECT_TRUE(right.style & TBSTYLE_DROPDOWN);
         ASSERT_LT(right.popupIndex, menu.items.size());
         ASSERT_TRUE(menu.items[right.popupIndex].flags & MF_POPUP);
@@ -165,18 +165,18 @@ TEST(WrenInventory, MenusAndSoftKeyBars) {
         EXPECT_FALSE(right.style & TBSTYLE_DROPDOWN);
       }
     }
-    EXPECT_EQ(commands, spec.popup);
+    EXPECT_EQ(commands, want.popup);
   }
 }
 
-struct DialogSpec {
+struct ExpectedDialog {
   UINT id;
   std::map<WORD, std::u16string> controls;  // id -> window class
 };
 
 TEST(WrenInventory, DialogTemplatesHoldTheirControlsAndFitTheScreen) {
   const std::u16string S = u"STATIC", E = u"EDIT", L = u"LISTBOX", U = u"msctls_updown32", B = u"BUTTON";
-  const std::vector<DialogSpec> dialogs = {
+  const std::vector<ExpectedDialog> dialogs = {
       {102, {}},
       {123, {{1001, E}, {1002, S}, {1003, S}, {1004, S}, {1005, S}, {1006, S}}},
       {125, {{1007, E}, {1008, S}, {1074, S}, {1010, S}, {1075, S}, {1012, S}}},
@@ -206,10 +206,10 @@ TEST(WrenInventory, DialogTemplatesHoldTheirControlsAndFitTheScreen) {
       {166, {{1098, S}, {1080, E}, {1084, E}, {1023, S}, {1102, S}, {1024, S}}},
   };
   const platform::ResourceTable table = Table();
-  for (const DialogSpec& spec : dialogs) {
-    SCOPED_TRACE("dialog " + std::to_string(spec.id));
+  for (const ExpectedDialog& want : dialogs) {
+    SCOPED_TRACE("dialog " + std::to_string(want.id));
     platform::DialogTemplate d;
-    ASSERT_TRUE(platform::LoadDialogTemplate(table, spec.id, &d));
+    ASSERT_TRUE(platform::LoadDialogTemplate(table, want.id, &d));
     EXPECT_EQ(d.face, u"Nina");
     EXPECT_EQ(d.pointSize, 9);
     EXPECT_LE(d.x + d.cx, 176);
@@ -224,14 +224,14 @@ TEST(WrenInventory, DialogTemplatesHoldTheirControlsAndFitTheScreen) {
       if (c.className == U) ++spins;
       found[c.id] = c.className;
     }
-    for (const auto& [id, cls] : spec.controls) {
+    for (const auto& [id, cls] : want.controls) {
       ASSERT_TRUE(found.count(id)) << "control " << id;
       EXPECT_EQ(found[id], cls) << "control " << id;
     }
-    if (spec.id == 154) {
+    if (want.id == 154) {
       EXPECT_EQ(spins, 4);
     }
-    if (spec.id == 162) {
+    if (want.id == 162) {
       bool icon = false;
       for (const platform::DialogControl& c : d.controls) icon = icon || c.ordinal == 163;
       EXPECT_TRUE(icon);

@@ -169,7 +169,7 @@ struct VersionRecord {
   std::u16string FileVersionText() const;
 };
 
-// Payload parsers; each returns false for a damaged payload and leaves `out` unspecified.
+// Payload parsers; each returns false for a damaged payload and may leave `out` partly filled.
 bool ParseMenu(std::span<const std::uint8_t> data, MenuTemplate* out);
 bool ParseMenuBar(std::span<const std::uint8_t> data, MenuBarRecord* out);
 bool ParseDialog(std::span<const std::uint8_t> data, DialogTemplate* out);

@@ -126,20 +126,20 @@ int ResourceLibrary::FormatName(std::u16string* text, std::u16string_view nameA,
   return length;
 }
 
-bool ResourceLibrary::MakeFontSpec(int kind, bool boldWish, FontSpec* spec) const {
+bool ResourceLibrary::MakeFontRequest(int kind, bool boldWish, FontRequest* request) const {
   if (!module_ || !getFontInfo_) return false;
   WCHAR face[64] = {};
   int32_t height = 0;
   if (!getFontInfo_(kind, face, &height)) return false;
   face[63] = 0;
-  *spec = FontSpec{};
-  spec->lfHeight = -height;
+  *request = FontRequest{};
+  request->lfHeight = -height;
   // The library's own answer on boldness wins when it has one.
   const auto isBold = Lookup<IsFontBoldFn>(module_, "IsFontBold");
   const bool bold = isBold ? isBold(height, -height) != 0 : boldWish;
-  spec->lfWeight = bold ? 700 : 400;
-  spec->lfCharSet = 1;  // the default character set
-  spec->lfFaceName = face;
+  request->lfWeight = bold ? 700 : 400;
+  request->lfCharSet = 1;  // the default character set
+  request->lfFaceName = face;
   return true;
 }
 

@@ -83,18 +83,18 @@ TEST(ResourceLibrary, MissingLibraryAndFontRequests) {
   ui::ResourceLibrary library;
   EXPECT_FALSE(library.Load(u"/nonexistent/Wren.dll"));
   EXPECT_FALSE(library.loaded());
-  ui::FontSpec spec;
-  EXPECT_FALSE(library.MakeFontSpec(1, true, &spec));
+  ui::FontRequest request;
+  EXPECT_FALSE(library.MakeFontRequest(1, true, &request));
 
   ASSERT_TRUE(library.Load(WrenPath()));
-  ASSERT_TRUE(library.MakeFontSpec(0, true, &spec));
-  EXPECT_EQ(spec.lfHeight, -12);
+  ASSERT_TRUE(library.MakeFontRequest(0, true, &request));
+  EXPECT_EQ(request.lfHeight, -12);
   // The library exports IsFontBold and says no, so the bold wish is overruled.
-  EXPECT_EQ(spec.lfWeight, 400);
-  EXPECT_EQ(spec.lfCharSet, 1);
-  EXPECT_EQ(spec.lfItalic, 0);
-  EXPECT_EQ(spec.lfFaceName, u"Nina");
-  EXPECT_FALSE(library.MakeFontSpec(2, true, &spec));
+  EXPECT_EQ(request.lfWeight, 400);
+  EXPECT_EQ(request.lfCharSet, 1);
+  EXPECT_EQ(request.lfItalic, 0);
+  EXPECT_EQ(request.lfFaceName, u"Nina");
+  EXPECT_FALSE(library.MakeFontRequest(2, true, &request));
   // Loading again replaces the module cleanly.
   EXPECT_TRUE(library.Load(WrenPath()));
   EXPECT_EQ(library.LoadText(40063), u"Tessera MMS");

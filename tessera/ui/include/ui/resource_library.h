@@ -15,7 +15,7 @@
 namespace ui {
 
 /// The font the program asks the window system for; fields as the platform's LOGFONT.
-struct FontSpec {
+struct FontRequest {
   LONG lfHeight = 0;
   LONG lfWidth = 0;
   LONG lfEscapement = 0;
@@ -65,9 +65,9 @@ class ResourceLibrary {
 
   /// The font for `kind` (0: main list and folder lists, 1: everything else); false when
   /// the library, GetFontInfo or the kind is missing (the platform default is then used).
-  bool MakeFontSpec(int kind, bool boldWish, FontSpec* spec) const;
+  bool MakeFontRequest(int kind, bool boldWish, FontRequest* request) const;
   // FIXME: CreateFont(kind, boldWish) -> HFONT over CreateFontIndirect once the window
-  // system's fonts are part of the platform; MakeFontSpec carries all of its logic.
+  // system's fonts are part of the platform; MakeFontRequest carries all of its logic.
 
   /// GetConstProc(index), 0 when the entry point is missing.
   int32_t GetConst(int index) const;
