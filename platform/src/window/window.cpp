@@ -1399,11 +1399,12 @@ BOOL TranslateMessage(const MSG* msg) {
 }
 
 LRESULT DispatchMessage(const MSG* msg) {
-  if (!msg || !msg->hwnd) return 0;
+  if (!msg) return 0;
   if (msg->message == WM_TIMER && msg->lParam) {
     reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
     return 0;
   }
+  if (!msg->hwnd) return 0;
   return CallProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
