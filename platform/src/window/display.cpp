@@ -53,6 +53,7 @@ struct Display {
   SDL_Texture* texture = nullptr;
   int scale = 3;
   std::atomic<bool> dirty{true};
+  Uint32 lastPresent = 0;
 };
 
 Display& D() {
@@ -156,7 +157,7 @@ void DisplayClose() {
   d.renderer = nullptr;
   d.window = nullptr;
   d.headless = true;
-  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  SDL_Quit();
 }
 
 std::string WindowDeviceRoot() {
@@ -232,7 +233,9 @@ void DisplayPump() {
         break;
       }
       case SDL_WINDOWEVENT:
-        if (e.window.event == SDL_WINDOWEVENT_EXPOSED) D().dirty = true;
+        if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN ||
+            e.window.event == SDL_WINDOWEVENT_RESTORED)
+          D().dirty = true;
         break;
       default:
         break;
@@ -240,7 +243,12 @@ void DisplayPump() {
   }
   std::lock_guard lock(D().mu);
   Display& d = D();
-  if (d.headless || !d.texture || !d.dirty.exchange(false)) return;
+  if (d.headless || !d.texture) return;
+  // Present on every change, and now and then regardless, since some window systems
+  // lose the first frame before the window is mapped.
+  Uint32 now = SDL_GetTicks();
+  if (!d.dirty.exchange(false) && now - d.lastPresent < 500) return;
+  d.lastPresent = now;
   SDL_UpdateTexture(d.texture, nullptr, Screen().pixels.data(), Screen().width * 2);
   SDL_RenderClear(d.renderer);
   SDL_RenderCopy(d.renderer, d.texture, nullptr, nullptr);
