@@ -80,6 +80,8 @@ HWND RemoteFind(LPCWSTR className, LPCWSTR windowName);
 bool RemoteSend(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
 bool RemoteSetForeground(HWND hwnd);
 void EnsureIpcListener();
+/// Answers one request frame of another process (the listener's parser).
+std::vector<std::uint8_t> ServeIpcRequest(const std::vector<std::uint8_t>& body);
 
 /// Text of the tray window's title bar (the foreground window's title).
 void PaintTray(HDC hdc, const RECT& rc, const std::u16string& title);

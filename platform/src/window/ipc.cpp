@@ -218,8 +218,10 @@ std::vector<std::uint64_t> OtherProcesses() {
 
 std::uint64_t PidOf(HWND h) { return reinterpret_cast<std::uintptr_t>(h) >> 32; }
 
+}  // namespace
+
 /// Handles one request of another process.
-std::vector<std::uint8_t> Serve(const std::vector<std::uint8_t>& body) {
+std::vector<std::uint8_t> ServeIpcRequest(const std::vector<std::uint8_t>& body) {
   Reader r{body.data(), body.data() + body.size()};
   Writer out;
   auto op = static_cast<Op>(r.U8());
@@ -274,6 +276,8 @@ std::vector<std::uint8_t> Serve(const std::vector<std::uint8_t>& body) {
   return out.data;
 }
 
+namespace {
+
 class Listener {
  public:
   ~Listener() { Stop(); }
@@ -301,7 +305,7 @@ class Listener {
     dir_ = dir;
     path_ = path;
     running_ = true;
-    thread_ = std::thread([this, fd, wake = wake_[0]] { Loop(fd, wake); });
+    thread_ = std::thread([fd, wake = wake_[0]] { Loop(fd, wake); });
   }
 
   void Stop() {
@@ -334,7 +338,7 @@ class Listener {
       int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) continue;
       std::vector<std::uint8_t> body;
-      if (ReadFrame(c, &body, false)) SendFrame(c, Serve(body), false);
+      if (ReadFrame(c, &body, false)) SendFrame(c, ServeIpcRequest(body), false);
       ::close(c);
     }
   }
