@@ -96,5 +96,7 @@ struct WindowInfo {
   RECT screenRect;
 };
 std::vector<WindowInfo> VisibleWindows();
+/// The focused window of the foreground window's thread, when it lies inside it.
+HWND ForegroundFocus();
 
 }  // namespace platform::win

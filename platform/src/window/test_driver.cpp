@@ -197,13 +197,7 @@ std::string DescribeScreen() {
   else
     out += "foreground none\n";
   // The focus that keys go to: the focus of the foreground window's thread.
-  HWND focus = nullptr;
-  if (fg) {
-    DWORD tid = GetWindowThreadProcessId(fg, nullptr);
-    (void)tid;
-    focus = GetFocus();
-    if (focus && focus != fg && !IsChild(fg, focus)) focus = nullptr;
-  }
+  HWND focus = win::ForegroundFocus();
   if (focus)
     out += "focus class=" + Utf16ToUtf8(ClassOf(focus)) + " id=" + std::to_string(GetDlgCtrlID(focus)) +
            "\n";
@@ -214,8 +208,12 @@ std::string DescribeScreen() {
     out += indent + "window class=" + Utf16ToUtf8(w.className) + " id=" + std::to_string(w.id) +
            " rect=" + RectText(w.screenRect) + " text=" + Quote(w.text) + "\n";
     std::string extra;
-    if (w.className != u"tray" && SendMessage(w.hwnd, WM_PLATFORM_DESCRIBE, 0,
-                                              reinterpret_cast<LPARAM>(&extra))) {
+    DWORD handled = 0;
+    // A window whose thread does not answer within a second adds nothing.
+    if (w.className != u"tray" &&
+        SendMessageTimeout(w.hwnd, WM_PLATFORM_DESCRIBE, 0, reinterpret_cast<LPARAM>(&extra),
+                           SMTO_NORMAL, 1000, &handled) &&
+        handled) {
       std::size_t start = 0;
       while (start < extra.size()) {
         std::size_t end = extra.find('\n', start);

@@ -588,6 +588,14 @@ void InjectClick(int x, int y) {
   PostMessage(hit, WM_LBUTTONUP, 0, lp);
 }
 
+HWND ForegroundFocus() {
+  std::lock_guard lock(S().mu);
+  Window* fg = FindLocked(S().foreground);
+  if (!fg || !fg->queue) return nullptr;
+  Window* f = FindLocked(fg->queue->focus);
+  return f && TopLevelOf(f) == fg ? f->handle : nullptr;
+}
+
 std::vector<WindowInfo> VisibleWindows() {
   std::vector<WindowInfo> out;
   std::lock_guard lock(S().mu);
@@ -720,6 +728,8 @@ BOOL DestroyWindow(HWND hwnd) {
     std::lock_guard lock(S().mu);
     Window* w = FindLocked(hwnd);
     if (!w || w->destroying || w->system) return FALSE;
+    // As on the phone, only the thread that created a window may destroy it.
+    if (w->queue && w->queue != CurrentQueueLocked()) return FALSE;
     for (Window* t : S().tops)
       if (t->owner == hwnd) owned.push_back(t->handle);
   }
@@ -1492,10 +1502,16 @@ LRESULT SendInternal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT tim
     if (timeoutMs == INFINITE) {
       self->cv.wait(lock);
     } else if (self->cv.wait_until(lock, deadline) == std::cv_status::timeout && !sent->done) {
-      // Leave the message queued but detach it from us.
-      sent->sender.reset();
-      *ok = false;
-      return 0;
+      // A message not yet started is withdrawn: its parameters may point into the caller's
+      // stack. One already running is waited for, for the same reason.
+      auto it = std::find(target->sent.begin(), target->sent.end(), sent);
+      if (it != target->sent.end()) {
+        target->sent.erase(it);
+        *ok = false;
+        return 0;
+      }
+      deadline = std::chrono::steady_clock::time_point::max();
+      timeoutMs = INFINITE;
     }
   }
   if (!sent->done) *ok = false;

@@ -15,10 +15,11 @@ namespace {
 
 std::string Program() { return std::string(TESSERA_BINARY_DIR) + "/bin/uidemo"; }
 
-int RunDemo(const std::string& args, std::string* out) {
+int RunDemo(const std::string& args, std::string* out, const std::string& screen = "") {
   // A private device root, so the demo's window socket lands in a scratch directory.
   std::string root = ::testing::TempDir() + "/uidemo_root";
-  std::string cmd = "env -u TESSERA_SCREEN TESSERA_ROOT=" + root + " " + Program() + " " + args + " 2>&1";
+  std::string env = screen.empty() ? "env -u TESSERA_SCREEN " : "env TESSERA_SCREEN=" + screen + " ";
+  std::string cmd = env + "TESSERA_ROOT=" + root + " " + Program() + " " + args + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return -1;
   std::array<char, 4096> buf;
@@ -75,6 +76,26 @@ TEST(Uidemo, ListWrapsBothWays) {
   out.clear();
   ASSERT_EQ(RunDemo("--headless --keys \"Up Down\" --describe", &out), 0) << out;
   EXPECT_NE(out.find("row 0 \"row 0\" selected"), std::string::npos) << out;
+}
+
+TEST(Uidemo, ScreenSizeComesFromTheEnvironment) {
+  std::string shot = ::testing::TempDir() + "/uidemo_big.png";
+  std::string out;
+  ASSERT_EQ(RunDemo("--headless --describe --screenshot " + shot, &out, "240x320"), 0) << out;
+  EXPECT_NE(out.find("screen 240x320"), std::string::npos) << out;
+  EXPECT_NE(out.find("rect=0,20,240,296 text=\"UI demo\""), std::string::npos) << out;
+  int w = 0, h = 0;
+  std::vector<std::uint32_t> px;
+  ASSERT_TRUE(platform::testdriver::ReadPng(shot, &w, &h, &px));
+  EXPECT_EQ(w, 240);
+  EXPECT_EQ(h, 320);
+  std::remove(shot.c_str());
+  // Nonsense sizes fall back to the phone's own screen.
+  for (const char* bad : {"huge", "10x10", "99999x5", "240x"}) {
+    out.clear();
+    ASSERT_EQ(RunDemo("--headless --describe", &out, bad), 0) << out;
+    EXPECT_NE(out.find("screen 176x220"), std::string::npos) << bad << "\n" << out;
+  }
 }
 
 TEST(Uidemo, BadArgumentsFail) {
