@@ -33,8 +33,8 @@ LRESULT FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (sel) FillRect(dc, &row, GetSysColorBrush(COLOR_HIGHLIGHT));
     SetTextColor(dc, GetSysColor(sel ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     SelectObject(dc, sel ? bold : regular);
-    std::u16string text = u"Message subject number " + std::u16string(1, static_cast<char16_t>(u'0' + i)) +
-                          u" from a sender";
+    std::u16string text =
+        u"Message subject number " + std::u16string(1, static_cast<char16_t>(u'0' + i)) + u" from a sender";
     row.left += 4;
     DrawText(dc, text.c_str(), -1, &row, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
   }
@@ -84,7 +84,8 @@ void BM_ReferenceScreenCopy(benchmark::State& state) {
     benchmark::ClobberMemory();
     ++n;
   }
-  referenceNs = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / n;
+  referenceNs =
+      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / n;
 }
 BENCHMARK(BM_ReferenceScreenCopy);
 

@@ -82,7 +82,7 @@ TEST_F(WindowGdiTest, TextMeasurementFollowsFontRecord) {
   int w = Width(c.dc(), u"Hello world");
   EXPECT_GT(w, 40);
   EXPECT_LT(w, 90);
-  EXPECT_EQ(Width(c.dc(), u"ab") , Width(c.dc(), u"a") + Width(c.dc(), u"b"));
+  EXPECT_EQ(Width(c.dc(), u"ab"), Width(c.dc(), u"a") + Width(c.dc(), u"b"));
   TEXTMETRIC tm{};
   ASSERT_TRUE(GetTextMetrics(c.dc(), &tm));
   EXPECT_GE(tm.tmHeight, 12);
@@ -211,11 +211,13 @@ Dib MakeDib(int w, int h, int bpp, const std::vector<std::uint32_t>& table,
   return d;
 }
 
-std::size_t HeaderBytes(const Dib& d, int bpp, std::size_t tableEntries) { return 40 + tableEntries * 4; }
+std::size_t HeaderBytes(const Dib& d, int bpp, std::size_t tableEntries) {
+  return 40 + tableEntries * 4;
+}
 
 int Draw(Canvas& c, const Dib& d, std::size_t header, int w, int h, int scale = 1) {
-  return StretchDIBits(c.dc(), 0, 0, w * scale, h * scale, 0, 0, w, h, d.bytes.data() + header,
-                       d.info(), DIB_RGB_COLORS, SRCCOPY);
+  return StretchDIBits(c.dc(), 0, 0, w * scale, h * scale, 0, 0, w, h, d.bytes.data() + header, d.info(),
+                       DIB_RGB_COLORS, SRCCOPY);
 }
 
 // Palette entries are 0x00RRGGBB in memory order B, G, R, 0.
@@ -286,9 +288,9 @@ TEST_F(WindowGdiTest, DibStretchAndSourceRectangle) {
   // For a bottom-up DIB the source rectangle counts from the bottom row: (0,0,1,1) is the
   // bottom-left pixel.
   Canvas c2(4, 4);
-  EXPECT_EQ(StretchDIBits(c2.dc(), 0, 0, 1, 1, 0, 0, 1, 1, d.bytes.data() + 56, d.info(),
-                          DIB_RGB_COLORS, SRCCOPY),
-            1);
+  EXPECT_EQ(
+      StretchDIBits(c2.dc(), 0, 0, 1, 1, 0, 0, 1, 1, d.bytes.data() + 56, d.info(), DIB_RGB_COLORS, SRCCOPY),
+      1);
   EXPECT_EQ(c2.At(0, 0), RGB(0, 0, 255));
 }
 

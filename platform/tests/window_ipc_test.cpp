@@ -42,8 +42,8 @@ TEST(WindowIpcChild, Serve) {
   wc.lpfnWndProc = ChildProc;
   wc.lpszClassName = u"IpcTarget";
   ASSERT_NE(RegisterClass(&wc), 0);
-  HWND h = CreateWindowEx(0, u"IpcTarget", u"target", WS_VISIBLE, CW_USEDEFAULT, 0, CW_USEDEFAULT,
-                          0, nullptr, nullptr, nullptr, nullptr);
+  HWND h = CreateWindowEx(0, u"IpcTarget", u"target", WS_VISIBLE, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr,
+                          nullptr, nullptr, nullptr);
   ASSERT_NE(h, nullptr);
   MSG msg;
   while (GetMessage(&msg, nullptr, 0, 0)) {

@@ -26,8 +26,8 @@ class UiThread {
   static constexpr UINT kQuit = WM_USER + 99;
   UiThread() {
     thread_ = std::thread([this] {
-      HWND h = CreateWindowEx(0, u"Recorder", u"worker", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                              nullptr, nullptr);
+      HWND h = CreateWindowEx(0, u"Recorder", u"worker", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                              nullptr);
       hwnd_ = h;
       MSG msg;
       while (GetMessage(&msg, nullptr, 0, 0)) {
@@ -117,8 +117,8 @@ TEST_F(WindowMessageTest, ThreadsSendingToEachOtherDoNotDeadlock) {
 TEST_F(WindowMessageTest, SendToWindowOfFinishedThreadFailsFast) {
   HWND orphan = nullptr;
   std::thread([&] {
-    orphan = CreateWindowEx(0, u"Recorder", u"orphan", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                            nullptr, nullptr);
+    orphan =
+        CreateWindowEx(0, u"Recorder", u"orphan", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   }).join();
   // A window dies with its thread; the message is not delivered and nothing hangs.
   EXPECT_FALSE(IsWindow(orphan));
@@ -149,7 +149,9 @@ TEST_F(WindowMessageTest, PostFromManyThreadsLosesNothing) {
 }
 
 std::atomic<int> callbackTicks{0};
-void CountTick(HWND, UINT, UINT_PTR, DWORD) { ++callbackTicks; }
+void CountTick(HWND, UINT, UINT_PTR, DWORD) {
+  ++callbackTicks;
+}
 
 TEST_F(WindowMessageTest, TimersFollowTheVirtualClock) {
   HWND h = MakeTop(u"timers", WS_POPUP);
@@ -347,8 +349,7 @@ TEST_F(WindowMessageTest, CreationParameterUserDataAndExtraBytes) {
     if (m == WM_CREATE) got = reinterpret_cast<CREATESTRUCT*>(l)->lpCreateParams;
     return false;
   };
-  HWND h = CreateWindowEx(0, u"Recorder", u"data", WS_POPUP, 1, 2, 3, 4, nullptr, nullptr, nullptr,
-                          &marker);
+  HWND h = CreateWindowEx(0, u"Recorder", u"data", WS_POPUP, 1, 2, 3, 4, nullptr, nullptr, nullptr, &marker);
   EXPECT_EQ(got, &marker);
   EXPECT_EQ(SetWindowLong(h, GWL_USERDATA, reinterpret_cast<LONG_PTR>(&marker)), 0);
   EXPECT_EQ(GetWindowLong(h, GWL_USERDATA), reinterpret_cast<LONG_PTR>(&marker));

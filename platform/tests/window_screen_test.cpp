@@ -31,7 +31,8 @@ TEST_F(WindowScreenTest, DescriptionListsWindowsFocusAndOwnLines) {
   std::string d = td::DescribeScreen();
   EXPECT_NE(d.find("foreground class=Recorder title=\"Inbox (2)\""), std::string::npos) << d;
   EXPECT_NE(d.find("focus class=Recorder id=2003"), std::string::npos) << d;
-  EXPECT_NE(d.find("window class=Recorder id=0 rect=0,20,176,196 text=\"Inbox (2)\""), std::string::npos) << d;
+  EXPECT_NE(d.find("window class=Recorder id=0 rect=0,20,176,196 text=\"Inbox (2)\""), std::string::npos)
+      << d;
   EXPECT_NE(d.find("  window class=Recorder id=2003 rect=0,30,100,80"), std::string::npos) << d;
   EXPECT_NE(d.find("    row 0 \"Hello\" selected\n    row 1 \"World\"\n"), std::string::npos) << d;
   EXPECT_NE(d.find("window class=tray"), std::string::npos) << d;
@@ -159,8 +160,8 @@ TEST_F(WindowScreenTest, SendTimeoutWithdrawsAMessageThatNeverRan) {
   std::atomic<HWND> stuck{nullptr};
   std::atomic<bool> release{false};
   std::thread owner([&] {
-    stuck = CreateWindowEx(0, u"Recorder", u"stuck", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                           nullptr, nullptr);
+    stuck =
+        CreateWindowEx(0, u"Recorder", u"stuck", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     // Pumping now must not deliver the withdrawn message.
     MSG msg;
@@ -171,9 +172,9 @@ TEST_F(WindowScreenTest, SendTimeoutWithdrawsAMessageThatNeverRan) {
   TheLog().Take();
   DWORD result = 5;
   int payload = 0;
-  EXPECT_EQ(SendMessageTimeout(stuck, WM_USER + 8, 0, reinterpret_cast<LPARAM>(&payload), SMTO_NORMAL,
-                               50, &result),
-            0);
+  EXPECT_EQ(
+      SendMessageTimeout(stuck, WM_USER + 8, 0, reinterpret_cast<LPARAM>(&payload), SMTO_NORMAL, 50, &result),
+      0);
   release = true;
   owner.join();
   EXPECT_TRUE(TheLog().Messages({WM_USER + 8}).empty());

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <utility>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/test_driver.h"
@@ -96,9 +96,8 @@ inline HWND MakeTop(const char16_t* title, DWORD style = WS_VISIBLE, HWND owner 
 }
 
 inline HWND MakeChild(HWND parent, int id, RECT r, DWORD style = WS_VISIBLE | WS_CHILD) {
-  return CreateWindowEx(0, u"Recorder", u"", style, r.left, r.top, r.right - r.left,
-                        r.bottom - r.top, parent, reinterpret_cast<HMENU>(static_cast<std::intptr_t>(id)),
-                        nullptr, nullptr);
+  return CreateWindowEx(0, u"Recorder", u"", style, r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
+                        reinterpret_cast<HMENU>(static_cast<std::intptr_t>(id)), nullptr, nullptr);
 }
 
 /// Destroys every window a test left behind, so the next starts from a clean screen.

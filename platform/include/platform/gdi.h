@@ -45,9 +45,15 @@ struct RECT {
 constexpr COLORREF RGB(int r, int g, int b) {
   return static_cast<COLORREF>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr BYTE GetRValue(COLORREF c) { return static_cast<BYTE>(c & 0xFF); }
-constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>((c >> 8) & 0xFF); }
-constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>((c >> 16) & 0xFF); }
+constexpr BYTE GetRValue(COLORREF c) {
+  return static_cast<BYTE>(c & 0xFF);
+}
+constexpr BYTE GetGValue(COLORREF c) {
+  return static_cast<BYTE>((c >> 8) & 0xFF);
+}
+constexpr BYTE GetBValue(COLORREF c) {
+  return static_cast<BYTE>((c >> 16) & 0xFF);
+}
 
 inline constexpr int LF_FACESIZE = 32;
 
@@ -245,8 +251,8 @@ BOOL Polyline(HDC hdc, const POINT* points, int count);
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color);
 COLORREF GetPixel(HDC hdc, int x, int y);
 BOOL BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, DWORD rop);
-BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc,
-                int widthSrc, int heightSrc, DWORD rop);
+BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, int widthSrc,
+                int heightSrc, DWORD rop);
 /// 1, 4, 8, 16, 24 and 32-bit DIBs, bottom-up (positive height) or top-down; returns the
 /// number of scan lines drawn, 0 on failure (bad header or colour table).
 int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
@@ -257,11 +263,9 @@ BOOL DestroyIcon(HICON icon);
 
 // Text.
 int DrawText(HDC hdc, LPCWSTR text, int count, RECT* rc, UINT format);
-BOOL ExtTextOut(HDC hdc, int x, int y, UINT options, const RECT* rc, LPCWSTR text, UINT count,
-                const int* dx);
+BOOL ExtTextOut(HDC hdc, int x, int y, UINT options, const RECT* rc, LPCWSTR text, UINT count, const int* dx);
 BOOL GetTextExtentPoint32(HDC hdc, LPCWSTR text, int count, SIZE* size);
-BOOL GetTextExtentExPoint(HDC hdc, LPCWSTR text, int count, int maxExtent, int* fit, int* dx,
-                          SIZE* size);
+BOOL GetTextExtentExPoint(HDC hdc, LPCWSTR text, int count, int maxExtent, int* fit, int* dx, SIZE* size);
 BOOL GetTextMetrics(HDC hdc, TEXTMETRIC* tm);
 
 namespace platform {
@@ -276,8 +280,8 @@ bool GetIconSize(HICON icon, SIZE* size);
 
 /// Draws a packed DIB (40-byte header, colour table, rows) of `size` bytes; checks that every
 /// part of it lies inside the block. Returns the scan lines drawn, 0 on a malformed block.
-int StretchPackedDib(HDC hdc, int xDest, int yDest, int destWidth, int destHeight,
-                     const void* packed, std::size_t size);
+int StretchPackedDib(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, const void* packed,
+                     std::size_t size);
 
 /// Direct pixel access of a DC's surface (RGB565, `pitch` pixels per row); used by blitters
 /// that write whole frames. Returns nullptr for a DC without a surface.

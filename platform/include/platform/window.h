@@ -16,8 +16,12 @@ using ATOM = WORD;
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
-constexpr WORD LOWORD(std::uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }
-constexpr WORD HIWORD(std::uintptr_t v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+constexpr WORD LOWORD(std::uintptr_t v) {
+  return static_cast<WORD>(v & 0xFFFF);
+}
+constexpr WORD HIWORD(std::uintptr_t v) {
+  return static_cast<WORD>((v >> 16) & 0xFFFF);
+}
 constexpr LPARAM MAKELPARAM(WORD lo, WORD hi) {
   return static_cast<LPARAM>(static_cast<DWORD>(lo) | (static_cast<DWORD>(hi) << 16));
 }
@@ -226,11 +230,9 @@ BOOL UnregisterClass(LPCWSTR className, HINSTANCE instance);
 BOOL GetClassInfo(HINSTANCE instance, LPCWSTR className, WNDCLASS* wc);
 HWND CreateWindowEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
-inline HWND CreateWindow(LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
-                         int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                         LPVOID param) {
-  return CreateWindowEx(0, className, windowName, style, x, y, width, height, parent, menu,
-                        instance, param);
+inline HWND CreateWindow(LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
+                         int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+  return CreateWindowEx(0, className, windowName, style, x, y, width, height, parent, menu, instance, param);
 }
 BOOL DestroyWindow(HWND hwnd);
 LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -255,7 +257,9 @@ int GetDlgCtrlID(HWND hwnd);
 HWND WindowFromPoint(POINT pt);
 LONG_PTR GetWindowLong(HWND hwnd, int index);
 LONG_PTR SetWindowLong(HWND hwnd, int index, LONG_PTR value);
-inline LONG_PTR GetWindowLongPtr(HWND hwnd, int index) { return GetWindowLong(hwnd, index); }
+inline LONG_PTR GetWindowLongPtr(HWND hwnd, int index) {
+  return GetWindowLong(hwnd, index);
+}
 inline LONG_PTR SetWindowLongPtr(HWND hwnd, int index, LONG_PTR value) {
   return SetWindowLong(hwnd, index, value);
 }
@@ -295,8 +299,8 @@ LRESULT DispatchMessage(const MSG* msg);
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-LRESULT SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
-                           UINT timeoutMs, DWORD* result);
+LRESULT SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
+                           DWORD* result);
 void PostQuitMessage(int exitCode);
 BOOL InSendMessage();
 DWORD GetMessagePos();

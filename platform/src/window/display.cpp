@@ -29,8 +29,8 @@ ScreenSize ReadScreenSize() {
   if (const char* env = std::getenv("TESSERA_SCREEN")) {
     int w = 0, h = 0;
     char x = 0;
-    if (std::sscanf(env, "%d%c%d", &w, &x, &h) == 3 && (x == 'x' || x == 'X') && w >= 64 &&
-        h >= 64 && w <= 2048 && h <= 2048) {
+    if (std::sscanf(env, "%d%c%d", &w, &x, &h) == 3 && (x == 'x' || x == 'X') && w >= 64 && h >= 64 &&
+        w <= 2048 && h <= 2048) {
       s.width = w;
       s.height = h;
     }
@@ -80,8 +80,8 @@ bool EnsureOpenLocked() {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   if (const char* s = std::getenv("TESSERA_SCALE")) d.scale = std::clamp(std::atoi(s), 1, 8);
   int w = Size().width, h = Size().height;
-  d.window = SDL_CreateWindow("Tessera", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                              w * d.scale, h * d.scale, 0);
+  d.window = SDL_CreateWindow("Tessera", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w * d.scale,
+                              h * d.scale, 0);
   if (d.window) d.renderer = SDL_CreateRenderer(d.window, -1, 0);
   if (d.renderer)
     d.texture = SDL_CreateTexture(d.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, w, h);
@@ -101,17 +101,31 @@ bool EnsureOpenLocked() {
 UINT MapKey(const SDL_Keysym& k) {
   bool shift = (k.mod & KMOD_SHIFT) != 0;
   switch (k.sym) {
-    case SDLK_F1: return VK_TSOFT1;
-    case SDLK_F2: return VK_TSOFT2;
-    case SDLK_RETURN: case SDLK_KP_ENTER: return VK_RETURN;
-    case SDLK_ESCAPE: case SDLK_BACKSPACE: return VK_TBACK;
-    case SDLK_UP: return VK_UP;
-    case SDLK_DOWN: return VK_DOWN;
-    case SDLK_LEFT: return VK_LEFT;
-    case SDLK_RIGHT: return VK_RIGHT;
-    case SDLK_ASTERISK: case SDLK_KP_MULTIPLY: return VK_TSTAR;
-    case SDLK_HASH: return VK_TPOUND;
-    default: break;
+    case SDLK_F1:
+      return VK_TSOFT1;
+    case SDLK_F2:
+      return VK_TSOFT2;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+      return VK_RETURN;
+    case SDLK_ESCAPE:
+    case SDLK_BACKSPACE:
+      return VK_TBACK;
+    case SDLK_UP:
+      return VK_UP;
+    case SDLK_DOWN:
+      return VK_DOWN;
+    case SDLK_LEFT:
+      return VK_LEFT;
+    case SDLK_RIGHT:
+      return VK_RIGHT;
+    case SDLK_ASTERISK:
+    case SDLK_KP_MULTIPLY:
+      return VK_TSTAR;
+    case SDLK_HASH:
+      return VK_TPOUND;
+    default:
+      break;
   }
   if (k.sym >= SDLK_0 && k.sym <= SDLK_9) {
     if (shift && k.sym == SDLK_8) return VK_TSTAR;
@@ -137,8 +151,12 @@ void CloseAllTopLevel() {
 
 }  // namespace
 
-int ScreenWidth() { return Size().width; }
-int ScreenHeight() { return Size().height; }
+int ScreenWidth() {
+  return Size().width;
+}
+int ScreenHeight() {
+  return Size().height;
+}
 
 bool DisplayIsHeadless() {
   std::lock_guard lock(D().mu);
@@ -190,7 +208,9 @@ Surface& Screen() {
   return *s;
 }
 
-void MarkScreenDirty() { D().dirty = true; }
+void MarkScreenDirty() {
+  D().dirty = true;
+}
 
 bool DisplayNeedsPolling() {
   std::lock_guard lock(D().mu);

@@ -97,8 +97,8 @@ const Glyph& GlyphLocked(const FontSpec& font, char16_t ch) {
       if (slot->bitmap.pixel_mode == FT_PIXEL_MODE_GRAY && g->width > 0 && g->height > 0) {
         g->coverage.resize(static_cast<std::size_t>(g->width) * g->height);
         for (int y = 0; y < g->height; ++y)
-          std::copy_n(slot->bitmap.buffer + static_cast<std::ptrdiff_t>(y) * slot->bitmap.pitch,
-                      g->width, g->coverage.data() + static_cast<std::size_t>(y) * g->width);
+          std::copy_n(slot->bitmap.buffer + static_cast<std::ptrdiff_t>(y) * slot->bitmap.pitch, g->width,
+                      g->coverage.data() + static_cast<std::size_t>(y) * g->width);
       } else {
         g->width = g->height = 0;
       }

@@ -62,15 +62,30 @@ struct Gdi {
 
 COLORREF SysColorValue(int index) {
   switch (index) {
-    case COLOR_WINDOW: case COLOR_MENU: return RGB(255, 255, 255);
-    case COLOR_WINDOWTEXT: case COLOR_MENUTEXT: case COLOR_BTNTEXT: case COLOR_WINDOWFRAME:
+    case COLOR_WINDOW:
+    case COLOR_MENU:
+      return RGB(255, 255, 255);
+    case COLOR_WINDOWTEXT:
+    case COLOR_MENUTEXT:
+    case COLOR_BTNTEXT:
+    case COLOR_WINDOWFRAME:
       return RGB(0, 0, 0);
-    case COLOR_HIGHLIGHT: case COLOR_ACTIVECAPTION: return RGB(0, 72, 160);
-    case COLOR_HIGHLIGHTTEXT: case COLOR_CAPTIONTEXT: return RGB(255, 255, 255);
-    case COLOR_BTNFACE: case COLOR_SCROLLBAR: return RGB(212, 208, 200);
-    case COLOR_BTNSHADOW: case COLOR_GRAYTEXT: return RGB(128, 128, 128);
-    case COLOR_BACKGROUND: return RGB(0, 0, 0);
-    default: return RGB(255, 255, 255);
+    case COLOR_HIGHLIGHT:
+    case COLOR_ACTIVECAPTION:
+      return RGB(0, 72, 160);
+    case COLOR_HIGHLIGHTTEXT:
+    case COLOR_CAPTIONTEXT:
+      return RGB(255, 255, 255);
+    case COLOR_BTNFACE:
+    case COLOR_SCROLLBAR:
+      return RGB(212, 208, 200);
+    case COLOR_BTNSHADOW:
+    case COLOR_GRAYTEXT:
+      return RGB(128, 128, 128);
+    case COLOR_BACKGROUND:
+      return RGB(0, 0, 0);
+    default:
+      return RGB(255, 255, 255);
   }
 }
 
@@ -166,8 +181,14 @@ void LineLocked(DC* dc, int x0, int y0, int x1, int y1) {
     if (dc->pen->penStyle != PS_DASH || (step / 4) % 2 == 0) PlotPen(dc, x0, y0);
     ++step;
     int e2 = 2 * err;
-    if (e2 >= dy) { err += dy; x0 += sx; }
-    if (e2 <= dx) { err += dx; y0 += sy; }
+    if (e2 >= dy) {
+      err += dy;
+      x0 += sx;
+    }
+    if (e2 <= dx) {
+      err += dx;
+      y0 += sy;
+    }
     if (step > 1 << 16) break;
   }
 }
@@ -212,8 +233,15 @@ void IntersectRegion(Region& region, const RECT& clip) {
 
 HDC CreateSurfaceDC(Surface* surface, POINT origin, Region clip, HWND hwnd) {
   std::lock_guard lock(G().mu);
-  auto* dc = new DC{surface, origin, std::move(clip), hwnd, false, G().stock[BLACK_PEN],
-                    G().stock[WHITE_BRUSH], G().stock[SYSTEM_FONT], nullptr};
+  auto* dc = new DC{surface,
+                    origin,
+                    std::move(clip),
+                    hwnd,
+                    false,
+                    G().stock[BLACK_PEN],
+                    G().stock[WHITE_BRUSH],
+                    G().stock[SYSTEM_FONT],
+                    nullptr};
   IntersectRegion(dc->clip, RECT{0, 0, surface->width, surface->height});
   G().dcs.insert(dc);
   return reinterpret_cast<HDC>(dc);
@@ -253,16 +281,19 @@ BOOL SetRect(RECT* rc, int left, int top, int right, int bottom) {
   *rc = RECT{left, top, right, bottom};
   return TRUE;
 }
-BOOL SetRectEmpty(RECT* rc) { return SetRect(rc, 0, 0, 0, 0); }
+BOOL SetRectEmpty(RECT* rc) {
+  return SetRect(rc, 0, 0, 0, 0);
+}
 BOOL CopyRect(RECT* dst, const RECT* src) {
   if (!dst || !src) return FALSE;
   *dst = *src;
   return TRUE;
 }
-BOOL IsRectEmpty(const RECT* rc) { return !rc || RectEmpty(*rc) ? TRUE : FALSE; }
+BOOL IsRectEmpty(const RECT* rc) {
+  return !rc || RectEmpty(*rc) ? TRUE : FALSE;
+}
 BOOL EqualRect(const RECT* a, const RECT* b) {
-  return a && b && a->left == b->left && a->top == b->top && a->right == b->right &&
-         a->bottom == b->bottom;
+  return a && b && a->left == b->left && a->top == b->top && a->right == b->right && a->bottom == b->bottom;
 }
 BOOL OffsetRect(RECT* rc, int dx, int dy) {
   if (!rc) return FALSE;
@@ -287,8 +318,10 @@ BOOL IntersectRect(RECT* dst, const RECT* a, const RECT* b) {
 }
 BOOL UnionRect(RECT* dst, const RECT* a, const RECT* b) {
   if (!dst || !a || !b) return FALSE;
-  if (RectEmpty(*a)) *dst = *b;
-  else if (RectEmpty(*b)) *dst = *a;
+  if (RectEmpty(*a))
+    *dst = *b;
+  else if (RectEmpty(*b))
+    *dst = *a;
   else
     *dst = RECT{std::min(a->left, b->left), std::min(a->top, b->top), std::max(a->right, b->right),
                 std::max(a->bottom, b->bottom)};
@@ -301,8 +334,15 @@ BOOL PtInRect(const RECT* rc, POINT pt) {
 HDC CreateCompatibleDC(HDC) {
   std::lock_guard lock(G().mu);
   GdiObject* bitmap = G().stock[9];
-  auto* dc = new DC{&bitmap->surface, POINT{0, 0}, Region{RECT{0, 0, 1, 1}}, nullptr, true,
-                    G().stock[BLACK_PEN], G().stock[WHITE_BRUSH], G().stock[SYSTEM_FONT], bitmap};
+  auto* dc = new DC{&bitmap->surface,
+                    POINT{0, 0},
+                    Region{RECT{0, 0, 1, 1}},
+                    nullptr,
+                    true,
+                    G().stock[BLACK_PEN],
+                    G().stock[WHITE_BRUSH],
+                    G().stock[SYSTEM_FONT],
+                    bitmap};
   G().dcs.insert(dc);
   return reinterpret_cast<HDC>(dc);
 }
@@ -336,9 +376,18 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
   if (!dc || !o) return nullptr;
   GdiObject* old = nullptr;
   switch (o->type) {
-    case ObjType::Pen: old = dc->pen; dc->pen = o; break;
-    case ObjType::Brush: old = dc->brush; dc->brush = o; break;
-    case ObjType::Font: old = dc->font; dc->font = o; break;
+    case ObjType::Pen:
+      old = dc->pen;
+      dc->pen = o;
+      break;
+    case ObjType::Brush:
+      old = dc->brush;
+      dc->brush = o;
+      break;
+    case ObjType::Font:
+      old = dc->font;
+      dc->font = o;
+      break;
     case ObjType::Bitmap:
       // A bitmap goes into one memory DC at a time.
       if (!dc->memory || (o->selections > 0 && dc->bitmap != o)) return nullptr;
@@ -378,8 +427,8 @@ int GetObject(HGDIOBJ h, int size, LPVOID out) {
   if (o->type == ObjType::Bitmap) {
     if (!out) return sizeof(BITMAP);
     if (size < static_cast<int>(sizeof(BITMAP))) return 0;
-    *static_cast<BITMAP*>(out) = BITMAP{0, o->surface.width, o->surface.height,
-                                        o->surface.width * 2, 1, 16, o->surface.pixels.data()};
+    *static_cast<BITMAP*>(out) =
+        BITMAP{0, o->surface.width, o->surface.height, o->surface.width * 2, 1, 16, o->surface.pixels.data()};
     return sizeof(BITMAP);
   }
   if (o->type == ObjType::Font) {
@@ -396,11 +445,16 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
   DC* dc = DcLocked(hdc);
   if (!dc) return nullptr;
   switch (type) {
-    case OBJ_PEN: return reinterpret_cast<HGDIOBJ>(dc->pen);
-    case OBJ_BRUSH: return reinterpret_cast<HGDIOBJ>(dc->brush);
-    case OBJ_FONT: return reinterpret_cast<HGDIOBJ>(dc->font);
-    case OBJ_BITMAP: return reinterpret_cast<HGDIOBJ>(dc->bitmap);
-    default: return nullptr;
+    case OBJ_PEN:
+      return reinterpret_cast<HGDIOBJ>(dc->pen);
+    case OBJ_BRUSH:
+      return reinterpret_cast<HGDIOBJ>(dc->brush);
+    case OBJ_FONT:
+      return reinterpret_cast<HGDIOBJ>(dc->font);
+    case OBJ_BITMAP:
+      return reinterpret_cast<HGDIOBJ>(dc->bitmap);
+    default:
+      return nullptr;
   }
 }
 
@@ -437,7 +491,9 @@ HFONT CreateFontIndirect(const LOGFONT* lf) {
   return reinterpret_cast<HFONT>(o);
 }
 
-COLORREF GetSysColor(int index) { return SysColorValue(index & ~SYS_COLOR_INDEX_FLAG); }
+COLORREF GetSysColor(int index) {
+  return SysColorValue(index & ~SYS_COLOR_INDEX_FLAG);
+}
 
 HBRUSH GetSysColorBrush(int index) {
   index &= ~SYS_COLOR_INDEX_FLAG;
@@ -445,14 +501,14 @@ HBRUSH GetSysColorBrush(int index) {
   return reinterpret_cast<HBRUSH>(G().sysBrushes[index]);
 }
 
-#define DC_FIELD_SET(Name, field, Type, bad)          \
-  Type Name(HDC hdc, Type value) {                    \
-    std::lock_guard lock(G().mu);                     \
-    DC* dc = DcLocked(hdc);                           \
-    if (!dc) return bad;                              \
-    Type old = dc->field;                             \
-    dc->field = value;                                \
-    return old;                                       \
+#define DC_FIELD_SET(Name, field, Type, bad) \
+  Type Name(HDC hdc, Type value) {           \
+    std::lock_guard lock(G().mu);            \
+    DC* dc = DcLocked(hdc);                  \
+    if (!dc) return bad;                     \
+    Type old = dc->field;                    \
+    dc->field = value;                       \
+    return old;                              \
   }
 DC_FIELD_SET(SetTextColor, textColor, COLORREF, CLR_INVALID)
 DC_FIELD_SET(SetBkColor, bkColor, COLORREF, CLR_INVALID)
@@ -498,7 +554,8 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
   std::lock_guard lock(G().mu);
   DC* dc = DcLocked(hdc);
   if (!dc) return FALSE;
-  if (!dc->brush->hollow) FillSurface(dc, RECT{left + 1, top + 1, right - 1, bottom - 1}, ToRgb565(dc->brush->color));
+  if (!dc->brush->hollow)
+    FillSurface(dc, RECT{left + 1, top + 1, right - 1, bottom - 1}, ToRgb565(dc->brush->color));
   LineLocked(dc, left, top, right - 1, top);
   LineLocked(dc, right - 1, top, right - 1, bottom - 1);
   LineLocked(dc, right - 1, bottom - 1, left, bottom - 1);
@@ -529,8 +586,7 @@ BOOL Polyline(HDC hdc, const POINT* points, int count) {
   std::lock_guard lock(G().mu);
   DC* dc = DcLocked(hdc);
   if (!dc) return FALSE;
-  for (int i = 1; i < count; ++i)
-    LineLocked(dc, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y);
+  for (int i = 1; i < count; ++i) LineLocked(dc, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y);
   return TRUE;
 }
 
@@ -558,14 +614,22 @@ namespace {
 
 std::uint16_t ApplyRop(DWORD rop, std::uint16_t src, std::uint16_t dst, std::uint16_t pat) {
   switch (rop) {
-    case SRCPAINT: return src | dst;
-    case SRCAND: return src & dst;
-    case SRCINVERT: return src ^ dst;
-    case DSTINVERT: return static_cast<std::uint16_t>(~dst);
-    case PATCOPY: return pat;
-    case BLACKNESS: return 0;
-    case WHITENESS: return 0xFFFF;
-    default: return src;
+    case SRCPAINT:
+      return src | dst;
+    case SRCAND:
+      return src & dst;
+    case SRCINVERT:
+      return src ^ dst;
+    case DSTINVERT:
+      return static_cast<std::uint16_t>(~dst);
+    case PATCOPY:
+      return pat;
+    case BLACKNESS:
+      return 0;
+    case WHITENESS:
+      return 0xFFFF;
+    default:
+      return src;
   }
 }
 
@@ -574,8 +638,8 @@ bool RopUsesSource(DWORD rop) {
 }
 
 /// Nearest-neighbour copy of (sx, sy, sw, sh) of `src` into (x, y, w, h) of the DC.
-BOOL BlitLocked(DC* dst, int x, int y, int w, int h, const Surface* src, int sx, int sy, int sw,
-                int sh, DWORD rop) {
+BOOL BlitLocked(DC* dst, int x, int y, int w, int h, const Surface* src, int sx, int sy, int sw, int sh,
+                DWORD rop) {
   if (w <= 0 || h <= 0) return FALSE;
   std::uint16_t pat = ToRgb565(dst->brush->color);
   bool useSrc = RopUsesSource(rop);
@@ -629,8 +693,8 @@ BOOL BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int
   return StretchBlt(dst, x, y, width, height, src, xSrc, ySrc, width, height, rop);
 }
 
-BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSrc, int ySrc,
-                int widthSrc, int heightSrc, DWORD rop) {
+BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSrc, int ySrc, int widthSrc,
+                int heightSrc, DWORD rop) {
   std::lock_guard lock(G().mu);
   DC* dst = DcLocked(hdst);
   if (!dst) return FALSE;
@@ -639,9 +703,8 @@ BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSr
     src = DcLocked(hsrc);
     if (!src) return FALSE;
   }
-  return BlitLocked(dst, x, y, width, height, src ? src->surface : nullptr,
-                    src ? xSrc + src->origin.x : 0, src ? ySrc + src->origin.y : 0, widthSrc,
-                    heightSrc, rop);
+  return BlitLocked(dst, x, y, width, height, src ? src->surface : nullptr, src ? xSrc + src->origin.x : 0,
+                    src ? ySrc + src->origin.y : 0, widthSrc, heightSrc, rop);
 }
 
 namespace {
@@ -660,36 +723,44 @@ struct DibView {
 
 int MaskShift(DWORD m) {
   int s = 0;
-  while (m && !(m & 1)) { m >>= 1; ++s; }
+  while (m && !(m & 1)) {
+    m >>= 1;
+    ++s;
+  }
   return s;
 }
 int MaskBits(DWORD m) {
   m >>= MaskShift(m);
   int n = 0;
-  while (m & 1) { m >>= 1; ++n; }
+  while (m & 1) {
+    m >>= 1;
+    ++n;
+  }
   return n;
 }
 
 /// Checks the header and colour table; `available` bounds the header+table block
 /// (SIZE_MAX when unknown).
-bool ParseDibHeader(const BITMAPINFO* info, std::size_t available, DibView* v,
-                    std::size_t* headerBytes) {
+bool ParseDibHeader(const BITMAPINFO* info, std::size_t available, DibView* v, std::size_t* headerBytes) {
   if (!info || available < sizeof(BITMAPINFOHEADER)) return false;
   BITMAPINFOHEADER h;
   std::memcpy(&h, info, sizeof h);
   if (h.biSize < 40 || h.biSize > 1024 || h.biSize > available) return false;
-  if (h.biWidth <= 0 || h.biWidth > 16384 || h.biHeight == 0 || h.biHeight < -16384 ||
-      h.biHeight > 16384)
+  if (h.biWidth <= 0 || h.biWidth > 16384 || h.biHeight == 0 || h.biHeight < -16384 || h.biHeight > 16384)
     return false;
   v->width = h.biWidth;
   v->height = h.biHeight > 0 ? h.biHeight : -h.biHeight;
   v->bottomUp = h.biHeight > 0;
   v->bpp = h.biBitCount;
   switch (v->bpp) {
-    case 1: case 4: case 8: case 24:
+    case 1:
+    case 4:
+    case 8:
+    case 24:
       if (h.biCompression != BI_RGB) return false;
       break;
-    case 16: case 32:
+    case 16:
+    case 32:
       if (h.biCompression != BI_RGB && h.biCompression != BI_BITFIELDS) return false;
       break;
     default:
@@ -724,18 +795,21 @@ bool ParseDibHeader(const BITMAPINFO* info, std::size_t available, DibView* v,
 
 std::uint16_t DibPixel(const DibView& v, const std::uint8_t* row, int x) {
   switch (v.bpp) {
-    case 1: return v.palette[(row[x >> 3] >> (7 - (x & 7))) & 1];
-    case 4: return v.palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xF];
-    case 8: return v.palette[row[x]];
+    case 1:
+      return v.palette[(row[x >> 3] >> (7 - (x & 7))) & 1];
+    case 4:
+      return v.palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xF];
+    case 8:
+      return v.palette[row[x]];
     case 24: {
       const std::uint8_t* p = row + x * 3;
       return static_cast<std::uint16_t>(((p[2] >> 3) << 11) | ((p[1] >> 2) << 5) | (p[0] >> 3));
     }
     default: {
-      DWORD px = v.bpp == 16 ? static_cast<DWORD>(row[x * 2] | (row[x * 2 + 1] << 8))
-                             : static_cast<DWORD>(row[x * 4] | (row[x * 4 + 1] << 8) |
-                                                  (row[x * 4 + 2] << 16) |
-                                                  (static_cast<DWORD>(row[x * 4 + 3]) << 24));
+      DWORD px = v.bpp == 16
+                     ? static_cast<DWORD>(row[x * 2] | (row[x * 2 + 1] << 8))
+                     : static_cast<DWORD>(row[x * 4] | (row[x * 4 + 1] << 8) | (row[x * 4 + 2] << 16) |
+                                          (static_cast<DWORD>(row[x * 4 + 3]) << 24));
       int c[3];
       for (int i = 0; i < 3; ++i) {
         DWORD m = v.masks[i];
@@ -749,8 +823,8 @@ std::uint16_t DibPixel(const DibView& v, const std::uint8_t* row, int x) {
   }
 }
 
-int DrawDib(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
-            int srcWidth, int srcHeight, const DibView& v) {
+int DrawDib(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
+            int srcHeight, const DibView& v) {
   if (destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0) return 0;
   if (xSrc < 0 || ySrc < 0 || xSrc >= v.width || ySrc >= v.height) return 0;
   srcWidth = std::min(srcWidth, v.width - xSrc);
@@ -764,7 +838,8 @@ int DrawDib(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xS
            yDest + dc->origin.y + destHeight};
   std::vector<int> xmap(static_cast<std::size_t>(destWidth));
   for (int i = 0; i < destWidth; ++i)
-    xmap[static_cast<std::size_t>(i)] = xSrc + static_cast<int>(static_cast<long long>(i) * srcWidth / destWidth);
+    xmap[static_cast<std::size_t>(i)] =
+        xSrc + static_cast<int>(static_cast<long long>(i) * srcWidth / destWidth);
   for (const RECT& c : dc->clip) {
     RECT r = Intersect(box, c);
     if (RectEmpty(r)) continue;
@@ -783,8 +858,7 @@ int DrawDib(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xS
 }  // namespace
 
 int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
-                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
-                  DWORD) {
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD) {
   if (!bits || usage != DIB_RGB_COLORS) return 0;
   DibView v;
   std::size_t header;
@@ -906,8 +980,9 @@ bool Snapshot(HDC hdc, TextState* t) {
   std::lock_guard lock(G().mu);
   DC* dc = DcLocked(hdc);
   if (!dc) return false;
-  *t = TextState{dc->surface, dc->origin, dc->clip, dc->font->font, ToRgb565(dc->textColor),
-                 ToRgb565(dc->bkColor), dc->bkMode == OPAQUE};
+  *t =
+      TextState{dc->surface,           dc->origin,          dc->clip, dc->font->font, ToRgb565(dc->textColor),
+                ToRgb565(dc->bkColor), dc->bkMode == OPAQUE};
   return true;
 }
 
@@ -1045,8 +1120,10 @@ int DrawText(HDC hdc, LPCWSTR text, int count, RECT* rc, UINT format) {
     return total;
   }
   int y = rc->top;
-  if (single && (format & DT_VCENTER)) y = rc->top + ((rc->bottom - rc->top) - lineHeight) / 2;
-  else if (single && (format & DT_BOTTOM)) y = rc->bottom - lineHeight;
+  if (single && (format & DT_VCENTER))
+    y = rc->top + ((rc->bottom - rc->top) - lineHeight) / 2;
+  else if (single && (format & DT_BOTTOM))
+    y = rc->bottom - lineHeight;
   Region clip = t.clip;
   if (!(format & DT_NOCLIP)) {
     RECT r = *rc;
@@ -1056,8 +1133,10 @@ int DrawText(HDC hdc, LPCWSTR text, int count, RECT* rc, UINT format) {
   for (auto& l : lines) {
     int w = TextWidth(t.font, l);
     int x = rc->left;
-    if (format & DT_CENTER) x = rc->left + (width - w) / 2;
-    else if (format & DT_RIGHT) x = rc->right - w;
+    if (format & DT_CENTER)
+      x = rc->left + (width - w) / 2;
+    else if (format & DT_RIGHT)
+      x = rc->right - w;
     DrawLine(t, clip, x, y, l);
     y += lineHeight;
   }
@@ -1099,8 +1178,7 @@ BOOL GetTextExtentPoint32(HDC hdc, LPCWSTR text, int count, SIZE* size) {
   return TRUE;
 }
 
-BOOL GetTextExtentExPoint(HDC hdc, LPCWSTR text, int count, int maxExtent, int* fit, int* dx,
-                          SIZE* size) {
+BOOL GetTextExtentExPoint(HDC hdc, LPCWSTR text, int count, int maxExtent, int* fit, int* dx, SIZE* size) {
   if (count < 0 || (!text && count > 0)) return FALSE;
   TextState t;
   if (!Snapshot(hdc, &t)) return FALSE;
@@ -1109,8 +1187,10 @@ BOOL GetTextExtentExPoint(HDC hdc, LPCWSTR text, int count, int maxExtent, int* 
   for (int i = 0; i < count; ++i) {
     w += CharAdvance(t.font, text[i]);
     if (dx) dx[i] = w;
-    if (fits && (maxExtent < 0 || w <= maxExtent)) n = i + 1;
-    else fits = false;
+    if (fits && (maxExtent < 0 || w <= maxExtent))
+      n = i + 1;
+    else
+      fits = false;
   }
   if (fit) *fit = n;
   if (size) *size = SIZE{w, GetFontMetrics(t.font).height};
@@ -1129,7 +1209,7 @@ BOOL GetTextMetrics(HDC hdc, TEXTMETRIC* tm) {
   }
   if (!Snapshot(hdc, &t)) return FALSE;
   FontMetrics m = GetFontMetrics(t.font);
-  *tm = TEXTMETRIC{m.height, m.ascent, m.descent, m.height - t.font.emPixels, 0, m.averageWidth,
-                   m.maxWidth, weight};
+  *tm = TEXTMETRIC{m.height, m.ascent,       m.descent,  m.height - t.font.emPixels,
+                   0,        m.averageWidth, m.maxWidth, weight};
   return TRUE;
 }

@@ -44,8 +44,9 @@ int GXEndDraw() {
 
 GXDisplayProperties GXGetDisplayProperties() {
   auto& s = platform::win::Screen();
-  return GXDisplayProperties{static_cast<DWORD>(s.width), static_cast<DWORD>(s.height), 2,
-                             static_cast<long>(s.width) * 2, 16, kfDirect | kfDirect565};
+  return GXDisplayProperties{
+      static_cast<DWORD>(s.width), static_cast<DWORD>(s.height), 2, static_cast<long>(s.width) * 2, 16,
+      kfDirect | kfDirect565};
 }
 
 int GXSuspend() {

@@ -22,7 +22,9 @@ struct Surface {
 /// Non-overlapping rectangles in surface coordinates.
 using Region = std::vector<RECT>;
 
-inline bool RectEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
+inline bool RectEmpty(const RECT& r) {
+  return r.right <= r.left || r.bottom <= r.top;
+}
 inline RECT Intersect(const RECT& a, const RECT& b) {
   RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
          std::min(a.bottom, b.bottom)};

@@ -216,7 +216,9 @@ std::vector<std::uint64_t> OtherProcesses() {
   return pids;
 }
 
-std::uint64_t PidOf(HWND h) { return reinterpret_cast<std::uintptr_t>(h) >> 32; }
+std::uint64_t PidOf(HWND h) {
+  return reinterpret_cast<std::uintptr_t>(h) >> 32;
+}
 
 }  // namespace
 
@@ -364,7 +366,9 @@ bool IsRemote(HWND hwnd) {
   return hwnd && (v >> 32) != 0 && (v >> 32) != kSelf;
 }
 
-void EnsureIpcListener() { TheListener().EnsureFor(RunDir()); }
+void EnsureIpcListener() {
+  TheListener().EnsureFor(RunDir());
+}
 
 HWND RemoteFind(LPCWSTR className, LPCWSTR windowName) {
   Writer w;

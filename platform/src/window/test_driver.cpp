@@ -4,12 +4,12 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
-#include <thread>
-#include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "internal.h"
 #include "platform/display.h"
@@ -61,10 +61,16 @@ void Enable() {
   win::SetVirtualClock(true);
 }
 
-bool IsEnabled() { return enabled; }
+bool IsEnabled() {
+  return enabled;
+}
 
-void KeyDown(UINT vk) { win::InjectKey(vk, true); }
-void KeyUp(UINT vk) { win::InjectKey(vk, false); }
+void KeyDown(UINT vk) {
+  win::InjectKey(vk, true);
+}
+void KeyUp(UINT vk) {
+  win::InjectKey(vk, false);
+}
 void PressKey(UINT vk) {
   KeyDown(vk);
   KeyUp(vk);
@@ -72,13 +78,11 @@ void PressKey(UINT vk) {
 
 UINT KeyFromName(const std::string& name) {
   static const std::map<std::string, UINT> names = {
-      {"Up", VK_UP},         {"Down", VK_DOWN},         {"Left", VK_LEFT},
-      {"Right", VK_RIGHT},   {"Enter", VK_RETURN},      {"Action", VK_RETURN},
-      {"Back", VK_TBACK},    {"Escape", VK_ESCAPE},     {"SoftLeft", VK_TSOFT1},
-      {"SoftRight", VK_TSOFT2}, {"Left-Soft", VK_TSOFT1}, {"Right-Soft", VK_TSOFT2},
-      {"Star", VK_TSTAR},    {"*", VK_TSTAR},           {"Hash", VK_TPOUND},
-      {"#", VK_TPOUND},      {"Talk", VK_TTALK},        {"End", VK_TEND},
-      {"Space", VK_SPACE}};
+      {"Up", VK_UP},           {"Down", VK_DOWN},        {"Left", VK_LEFT},        {"Right", VK_RIGHT},
+      {"Enter", VK_RETURN},    {"Action", VK_RETURN},    {"Back", VK_TBACK},       {"Escape", VK_ESCAPE},
+      {"SoftLeft", VK_TSOFT1}, {"SoftRight", VK_TSOFT2}, {"Left-Soft", VK_TSOFT1}, {"Right-Soft", VK_TSOFT2},
+      {"Star", VK_TSTAR},      {"*", VK_TSTAR},          {"Hash", VK_TPOUND},      {"#", VK_TPOUND},
+      {"Talk", VK_TTALK},      {"End", VK_TEND},         {"Space", VK_SPACE}};
   auto it = names.find(name);
   if (it != names.end()) return it->second;
   if (name.size() == 1 && name[0] >= '0' && name[0] <= '9') return static_cast<UINT>(name[0]);
@@ -138,7 +142,8 @@ bool SaveScreenshot(const std::string& path) {
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   std::vector<png_byte> row(static_cast<std::size_t>(s.width) * 3);
   bool ok = png && info;
-  if (ok && setjmp(png_jmpbuf(png))) ok = false;
+  if (ok && setjmp(png_jmpbuf(png)))
+    ok = false;
   else if (ok) {
     png_init_io(png, f);
     png_set_IHDR(png, info, static_cast<png_uint_32>(s.width), static_cast<png_uint_32>(s.height), 8,
@@ -199,8 +204,7 @@ std::string DescribeScreen() {
   // The focus that keys go to: the focus of the foreground window's thread.
   HWND focus = win::ForegroundFocus();
   if (focus)
-    out += "focus class=" + Utf16ToUtf8(ClassOf(focus)) + " id=" + std::to_string(GetDlgCtrlID(focus)) +
-           "\n";
+    out += "focus class=" + Utf16ToUtf8(ClassOf(focus)) + " id=" + std::to_string(GetDlgCtrlID(focus)) + "\n";
   else
     out += "focus none\n";
   for (const auto& w : win::VisibleWindows()) {
@@ -211,8 +215,8 @@ std::string DescribeScreen() {
     DWORD handled = 0;
     // A window whose thread does not answer within a second adds nothing.
     if (w.className != u"tray" &&
-        SendMessageTimeout(w.hwnd, WM_PLATFORM_DESCRIBE, 0, reinterpret_cast<LPARAM>(&extra),
-                           SMTO_NORMAL, 1000, &handled) &&
+        SendMessageTimeout(w.hwnd, WM_PLATFORM_DESCRIBE, 0, reinterpret_cast<LPARAM>(&extra), SMTO_NORMAL,
+                           1000, &handled) &&
         handled) {
       std::size_t start = 0;
       while (start < extra.size()) {

@@ -80,8 +80,8 @@ struct Window {
   LONG_PTR userData = 0;
   LONG_PTR id = 0;
   std::vector<std::uint8_t> extra;
-  std::shared_ptr<Queue> queue;   // null for the tray, which the system paints itself
-  RECT update{0, 0, 0, 0};        // client coordinates
+  std::shared_ptr<Queue> queue;  // null for the tray, which the system paints itself
+  RECT update{0, 0, 0, 0};       // client coordinates
   bool hasUpdate = false;
   bool erase = false;
   bool destroying = false;
@@ -345,17 +345,16 @@ void FreeWindowLocked(Window* w) {
   auto& list = w->parent ? w->parent->children : S().tops;
   list.erase(std::remove(list.begin(), list.end(), w), list.end());
   auto& hk = S().hotkeys;
-  hk.erase(std::remove_if(hk.begin(), hk.end(), [h](const Hotkey& k) { return k.hwnd == h; }),
-           hk.end());
+  hk.erase(std::remove_if(hk.begin(), hk.end(), [h](const Hotkey& k) { return k.hwnd == h; }), hk.end());
   if (S().foreground == h) S().foreground = nullptr;
   for (auto& wq : S().queues) {
     auto q = wq.lock();
     if (!q) continue;
     if (q->focus == h) q->focus = nullptr;
     if (q->active == h) q->active = nullptr;
-    q->timers.erase(std::remove_if(q->timers.begin(), q->timers.end(),
-                                   [h](const Timer& t) { return t.hwnd == h; }),
-                    q->timers.end());
+    q->timers.erase(
+        std::remove_if(q->timers.begin(), q->timers.end(), [h](const Timer& t) { return t.hwnd == h; }),
+        q->timers.end());
     for (auto it = q->sent.begin(); it != q->sent.end();) {
       if ((*it)->hwnd == h) {
         CompleteSent(*it, 0);
@@ -453,8 +452,8 @@ Fetch FetchOne(const std::shared_ptr<Queue>& q, MSG* out, bool remove, bool* ran
   for (auto& t : q->timers)
     if (t.due <= now && (!best || t.due < best->due)) best = &t;
   if (best) {
-    *out = MSG{best->hwnd, WM_TIMER, best->id, reinterpret_cast<LPARAM>(best->proc),
-               static_cast<DWORD>(now), {}};
+    *out = MSG{best->hwnd, WM_TIMER, best->id, reinterpret_cast<LPARAM>(best->proc), static_cast<DWORD>(now),
+               {}};
     if (remove) best->due = now + std::max<UINT>(best->elapse, 1);
     return Fetch::Message;
   }
@@ -496,8 +495,7 @@ bool GetOrPeek(MSG* msg, bool wait, bool remove) {
 }
 
 LONG_PTR* ExtraSlot(Window* w, int index) {
-  if (index < 0 || static_cast<std::size_t>(index) + sizeof(LONG_PTR) > w->extra.size())
-    return nullptr;
+  if (index < 0 || static_cast<std::size_t>(index) + sizeof(LONG_PTR) > w->extra.size()) return nullptr;
   return reinterpret_cast<LONG_PTR*>(w->extra.data() + index);
 }
 
@@ -560,9 +558,12 @@ void InjectKey(UINT vk, bool down) {
     if (kw->queue) {
       UINT mods = hit->modifiers & ~MOD_KEYUP;
       if (!down) mods |= MOD_KEYUP;
-      kw->queue->posted.push_back(MSG{hit->hwnd, WM_HOTKEY, static_cast<WPARAM>(hit->id),
+      kw->queue->posted.push_back(MSG{hit->hwnd,
+                                      WM_HOTKEY,
+                                      static_cast<WPARAM>(hit->id),
                                       MAKELPARAM(static_cast<WORD>(mods), static_cast<WORD>(vk)),
-                                      static_cast<DWORD>(NowLocked()), {}});
+                                      static_cast<DWORD>(NowLocked()),
+                                      {}});
       kw->queue->cv.notify_all();
     }
     return;
@@ -572,9 +573,12 @@ void InjectKey(UINT vk, bool down) {
   if (!target || TopLevelOf(target) != fg) target = fg;
   if (!target->queue) return;
   LPARAM lp = down ? 1 : static_cast<LPARAM>(0xC0000001u);
-  target->queue->posted.push_back(MSG{target->handle, down ? WM_KEYDOWN : WM_KEYUP,
-                                      static_cast<WPARAM>(vk), lp,
-                                      static_cast<DWORD>(NowLocked()), {}});
+  target->queue->posted.push_back(MSG{target->handle,
+                                      down ? WM_KEYDOWN : WM_KEYUP,
+                                      static_cast<WPARAM>(vk),
+                                      lp,
+                                      static_cast<DWORD>(NowLocked()),
+                                      {}});
   target->queue->cv.notify_all();
 }
 
@@ -624,9 +628,9 @@ ATOM RegisterClass(const WNDCLASS* wc) {
   std::lock_guard lock(S().mu);
   auto key = Lower(wc->lpszClassName);
   if (S().classes.count(key)) return 0;
-  S().classes[key] = std::make_shared<WndClass>(WndClass{
-      wc->lpszClassName, wc->style, wc->lpfnWndProc, wc->cbWndExtra, wc->hInstance,
-      wc->hbrBackground, wc->hIcon});
+  S().classes[key] =
+      std::make_shared<WndClass>(WndClass{wc->lpszClassName, wc->style, wc->lpfnWndProc, wc->cbWndExtra,
+                                          wc->hInstance, wc->hbrBackground, wc->hIcon});
   return static_cast<ATOM>(0xC000 + (S().classes.size() & 0x3FFF));
 }
 
@@ -648,14 +652,16 @@ BOOL GetClassInfo(HINSTANCE, LPCWSTR className, WNDCLASS* wc) {
   auto it = S().classes.find(Lower(className));
   if (it == S().classes.end()) return FALSE;
   const WndClass& c = *it->second;
-  *wc = WNDCLASS{c.style, c.proc, 0, c.cbWndExtra, c.instance, c.icon, nullptr, c.background,
-                 nullptr, it->second->name.c_str()};
+  *wc = WNDCLASS{c.style,    c.proc,
+                 0,          c.cbWndExtra,
+                 c.instance, c.icon,
+                 nullptr,    c.background,
+                 nullptr,    it->second->name.c_str()};
   return TRUE;
 }
 
-HWND CreateWindowEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
-                    int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                    LPVOID param) {
+HWND CreateWindowEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
+                    int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
   if (!className) return nullptr;
   HWND h;
   bool activate = false;
@@ -709,8 +715,8 @@ HWND CreateWindowEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD 
     }
     if (!raw->parent) platform::win::EnsureIpcListener();
   }
-  CREATESTRUCT cs{param, instance, menu, parent, height, width, y, x,
-                  static_cast<LONG>(style), windowName, className, exStyle};
+  CREATESTRUCT cs{param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+                  windowName, className, exStyle};
   if (CallProc(h, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
     DestroyWindow(h);
     return nullptr;
@@ -833,8 +839,10 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
     Window* w = FindLocked(hwnd);
     if (!w) return FALSE;
     wasDisabled = (w->style & WS_DISABLED) ? TRUE : FALSE;
-    if (enable) w->style &= ~WS_DISABLED;
-    else w->style |= WS_DISABLED;
+    if (enable)
+      w->style &= ~WS_DISABLED;
+    else
+      w->style |= WS_DISABLED;
     if (wasDisabled == !enable) return wasDisabled;
   }
   SendMessage(hwnd, WM_ENABLE, enable ? 1 : 0, 0);
@@ -877,8 +885,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
     } else {
       if (!wasVisible) {
         w->style |= WS_VISIBLE;
-        AddUpdateLocked(w, RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top},
-                        true);
+        AddUpdateLocked(w, RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top}, true);
       }
       activate = !w->parent && cmd != SW_SHOWNA && cmd != SW_SHOWNOACTIVATE;
     }
@@ -936,7 +943,8 @@ BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UINT flag
     SendMessage(hwnd, WM_MOVE, 0, MAKELPARAM(static_cast<WORD>(wr.left), static_cast<WORD>(wr.top)));
   }
   if (sized)
-    SendMessage(hwnd, WM_SIZE, 0, MAKELPARAM(static_cast<WORD>(client.right), static_cast<WORD>(client.bottom)));
+    SendMessage(hwnd, WM_SIZE, 0,
+                MAKELPARAM(static_cast<WORD>(client.right), static_cast<WORD>(client.bottom)));
   return TRUE;
 }
 
@@ -1071,12 +1079,18 @@ LONG_PTR GetWindowLong(HWND hwnd, int index) {
   Window* w = FindLocked(hwnd);
   if (!w) return 0;
   switch (index) {
-    case GWL_WNDPROC: return reinterpret_cast<LONG_PTR>(w->proc);
-    case GWL_HINSTANCE: return reinterpret_cast<LONG_PTR>(w->instance);
-    case GWL_ID: return w->id;
-    case GWL_STYLE: return static_cast<LONG_PTR>(w->style);
-    case GWL_EXSTYLE: return static_cast<LONG_PTR>(w->exStyle);
-    case GWL_USERDATA: return w->userData;
+    case GWL_WNDPROC:
+      return reinterpret_cast<LONG_PTR>(w->proc);
+    case GWL_HINSTANCE:
+      return reinterpret_cast<LONG_PTR>(w->instance);
+    case GWL_ID:
+      return w->id;
+    case GWL_STYLE:
+      return static_cast<LONG_PTR>(w->style);
+    case GWL_EXSTYLE:
+      return static_cast<LONG_PTR>(w->exStyle);
+    case GWL_USERDATA:
+      return w->userData;
     default: {
       LONG_PTR* slot = ExtraSlot(w, index);
       return slot ? *slot : 0;
@@ -1094,7 +1108,10 @@ LONG_PTR SetWindowLong(HWND hwnd, int index, LONG_PTR value) {
       old = reinterpret_cast<LONG_PTR>(w->proc);
       if (value) w->proc = reinterpret_cast<WNDPROC>(value);
       return old;
-    case GWL_ID: old = w->id; w->id = value; return old;
+    case GWL_ID:
+      old = w->id;
+      w->id = value;
+      return old;
     case GWL_STYLE:
       old = static_cast<LONG_PTR>(w->style);
       w->style = static_cast<DWORD>(value);
@@ -1103,7 +1120,10 @@ LONG_PTR SetWindowLong(HWND hwnd, int index, LONG_PTR value) {
       old = static_cast<LONG_PTR>(w->exStyle);
       w->exStyle = static_cast<DWORD>(value);
       return old;
-    case GWL_USERDATA: old = w->userData; w->userData = value; return old;
+    case GWL_USERDATA:
+      old = w->userData;
+      w->userData = value;
+      return old;
     default: {
       LONG_PTR* slot = ExtraSlot(w, index);
       if (!slot) return 0;
@@ -1394,13 +1414,20 @@ BOOL TranslateMessage(const MSG* msg) {
   if (!msg || msg->message != WM_KEYDOWN) return FALSE;
   WCHAR ch = 0;
   UINT vk = static_cast<UINT>(msg->wParam);
-  if (vk >= '0' && vk <= '9') ch = static_cast<WCHAR>(vk);
-  else if (vk >= 'A' && vk <= 'Z') ch = static_cast<WCHAR>(vk - 'A' + 'a');
-  else if (vk == VK_TSTAR) ch = u'*';
-  else if (vk == VK_TPOUND) ch = u'#';
-  else if (vk == VK_RETURN) ch = u'\r';
-  else if (vk == VK_BACK) ch = 8;
-  else if (vk == VK_SPACE) ch = u' ';
+  if (vk >= '0' && vk <= '9')
+    ch = static_cast<WCHAR>(vk);
+  else if (vk >= 'A' && vk <= 'Z')
+    ch = static_cast<WCHAR>(vk - 'A' + 'a');
+  else if (vk == VK_TSTAR)
+    ch = u'*';
+  else if (vk == VK_TPOUND)
+    ch = u'#';
+  else if (vk == VK_RETURN)
+    ch = u'\r';
+  else if (vk == VK_BACK)
+    ch = 8;
+  else if (vk == VK_SPACE)
+    ch = u' ';
   if (!ch) return FALSE;
   std::lock_guard lock(S().mu);
   auto q = CurrentQueueLocked();
@@ -1447,8 +1474,7 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 namespace {
 
-LRESULT SendInternal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT timeoutMs,
-                     bool* ok) {
+LRESULT SendInternal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT timeoutMs, bool* ok) {
   *ok = true;
   if (IsRemote(hwnd)) {
     LRESULT r = 0;
@@ -1525,8 +1551,8 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return SendInternal(hwnd, msg, wParam, lParam, INFINITE, &ok);
 }
 
-LRESULT SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT,
-                           UINT timeoutMs, DWORD* result) {
+LRESULT SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT, UINT timeoutMs,
+                           DWORD* result) {
   bool ok;
   LRESULT r = SendInternal(hwnd, msg, wParam, lParam, timeoutMs, &ok);
   if (result) *result = static_cast<DWORD>(r);
@@ -1546,7 +1572,9 @@ BOOL InSendMessage() {
   return CurrentQueueLocked()->inSend > 0 ? TRUE : FALSE;
 }
 
-DWORD GetMessagePos() { return 0; }
+DWORD GetMessagePos() {
+  return 0;
+}
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
   std::lock_guard lock(S().mu);
@@ -1613,17 +1641,20 @@ BOOL UnregisterHotKey(HWND hwnd, int id) {
   std::lock_guard lock(S().mu);
   auto& hk = S().hotkeys;
   auto before = hk.size();
-  hk.erase(std::remove_if(hk.begin(), hk.end(),
-                          [&](const Hotkey& k) { return k.hwnd == hwnd && k.id == id; }),
-           hk.end());
+  hk.erase(
+      std::remove_if(hk.begin(), hk.end(), [&](const Hotkey& k) { return k.hwnd == hwnd && k.id == id; }),
+      hk.end());
   return hk.size() != before ? TRUE : FALSE;
 }
 
 int GetSystemMetrics(int index) {
   switch (index) {
-    case SM_CXSCREEN: return platform::ScreenWidth();
-    case SM_CYSCREEN: return platform::ScreenHeight();
-    default: return 0;
+    case SM_CXSCREEN:
+      return platform::ScreenWidth();
+    case SM_CYSCREEN:
+      return platform::ScreenHeight();
+    default:
+      return 0;
   }
 }
 

@@ -23,8 +23,8 @@ namespace {
 constexpr int kListId = 101;
 constexpr int kRows = 20;
 constexpr int kRowHeight = 16;
-constexpr UINT kDrawRow = 2026;       // list -> parent: draw a row's content (lParam: DemoRow*)
-constexpr UINT kSelChanged = 2025;    // list -> parent: selection moved (wParam: row)
+constexpr UINT kDrawRow = 2026;     // list -> parent: draw a row's content (lParam: DemoRow*)
+constexpr UINT kSelChanged = 2025;  // list -> parent: selection moved (wParam: row)
 constexpr WORD kIdOk = 1;
 
 struct DemoRow {
@@ -105,8 +105,9 @@ void Paint(HWND hwnd) {
            DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
   DrawIcon(dc, 4, 38, demo.icon);
   platform::StretchPackedDib(dc, 26, 34, 40, 24, demo.picture.data(), demo.picture.size());
-  std::u16string status = demo.chosen < 0 ? u"chosen: none"
-                                          : u"chosen: row " + platform::Utf8ToUtf16(std::to_string(demo.chosen));
+  std::u16string status = demo.chosen < 0
+                              ? u"chosen: none"
+                              : u"chosen: row " + platform::Utf8ToUtf16(std::to_string(demo.chosen));
   line = RECT{72, 38, client.right - 4, 54};
   DrawText(dc, status.c_str(), -1, &line, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
   SelectObject(dc, old);
@@ -164,8 +165,12 @@ LRESULT ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_KEYDOWN:
       switch (wParam) {
-        case VK_UP: MoveSelection(hwnd, -1); return 0;
-        case VK_DOWN: MoveSelection(hwnd, 1); return 0;
+        case VK_UP:
+          MoveSelection(hwnd, -1);
+          return 0;
+        case VK_DOWN:
+          MoveSelection(hwnd, 1);
+          return 0;
         case VK_RETURN:
           SendMessage(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(kIdOk, 0), reinterpret_cast<LPARAM>(hwnd));
           return 0;
@@ -252,8 +257,10 @@ LRESULT FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (LOWORD(wParam) == kIdOk) Choose();
       return 0;
     case WM_KEYDOWN:
-      if (wParam == VK_TSOFT1) Choose();
-      else if (wParam == VK_TSOFT2 || wParam == VK_TBACK) DestroyWindow(hwnd);
+      if (wParam == VK_TSOFT1)
+        Choose();
+      else if (wParam == VK_TSOFT2 || wParam == VK_TBACK)
+        DestroyWindow(hwnd);
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE && demo.list) SetFocus(demo.list);
@@ -288,8 +295,8 @@ bool CreateUi() {
   demo.icon = MakeIcon();
   demo.picture = MakePicture();
   if (!RegisterClasses()) return false;
-  demo.frame = CreateWindowEx(0, u"UIDemoFrame", u"UI demo", 0, CW_USEDEFAULT, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+  demo.frame = CreateWindowEx(0, u"UIDemoFrame", u"UI demo", 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
   if (!demo.frame) return false;
   RECT rc;
   GetClientRect(demo.frame, &rc);
@@ -300,8 +307,8 @@ bool CreateUi() {
                              reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListId)), nullptr, nullptr);
   int h = platform::ScreenHeight();
   demo.softkeys = CreateWindowEx(0, u"DemoSoftKeys", u"", WS_POPUP, 0, h - platform::kSoftKeyBarHeight,
-                                 platform::ScreenWidth(), platform::kSoftKeyBarHeight, demo.frame,
-                                 nullptr, nullptr, nullptr);
+                                 platform::ScreenWidth(), platform::kSoftKeyBarHeight, demo.frame, nullptr,
+                                 nullptr, nullptr);
   if (!demo.list || !demo.softkeys) return false;
   ShowWindow(demo.softkeys, SW_SHOWNA);
   ShowWindow(demo.frame, SW_SHOW);

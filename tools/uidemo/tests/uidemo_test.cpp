@@ -13,7 +13,9 @@
 
 namespace {
 
-std::string Program() { return std::string(TESSERA_BINARY_DIR) + "/bin/uidemo"; }
+std::string Program() {
+  return std::string(TESSERA_BINARY_DIR) + "/bin/uidemo";
+}
 
 int RunDemo(const std::string& args, std::string* out, const std::string& screen = "") {
   // A private device root, so the demo's window socket lands in a scratch directory.
