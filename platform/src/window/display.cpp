@@ -224,6 +224,15 @@ void DisplayRaise() {
 
 void DisplayPump() {
   std::vector<SDL_Event> events;
+  bool decided;
+  {
+    std::lock_guard lock(D().mu);
+    decided = D().decided;
+  }
+  // The desktop window belongs to the first thread that shows a window of its own, not to
+  // a worker that merely pumps messages. (The window lock is taken before the display lock,
+  // never inside it.)
+  if (!decided && !ThreadHasVisibleTopLevel()) return;
   {
     std::lock_guard lock(D().mu);
     if (!EnsureOpenLocked()) return;

@@ -98,6 +98,8 @@ struct WindowInfo {
   RECT screenRect;
 };
 std::vector<WindowInfo> VisibleWindows();
+/// True when the calling thread owns a visible top-level window.
+bool ThreadHasVisibleTopLevel();
 /// The focused window of the foreground window's thread, when it lies inside it.
 HWND ForegroundFocus();
 

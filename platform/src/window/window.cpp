@@ -592,6 +592,14 @@ void InjectClick(int x, int y) {
   PostMessage(hit, WM_LBUTTONUP, 0, lp);
 }
 
+bool ThreadHasVisibleTopLevel() {
+  std::lock_guard lock(S().mu);
+  auto q = CurrentQueueLocked();
+  for (Window* w : S().tops)
+    if (!w->system && w->queue == q && (w->style & WS_VISIBLE)) return true;
+  return false;
+}
+
 HWND ForegroundFocus() {
   std::lock_guard lock(S().mu);
   Window* fg = FindLocked(S().foreground);
