@@ -357,6 +357,49 @@ TEST_F(WindowGdiTest, BlitsOverlapAndStretch) {
   EXPECT_FALSE(BitBlt(big.dc(), 0, 0, 8, 2, nullptr, 0, 0, SRCCOPY));
 }
 
+TEST_F(WindowGdiTest, LinesRectanglesAndOpaqueText) {
+  Canvas c(20, 20);
+  HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
+  HGDIOBJ oldPen = SelectObject(c.dc(), red);
+  MoveToEx(c.dc(), 2, 5, nullptr);
+  LineTo(c.dc(), 10, 5);
+  EXPECT_EQ(c.At(2, 5), RGB(255, 0, 0));
+  EXPECT_EQ(c.At(9, 5), RGB(255, 0, 0));
+  EXPECT_EQ(c.At(10, 5), RGB(255, 255, 255));  // the end point is not drawn
+  POINT pos;
+  MoveToEx(c.dc(), 0, 0, &pos);
+  EXPECT_EQ(pos.x, 10);
+  HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+  HGDIOBJ oldBrush = SelectObject(c.dc(), blue);
+  Rectangle(c.dc(), 4, 8, 12, 16);
+  EXPECT_EQ(c.At(4, 8), RGB(255, 0, 0));    // outline in the pen
+  EXPECT_EQ(c.At(11, 15), RGB(255, 0, 0));  // right and bottom edges inside the rectangle
+  EXPECT_EQ(c.At(8, 12), RGB(0, 0, 255));   // filled with the brush
+  EXPECT_EQ(c.At(12, 16), RGB(255, 255, 255));
+  SelectObject(c.dc(), oldPen);
+  SelectObject(c.dc(), oldBrush);
+  DeleteObject(red);
+  DeleteObject(blue);
+
+  Canvas t(60, 20);
+  SetBkColor(t.dc(), RGB(0, 255, 0));
+  SetBkMode(t.dc(), OPAQUE);
+  RECT box{0, 0, 60, 20};
+  DrawText(t.dc(), u"ii", -1, &box, DT_SINGLELINE);
+  EXPECT_EQ(t.At(1, 1), RGB(0, 255, 0));       // the text cell is filled
+  EXPECT_EQ(t.At(50, 1), RGB(255, 255, 255));  // beyond the text it is not
+  // ETO_CLIPPED keeps the text inside its rectangle; ETO_OPAQUE fills the rectangle.
+  Canvas e(60, 20);
+  RECT clip{0, 0, 5, 20};
+  SetBkMode(e.dc(), TRANSPARENT);
+  SetBkColor(e.dc(), RGB(0, 0, 255));
+  ExtTextOut(e.dc(), 0, 0, ETO_CLIPPED | ETO_OPAQUE, &clip, u"WWWW", 4, nullptr);
+  RECT ink = e.Ink();
+  EXPECT_EQ(ink.left, 0);
+  EXPECT_EQ(ink.right, 5);
+  EXPECT_EQ(e.At(4, 19), RGB(0, 0, 255));
+}
+
 TEST_F(WindowGdiTest, StaleHandlesFailInsteadOfCrashing) {
   HDC dc = CreateCompatibleDC(nullptr);
   HBITMAP bmp = CreateCompatibleBitmap(dc, 4, 4);
