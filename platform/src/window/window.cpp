@@ -721,8 +721,9 @@ HWND CreateWindowEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD 
       raw->update = RECT{0, 0, rw, rh};
       activate = !(style & WS_CHILD);
     }
-    if (!raw->parent) platform::win::EnsureIpcListener();
   }
+  // Outside the lock: the listener thread itself looks windows up.
+  if (!(style & WS_CHILD)) platform::win::EnsureIpcListener();
   CREATESTRUCT cs{param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
                   windowName, className, exStyle};
   if (CallProc(h, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
