@@ -120,8 +120,8 @@ inline std::uint16_t Blend(std::uint16_t dst, std::uint16_t src, unsigned a) {
 }  // namespace
 
 FontSpec ResolveFont(const LOGFONT& lf) {
-  FontSpec spec;
-  spec.bold = lf.lfWeight >= FW_SEMIBOLD;
+  FontSpec resolved;
+  resolved.bold = lf.lfWeight >= FW_SEMIBOLD;
   int em = 12;
   if (lf.lfHeight < 0) {
     em = -static_cast<long long>(lf.lfHeight) > 1000 ? 1000 : -lf.lfHeight;
@@ -130,7 +130,7 @@ FontSpec ResolveFont(const LOGFONT& lf) {
     std::lock_guard lock(F().mu);
     int cell = std::min<LONG>(lf.lfHeight, 1000);
     if (LoadLocked()) {
-      FT_Face face = F().faces[spec.bold ? 1 : 0];
+      FT_Face face = F().faces[resolved.bold ? 1 : 0];
       long span = face->ascender - face->descender;
       em = span > 0 ? static_cast<int>((static_cast<long>(cell) * face->units_per_EM + span / 2) / span)
                     : cell;
@@ -138,8 +138,8 @@ FontSpec ResolveFont(const LOGFONT& lf) {
       em = cell;
     }
   }
-  spec.emPixels = std::clamp(em, 1, 256);
-  return spec;
+  resolved.emPixels = std::clamp(em, 1, 256);
+  return resolved;
 }
 
 FontMetrics GetFontMetrics(const FontSpec& font) {
