@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "platform/gdi.h"
+#include "platform/module.h"
 #include "platform/types.h"
 
 struct HWND__;
 using HWND = HWND__*;
-using HINSTANCE = HANDLE;
 using HMENU = HANDLE;
 using ATOM = WORD;
 

@@ -1,6 +1,8 @@
 // The screen surface and the display it is presented on: an SDL2 desktop window scaled up
 // (keys and soft-key clicks become phone keys), or nothing at all when headless.
 
+#include "platform/text.h"
+#include "platform/paths.h"
 #include "platform/display.h"
 
 #include <SDL.h>
@@ -178,22 +180,7 @@ void DisplayClose() {
   SDL_Quit();
 }
 
-std::string WindowDeviceRoot() {
-  // FIXME: use the platform core's device-root function once it lands.
-  std::string root;
-  if (const char* r = std::getenv("TESSERA_ROOT"); r && *r) {
-    root = r;
-  } else if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) {
-    root = std::string(x) + "/tessera/device";
-  } else {
-    const char* home = std::getenv("HOME");
-    root = std::string(home && *home ? home : "/tmp") + "/.local/share/tessera/device";
-  }
-  // mkdir -p
-  for (std::size_t i = 1; i <= root.size(); ++i)
-    if (i == root.size() || root[i] == '/') ::mkdir(root.substr(0, i).c_str(), 0755);
-  return root;
-}
+std::string WindowDeviceRoot() { return platform::Utf16ToUtf8(platform::DeviceRoot()); }
 
 namespace win {
 
