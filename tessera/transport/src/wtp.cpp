@@ -216,6 +216,7 @@ int WtpTransaction::CollectResult(mms::ByteBuffer* out) {
   psn_ = 0;
   gtr_ = ttr_ = false;
   filledMissing_ = false;
+  nackGroup_ = -1;
   result_.Clear();
   int r = RunLoop(Action::ReceivePdu);
   if (endAction_ == Action::EndWithError) return r;
@@ -382,8 +383,8 @@ WtpAction WtpTransaction::TransitionOnPdu() {
         if ((r.gtr || r.ttr) && r.psn == groupLast_) return Action::SendAck;
         return Action::ReceivePdu;
       }
-      if (r.gtr) return GroupComplete() && missingCount_ == 0 ? Action::SendAck : Action::SendNegativeAck;
-      if (r.ttr) return GroupComplete() && missingCount_ == 0 ? Action::ResultComplete : Action::SendNegativeAck;
+      if (r.gtr) return GroupComplete() && missingCount_ == 0 ? Action::SendAck : NegativeAckOrGiveUp();
+      if (r.ttr) return GroupComplete() && missingCount_ == 0 ? Action::ResultComplete : NegativeAckOrGiveUp();
       if (filledMissing_ && missingCount_ == 0 && GroupComplete()) return ttr_ ? Action::ResultComplete : Action::SendAck;
       return Action::ReceivePdu;
     case WtpPduType::NegativeAck:
@@ -395,6 +396,22 @@ WtpAction WtpTransaction::TransitionOnPdu() {
       return Action::ReceivePdu;
   }
   return Action::ReceivePdu;
+}
+
+// The first Negative Ack of a group is free; asking again for the same group means the last
+// request did not help, which counts like a time-out. Without this a gateway that keeps
+// sending the trailer of a group that can never be completed (one wider than the window)
+// would hold the method forever.
+WtpAction WtpTransaction::NegativeAckOrGiveUp() {
+  if (nackGroup_ == groupFirst_) {
+    if (retries_ >= maxRetries_) {
+      error_ = kTimedOut;
+      return Action::EndWithError;
+    }
+    ++retries_;
+  }
+  nackGroup_ = groupFirst_;
+  return Action::SendNegativeAck;
 }
 
 void WtpTransaction::StartResult() {

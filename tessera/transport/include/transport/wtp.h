@@ -151,6 +151,7 @@ class WtpTransaction {
   void EmptyGroupBuffers();
   void RebuildMissing();
   void StartResult();
+  WtpAction NegativeAckOrGiveUp();
   bool GroupComplete() const;
   bool RemoveMissing(int psn);
 
@@ -189,6 +190,7 @@ class WtpTransaction {
   CancelHook cancelHook_;
   int methodKind_ = 0;
   bool filledMissing_ = false;
+  int nackGroup_ = -1;
   WtpAction endAction_ = WtpAction::End;
   WtpStats stats_;
 };
