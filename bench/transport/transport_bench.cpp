@@ -27,7 +27,9 @@ namespace {
 constexpr std::size_t kBodySize = 250000;
 constexpr int kRuns = 3;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 // `packets` datagrams of 1000 octets in groups of four, each group answered by the echo.
 double ReferenceRun(int packets) {
@@ -109,10 +111,10 @@ int main(int argc, char** argv) {
     session.reset();
     best = std::min(best, Seconds(Clock::now() - start));
     mms::ByteBuffer headers, pdu;
-    transport::EncodeWspHeaderList({{"Accept", "application/vnd.wap.mms-message"}, {"User-Agent", "Tessera-bench/1.0"}},
-                                   &headers);
-    transport::BuildPost("http://mmsc/post/bench", "application/vnd.wap.mms-message", headers, mms::ByteBuffer(),
-                         &pdu);
+    transport::EncodeWspHeaderList(
+        {{"Accept", "application/vnd.wap.mms-message"}, {"User-Agent", "Tessera-bench/1.0"}}, &headers);
+    transport::BuildPost("http://mmsc/post/bench", "application/vnd.wap.mms-message", headers,
+                         mms::ByteBuffer(), &pdu);
     pduLength = pdu.length();
   }
   gateway.Stop();
@@ -131,7 +133,8 @@ int main(int argc, char** argv) {
               static_cast<double>(stats.datagramsReceived) / minReceived);
   std::printf("  retransmissions %u, time-outs %u\n", stats.retransmissions, stats.timeouts);
   std::printf("  packets %d, group round trips %d\n", packets, groupTrips);
-  std::printf("reference (same packets and round trips over a bare loopback echo): %.2f ms\n", reference * 1000);
+  std::printf("reference (same packets and round trips over a bare loopback echo): %.2f ms\n",
+              reference * 1000);
   std::printf("ratio gateway / reference: %.1f\n", best / reference);
   return 0;
 }

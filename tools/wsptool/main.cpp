@@ -20,11 +20,12 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: wsptool get URL [--gateway HOST:PORT] [--header NAME:VALUE]... [-o OUT]\n"
-               "       wsptool post URL FILE [--content-type T] [--gateway HOST:PORT] [--header NAME:VALUE]... "
-               "[-o OUT]\n"
-               "       common options: --timeout MS  --retries N  --client-sdu N  --server-sdu N\n");
+  std::fprintf(
+      stderr,
+      "usage: wsptool get URL [--gateway HOST:PORT] [--header NAME:VALUE]... [-o OUT]\n"
+      "       wsptool post URL FILE [--content-type T] [--gateway HOST:PORT] [--header NAME:VALUE]... "
+      "[-o OUT]\n"
+      "       common options: --timeout MS  --retries N  --client-sdu N  --server-sdu N\n");
   return 2;
 }
 
@@ -39,19 +40,29 @@ bool ParseNumber(const char* text, long long max, long long* out) {
 
 const char* Describe(int code) {
   switch (code) {
-    case transport::kSendFailed: return "a datagram could not be sent";
-    case transport::kTimedOut: return "no answer from the gateway (retransmission budget spent)";
-    case transport::kCancelled: return "cancelled";
-    case transport::kNoPdu: return "the gateway's answer could not be decoded";
-    case transport::kUnexpectedPdu: return "the gateway answered with an unexpected PDU";
-    case transport::kOutOfMemory: return "out of memory";
-    case transport::kNoSession: return "no session (the socket could not be created)";
-    default: break;
+    case transport::kSendFailed:
+      return "a datagram could not be sent";
+    case transport::kTimedOut:
+      return "no answer from the gateway (retransmission budget spent)";
+    case transport::kCancelled:
+      return "cancelled";
+    case transport::kNoPdu:
+      return "the gateway's answer could not be decoded";
+    case transport::kUnexpectedPdu:
+      return "the gateway answered with an unexpected PDU";
+    case transport::kOutOfMemory:
+      return "out of memory";
+    case transport::kNoSession:
+      return "no session (the socket could not be created)";
+    default:
+      break;
   }
   if (code >= transport::kProviderAbortBase && code < transport::kProviderAbortBase + 256)
     return "the gateway aborted the transaction";
-  if (code >= transport::kStatusBase + 0x30 && code < transport::kStatusBase + 0x80) return "error status in the reply";
-  if (code >= transport::kUserAbortBase && code < transport::kUserAbortBase + 256) return "the peer aborted the method";
+  if (code >= transport::kStatusBase + 0x30 && code < transport::kStatusBase + 0x80)
+    return "error status in the reply";
+  if (code >= transport::kUserAbortBase && code < transport::kUserAbortBase + 256)
+    return "the peer aborted the method";
   return "failed";
 }
 
@@ -113,8 +124,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--content-type") {
       contentType = value;
     } else if (arg == "--timeout" || arg == "--retries" || arg == "--client-sdu" || arg == "--server-sdu") {
-      long long* target = arg == "--timeout" ? &timeout
-                          : arg == "--retries" ? &retries
+      long long* target = arg == "--timeout"      ? &timeout
+                          : arg == "--retries"    ? &retries
                           : arg == "--client-sdu" ? &clientSdu
                                                   : &serverSdu;
       const long long max = arg == "--retries" ? 255 : 0xFFFFFFFFll;

@@ -43,8 +43,8 @@ int DatagramEndpoint::Send(const mms::ByteBuffer& data, const PeerAddress& peer)
   // No name resolution: whatever inet_addr makes of the text is where the datagram goes.
   const std::string text(peer.address.view());
   to.sin_addr.s_addr = winsock::inet_addr(text.c_str());
-  const int n = winsock::sendto(socket_, reinterpret_cast<const char*>(data.data()), data.length(), 0,
-                                &to, sizeof to);
+  const int n =
+      winsock::sendto(socket_, reinterpret_cast<const char*>(data.data()), data.length(), 0, &to, sizeof to);
   return n == winsock::SOCKET_ERROR ? kSendFailed : kOk;
 }
 
@@ -52,7 +52,8 @@ int DatagramEndpoint::Receive(mms::ByteBuffer* out) {
   winsock::fd_set readable;
   winsock::FD_ZERO(&readable);
   winsock::FD_SET(socket_, &readable);
-  const winsock::timeval tv{static_cast<long>(timeoutMs_ / 1000), static_cast<long>(timeoutMs_ % 1000) * 1000};
+  const winsock::timeval tv{static_cast<long>(timeoutMs_ / 1000),
+                            static_cast<long>(timeoutMs_ % 1000) * 1000};
   const int ready = winsock::select(0, &readable, nullptr, nullptr, &tv);
   if (ready == winsock::SOCKET_ERROR) return kSendFailed;
   if (ready == 0 || !winsock::FD_ISSET(socket_, &readable)) return kTimedOut;
@@ -67,6 +68,8 @@ int DatagramEndpoint::Receive(mms::ByteBuffer* out) {
   return kOk;
 }
 
-std::uint16_t DatagramEndpoint::LocalPort() const { return winsock::LocalPort(socket_); }
+std::uint16_t DatagramEndpoint::LocalPort() const {
+  return winsock::LocalPort(socket_);
+}
 
 }  // namespace transport

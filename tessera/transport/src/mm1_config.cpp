@@ -56,14 +56,16 @@ std::uint32_t ReadSendAndRecvTimeOut() {
   if (!detail::ReadMm1Value(u"SendAndRecvTimeOut", &type, &data)) return 5000;
   if (type != REG_DWORD || data.size() != 4) return 5000;
   const std::uint32_t v = static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
-                          (static_cast<std::uint32_t>(data[2]) << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+                          (static_cast<std::uint32_t>(data[2]) << 16) |
+                          (static_cast<std::uint32_t>(data[3]) << 24);
   return v == 0xFFFFFFFFu ? 5000 : v;
 }
 
 WspHeaderList LoadWspHeaderList() {
   WspHeaderList list;
   HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, detail::kWspHeaderKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return list;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, detail::kWspHeaderKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return list;
   for (DWORD index = 0; list.size() < kMaxWspHeaders; ++index) {
     char16_t name[256];
     DWORD nameLength = 256;
@@ -89,7 +91,8 @@ WspHeaderList LoadWspHeaderList() {
       std::size_t end = text.find(';', start);
       if (end == std::string::npos) end = text.size();
       if (end > start)
-        list.push_back({headerName, text.substr(start, std::min<std::size_t>(end - start, kWspHeaderValueMax))});
+        list.push_back(
+            {headerName, text.substr(start, std::min<std::size_t>(end - start, kWspHeaderValueMax))});
       start = end + 1;
     }
   }

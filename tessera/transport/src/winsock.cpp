@@ -11,11 +11,11 @@ constexpr int kSysInet = AF_INET;
 constexpr int kSysDatagram = SOCK_DGRAM | SOCK_CLOEXEC;
 }  // namespace
 
-#include "winsock.h"
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+
+#include "winsock.h"
 
 namespace winsock {
 
@@ -51,7 +51,9 @@ SOCKET socket(int family, int type, int protocol) {
   return fd < 0 ? INVALID_SOCKET : static_cast<SOCKET>(fd);
 }
 
-int closesocket(SOCKET s) { return ::close(static_cast<int>(s)) == 0 ? 0 : SOCKET_ERROR; }
+int closesocket(SOCKET s) {
+  return ::close(static_cast<int>(s)) == 0 ? 0 : SOCKET_ERROR;
+}
 
 u_long inet_addr(const char* text) {
   if (!text) return INADDR_NONE;
@@ -61,8 +63,12 @@ u_long inet_addr(const char* text) {
   return a.s_addr;
 }
 
-u_short htons(u_short value) { return static_cast<u_short>((value >> 8) | (value << 8)); }
-u_short ntohs(u_short value) { return htons(value); }
+u_short htons(u_short value) {
+  return static_cast<u_short>((value >> 8) | (value << 8));
+}
+u_short ntohs(u_short value) {
+  return htons(value);
+}
 
 int sendto(SOCKET s, const char* buffer, int length, int flags, const sockaddr_in* to, int toLength) {
   if (!to || length < 0) return SOCKET_ERROR;

@@ -83,12 +83,16 @@ int __WSAFDIsSet(SOCKET s, fd_set* set);
 /// Local port of a socket in host order, 0 when it has none yet.
 u_short LocalPort(SOCKET s);
 
-inline void FD_ZERO(fd_set* set) { set->fd_count = 0; }
+inline void FD_ZERO(fd_set* set) {
+  set->fd_count = 0;
+}
 inline void FD_SET(SOCKET s, fd_set* set) {
   for (unsigned i = 0; i < set->fd_count; ++i)
     if (set->fd_array[i] == s) return;
   if (set->fd_count < FD_SETSIZE) set->fd_array[set->fd_count++] = s;
 }
-inline int FD_ISSET(SOCKET s, fd_set* set) { return __WSAFDIsSet(s, set); }
+inline int FD_ISSET(SOCKET s, fd_set* set) {
+  return __WSAFDIsSet(s, set);
+}
 
 }  // namespace winsock

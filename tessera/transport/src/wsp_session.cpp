@@ -1,8 +1,9 @@
 #include "transport/wsp_session.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <new>
-#include <strings.h>
 
 #include "mms/wsp.h"
 #include "transport/results.h"
@@ -72,7 +73,8 @@ bool BuildPost(std::string_view uri, std::string_view contentType, const mms::By
   out->Clear();
   return out->AppendOctet(0x60) && mms::EncodeUintvar(*out, static_cast<std::uint32_t>(uri.size())) &&
          mms::EncodeUintvar(*out, static_cast<std::uint32_t>(type.length() + headers.length())) &&
-         out->AppendString(uri) && out->AppendBuffer(type) && out->AppendBuffer(headers) && out->AppendBuffer(data);
+         out->AppendString(uri) && out->AppendBuffer(type) && out->AppendBuffer(headers) &&
+         out->AppendBuffer(data);
 }
 
 bool BuildDisconnect(std::uint32_t sessionId, mms::ByteBuffer* out) {
@@ -151,8 +153,8 @@ int WspSession::Open(WspSessionOptions options, std::unique_ptr<WspSession>* out
   std::unique_ptr<WspSession> session(new (std::nothrow) WspSession);
   if (!session) return kOutOfMemory;
   if (options.port) {
-    session->transaction_.reset(new (std::nothrow)
-                                    WtpTransaction(std::move(options.port), options.gateway, options.gatewayPort));
+    session->transaction_.reset(
+        new (std::nothrow) WtpTransaction(std::move(options.port), options.gateway, options.gatewayPort));
   } else {
     session->transaction_ = WtpTransaction::Create(options.gateway, options.gatewayPort, timeout);
   }
@@ -184,7 +186,8 @@ int WspSession::Connect() {
     r = transaction_->CollectResult(&reply);
     if (r != kOk) return r;
     if (reply.length() == 0) return kNoPdu;
-    if (reply.At(0) == static_cast<int>(WspPduType::ConnectReply)) return ParseConnectReply(reply, &sessionId_);
+    if (reply.At(0) == static_cast<int>(WspPduType::ConnectReply))
+      return ParseConnectReply(reply, &sessionId_);
     if (reply.At(0) != static_cast<int>(WspPduType::Redirect)) return kUnexpectedPdu;
     if (redirects >= kMaxRedirects) return kUnexpectedPdu;
     WspRedirect redirect;
@@ -203,8 +206,8 @@ int WspSession::Get(std::string_view uri, const WspHeaderList* extra) {
   return transaction_->Invoke(pending_, nullptr);
 }
 
-int WspSession::Post(std::string_view uri, std::string_view contentType, bool withHeaders, const mms::ByteBuffer& data,
-                     mms::ByteStream* body) {
+int WspSession::Post(std::string_view uri, std::string_view contentType, bool withHeaders,
+                     const mms::ByteBuffer& data, mms::ByteStream* body) {
   if (!open_) return kNoSession;
   mms::ByteBuffer headers;
   if (withHeaders && !EncodeWspHeaderList(headers_, &headers)) return kOutOfMemory;
@@ -234,6 +237,8 @@ void WspSession::Close() {
   if (BuildDisconnect(sessionId_, &disconnect)) transaction_->Invoke(disconnect, nullptr);
 }
 
-WspSession::~WspSession() { Close(); }
+WspSession::~WspSession() {
+  Close();
+}
 
 }  // namespace transport

@@ -62,8 +62,8 @@ bool DecodeWtpPdu(const std::uint8_t* p, std::size_t n, WtpPdu* out) {
     default:  // concatenated PDUs and unknown types
       return false;
   }
-  if (pdu.type == WtpPduType::Invoke || pdu.type == WtpPduType::Result || pdu.type == WtpPduType::SegmentedInvoke ||
-      pdu.type == WtpPduType::SegmentedResult) {
+  if (pdu.type == WtpPduType::Invoke || pdu.type == WtpPduType::Result ||
+      pdu.type == WtpPduType::SegmentedInvoke || pdu.type == WtpPduType::SegmentedResult) {
     pdu.gtr = (o0 & 0x04) != 0;
     pdu.ttr = (o0 & 0x02) != 0;
   }
@@ -117,13 +117,15 @@ bool EncodeWtpPdu(const WtpPdu& pdu, mms::ByteBuffer* out) {
     case WtpPduType::Concatenated:
       return false;
   }
-  bool ok = out->AppendOctet(o0) &&
-            out->AppendOctet(static_cast<std::uint8_t>((pdu.responder ? 0x80 : 0) | ((pdu.tid >> 8) & 0x7F))) &&
-            out->AppendOctet(static_cast<std::uint8_t>(pdu.tid & 0xFF));
+  bool ok =
+      out->AppendOctet(o0) &&
+      out->AppendOctet(static_cast<std::uint8_t>((pdu.responder ? 0x80 : 0) | ((pdu.tid >> 8) & 0x7F))) &&
+      out->AppendOctet(static_cast<std::uint8_t>(pdu.tid & 0xFF));
   switch (pdu.type) {
     case WtpPduType::Invoke:
-      ok = ok && out->AppendOctet(static_cast<std::uint8_t>(((pdu.version & 3) << 6) | (pdu.tidNew ? 0x20 : 0) |
-                                                            (pdu.userAck ? 0x10 : 0) | (pdu.tcl & 3)));
+      ok = ok &&
+           out->AppendOctet(static_cast<std::uint8_t>(((pdu.version & 3) << 6) | (pdu.tidNew ? 0x20 : 0) |
+                                                      (pdu.userAck ? 0x10 : 0) | (pdu.tcl & 3)));
       break;
     case WtpPduType::SegmentedInvoke:
     case WtpPduType::SegmentedResult:
@@ -150,10 +152,12 @@ bool EncodeWtpPdu(const WtpPdu& pdu, mms::ByteBuffer* out) {
 
 // ---- Transaction ----------------------------------------------------------------------------
 
-std::unique_ptr<WtpTransaction> WtpTransaction::Create(std::string_view address, int port, std::uint32_t timeoutMs) {
+std::unique_ptr<WtpTransaction> WtpTransaction::Create(std::string_view address, int port,
+                                                       std::uint32_t timeoutMs) {
   auto endpoint = DatagramEndpoint::Create(timeoutMs);
   if (!endpoint) return nullptr;
-  return std::unique_ptr<WtpTransaction>(new (std::nothrow) WtpTransaction(std::move(endpoint), address, port));
+  return std::unique_ptr<WtpTransaction>(new (std::nothrow)
+                                             WtpTransaction(std::move(endpoint), address, port));
 }
 
 WtpTransaction::WtpTransaction(std::unique_ptr<DatagramPort> port, std::string_view address, int port_number)
@@ -193,11 +197,21 @@ int WtpTransaction::Invoke(const mms::ByteBuffer& pdu, mms::ByteStream* body) {
   haveReceived_ = false;
   lastSent_.Clear();
   switch (pdu.At(0)) {
-    case 0x60: methodKind_ = 1; break;
-    case 0x40: methodKind_ = 2; break;
-    case 0x01: methodKind_ = 3; break;
-    case 0x05: methodKind_ = 4; break;
-    default: methodKind_ = 0; break;
+    case 0x60:
+      methodKind_ = 1;
+      break;
+    case 0x40:
+      methodKind_ = 2;
+      break;
+    case 0x01:
+      methodKind_ = 3;
+      break;
+    case 0x05:
+      methodKind_ = 4;
+      break;
+    default:
+      methodKind_ = 0;
+      break;
   }
   const std::int64_t total = pdu.length() + bodyLength_;
   // A PSN is one octet: more than 256 packets cannot be numbered, and cutting the count to
@@ -207,7 +221,8 @@ int WtpTransaction::Invoke(const mms::ByteBuffer& pdu, mms::ByteStream* body) {
   ttr_ = packetCount_ == 1;
 
   Event start = Event::Start;
-  if (cancelHook_.function && cancelHook_.function(methodKind_, cancelHook_.value) == 0) start = Event::Cancelled;
+  if (cancelHook_.function && cancelHook_.function(methodKind_, cancelHook_.value) == 0)
+    start = Event::Cancelled;
   return RunLoop(Transition(start));
 }
 
@@ -237,7 +252,8 @@ int WtpTransaction::RunLoop(Action action) {
     if (n < 1 || n > 6) break;
     Event event = Event::ActionSucceeded;
     result = Perform(action, &event);
-    if (cancelHook_.function && cancelHook_.function(methodKind_, cancelHook_.value) == 0) event = Event::Cancelled;
+    if (cancelHook_.function && cancelHook_.function(methodKind_, cancelHook_.value) == 0)
+      event = Event::Cancelled;
     if (event == Event::PduReceived) ProcessReceived();
     action = Transition(event);
   }
@@ -248,11 +264,21 @@ int WtpTransaction::RunLoop(Action action) {
 int WtpTransaction::Perform(Action action, Event* event) {
   int r = kOk;
   switch (action) {
-    case Action::SendPacket: r = SendPacket(); break;
-    case Action::SendAck: r = SendAck(); break;
-    case Action::SendAbort: r = SendAbort(); break;
-    case Action::SendNegativeAck: r = SendNegativeAck(); break;
-    case Action::Retransmit: r = Retransmit(); break;
+    case Action::SendPacket:
+      r = SendPacket();
+      break;
+    case Action::SendAck:
+      r = SendAck();
+      break;
+    case Action::SendAbort:
+      r = SendAbort();
+      break;
+    case Action::SendNegativeAck:
+      r = SendNegativeAck();
+      break;
+    case Action::Retransmit:
+      r = Retransmit();
+      break;
     case Action::ReceivePdu:
       r = ReceivePdu();
       *event = r == kOk ? Event::PduReceived : Event::NothingUsable;
@@ -301,9 +327,12 @@ WtpAction WtpTransaction::Transition(Event event) {
   switch (phase_) {
     case 0:
       switch (event) {
-        case Event::Start: return Action::SendPacket;
-        case Event::PduReceived: return TransitionOnPdu();
-        case Event::NothingUsable: return onNothing();
+        case Event::Start:
+          return Action::SendPacket;
+        case Event::PduReceived:
+          return TransitionOnPdu();
+        case Event::NothingUsable:
+          return onNothing();
         case Event::ActionSucceeded:
           if (missingCount_ > 0) return Action::SendPacket;
           if (tokFlag_) {
@@ -324,8 +353,10 @@ WtpAction WtpTransaction::Transition(Event event) {
       return Action::End;
     case 1:
       switch (event) {
-        case Event::PduReceived: return TransitionOnPdu();
-        case Event::NothingUsable: return onNothing();
+        case Event::PduReceived:
+          return TransitionOnPdu();
+        case Event::NothingUsable:
+          return onNothing();
         case Event::ActionSucceeded:
           // Every packet a Negative Ack names is resent before waiting again.
           return missingCount_ > 0 && !resultStarted_ ? Action::SendPacket : Action::ReceivePdu;
@@ -357,7 +388,8 @@ WtpAction WtpTransaction::TransitionOnPdu() {
       if (phase_ == 0 || (resultStarted_ && groupFirst_ != 0)) return Action::ReceivePdu;
       if (r.ttr) return Action::ResultComplete;
       if (r.gtr) return groupFirst_ == 0 ? Action::SendAck : Action::ReceivePdu;
-      if (filledMissing_ && missingCount_ == 0 && GroupComplete()) return ttr_ ? Action::ResultComplete : Action::SendAck;
+      if (filledMissing_ && missingCount_ == 0 && GroupComplete())
+        return ttr_ ? Action::ResultComplete : Action::SendAck;
       return Action::ReceivePdu;
     case WtpPduType::Ack: {
       const int psnValue = r.hasPsnTpi ? r.psnTpi : 0;
@@ -384,8 +416,10 @@ WtpAction WtpTransaction::TransitionOnPdu() {
         return Action::ReceivePdu;
       }
       if (r.gtr) return GroupComplete() && missingCount_ == 0 ? Action::SendAck : NegativeAckOrGiveUp();
-      if (r.ttr) return GroupComplete() && missingCount_ == 0 ? Action::ResultComplete : NegativeAckOrGiveUp();
-      if (filledMissing_ && missingCount_ == 0 && GroupComplete()) return ttr_ ? Action::ResultComplete : Action::SendAck;
+      if (r.ttr)
+        return GroupComplete() && missingCount_ == 0 ? Action::ResultComplete : NegativeAckOrGiveUp();
+      if (filledMissing_ && missingCount_ == 0 && GroupComplete())
+        return ttr_ ? Action::ResultComplete : Action::SendAck;
       return Action::ReceivePdu;
     case WtpPduType::NegativeAck:
       if (r.tid != tid_ || missingCount_ == 0 || (phase_ >= 1 && resultStarted_)) return Action::ReceivePdu;
@@ -429,7 +463,8 @@ void WtpTransaction::ProcessReceived() {
   filledMissing_ = false;
   switch (r.type) {
     case WtpPduType::Abort:
-      if (r.tid == tid_) error_ = r.abortType != 0 ? r.abortReason + kUserAbortBase : r.abortReason + kProviderAbortBase;
+      if (r.tid == tid_)
+        error_ = r.abortType != 0 ? r.abortReason + kUserAbortBase : r.abortReason + kProviderAbortBase;
       break;
     case WtpPduType::Ack:
       if (r.tid == tid_) tokFlag_ = r.tveTok;
@@ -438,12 +473,14 @@ void WtpTransaction::ProcessReceived() {
       if (r.tid != tid_ || (phase_ >= 1 && resultStarted_)) break;
       missingCount_ = 0;
       if (r.missing.empty()) {
-        for (int q = groupFirst_; q <= groupLast_ && missingCount_ < kWindow; ++q) missing_[missingCount_++] = q;
+        for (int q = groupFirst_; q <= groupLast_ && missingCount_ < kWindow; ++q)
+          missing_[missingCount_++] = q;
       } else {
         // Only PSNs of the group still held can be resent; others are passed over.
         for (std::uint8_t q : r.missing) {
           if (q < groupFirst_ || q > groupLast_ || q - groupFirst_ >= kGroupSize) continue;
-          if (std::find(missing_.begin(), missing_.begin() + missingCount_, q) != missing_.begin() + missingCount_)
+          if (std::find(missing_.begin(), missing_.begin() + missingCount_, q) !=
+              missing_.begin() + missingCount_)
             continue;
           if (missingCount_ < kWindow) missing_[missingCount_++] = q;
         }
@@ -506,7 +543,8 @@ void WtpTransaction::RebuildMissing() {
 bool WtpTransaction::RemoveMissing(int psn) {
   for (int i = 0; i < missingCount_; ++i) {
     if (missing_[static_cast<std::size_t>(i)] != psn) continue;
-    for (int j = i + 1; j < missingCount_; ++j) missing_[static_cast<std::size_t>(j - 1)] = missing_[static_cast<std::size_t>(j)];
+    for (int j = i + 1; j < missingCount_; ++j)
+      missing_[static_cast<std::size_t>(j - 1)] = missing_[static_cast<std::size_t>(j)];
     --missingCount_;
     return true;
   }
@@ -562,7 +600,8 @@ int WtpTransaction::SendPacket() {
   bool resend = false;
   if (missingCount_ > 0) {
     sendPsn = missing_[0];
-    for (int j = 1; j < missingCount_; ++j) missing_[static_cast<std::size_t>(j - 1)] = missing_[static_cast<std::size_t>(j)];
+    for (int j = 1; j < missingCount_; ++j)
+      missing_[static_cast<std::size_t>(j - 1)] = missing_[static_cast<std::size_t>(j)];
     --missingCount_;
     index = sendPsn - groupFirst_;
     rid_ = true;
@@ -600,7 +639,8 @@ int WtpTransaction::SendAck() {
   if (phase_ >= 1 && !rid_ && resultStarted_ && groupLast_ >= groupFirst_ && GroupComplete()) {
     missingCount_ = 0;
     for (int q = groupFirst_; q <= groupLast_; ++q)
-      if (!result_.AppendBuffer(groupBuffers_[static_cast<std::size_t>(q - groupFirst_)])) return kOutOfMemory;
+      if (!result_.AppendBuffer(groupBuffers_[static_cast<std::size_t>(q - groupFirst_)]))
+        return kOutOfMemory;
     groupFirst_ = groupLast_ + 1;
     EmptyGroupBuffers();
   }
@@ -634,7 +674,8 @@ int WtpTransaction::SendNegativeAck() {
   WtpPdu nack;
   nack.type = WtpPduType::NegativeAck;
   nack.tid = tid_;
-  for (int i = 0; i < missingCount_; ++i) nack.missing.push_back(static_cast<std::uint8_t>(missing_[static_cast<std::size_t>(i)]));
+  for (int i = 0; i < missingCount_; ++i)
+    nack.missing.push_back(static_cast<std::uint8_t>(missing_[static_cast<std::size_t>(i)]));
   return SendEncoded(nack);
 }
 

@@ -57,7 +57,8 @@ inline ByteBuffer ResultPdu(std::uint16_t tid, const ByteBuffer& data, bool gtr,
   return Encode(p);
 }
 
-inline ByteBuffer SegResultPdu(std::uint16_t tid, int psn, const ByteBuffer& data, bool gtr, bool ttr, bool rid = false) {
+inline ByteBuffer SegResultPdu(std::uint16_t tid, int psn, const ByteBuffer& data, bool gtr, bool ttr,
+                               bool rid = false) {
   WtpPdu p;
   p.type = WtpPduType::SegmentedResult;
   p.tid = tid;
@@ -104,7 +105,8 @@ inline ByteBuffer AbortPdu(std::uint16_t tid, int type, int reason) {
 
 inline ByteBuffer Pattern(std::size_t n, unsigned seed = 0) {
   ByteBuffer b(static_cast<std::int32_t>(n));
-  for (std::size_t i = 0; i < n; ++i) b.AppendOctet(static_cast<std::uint8_t>((i * 131 + i / 251 + seed) & 0xFF));
+  for (std::size_t i = 0; i < n; ++i)
+    b.AppendOctet(static_cast<std::uint8_t>((i * 131 + i / 251 + seed) & 0xFF));
   return b;
 }
 
@@ -346,7 +348,8 @@ class FakeGateway : public transport::DatagramPort {
       ByteBuffer seg(data.data() + k * size, std::min(size, data.length() - k * size));
       const bool ttr = k + 1 == count;
       const bool gtr = !ttr && (k + 1) % options_.groupSize == 0;
-      tx_.result.push_back(k == 0 ? ResultPdu(tx_.tid, seg, gtr, ttr) : SegResultPdu(tx_.tid, k, seg, gtr, ttr));
+      tx_.result.push_back(k == 0 ? ResultPdu(tx_.tid, seg, gtr, ttr)
+                                  : SegResultPdu(tx_.tid, k, seg, gtr, ttr));
     }
     tx_.resultDone = false;
     tx_.resultGroupStart = 0;
@@ -357,7 +360,8 @@ class FakeGateway : public transport::DatagramPort {
     const int count = static_cast<int>(tx_.result.size());
     tx_.resultGroupEnd = std::min(count, tx_.resultGroupStart + options_.groupSize) - 1;
     for (int k = tx_.resultGroupStart; k <= tx_.resultGroupEnd; ++k)
-      ToClient(again ? WithRid(tx_.result[static_cast<std::size_t>(k)]) : tx_.result[static_cast<std::size_t>(k)]);
+      ToClient(again ? WithRid(tx_.result[static_cast<std::size_t>(k)])
+                     : tx_.result[static_cast<std::size_t>(k)]);
   }
 
   void OnTimer() {

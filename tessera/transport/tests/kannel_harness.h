@@ -22,8 +22,12 @@ namespace kannel_harness {
 inline constexpr char kBearerbox[] = "/usr/sbin/bearerbox";
 inline constexpr char kWapbox[] = "/usr/sbin/wapbox";
 
-inline bool KannelInstalled() { return ::access(kBearerbox, X_OK) == 0 && ::access(kWapbox, X_OK) == 0; }
-inline bool InNamespace() { return std::getenv("TESSERA_NETNS") != nullptr; }
+inline bool KannelInstalled() {
+  return ::access(kBearerbox, X_OK) == 0 && ::access(kWapbox, X_OK) == 0;
+}
+inline bool InNamespace() {
+  return std::getenv("TESSERA_NETNS") != nullptr;
+}
 
 inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -125,8 +129,9 @@ class Gateway {
     if (!WaitFor([] { return PortBound("tcp", 13002) && PortBound("udp", 9201); }, 15000))
       return Fail(error, "bearerbox did not bind its ports: " + ReadText(dir + "/bearerbox.log"));
     wapbox_ = Spawn({kWapbox, dir + "/kannel.conf"}, dir + "/wapbox.out");
-    if (!WaitFor([&] { return ReadText(dir + "/wapbox.log").find("Connected to bearerbox") != std::string::npos; },
-                 15000))
+    if (!WaitFor(
+            [&] { return ReadText(dir + "/wapbox.log").find("Connected to bearerbox") != std::string::npos; },
+            15000))
       return Fail(error, "wapbox did not connect: " + ReadText(dir + "/wapbox.log"));
     return true;
   }

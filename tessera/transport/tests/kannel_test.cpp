@@ -41,8 +41,8 @@ void WriteFile(const fs::path& p, const mms::ByteBuffer& data) {
 
 void SetHeaders() {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1\\WspHeader", 0,
-                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1\\WspHeader",
+                           0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   const std::u16string accept = u"application/vnd.wap.mms-message";
   const std::u16string agent = u"Tessera-test/1.0";
@@ -77,20 +77,22 @@ TEST(Kannel, GetAndPostThroughTheGateway) {
     const fs::path file = dir / ("body-" + std::to_string(size));
     WriteFile(file, body);
     const std::string name = "p" + std::to_string(size);
-    ShellRun r = Shell(tool + " post http://mmsc/post/" + name + " " + file.string() + " --gateway 127.0.0.1:9201 -o " +
-                  (dir / (name + ".reply")).string());
+    ShellRun r = Shell(tool + " post http://mmsc/post/" + name + " " + file.string() +
+                       " --gateway 127.0.0.1:9201 -o " + (dir / (name + ".reply")).string());
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("status: 0x20"), std::string::npos) << r.out;
-    EXPECT_EQ(ReadText((dir / "posts" / name).string()), std::string(body.view())) << "origin got other octets";
+    EXPECT_EQ(ReadText((dir / "posts" / name).string()), std::string(body.view()))
+        << "origin got other octets";
   }
   for (std::size_t size : {5000u, 60000u}) {
     SCOPED_TRACE("GET " + std::to_string(size));
     const fs::path out = dir / ("get-" + std::to_string(size));
-    ShellRun r = Shell(tool + " get http://mmsc/size/" + std::to_string(size) + " --gateway 127.0.0.1:9201 -o " +
-                  out.string());
+    ShellRun r = Shell(tool + " get http://mmsc/size/" + std::to_string(size) +
+                       " --gateway 127.0.0.1:9201 -o " + out.string());
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("content-type: application/vnd.wap.mms-message"), std::string::npos) << r.out;
-    EXPECT_EQ(ReadText(out.string()), std::string(transport_test::Pattern(size, static_cast<unsigned>(size)).view()));
+    EXPECT_EQ(ReadText(out.string()),
+              std::string(transport_test::Pattern(size, static_cast<unsigned>(size)).view()));
   }
   {
     // A missing page: a non-2xx status, exit 1 and the result code on stderr.

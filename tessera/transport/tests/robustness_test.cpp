@@ -65,7 +65,8 @@ TEST(LossyGateway, GetsAndPostsArriveExactlyOrFailCleanly) {
           ASSERT_FALSE(gateway->posts.empty());
           const ByteBuffer& got = gateway->posts.back();
           ASSERT_GE(got.length(), message.length());
-          EXPECT_EQ(got.view().substr(static_cast<std::size_t>(got.length() - message.length())), message.view());
+          EXPECT_EQ(got.view().substr(static_cast<std::size_t>(got.length() - message.length())),
+                    message.view());
           EXPECT_EQ(data.view(), "OK");
         } else {
           EXPECT_EQ(type, "application/vnd.wap.mms-message");
@@ -92,8 +93,9 @@ TEST(LossyGateway, PostOverTheWtpLimitIsRefusedUpFront) {
   ByteBuffer message = Pattern(300000);
   auto body = mms::ByteStream::OpenMemory(message.data(), message.length());
   const int sentBefore = gateway->clientSent;
-  EXPECT_EQ(session->Post("http://mmsc/p", "application/vnd.wap.mms-message", false, ByteBuffer(), body.get()),
-            kSendFailed);
+  EXPECT_EQ(
+      session->Post("http://mmsc/p", "application/vnd.wap.mms-message", false, ByteBuffer(), body.get()),
+      kSendFailed);
   EXPECT_EQ(gateway->clientSent, sentBefore);
   EXPECT_TRUE(gateway->posts.empty());
 }

@@ -1,13 +1,14 @@
 // WSP session: PDUs, capabilities, header list from the registry, Reply and Redirect parsing,
 // and whole sessions against the scripted and the fake gateway.
 
+#include "transport/wsp_session.h"
+
 #include <gtest/gtest.h>
 
 #include "fake_gateway.h"
 #include "platform/registry.h"
 #include "platform_testing/device_root.h"
 #include "transport/results.h"
-#include "transport/wsp_session.h"
 
 using namespace transport;
 using namespace transport_test;
@@ -70,14 +71,18 @@ TEST(WspPdus, CapabilitiesConnectGetPostDisconnect) {
   ASSERT_TRUE(EncodeCapabilities(0, 0, &caps));
   EXPECT_EQ(caps.length(), 0);
   ASSERT_TRUE(EncodeCapabilities(100, 0, &caps));
-  EXPECT_EQ(All(caps), (std::vector<int>{0x02, 0x80, 0x64, 0x02, 0x82, 0xC0, 0x02, 0x83, 0x08, 0x02, 0x84, 0x01}));
+  EXPECT_EQ(All(caps),
+            (std::vector<int>{0x02, 0x80, 0x64, 0x02, 0x82, 0xC0, 0x02, 0x83, 0x08, 0x02, 0x84, 0x01}));
 
   ByteBuffer pdu;
   ASSERT_TRUE(BuildConnect(0, 0, ByteBuffer(), &pdu));
   EXPECT_EQ(All(pdu), (std::vector<int>{0x01, 0x10, 0x00, 0x00}));
 
-  WspHeaderList list = {{"Accept", "application/vnd.wap.mms-message"}, {"User-Agent", "T"}, {"X-Id", "7"},
-                        {"", "after an empty name nothing"}, {"Accept", "x"}};
+  WspHeaderList list = {{"Accept", "application/vnd.wap.mms-message"},
+                        {"User-Agent", "T"},
+                        {"X-Id", "7"},
+                        {"", "after an empty name nothing"},
+                        {"Accept", "x"}};
   ByteBuffer headers;
   ASSERT_TRUE(EncodeWspHeaderList(list, &headers));
   ByteBuffer expected = Bytes({0x80});
@@ -87,7 +92,8 @@ TEST(WspPdus, CapabilitiesConnectGetPostDisconnect) {
   EXPECT_EQ(headers.view(), expected.view());
 
   ASSERT_TRUE(BuildGet("http://m/1", Bytes({0xA9, 'T', 0}), &pdu));
-  EXPECT_EQ(All(pdu), (std::vector<int>{0x40, 10, 'h', 't', 't', 'p', ':', '/', '/', 'm', '/', '1', 0xA9, 'T', 0}));
+  EXPECT_EQ(All(pdu),
+            (std::vector<int>{0x40, 10, 'h', 't', 't', 'p', ':', '/', '/', 'm', '/', '1', 0xA9, 'T', 0}));
 
   ASSERT_TRUE(BuildPost("u", "application/vnd.wap.mms-message", Bytes({0xA9, 'T', 0}), Bytes({1, 2}), &pdu));
   ByteBuffer post = Bytes({0x60, 1, 32 + 3, 'u'});
@@ -264,7 +270,9 @@ TEST(WspSession, PostStreamsTheBodyThroughTheFakeGateway) {
   ASSERT_EQ(WspSession::Open(std::move(o), &session), kOk);
   ByteBuffer message = Pattern(20000, 3);
   auto body = mms::ByteStream::OpenMemory(message.data(), message.length());
-  ASSERT_EQ(session->Post("http://mmsc/post", "application/vnd.wap.mms-message", true, ByteBuffer(), body.get()), kOk);
+  ASSERT_EQ(
+      session->Post("http://mmsc/post", "application/vnd.wap.mms-message", true, ByteBuffer(), body.get()),
+      kOk);
   std::string type;
   ByteBuffer data;
   ASSERT_EQ(session->ReadReply(&type, &data), kOk);

@@ -1,12 +1,13 @@
 // WTP initiator: PDU codec and the transaction engine against a scripted gateway.
 
+#include "transport/wtp.h"
+
 #include <gtest/gtest.h>
 
 #include "fake_gateway.h"
 #include "platform/registry.h"
 #include "platform_testing/device_root.h"
 #include "transport/results.h"
-#include "transport/wtp.h"
 
 using namespace transport;
 using namespace transport_test;
@@ -50,8 +51,8 @@ void AckGroups(const ByteBuffer& sent, ScriptedPort& port) {
 
 void SetDword(const char16_t* name, DWORD value) {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1", 0, nullptr, 0,
-                           KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1", 0,
+                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
   RegCloseKey(key);
@@ -59,8 +60,8 @@ void SetDword(const char16_t* name, DWORD value) {
 
 void SetText(const char16_t* name, const std::u16string& text) {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1", 0, nullptr, 0,
-                           KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1", 0,
+                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                 static_cast<DWORD>((text.size() + 1) * 2));
@@ -82,9 +83,10 @@ TEST(WtpPdu, DecodesHeadersTpisAndRejectsTruncation) {
   EXPECT_EQ(p.data.length(), 0);
 
   // TPI length running past the end; NAck count past the end; too short; concatenated; type 9.
-  for (const ByteBuffer& bad : {Bytes({0x98, 0x00, 0x05, 0x0C, 0x09, 'x'}), Bytes({0x38, 0x00, 0x01, 0x03, 0x01}),
-                                Bytes({0x10, 0x00}), Bytes({0x00, 0x00, 0x01, 0x02}), Bytes({0x48, 0x00, 0x01}),
-                                Bytes({0x98, 0x00, 0x05, 0x99})}) {
+  for (const ByteBuffer& bad :
+       {Bytes({0x98, 0x00, 0x05, 0x0C, 0x09, 'x'}), Bytes({0x38, 0x00, 0x01, 0x03, 0x01}),
+        Bytes({0x10, 0x00}), Bytes({0x00, 0x00, 0x01, 0x02}), Bytes({0x48, 0x00, 0x01}),
+        Bytes({0x98, 0x00, 0x05, 0x99})}) {
     EXPECT_FALSE(DecodeWtpPdu(bad.data(), static_cast<std::size_t>(bad.length()), &p)) << bad.length();
   }
 
@@ -176,9 +178,9 @@ TEST(WtpTransaction, IgnoresForeignAcksAndResendsOnNegativeAck) {
   f.port->onSend = [&](const ByteBuffer& sent, ScriptedPort& port) {
     WtpPdu p = Decode(sent);
     if (p.type == WtpPduType::SegmentedInvoke && p.gtr && !p.rid) {
-      port.Queue(AckPdu(p.tid, 2));       // names another PSN: ignored
-      port.Queue(AckPdu(p.tid + 5, 3));   // another TID: ignored
-      port.Queue(NackPdu(p.tid, {}));     // no PSNs: the whole group again
+      port.Queue(AckPdu(p.tid, 2));      // names another PSN: ignored
+      port.Queue(AckPdu(p.tid + 5, 3));  // another TID: ignored
+      port.Queue(NackPdu(p.tid, {}));    // no PSNs: the whole group again
       nackStep = 1;
     } else if (p.gtr && p.rid && nackStep == 1) {
       port.Queue(AckPdu(p.tid, 3));
@@ -408,7 +410,8 @@ TEST(WtpTransaction, TidVerificationIsAnsweredWithTok) {
   f.port->onSend = [](const ByteBuffer& sent, ScriptedPort& port) {
     WtpPdu p = Decode(sent);
     if (p.type == WtpPduType::Invoke) port.Queue(AckPdu(1, -1, /*tve=*/true));
-    if (p.type == WtpPduType::Ack && p.tveTok) port.Queue(ResultPdu(1, Bytes({0x04, 0x20, 0x00}), false, true));
+    if (p.type == WtpPduType::Ack && p.tveTok)
+      port.Queue(ResultPdu(1, Bytes({0x04, 0x20, 0x00}), false, true));
   };
   ASSERT_EQ(f.tx->Invoke(get, nullptr), kOk);
   ByteBuffer result;
