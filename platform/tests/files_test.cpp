@@ -73,7 +73,10 @@ TEST(DeviceRootFallbacks, XdgDataHomeThenHome) {
   ::setenv("HOME", (scratch.path() + "/home/").c_str(), 1);
   EXPECT_EQ(platform::DeviceRoot(), Utf8ToUtf16(scratch.path() + "/home//.local/share/tessera/device"));
   EXPECT_TRUE(platform::DirectoryExists(Utf8ToUtf16(scratch.path() + "/home/.local/share/tessera/device")));
-  if (xdgOld.empty()) ::unsetenv("XDG_DATA_HOME"); else ::setenv("XDG_DATA_HOME", xdgOld.c_str(), 1);
+  if (xdgOld.empty())
+    ::unsetenv("XDG_DATA_HOME");
+  else
+    ::setenv("XDG_DATA_HOME", xdgOld.c_str(), 1);
   ::setenv("HOME", homeOld.c_str(), 1);
 }
 

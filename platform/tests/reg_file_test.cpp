@@ -27,7 +27,9 @@ std::string Sz(std::u16string_view text) {
   return out + std::string(2, '\0');
 }
 
-std::string Dw(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+std::string Dw(DWORD v) {
+  return std::string(reinterpret_cast<const char*>(&v), 4);
+}
 
 TEST(RegFile, ParsesTheUsualForms) {
   const char* text =
@@ -71,23 +73,23 @@ TEST(RegFile, RejectsMalformedTextWithTheLine) {
     const char* text;
     int line;
   } cases[] = {
-      {"\"x\"=dword:1\n", 1},                         // value before any key
-      {"[Nowhere\\x]\n", 1},                           // no root
-      {"[HKLM\\a]\n\"x\"=dword:123456789\n", 2},       // too many digits
+      {"\"x\"=dword:1\n", 1},                     // value before any key
+      {"[Nowhere\\x]\n", 1},                      // no root
+      {"[HKLM\\a]\n\"x\"=dword:123456789\n", 2},  // too many digits
       {"[HKLM\\a]\n\"x\"=dword:\n", 2},
       {"[HKLM\\a]\n\"x\"=dword:12g\n", 2},
-      {"[HKLM\\a]\n\n\"x\"=\"open\n", 3},              // unterminated text
-      {"[HKLM\\a]\n\"x\"=\"a\\q\"\n", 2},              // unknown escape
+      {"[HKLM\\a]\n\n\"x\"=\"open\n", 3},  // unterminated text
+      {"[HKLM\\a]\n\"x\"=\"a\\q\"\n", 2},  // unknown escape
       {"[HKLM\\a]\n\"x\"=\"a\" junk\n", 2},
       {"[HKLM\\a]\n\"x\"=hex:0g\n", 2},
       {"[HKLM\\a]\n\"x\"=hex:00 01\n", 2},
       {"[HKLM\\a]\n\"x\"=hex(zz):00\n", 2},
-      {"[HKLM\\a]\n\"x\"=hex:00,\\\n", 2},            // continuation at the end
+      {"[HKLM\\a]\n\"x\"=hex:00,\\\n", 2},  // continuation at the end
       {"[HKLM\\a]\n\"x\"=text\n", 2},
-      {"[HKLM\\a]\n\"\"=dword:1\n", 2},               // empty name: @ is the default value
+      {"[HKLM\\a]\n\"\"=dword:1\n", 2},  // empty name: @ is the default value
       {"[HKLM\\a]\nname=dword:1\n", 2},
       {"[HKLM\\a\n", 1},
-      {"[-HKLM]\n", 1},                                // roots cannot go
+      {"[-HKLM]\n", 1},  // roots cannot go
       {"[-HKLM\\a]\n\"x\"=dword:1\n", 2},
   };
   for (const auto& c : cases) {
@@ -193,10 +195,11 @@ TEST(RegFile, ExportAndImportThroughTheRegistry) {
   EXPECT_EQ(platform::FormatRegFile(exported), saved);
 
   // Deletions in a file: a key and a value, missing ones are fine.
-  ASSERT_TRUE(platform::ParseRegFile("[-HKLM\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config]\n[-HKLM\\Nope]\n"
-                                     "[HKLM\\SOFTWARE\\Corvane\\Corvane MMS UA]\n\"NotificationCount\"=-\n"
-                                     "\"Absent\"=-\n",
-                                     keys, error));
+  ASSERT_TRUE(
+      platform::ParseRegFile("[-HKLM\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config]\n[-HKLM\\Nope]\n"
+                             "[HKLM\\SOFTWARE\\Corvane\\Corvane MMS UA]\n\"NotificationCount\"=-\n"
+                             "\"Absent\"=-\n",
+                             keys, error));
   ASSERT_EQ(platform::ImportRegistry(keys), ERROR_SUCCESS);
   ASSERT_EQ(platform::ExportRegistry(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane", exported), ERROR_SUCCESS);
   ASSERT_EQ(exported.size(), 2u);
@@ -227,14 +230,16 @@ std::string Snapshot() {
 // success), and keep working afterwards.
 TEST(RegistryFaults, AFailedWriteLeavesTheOldStateWhole) {
   const char* base =
-      "[HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\7]\n\"Priority\"=dword:00000001\n\"Minute\"=dword:0000000a\n"
+      "[HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\7]\n\"Priority\"=dword:00000001\n\"Minute\"=dword:"
+      "0000000a\n"
       "[HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\8]\n\"Priority\"=dword:00000002\n"
       "[HKLM\\SOFTWARE\\Corvane\\RU15]\n\"MSG_MAX_ID\"=dword:00000008\n";
   struct Op {
     const char* name;
     LONG (*run)();
   } ops[] = {
-      {"overwrite", [] {
+      {"overwrite",
+       [] {
          HKEY k = nullptr;
          if (LONG e = RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\RU15", 0, 0, &k)) return e;
          DWORD v = 9;
@@ -242,19 +247,22 @@ TEST(RegistryFaults, AFailedWriteLeavesTheOldStateWhole) {
          RegCloseKey(k);
          return e;
        }},
-      {"create nested", [] {
+      {"create nested",
+       [] {
          HKEY k = nullptr;
-         LONG e = RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI", 0, nullptr,
-                                 0, 0, nullptr, &k, nullptr);
+         LONG e = RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI", 0,
+                                 nullptr, 0, 0, nullptr, &k, nullptr);
          if (k) RegCloseKey(k);
          return e;
        }},
-      {"delete subtree", [] { return RegDeleteKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE"); }},
-      {"import", [] {
+      {"delete subtree",
+       [] { return RegDeleteKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE"); }},
+      {"import",
+       [] {
          std::vector<RegFileKey> keys;
          RegFileError error;
-         platform::ParseRegFile("[HKLM\\A\\B]\n\"x\"=\"y\"\n[-HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\8]\n",
-                                keys, error);
+         platform::ParseRegFile(
+             "[HKLM\\A\\B]\n\"x\"=\"y\"\n[-HKLM\\SOFTWARE\\Corvane\\RU15\\MSG_SR_STATE\\8]\n", keys, error);
          return platform::ImportRegistry(keys);
        }},
   };
@@ -296,7 +304,8 @@ TEST(RegistryFaults, AFailedWriteLeavesTheOldStateWhole) {
       }
       // And the registry goes on working.
       HKEY k = nullptr;
-      ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"After", 0, nullptr, 0, 0, nullptr, &k, nullptr), ERROR_SUCCESS);
+      ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"After", 0, nullptr, 0, 0, nullptr, &k, nullptr),
+                ERROR_SUCCESS);
       DWORD v = 1;
       EXPECT_EQ(RegSetValueEx(k, u"ok", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4), ERROR_SUCCESS);
       RegCloseKey(k);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -56,7 +57,8 @@ LONG GetDword(HKEY k, const WCHAR* name, DWORD& v) {
 std::u16string GetString(HKEY k, const WCHAR* name) {
   WCHAR buf[256] = {};
   DWORD type = 0, size = sizeof buf;
-  if (RegQueryValueEx(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS) return u"<missing>";
+  if (RegQueryValueEx(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS)
+    return u"<missing>";
   if (type != REG_SZ) return u"<type>";
   return std::u16string(buf);
 }
@@ -127,6 +129,31 @@ TEST_F(RegistryTest, ValueTypesRoundTripWithTheSizeProtocol) {
   EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
 }
 
+TEST_F(RegistryTest, StringsStoredWithoutTheirZeroAreStillTerminatedForTheReader) {
+  HKEY k = Create(u"Unterminated");
+  const char16_t abc[] = {u'a', u'b', u'c'};
+  ASSERT_EQ(RegSetValueEx(k, u"s", 0, REG_SZ, reinterpret_cast<const BYTE*>(abc), sizeof abc), ERROR_SUCCESS);
+  WCHAR buf[8];
+  std::fill(std::begin(buf), std::end(buf), u'x');
+  DWORD size = sizeof buf, type = 0;
+  ASSERT_EQ(RegQueryValueEx(k, u"s", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 6u);  // the stored size, unchanged
+  EXPECT_EQ(std::u16string(buf), u"abc");
+  // Without room for the zero the data alone is copied; nothing is written past it.
+  std::fill(std::begin(buf), std::end(buf), u'x');
+  size = 6;
+  ASSERT_EQ(RegQueryValueEx(k, u"s", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+  EXPECT_EQ(buf[3], u'x');
+  // Binary data is never touched beyond its size.
+  ASSERT_EQ(RegSetValueEx(k, u"b", 0, REG_BINARY, reinterpret_cast<const BYTE*>(abc), sizeof abc),
+            ERROR_SUCCESS);
+  std::fill(std::begin(buf), std::end(buf), u'x');
+  size = sizeof buf;
+  ASSERT_EQ(RegQueryValueEx(k, u"b", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+  EXPECT_EQ(buf[3], u'x');
+  RegCloseKey(k);
+}
+
 TEST_F(RegistryTest, EnumerationFollowsCreationOrder) {
   HKEY k = Create(u"Order");
   for (const WCHAR* n : {u"zeta", u"Alpha", u"mid", u"Beta"}) ASSERT_EQ(SetDword(k, n, 1), ERROR_SUCCESS);
@@ -145,7 +172,8 @@ TEST_F(RegistryTest, EnumerationFollowsCreationOrder) {
             ERROR_MORE_DATA);
   WCHAR big[16];
   len = 16;
-  EXPECT_EQ(RegEnumValue(k, 0, big, &len, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size), ERROR_SUCCESS);
+  EXPECT_EQ(RegEnumValue(k, 0, big, &len, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size),
+            ERROR_SUCCESS);
   EXPECT_EQ(len, 5u);
   EXPECT_EQ(type, REG_DWORD);
   EXPECT_EQ(data, 2u);
@@ -163,8 +191,8 @@ TEST_F(RegistryTest, EnumerationFollowsCreationOrder) {
   EXPECT_EQ(keys, (std::vector<std::string>{"b", "A", "c"}));
 
   DWORD subKeys = 0, values = 0, maxName = 0, maxData = 0;
-  EXPECT_EQ(RegQueryInfoKey(k, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, &maxName, &maxData,
-                            nullptr, nullptr),
+  EXPECT_EQ(RegQueryInfoKey(k, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, &maxName,
+                            &maxData, nullptr, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(subKeys, 3u);
   EXPECT_EQ(values, 4u);
@@ -307,7 +335,9 @@ int Wait(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-const char* Role() { return std::getenv("TESSERA_TEST_ROLE"); }
+const char* Role() {
+  return std::getenv("TESSERA_TEST_ROLE");
+}
 
 constexpr int kPerProcess = 150;
 
@@ -419,7 +449,8 @@ TEST_F(RegistryTest, ACrashBetweenWritesLeavesTheDatabaseConsistent) {
     ASSERT_GE(last, 10 + round * 7);
 
     for (int i = 0; i <= last + 1; ++i) {
-      std::u16string key = platform::Utf8ToUtf16("Crash\\R" + std::to_string(round) + "\\K" + std::to_string(i));
+      std::u16string key =
+          platform::Utf8ToUtf16("Crash\\R" + std::to_string(round) + "\\K" + std::to_string(i));
       HKEY k = nullptr;
       LONG e = RegOpenKeyEx(HKEY_LOCAL_MACHINE, key.c_str(), 0, 0, &k);
       if (i > last) {  // the step in flight: partly done is fine, damaged is not

@@ -239,7 +239,9 @@ TEST(Mutexes, WaitAllMixesEventsAndMutexes) {
   EXPECT_TRUE(ReleaseMutex(m));
 }
 
-DWORD ReturnParameter(LPVOID p) { return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(p)); }
+DWORD ReturnParameter(LPVOID p) {
+  return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(p));
+}
 
 DWORD CallsExitThread(LPVOID) {
   ExitThread(77);
@@ -259,8 +261,9 @@ TEST(Threads, ExitCodesIdsAndSuspendedStart) {
 
   static std::atomic<int> ran{0};
   ran = 0;
-  Handle s(CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return static_cast<DWORD>(++ran); }, nullptr,
-                        CREATE_SUSPENDED, nullptr));
+  Handle s(CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return static_cast<DWORD>(++ran); }, nullptr, CREATE_SUSPENDED,
+      nullptr));
   EXPECT_TRUE(GetExitCodeThread(s, &code));
   EXPECT_EQ(code, STILL_ACTIVE);
   EXPECT_EQ(WaitForSingleObject(s, 50), WAIT_TIMEOUT);
@@ -281,11 +284,11 @@ TEST(Threads, ClosingTheHandleOfARunningThreadIsSafe) {
   Handle gate(CreateEvent(nullptr, TRUE, FALSE, nullptr));
   static HANDLE sGate;
   sGate = gate;
-  HANDLE t = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return WaitForSingleObject(sGate, 10000); }, nullptr, 0,
-                          nullptr);
+  HANDLE t = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return WaitForSingleObject(sGate, 10000); }, nullptr, 0, nullptr);
   ASSERT_TRUE(CloseHandle(t));
-  HANDLE t2 = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return WaitForSingleObject(sGate, 10000); }, nullptr,
-                           0, nullptr);
+  HANDLE t2 = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return WaitForSingleObject(sGate, 10000); }, nullptr, 0, nullptr);
   SetEvent(gate);
   EXPECT_EQ(WaitForSingleObject(t2, 10000), WAIT_OBJECT_0);
   CloseHandle(t2);

@@ -60,7 +60,9 @@ std::string Describe(LONG e) {
   }
 }
 
-std::u16string ValueName(const std::string& arg) { return arg == "@" ? std::u16string() : Utf8ToUtf16(arg); }
+std::u16string ValueName(const std::string& arg) {
+  return arg == "@" ? std::u16string() : Utf8ToUtf16(arg);
+}
 
 bool OpenKey(const std::string& keyArg, bool create, HKEY& key, std::u16string& full, LONG& error) {
   HKEY root;
@@ -149,7 +151,8 @@ bool ParseHex(const std::string& s, std::string& out) {
   for (std::size_t i = 0; i < s.size(); i += 2) {
     char pair[3] = {s[i], s[i + 1], 0};
     char* end = nullptr;
-    if (!std::isxdigit(static_cast<unsigned char>(pair[0])) || !std::isxdigit(static_cast<unsigned char>(pair[1])))
+    if (!std::isxdigit(static_cast<unsigned char>(pair[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(pair[1])))
       return false;
     out.push_back(static_cast<char>(std::strtoul(pair, &end, 16)));
   }
@@ -157,7 +160,8 @@ bool ParseHex(const std::string& s, std::string& out) {
 }
 
 int Set(const std::vector<std::string>& args) {
-  if (args.size() != 4) return Fail("set needs KEY VALUE (dword N | sz TEXT | binary HEX)\n" + std::string(kUsage));
+  if (args.size() != 4)
+    return Fail("set needs KEY VALUE (dword N | sz TEXT | binary HEX)\n" + std::string(kUsage));
   DWORD type;
   std::string data;
   const std::string& kind = args[2];

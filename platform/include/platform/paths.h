@@ -43,6 +43,8 @@ std::u16string_view FileNamePart(std::u16string_view path);
 std::u16string_view ExtensionPart(std::u16string_view path);
 
 /// Path text for Linux system calls (UTF-8).
-inline std::string NativePath(std::u16string_view path) { return Utf16ToUtf8(path); }
+inline std::string NativePath(std::u16string_view path) {
+  return Utf16ToUtf8(path);
+}
 
 }  // namespace platform

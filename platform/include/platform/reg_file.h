@@ -45,7 +45,8 @@ std::string FormatRegFile(const std::vector<RegFileKey>& keys);
 /// Splits "HKEY_LOCAL_MACHINE\a\b" (also HKLM, HKCU, HKCR, HKU and the other full root
 /// names, any case) into the root and the rest. A path without a root name ("\a\b",
 /// "a\b") is taken under HKEY_LOCAL_MACHINE when `defaultToLocalMachine` is set.
-bool SplitRootPath(std::u16string_view full, HKEY& root, std::u16string& rest, bool defaultToLocalMachine = false);
+bool SplitRootPath(std::u16string_view full, HKEY& root, std::u16string& rest,
+                   bool defaultToLocalMachine = false);
 
 /// Canonical full name of a root and path ("HKEY_LOCAL_MACHINE\a\b").
 std::u16string FullKeyName(HKEY root, std::u16string_view rest);

@@ -54,8 +54,8 @@ inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
 /// Opens `subKey` of `key`, creating every missing level. `disposition` (optional) tells
 /// whether the key was newly created. `subKey` null or empty opens `key` itself again.
-LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
-                    REGSAM sam, void* securityAttributes, PHKEY result, LPDWORD disposition);
+LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM sam,
+                    void* securityAttributes, PHKEY result, LPDWORD disposition);
 
 /// Opens an existing key; ERROR_FILE_NOT_FOUND when it does not exist.
 LONG RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY result);
@@ -67,25 +67,24 @@ LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type
 
 /// Writes a value; an existing value keeps its place in the enumeration order.
 /// REG_SZ data is UTF-16 with its terminating zero, size (length + 1) * 2 bytes.
-LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                   DWORD dataSize);
+LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
 
 /// Value number `index` in creation order. `nameLength` is in characters: on input the
 /// buffer's size including the terminating zero, on output the name's length without it.
 /// ERROR_NO_MORE_ITEMS past the last value.
-LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                  LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPDWORD type,
+                  LPBYTE data, LPDWORD dataSize);
 
 /// Subkey number `index` in creation order; lengths as for RegEnumValue.
-LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                  LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime);
+LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPWSTR keyClass,
+                  LPDWORD classLength, PFILETIME lastWriteTime);
 
 /// Counts of subkeys and values and the longest names (characters) and data (bytes).
 /// Every out parameter is optional.
-LONG RegQueryInfoKey(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
-                     LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
-                     LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
-                     LPDWORD securityDescriptor, PFILETIME lastWriteTime);
+LONG RegQueryInfoKey(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
+                     LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                     LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                     PFILETIME lastWriteTime);
 
 LONG RegDeleteValue(HKEY key, LPCWSTR valueName);
 

@@ -37,8 +37,8 @@ inline constexpr int THREAD_PRIORITY_IDLE = -15;
 /// Starts `start(parameter)` on a new thread. The handle is signalled when the thread
 /// ends; `threadId` (optional) receives its id. CREATE_SUSPENDED holds it until
 /// ResumeThread. Returns nullptr on failure.
-HANDLE CreateThread(void* securityAttributes, DWORD stackSize, LPTHREAD_START_ROUTINE start,
-                    LPVOID parameter, DWORD flags, LPDWORD threadId);
+HANDLE CreateThread(void* securityAttributes, DWORD stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD flags, LPDWORD threadId);
 /// Releases a thread made with CREATE_SUSPENDED; returns the previous suspend count
 /// (1 for a held thread, 0 otherwise), or 0xFFFFFFFF on a bad handle.
 DWORD ResumeThread(HANDLE thread);
@@ -76,8 +76,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 /// With `waitAll` FALSE: WAIT_OBJECT_0 + index of the first signalled object (lowest
 /// index wins). With TRUE: all objects are acquired together, atomically.
 /// WAIT_ABANDONED_0 + index when a mutex was abandoned.
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll,
-                             DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds);
 
 /// Closes a handle of any kernel object (threads, events, mutexes).
 BOOL CloseHandle(HANDLE object);

@@ -4,5 +4,9 @@ namespace {
 thread_local DWORD tLastError = 0;
 }
 
-DWORD GetLastError() { return tLastError; }
-void SetLastError(DWORD error) { tLastError = error; }
+DWORD GetLastError() {
+  return tLastError;
+}
+void SetLastError(DWORD error) {
+  tLastError = error;
+}

@@ -153,8 +153,7 @@ class Stmt {
   Stmt& BindBlob(int i, const void* data, std::size_t size) {
     // A zero-length blob still needs a non-null pointer to be a blob and not NULL.
     static const char kEmpty = 0;
-    if (ok())
-      rc_ = sqlite3_bind_blob64(st_, i, data ? data : &kEmpty, size, SQLITE_TRANSIENT);
+    if (ok()) rc_ = sqlite3_bind_blob64(st_, i, data ? data : &kEmpty, size, SQLITE_TRANSIENT);
     return *this;
   }
   // SQLITE_ROW, SQLITE_DONE or an error.
@@ -168,7 +167,8 @@ class Stmt {
   sqlite3_int64 Int(int col) const { return sqlite3_column_int64(st_, col); }
   std::string Text(int col) const {
     const unsigned char* t = sqlite3_column_text(st_, col);
-    return t ? std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_column_bytes(st_, col)))
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           static_cast<std::size_t>(sqlite3_column_bytes(st_, col)))
              : std::string();
   }
   std::string Blob(int col) const {
@@ -183,7 +183,9 @@ class Stmt {
   bool cached_ = false;
 };
 
-int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+int Exec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
 
 int Run(sqlite3* db, const char* sql) {
   Stmt st(db, sql);
@@ -233,7 +235,9 @@ const char* RootName(HKEY key) {
   }
 }
 
-std::string FoldUtf8(const std::u16string& s) { return platform::Utf16ToUtf8(platform::core::Fold(s)); }
+std::string FoldUtf8(const std::u16string& s) {
+  return platform::Utf16ToUtf8(platform::core::Fold(s));
+}
 
 // Opens the database of the current device root, reopening when the root changed (tests
 // switch roots) or when this is a forked child (an inherited connection must not be
@@ -256,8 +260,8 @@ LONG Db(sqlite3*& out) {
   ++r.generation;  // handles of the old database are stale from now on
 
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(db);
     return MapSqlite(rc, ERROR_CANTOPEN);
@@ -322,7 +326,8 @@ LONG Resolve(sqlite3* db, HKEY key, bool create, sqlite3_int64& id) {
   if (IsPredefined(key)) return RootId(db, key, create, id);
   if (!key || !R().handles.count(key) || key->generation != R().generation) return ERROR_INVALID_HANDLE;
   int rc;
-  if (!KeyExists(db, key->keyId, rc)) return rc != SQLITE_OK ? MapSqlite(rc, ERROR_CANTREAD) : ERROR_KEY_DELETED;
+  if (!KeyExists(db, key->keyId, rc))
+    return rc != SQLITE_OK ? MapSqlite(rc, ERROR_CANTREAD) : ERROR_KEY_DELETED;
   id = key->keyId;
   return ERROR_SUCCESS;
 }
@@ -380,7 +385,14 @@ std::string ValueFold(LPCWSTR valueName) {
 }
 
 // Copies `bytes` out following the size protocol of the query calls.
-LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize) {
+// A string stored without its terminating zero (possible through REG_BINARY-style
+// writes or hex(1) imports) would leave the caller reading past its data. When the
+// buffer has room, a zero is put after the data; the reported size stays the stored one.
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize, bool terminate) {
   if (!dataSize) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
   DWORD need = static_cast<DWORD>(bytes.size());
   if (!data) {
@@ -392,6 +404,15 @@ LONG CopyData(const std::string& bytes, LPBYTE data, LPDWORD dataSize) {
     return ERROR_MORE_DATA;
   }
   if (need) std::memcpy(data, bytes.data(), need);
+  if (terminate) {
+    bool ends = need >= 2 && need % 2 == 0 && bytes[need - 1] == 0 && bytes[need - 2] == 0;
+    DWORD zeroAt = need + (need % 2);  // keep 16-bit units aligned
+    if (!ends && *dataSize >= zeroAt + 2) {
+      if (need % 2) data[need] = 0;
+      data[zeroAt] = 0;
+      data[zeroAt + 1] = 0;
+    }
+  }
   *dataSize = need;
   return ERROR_SUCCESS;
 }
@@ -489,8 +510,9 @@ LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
   int rc = q.Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
-  if (type) *type = static_cast<DWORD>(q.Int(0));
-  return CopyData(q.Blob(1), data, dataSize);
+  DWORD stored = static_cast<DWORD>(q.Int(0));
+  if (type) *type = stored;
+  return CopyData(q.Blob(1), data, dataSize, IsStringType(stored));
 }
 
 LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
@@ -534,8 +556,9 @@ LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWOR
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
   if (LONG e = CopyName(q.Text(0), name, nameLength)) return e;
-  if (type) *type = static_cast<DWORD>(q.Int(1));
-  return CopyData(q.Blob(2), data, dataSize);
+  DWORD stored = static_cast<DWORD>(q.Int(1));
+  if (type) *type = stored;
+  return CopyData(q.Blob(2), data, dataSize, IsStringType(stored));
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD, LPWSTR keyClass,
@@ -562,8 +585,9 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWOR
 }
 
 LONG RegQueryInfoKey(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD, LPDWORD subKeys,
-                     LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
-                     LPDWORD maxValueLength, LPDWORD securityDescriptor, PFILETIME lastWriteTime) {
+                     LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                     LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                     PFILETIME lastWriteTime) {
   std::lock_guard lk(R().lock);
   sqlite3* db;
   if (LONG e = Db(db)) return e;
@@ -671,7 +695,9 @@ LONG RegFlushKey(HKEY key) {
 
 namespace platform::core {
 
-void FailRegistryWriteAfter(int n) { gFailWriteAfter.store(n); }
+void FailRegistryWriteAfter(int n) {
+  gFailWriteAfter.store(n);
+}
 
 }  // namespace platform::core
 

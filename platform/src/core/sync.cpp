@@ -116,8 +116,7 @@ bool Ready(const Object* o, const Waiter* w, DWORD self) {
     case Kind::Thread:
       return o->finished;
     case Kind::Event:
-      return o->signalled ||
-             (w && std::find(w->pulses.begin(), w->pulses.end(), o) != w->pulses.end());
+      return o->signalled || (w && std::find(w->pulses.begin(), w->pulses.end(), o) != w->pulses.end());
     case Kind::Mutex:
       return o->owner == 0 || o->owner == self;
   }
@@ -177,8 +176,12 @@ struct ThreadExit {
 
 }  // namespace
 
-DWORD GetCurrentThreadId() { return tThread.id; }
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+DWORD GetCurrentThreadId() {
+  return tThread.id;
+}
+DWORD GetCurrentProcessId() {
+  return static_cast<DWORD>(::getpid());
+}
 
 HANDLE CreateThread(void*, DWORD, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                     LPDWORD threadId) {
@@ -254,7 +257,9 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
   return TRUE;
 }
 
-void ExitThread(DWORD exitCode) { throw ThreadExit{exitCode}; }
+void ExitThread(DWORD exitCode) {
+  throw ThreadExit{exitCode};
+}
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
   std::lock_guard lk(S().lock);
@@ -502,8 +507,7 @@ LONG InterlockedExchange(volatile LONG* target, LONG value) {
   return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }
 LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand) {
-  __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
-                              __ATOMIC_SEQ_CST);
+  __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return comparand;
 }
 LONG InterlockedExchangeAdd(volatile LONG* target, LONG value) {
