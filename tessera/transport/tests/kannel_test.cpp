@@ -115,6 +115,24 @@ TEST(Kannel, GetAndPostThroughTheGateway) {
   gateway.Stop();
 }
 
+TEST(Wsptool, ReportsFailuresClearly) {
+  platform_testing::ScopedDeviceRoot root;
+  const std::string tool = std::string(TESSERA_BINARY_DIR) + "/bin/wsptool";
+  ShellRun usage = Shell(tool + " fetch http://x");
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_NE(usage.out.find("usage:"), std::string::npos);
+  ShellRun badPort = Shell(tool + " get http://x --gateway 127.0.0.1:70000");
+  EXPECT_EQ(badPort.status, 2);
+  EXPECT_NE(badPort.out.find("bad gateway port"), std::string::npos) << badPort.out;
+  ShellRun noFile = Shell(tool + " post http://x " + root.path() + "/missing");
+  EXPECT_EQ(noFile.status, 1);
+  EXPECT_NE(noFile.out.find("cannot open"), std::string::npos) << noFile.out;
+  // Nobody answers on this port: two waits of 200 ms, then 101.
+  ShellRun silent = Shell(tool + " get http://x --gateway 127.0.0.1:9 --timeout 200 --retries 1");
+  EXPECT_EQ(silent.status, 1);
+  EXPECT_NE(silent.out.find("connect failed: result 101"), std::string::npos) << silent.out;
+}
+
 int main(int argc, char** argv) {
   g_self = fs::canonical("/proc/self/exe").string();
   ::testing::InitGoogleTest(&argc, argv);
