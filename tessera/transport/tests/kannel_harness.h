@@ -3,7 +3,10 @@
 // network namespace, for the integration test and the benchmark. The caller re-executes
 // itself under `unshare -rn` (RunInNamespace); inside, Gateway starts and stops everything.
 
+#include <net/if.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +77,19 @@ inline bool PortBound(const char* table, int port) {
   return false;
 }
 
+// Brings up the loopback interface of a fresh network namespace (no `ip` tool needed).
+inline bool LoopbackUp() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return false;
+  ifreq request{};
+  std::snprintf(request.ifr_name, sizeof request.ifr_name, "lo");
+  bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+  ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+  ::close(fd);
+  return ok;
+}
+
 template <typename F>
 bool WaitFor(F ready, int ms) {
   for (int waited = 0; waited < ms; waited += 50) {
@@ -90,7 +106,7 @@ class Gateway {
   // Starts the origin, bearerbox, wapbox and (when present and wanted) a capture of UDP 9201.
   bool Start(const std::string& dir, bool capture, std::string* error) {
     dir_ = dir;
-    if (std::system("ip link set lo up") != 0) return Fail(error, "cannot bring up lo in the namespace");
+    if (!LoopbackUp()) return Fail(error, "cannot bring up lo in the namespace");
     const std::string script = std::string(TESSERA_SOURCE_DIR) + "/tessera/transport/tests/http_server.py";
     ::mkdir((dir + "/posts").c_str(), 0755);
     origin_ = Spawn({"python3", script, dir + "/posts"}, dir + "/origin.log");
