@@ -386,10 +386,8 @@ int XmlDocument::AddChildElement(std::string_view name, std::string_view data) {
   std::uint32_t at;
   std::uint32_t newStart;
   std::string text = text_;
-  if (cur.firstChild != 0) {
-    std::uint32_t last = cur.firstChild;
-    while (nodes_[last].nextSibling != 0) last = nodes_[last].nextSibling;
-    at = newStart = nodes_[last].next;
+  if (cur.endTag != cur.contentStart || cur.firstChild != 0) {
+    at = newStart = cur.endTag;
   } else if (cur.endTag == cur.contentStart && cur.tagEnd > cur.tagStart &&
              text_[cur.tagEnd - 1] == '/') {
     // A self-closing parent gets a start tag, the child and an end tag.
