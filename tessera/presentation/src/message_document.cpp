@@ -50,6 +50,14 @@ std::string Utf16LeWithMark(std::u16string_view text) {
   return out;
 }
 
+// Names are compared without case, as on the phone's file system, so 1.JPG and 1.jpg are
+// never both made.
+bool NameTaken(const std::u16string& dir, const std::u16string& name) {
+  std::vector<platform::DirectoryEntry> entries;
+  platform::ListDirectory(dir, entries, name);
+  return !entries.empty();
+}
+
 }  // namespace
 
 MediaDurationProbe& UnknownDurationProbe() {
@@ -174,6 +182,7 @@ int MessageDocument::Load(std::u16string_view bodyFile, std::u16string_view part
   const int count = package->ExtractableCount();
   for (int i = 0; i < count; ++i) {
     mms::ExtractedPart part;
+    part.directory = dir;
     if (!package->ExtractPart(i, part)) return -1;
     auto item = std::make_unique<MediaItem>();
     item->kind = KindFromContentType(part.contentType);
@@ -290,7 +299,7 @@ int MessageDocument::AddMediaFile(int slideIndex, std::u16string_view sourcePath
     for (int n = 1; n < 100000; ++n) {
       std::u16string candidate = platform::Utf8ToUtf16(std::to_string(n)) + extension;
       const std::u16string target = mms::JoinPath(partsDirectory_, candidate);
-      if (platform::PathExists(target)) continue;
+      if (NameTaken(partsDirectory_, candidate)) continue;
       if (platform::CopyFile(sourcePath, target, true)) {
         name = std::move(candidate);
         break;
