@@ -334,7 +334,6 @@ bool ConvertPresentation(const Presentation& model, MessageDocument& document) {
       }
       ref.region = role;
       *slot = ref;
-      if (ref.item) ++ref.item->references;
       if (media.type == MediaType::Audio) continue;
       const std::int32_t wantRole = media.type == MediaType::Text ? 1 : 0;
       if (media.hasRegion) {
@@ -349,6 +348,10 @@ bool ConvertPresentation(const Presentation& model, MessageDocument& document) {
   }
   for (std::size_t i = 0; i < model.regions.size(); ++i)
     if (assigned[i] >= 0) regions[i].role = static_cast<std::uint32_t>(assigned[i]);
+  // Counts go up only once the presentation is accepted, so a refused one leaves none behind.
+  for (const auto& slide : slides)
+    for (const auto* ref : {&slide->image, &slide->text, &slide->audio, &slide->video})
+      if (*ref && (*ref)->item) ++(*ref)->item->references;
   document.regions() = std::move(regions);
   document.slides() = std::move(slides);
   return true;

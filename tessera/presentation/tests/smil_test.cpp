@@ -192,3 +192,10 @@ TEST(SmilReader, ReadsWhatTheWriterWrote) {
   ASSERT_EQ(ReadSmilText(text, back), 1);
   EXPECT_EQ(SmilText(back), text);
 }
+
+TEST(SmilReader, RefusedPresentationLeavesReferenceCountsAlone) {
+  MessageDocument doc;
+  MediaItem* a = Add(doc, u"a.jpg");
+  EXPECT_EQ(ReadSmilText(Wrap("", "<par><img src=\"a.jpg\"/></par><par><img src=\"a.jpg\"/><img src=\"a.jpg\"/></par>"), doc), 0);
+  EXPECT_EQ(a->references, 0u);
+}
