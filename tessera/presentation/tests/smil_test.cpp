@@ -199,3 +199,18 @@ TEST(SmilReader, RefusedPresentationLeavesReferenceCountsAlone) {
   EXPECT_EQ(ReadSmilText(Wrap("", "<par><img src=\"a.jpg\"/></par><par><img src=\"a.jpg\"/><img src=\"a.jpg\"/></par>"), doc), 0);
   EXPECT_EQ(a->references, 0u);
 }
+
+TEST(SmilReader, HugePresentationIsReadWhole) {
+  MessageDocument doc;
+  Add(doc, u"a.jpg");
+  Add(doc, u"b.txt");
+  std::string body;
+  for (int i = 0; i < 20000; ++i)
+    body += "<par dur=\"" + std::to_string(i) + "ms\"><img src=\"a.jpg\" region=\"Image\"/>"
+            "<text src=\"b.txt\" region=\"Text\"/></par>\n";
+  ASSERT_EQ(ReadSmilText(Wrap("<region id=\"Image\"/><region id=\"Text\"/>", body), doc), 1);
+  ASSERT_EQ(doc.slideCount(), 20000);
+  EXPECT_EQ(doc.slide(19999)->duration, 19999u);
+  EXPECT_EQ(doc.slide(0)->duration, 2000u);  // 0 ms falls back to the default
+  EXPECT_EQ(doc.media()[0]->references, 20000u);
+}
