@@ -63,8 +63,7 @@ void PrintReference(const char* slot, const std::optional<MediaReference>& ref) 
     std::printf("  %s: (missing) region %s\n", slot, RoleName(ref->region));
     return;
   }
-  std::printf("  %s: %s (kind 0x%08X) region %s\n", slot,
-              platform::Utf16ToUtf8(ref->item->fileName).c_str(),
+  std::printf("  %s: %s (kind 0x%08X) region %s\n", slot, platform::Utf16ToUtf8(ref->item->fileName).c_str(),
               static_cast<unsigned>(ref->item->kind), RoleName(ref->region));
 }
 
@@ -72,8 +71,7 @@ void PrintReference(const char* slot, const std::optional<MediaReference>& ref) 
 
 int SlidesCommand(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("slides needs one PACKAGE");
-  if (!platform::FileExists(platform::Utf8ToUtf16(args[0])))
-    return Fail("cannot open " + args[0]);
+  if (!platform::FileExists(platform::Utf8ToUtf16(args[0]))) return Fail("cannot open " + args[0]);
   TemporaryDirectory parts;
   if (parts.path().empty()) return Fail("cannot make a temporary directory");
   MessageDocument document;
@@ -125,9 +123,7 @@ int ComposeCommand(const std::vector<std::string>& args) {
   }
   if (document.empty()) return Fail("no slides");
   for (int i = 0; i < document.slideCount(); ++i) document.SlideDuration(i);
-  if (!document.Save(parts.path(), platform::Utf8ToUtf16(args[0])))
-    return Fail("cannot write " + args[0]);
-  std::printf("%s: %d slides, %zu media\n", args[0].c_str(), document.slideCount(),
-              document.media().size());
+  if (!document.Save(parts.path(), platform::Utf8ToUtf16(args[0]))) return Fail("cannot write " + args[0]);
+  std::printf("%s: %d slides, %zu media\n", args[0].c_str(), document.slideCount(), document.media().size());
   return 0;
 }

@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     item->contentId = std::u16string(u"<") + name + u">";
     document.AppendMedia(std::move(item));
   }
-  if (presentation::ReadSmilText(std::string_view(reinterpret_cast<const char*>(data), size),
-                                 document)) {
+  if (presentation::ReadSmilText(std::string_view(reinterpret_cast<const char*>(data), size), document)) {
     (void)presentation::SmilText(document);
   }
   return 0;

@@ -1,8 +1,7 @@
 // Content types and file extensions of the media kinds the document knows. Each row has an
 // enabled flag; a lookup that lands on a disabled row yields nothing.
-#include "presentation/message_document.h"
-
 #include "platform/text.h"
+#include "presentation/message_document.h"
 
 namespace presentation {
 namespace {
@@ -38,10 +37,9 @@ struct ExtensionRow {
   bool enabled;
 };
 constexpr ExtensionRow kExtensions[] = {
-    {u".jpeg", 0x10001, true}, {u".jpg", 0x10001, true},  {u".gif", 0x10002, true},
-    {u".png", 0x10003, true},  {u".bmp", 0x10004, true},  {u".wbmp", 0x10005, true},
-    {u".midi", 0x20001, true}, {u".mid", 0x20001, true},  {u".wav", 0x20002, true},
-    {u".amr", 0x20003, true},  {u".txt", 0x30001, true},  {u".mp4", 0x40001, true},
+    {u".jpeg", 0x10001, true}, {u".jpg", 0x10001, true},  {u".gif", 0x10002, true},  {u".png", 0x10003, true},
+    {u".bmp", 0x10004, true},  {u".wbmp", 0x10005, true}, {u".midi", 0x20001, true}, {u".mid", 0x20001, true},
+    {u".wav", 0x20002, true},  {u".amr", 0x20003, true},  {u".txt", 0x30001, true},  {u".mp4", 0x40001, true},
     {u".3gp", 0x40001, true},
 };
 
@@ -60,8 +58,7 @@ bool EqualsNoCase(std::basic_string_view<C> a, std::basic_string_view<C> b) {
 
 MediaKind LookupType(std::string_view type) {
   for (const TypeRow& row : kContentTypes)
-    if (EqualsNoCase(type, std::string_view(row.contentType)))
-      return row.enabled ? row.kind : kKindUnknown;
+    if (EqualsNoCase(type, std::string_view(row.contentType))) return row.enabled ? row.kind : kKindUnknown;
   return kKindUnknown;
 }
 
@@ -82,8 +79,7 @@ MediaKind KindFromFileName(std::u16string_view fileName) {
   const std::u16string_view ext = fileName.substr(dot);
   if (ext.find(platform::kPathSeparator) != std::u16string_view::npos) return kKindUnknown;
   for (const ExtensionRow& row : kExtensions)
-    if (EqualsNoCase(ext, std::u16string_view(row.extension)))
-      return row.enabled ? row.kind : kKindUnknown;
+    if (EqualsNoCase(ext, std::u16string_view(row.extension))) return row.enabled ? row.kind : kKindUnknown;
   return kKindUnknown;
 }
 

@@ -67,10 +67,14 @@ MediaDurationProbe& UnknownDurationProbe() {
 
 std::optional<MediaReference>& Slide::Slot(MediaClass c) {
   switch (c) {
-    case MediaClass::Image: return image;
-    case MediaClass::Audio: return audio;
-    case MediaClass::Text: return text;
-    case MediaClass::Video: return video;
+    case MediaClass::Image:
+      return image;
+    case MediaClass::Audio:
+      return audio;
+    case MediaClass::Text:
+      return text;
+    case MediaClass::Video:
+      return video;
   }
   return image;
 }
@@ -142,8 +146,8 @@ MediaItem* MessageDocument::AppendMedia(std::unique_ptr<MediaItem> item) {
 std::uint32_t MessageDocument::ProbeDuration(const MediaReference& ref, MediaClass c) const {
   if (ref.item == nullptr) return 0;
   const MediaKind kind = ref.item->kind;
-  const bool timed = c == MediaClass::Audio || c == MediaClass::Video ||
-                     (c == MediaClass::Image && kind == kKindGif);
+  const bool timed =
+      c == MediaClass::Audio || c == MediaClass::Video || (c == MediaClass::Image && kind == kKindGif);
   if (!timed) return 0;
   return probe_->DurationMs(mms::JoinPath(partsDirectory_, ref.item->fileName), kind);
 }
@@ -248,12 +252,10 @@ std::unique_ptr<Slide> MessageDocument::RemoveSlide(int index) {
 }
 
 Slide* MessageDocument::slide(int index) {
-  return index >= 0 && index < slideCount() ? slides_[static_cast<std::size_t>(index)].get()
-                                            : nullptr;
+  return index >= 0 && index < slideCount() ? slides_[static_cast<std::size_t>(index)].get() : nullptr;
 }
 const Slide* MessageDocument::slide(int index) const {
-  return index >= 0 && index < slideCount() ? slides_[static_cast<std::size_t>(index)].get()
-                                            : nullptr;
+  return index >= 0 && index < slideCount() ? slides_[static_cast<std::size_t>(index)].get() : nullptr;
 }
 
 void MessageDocument::DropReference(std::optional<MediaReference>& slot, bool deleteFile) {
@@ -313,9 +315,9 @@ int MessageDocument::AddMediaFile(int slideIndex, std::u16string_view sourcePath
     auto fresh = std::make_unique<MediaItem>();
     fresh->kind = kind;
     fresh->fileName = name;
-    const bool shared = mediaClass != MediaClass::Text &&
-                        !(mediaClass == MediaClass::Audio && !recordingPath.empty() &&
-                          EqualsNoCase16(recordingPath, sourcePath));
+    const bool shared =
+        mediaClass != MediaClass::Text && !(mediaClass == MediaClass::Audio && !recordingPath.empty() &&
+                                            EqualsNoCase16(recordingPath, sourcePath));
     if (shared) fresh->sourcePath = sourcePath;
     item = AppendMedia(std::move(fresh));
   }

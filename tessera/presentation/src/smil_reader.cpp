@@ -58,9 +58,12 @@ bool MediaTypeOf(std::string_view name, MediaType& type) {
   static constexpr struct {
     std::string_view name;
     MediaType type;
-  } kTypes[] = {{"img", MediaType::Img},         {"text", MediaType::Text},
-                {"audio", MediaType::Audio},     {"ref", MediaType::Ref},
-                {"video", MediaType::Video},     {"animation", MediaType::Animation},
+  } kTypes[] = {{"img", MediaType::Img},
+                {"text", MediaType::Text},
+                {"audio", MediaType::Audio},
+                {"ref", MediaType::Ref},
+                {"video", MediaType::Video},
+                {"animation", MediaType::Animation},
                 {"textstream", MediaType::Textstream}};
   for (const auto& t : kTypes) {
     if (t.name == name) {
@@ -102,7 +105,9 @@ std::uint32_t ChildNamed(const XmlDocument& xml, std::uint32_t parent, std::stri
   return 0;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -195,8 +200,7 @@ std::uint32_t ParseFit(std::string_view text, bool present) {
 }
 
 std::uint32_t ParseFillCode(std::string_view text) {
-  static constexpr std::string_view kWords[] = {"remove", "freeze", "hold",
-                                                "transition", "auto", "default"};
+  static constexpr std::string_view kWords[] = {"remove", "freeze", "hold", "transition", "auto", "default"};
   for (std::uint32_t i = 0; i < 6; ++i)
     if (text == kWords[i]) return i + 1;
   return 0;

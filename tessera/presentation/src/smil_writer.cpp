@@ -9,16 +9,24 @@ namespace {
 
 const char* FitWord(std::uint32_t fit) {
   switch (fit) {
-    case 0: return "hidden";
-    case 1: return "fill";
-    case 2: return "meet";
-    case 3: return "slice";
-    case 4: return "scroll";
-    default: return "meet";
+    case 0:
+      return "hidden";
+    case 1:
+      return "fill";
+    case 2:
+      return "meet";
+    case 3:
+      return "slice";
+    case 4:
+      return "scroll";
+    default:
+      return "meet";
   }
 }
 
-const char* RegionName(std::uint32_t role) { return role == 0 ? "Image" : "Text"; }
+const char* RegionName(std::uint32_t role) {
+  return role == 0 ? "Image" : "Text";
+}
 
 // File names go out in the device code page, at most 259 octets, cut on a character boundary.
 std::string SourceName(std::u16string_view fileName) {
@@ -34,7 +42,9 @@ std::string SourceName(std::u16string_view fileName) {
 void Append(std::string& out, const char* format, auto... args) {
   char line[768];
   const int n = std::snprintf(line, sizeof line, format, args...);
-  if (n > 0) out.append(line, static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
+  if (n > 0)
+    out.append(line,
+               static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
 }
 
 void WriteMedia(std::string& out, const char* element, const std::optional<MediaReference>& ref,
@@ -53,10 +63,9 @@ void WriteMedia(std::string& out, const char* element, const std::optional<Media
 std::string SmilText(const MessageDocument& document) {
   const auto& regions = document.regions();
   if (regions.empty() || regions.size() > 2) return {};
-  std::string out =
-      "<smil>\n<head>\n<meta name=\"title\" content=\"mms\"/>\n<layout>\n";
-  Append(out, "<root-layout width=\"%d\" height=\"%d\" />\n",
-         static_cast<int>(document.rootWidth()), static_cast<int>(document.rootHeight()));
+  std::string out = "<smil>\n<head>\n<meta name=\"title\" content=\"mms\"/>\n<layout>\n";
+  Append(out, "<root-layout width=\"%d\" height=\"%d\" />\n", static_cast<int>(document.rootWidth()),
+         static_cast<int>(document.rootHeight()));
   for (const Region& r : regions) {
     Append(out,
            "<region id=\"%s\" left=\"%d%%\" top=\"%d%%\" width=\"%d%%\" height=\"%d%%\" "

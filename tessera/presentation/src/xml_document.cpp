@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 bool IsDelimiter(char c) {
   switch (c) {
@@ -32,10 +34,18 @@ std::string XmlEscape(std::string_view data) {
   out.reserve(data.size());
   for (char c : data) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '&': out += "&amp;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c; break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;
@@ -66,7 +76,9 @@ std::string XmlDecodeEntities(std::string_view value) {
   return out;
 }
 
-XmlDocument::XmlDocument() { nodes_.resize(1); }
+XmlDocument::XmlDocument() {
+  nodes_.resize(1);
+}
 
 void XmlDocument::LoadEmpty() {
   text_.clear();
@@ -244,12 +256,14 @@ void XmlDocument::ResetPosition() {
   fresh_ = true;
 }
 
-std::uint32_t XmlDocument::LevelParent() const { return current_ ? nodes_[current_].parent : 0; }
+std::uint32_t XmlDocument::LevelParent() const {
+  return current_ ? nodes_[current_].parent : 0;
+}
 
 int XmlDocument::FindElement(std::string_view name) {
   child_ = 0;
-  std::uint32_t i = (fresh_ || current_ == 0) ? nodes_[LevelParent()].firstChild
-                                              : nodes_[current_].nextSibling;
+  std::uint32_t i =
+      (fresh_ || current_ == 0) ? nodes_[LevelParent()].firstChild : nodes_[current_].nextSibling;
   for (; i != 0; i = nodes_[i].nextSibling) {
     if (name.empty() || ElementName(i) == name) {
       current_ = i;
@@ -299,8 +313,7 @@ std::string XmlDocument::ElementName(std::uint32_t index) const {
   return t.valid ? std::string(t.view(text_)) : std::string();
 }
 
-bool XmlDocument::FindAttribute(std::uint32_t index, std::string_view name,
-                                std::string& value) const {
+bool XmlDocument::FindAttribute(std::uint32_t index, std::string_view name, std::string& value) const {
   value.clear();
   if (index == 0 || index >= nodes_.size() || name.empty()) return false;
   const auto size = static_cast<std::uint32_t>(text_.size());
@@ -336,8 +349,7 @@ std::string_view XmlDocument::Content(std::uint32_t index) const {
 
 // The writer splices text in and parses the result again; the new element is found again
 // by the offset of its "<", which is known before the splice.
-std::uint32_t XmlDocument::Splice(std::uint32_t at, const std::string& insert,
-                                  std::uint32_t newStart) {
+std::uint32_t XmlDocument::Splice(std::uint32_t at, const std::string& insert, std::uint32_t newStart) {
   const std::uint32_t keepStart = current_ ? nodes_[current_].tagStart : kNone;
   const bool keepIsBefore = keepStart != kNone && keepStart < at;
   const int depth = depth_;
@@ -356,9 +368,9 @@ std::uint32_t XmlDocument::Splice(std::uint32_t at, const std::string& insert,
 
 int XmlDocument::AddElement(std::string_view name, std::string_view data) {
   if (name.empty()) return 0;
-  std::string insert = data.empty() ? "<" + std::string(name) + "/>\r\n"
-                                    : "<" + std::string(name) + ">" + XmlEscape(data) + "</" +
-                                          std::string(name) + ">\r\n";
+  std::string insert =
+      data.empty() ? "<" + std::string(name) + "/>\r\n"
+                   : "<" + std::string(name) + ">" + XmlEscape(data) + "</" + std::string(name) + ">\r\n";
   std::uint32_t at;
   if (current_ != 0) {
     // A second top-level element would be ignored by the reader.
@@ -379,17 +391,16 @@ int XmlDocument::AddElement(std::string_view name, std::string_view data) {
 
 int XmlDocument::AddChildElement(std::string_view name, std::string_view data) {
   if (name.empty() || current_ == 0) return 0;
-  std::string insert = data.empty() ? "<" + std::string(name) + "/>\r\n"
-                                    : "<" + std::string(name) + ">" + XmlEscape(data) + "</" +
-                                          std::string(name) + ">\r\n";
+  std::string insert =
+      data.empty() ? "<" + std::string(name) + "/>\r\n"
+                   : "<" + std::string(name) + ">" + XmlEscape(data) + "</" + std::string(name) + ">\r\n";
   const XmlNode cur = nodes_[current_];
   std::uint32_t at;
   std::uint32_t newStart;
   std::string text = text_;
   if (cur.endTag != cur.contentStart || cur.firstChild != 0) {
     at = newStart = cur.endTag;
-  } else if (cur.endTag == cur.contentStart && cur.tagEnd > cur.tagStart &&
-             text_[cur.tagEnd - 1] == '/') {
+  } else if (cur.endTag == cur.contentStart && cur.tagEnd > cur.tagStart && text_[cur.tagEnd - 1] == '/') {
     // A self-closing parent gets a start tag, the child and an end tag.
     at = cur.tagEnd - 1;
     newStart = at + 1;

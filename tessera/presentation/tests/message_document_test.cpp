@@ -17,9 +17,7 @@ namespace {
 
 class DocumentTest : public ::testing::Test {
  protected:
-  std::u16string Path(const char* name) const {
-    return platform::Utf8ToUtf16(root_.path() + "/" + name);
-  }
+  std::u16string Path(const char* name) const { return platform::Utf8ToUtf16(root_.path() + "/" + name); }
   std::u16string Write(const char* name, std::string_view data) {
     const std::u16string path = Path(name);
     EXPECT_TRUE(platform::WriteFile(path, data));
@@ -149,7 +147,9 @@ TEST_F(DocumentTest, TextPartsBecomeUtf16WithByteOrderMark) {
   Write("src/u.txt", "\xEF\xBB\xBF" + utf8);
   Write("src/be.txt", std::string("\xFE\xFF\x00h\x00\xE9", 6));
   Write("src/odd.txt", std::string("\x00h\x00", 3));
-  Write("src/bad.txt", "a\xFF" "b");
+  Write("src/bad.txt",
+        "a\xFF"
+        "b");
   Write("src/le.txt", std::string("\xFF\xFEh\x00", 4));
   const auto body = Package({{"text/plain;charset=utf_8", "u.txt"},
                              {"text/plain;charset=iso-10646-ucs-2", "be.txt"},
@@ -162,7 +162,10 @@ TEST_F(DocumentTest, TextPartsBecomeUtf16WithByteOrderMark) {
   EXPECT_EQ(Read(Path("parts/u.txt")), he);
   EXPECT_EQ(Read(Path("parts/be.txt")), he);
   EXPECT_EQ(Read(Path("parts/odd.txt")), std::string("\xFF\xFEh\x00", 4));
-  EXPECT_EQ(Read(Path("parts/bad.txt")), std::string("\xFF\xFE" "a\x00\xFD\xFF" "b\x00", 8));
+  EXPECT_EQ(Read(Path("parts/bad.txt")), std::string("\xFF\xFE"
+                                                     "a\x00\xFD\xFF"
+                                                     "b\x00",
+                                                     8));
   EXPECT_EQ(Read(Path("parts/le.txt")), std::string("\xFF\xFEh\x00", 4));
 
   // Saved again, the text travels as UCS-2 and a later load leaves it unchanged.

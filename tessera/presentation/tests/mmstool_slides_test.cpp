@@ -1,10 +1,10 @@
 // The slides and compose subcommands, run as a user would.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -44,9 +44,8 @@ class MmstoolSlides : public ::testing::Test {
 
 TEST_F(MmstoolSlides, ComposeThenListSlides) {
   const std::string pkg = root_.path() + "/out.pkg";
-  const ToolRun compose = Mmstool("compose " + pkg + " " + File("p.jpg", "jpeg") + " " +
-                              File("t.txt", "hi") + " --slide " + File("v.3gp", "3gp") + " " +
-                              File("s.amr", "amr"));
+  const ToolRun compose = Mmstool("compose " + pkg + " " + File("p.jpg", "jpeg") + " " + File("t.txt", "hi") +
+                                  " --slide " + File("v.3gp", "3gp") + " " + File("s.amr", "amr"));
   ASSERT_EQ(compose.status, 0) << compose.out;
   const ToolRun slides = Mmstool("slides " + pkg);
   ASSERT_EQ(slides.status, 0) << slides.out;

@@ -1,9 +1,9 @@
+#include "presentation/smil.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
-
-#include "presentation/smil.h"
 
 using namespace presentation;
 
@@ -138,7 +138,9 @@ TEST(SmilReader, VideoDisplacesImageAndAudio) {
   Add(doc, u"a.jpg");
   Add(doc, u"d.3gp");
   Add(doc, u"c.amr");
-  ASSERT_EQ(ReadSmilText(Wrap("", "<par><img src=\"a.jpg\"/><video src=\"d.3gp\"/><audio src=\"c.amr\"/></par>"), doc), 1);
+  ASSERT_EQ(ReadSmilText(
+                Wrap("", "<par><img src=\"a.jpg\"/><video src=\"d.3gp\"/><audio src=\"c.amr\"/></par>"), doc),
+            1);
   const Slide* s = doc.slide(0);
   EXPECT_FALSE(s->image);
   EXPECT_FALSE(s->audio);
@@ -172,7 +174,10 @@ TEST(SmilReader, LongAndEmptySourcesAreIgnored) {
   MessageDocument doc;
   Add(doc, u"a.jpg");
   const std::string longSrc(300, 'x');
-  ASSERT_EQ(ReadSmilText(Wrap("", "<par><img src=\"" + longSrc + "\"/><img src=\"\"/><img src=\"a.jpg\"/></par>"), doc), 1);
+  ASSERT_EQ(
+      ReadSmilText(Wrap("", "<par><img src=\"" + longSrc + "\"/><img src=\"\"/><img src=\"a.jpg\"/></par>"),
+                   doc),
+      1);
   ASSERT_TRUE(doc.slide(0)->image);
   EXPECT_EQ(doc.slide(0)->image->item->fileName, u"a.jpg");
 }
@@ -196,7 +201,11 @@ TEST(SmilReader, ReadsWhatTheWriterWrote) {
 TEST(SmilReader, RefusedPresentationLeavesReferenceCountsAlone) {
   MessageDocument doc;
   MediaItem* a = Add(doc, u"a.jpg");
-  EXPECT_EQ(ReadSmilText(Wrap("", "<par><img src=\"a.jpg\"/></par><par><img src=\"a.jpg\"/><img src=\"a.jpg\"/></par>"), doc), 0);
+  EXPECT_EQ(
+      ReadSmilText(
+          Wrap("", "<par><img src=\"a.jpg\"/></par><par><img src=\"a.jpg\"/><img src=\"a.jpg\"/></par>"),
+          doc),
+      0);
   EXPECT_EQ(a->references, 0u);
 }
 
@@ -206,7 +215,8 @@ TEST(SmilReader, HugePresentationIsReadWhole) {
   Add(doc, u"b.txt");
   std::string body;
   for (int i = 0; i < 20000; ++i)
-    body += "<par dur=\"" + std::to_string(i) + "ms\"><img src=\"a.jpg\" region=\"Image\"/>"
+    body += "<par dur=\"" + std::to_string(i) +
+            "ms\"><img src=\"a.jpg\" region=\"Image\"/>"
             "<text src=\"b.txt\" region=\"Text\"/></par>\n";
   ASSERT_EQ(ReadSmilText(Wrap("<region id=\"Image\"/><region id=\"Text\"/>", body), doc), 1);
   ASSERT_EQ(doc.slideCount(), 20000);

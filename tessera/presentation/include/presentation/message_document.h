@@ -14,15 +14,19 @@ namespace presentation {
 /// High 16 bits: class (1 image, 2 audio, 3 text, 4 video); low 16 bits: format.
 using MediaKind = std::uint32_t;
 inline constexpr MediaKind kKindUnknown = 0xFFFF0000u;
-inline constexpr MediaKind kKindJpeg = 0x10001, kKindGif = 0x10002, kKindPng = 0x10003,
-                           kKindBmp = 0x10004, kKindWbmp = 0x10005;
+inline constexpr MediaKind kKindJpeg = 0x10001, kKindGif = 0x10002, kKindPng = 0x10003, kKindBmp = 0x10004,
+                           kKindWbmp = 0x10005;
 inline constexpr MediaKind kKindMidi = 0x20001, kKindWav = 0x20002, kKindAmr = 0x20003;
 inline constexpr MediaKind kKindText = 0x30001;
 inline constexpr MediaKind kKindMp4 = 0x40001;
 
 enum class MediaClass : std::uint32_t { Image = 1, Audio = 2, Text = 3, Video = 4 };
-inline constexpr std::uint32_t KindClass(MediaKind kind) { return kind >> 16; }
-inline constexpr std::uint32_t KindFormat(MediaKind kind) { return kind & 0xFFFF; }
+inline constexpr std::uint32_t KindClass(MediaKind kind) {
+  return kind >> 16;
+}
+inline constexpr std::uint32_t KindFormat(MediaKind kind) {
+  return kind & 0xFFFF;
+}
 
 /// First matching row of the content-type table (case-insensitive), then the same search
 /// with the bare type; kKindUnknown otherwise.
@@ -67,7 +71,7 @@ struct Slide {
 };
 
 struct Region {
-  std::uint32_t role = 0;  ///< 0 "Image", 1 "Text"
+  std::uint32_t role = 0;                                  ///< 0 "Image", 1 "Text"
   std::uint32_t left = 0, top = 0, right = 0, bottom = 0;  ///< percent of the root layout
   std::uint32_t fit = 2;
 };
@@ -105,8 +109,7 @@ class MessageDocument {
   int slideCount() const { return static_cast<int>(slides_.size()); }
   bool empty() const { return slides_.empty(); }
   /// Adds a local file to the slide, copying it into the parts directory; 1 or 0.
-  int AddMediaFile(int slideIndex, std::u16string_view sourcePath,
-                   std::u16string_view recordingPath = {});
+  int AddMediaFile(int slideIndex, std::u16string_view sourcePath, std::u16string_view recordingPath = {});
   /// Drops the slide's reference of that class; an item no longer referenced is destroyed.
   int RemoveMedia(int slideIndex, MediaClass mediaClass, bool deleteFile);
   /// Recomputes and stores the slide's duration.

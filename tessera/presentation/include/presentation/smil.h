@@ -44,7 +44,13 @@ struct Transition {
 };
 enum class ContainerKind : std::uint32_t { Seq = 0, Par = 1 };
 enum class MediaType : std::uint32_t {
-  Img = 1, Text = 2, Audio = 3, Ref = 4, Video = 5, Animation = 6, Textstream = 7
+  Img = 1,
+  Text = 2,
+  Audio = 3,
+  Ref = 4,
+  Video = 5,
+  Animation = 6,
+  Textstream = 7
 };
 struct Item {
   bool isContainer = false;
