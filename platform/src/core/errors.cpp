@@ -1,0 +1,12 @@
+#include "platform/errors.h"
+
+namespace {
+thread_local DWORD tLastError = 0;
+}
+
+DWORD GetLastError() {
+  return tLastError;
+}
+void SetLastError(DWORD error) {
+  tLastError = error;
+}
