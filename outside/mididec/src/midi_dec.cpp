@@ -2,6 +2,7 @@
 // MIDI sound font to 22050 Hz stereo 16-bit. The length comes from the file's tempo map,
 // and rendering stops there. The synthesiser is made on the first read, so asking a
 // decoder for the length alone stays cheap.
+#include <dlfcn.h>
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -15,6 +16,14 @@
 namespace {
 
 constexpr int kRate = 22050;
+
+// FluidSynth's sound-font loader registers GLib types that outlive an unload; a second
+// load of an unloaded FluidSynth then fails inside GLib. Keep it resident once loaded.
+__attribute__((constructor)) void PinSynthesiser() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&new_fluid_synth), &info) && info.dli_fname)
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 constexpr std::int64_t kMaxFileBytes = 16 << 20;
 
 const char* SoundFontPath() {

@@ -94,7 +94,7 @@ inline bool HaveTool(const char* name) {
   return std::system(cmd.c_str()) == 0;
 }
 
-inline bool Run(const std::string& cmd) {
+inline bool RunTool(const std::string& cmd) {
   return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
 }
 
