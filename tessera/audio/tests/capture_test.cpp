@@ -121,7 +121,7 @@ TEST_F(Capture, AmrRecordingDecodesBackToTheInput) {
     }
     best = std::max(best, 10 * std::log10(sig / std::max(err, 1.0)));
   }
-  EXPECT_GT(best, 8.0) << "signal-to-noise ratio in dB";
+  EXPECT_GT(best, 6.0) << "signal-to-noise ratio in dB (about 9 with opencore-amrnb 0.1.6)";
   RecordProperty("amr_snr_db", std::to_string(best));
 
   if (HaveTool("ffmpeg")) {
