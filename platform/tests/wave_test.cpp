@@ -70,7 +70,8 @@ TEST(WaveOut, ResetHandsBackEveryBufferAndCloseRules) {
   EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
   auto t0 = std::chrono::steady_clock::now();
   ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900)) << "reset does not wait for play";
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900))
+      << "reset does not wait for play";
   EXPECT_EQ(log.done, 3) << "every queued buffer comes back before reset returns";
   for (auto& x : h) {
     EXPECT_TRUE(x.dwFlags & WHDR_DONE);
@@ -143,8 +144,9 @@ TEST(WaveOut, FileBackendWritesPlayableWav) {
 }
 
 void InProc(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
-  if (message == WIM_DATA) reinterpret_cast<std::vector<DWORD>*>(instance)->push_back(
-      reinterpret_cast<WAVEHDR*>(param1)->dwBytesRecorded);
+  if (message == WIM_DATA)
+    reinterpret_cast<std::vector<DWORD>*>(instance)->push_back(
+        reinterpret_cast<WAVEHDR*>(param1)->dwBytesRecorded);
 }
 
 TEST(WaveIn, NullBackendRecordsSilenceUntilReset) {
@@ -152,8 +154,8 @@ TEST(WaveIn, NullBackendRecordsSilenceUntilReset) {
   std::vector<DWORD> got;
   WAVEFORMATEX f = Pcm(8000, 1, 16);
   HWAVEIN in = nullptr;
-  ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&InProc), reinterpret_cast<DWORD_PTR>(&got),
-                       CALLBACK_FUNCTION),
+  ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&InProc),
+                       reinterpret_cast<DWORD_PTR>(&got), CALLBACK_FUNCTION),
             MMSYSERR_NOERROR);
   std::vector<char> a(320, 1), b(320, 1), c(3200, 1);
   WAVEHDR h[3]{};

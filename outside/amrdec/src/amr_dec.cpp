@@ -18,7 +18,8 @@ class AmrDecoder final : public audio::ClipDecoder {
     Close();
     if (!stream || stream->Seek(0, audio::ClipStream::kFromEnd) != 0) return -1;
     std::int64_t size = stream->Tell();
-    if (size < 6 || size > amrfile::kMaxFileBytes || stream->Seek(0, audio::ClipStream::kFromStart) != 0) return -1;
+    if (size < 6 || size > amrfile::kMaxFileBytes || stream->Seek(0, audio::ClipStream::kFromStart) != 0)
+      return -1;
     data_.resize(static_cast<std::size_t>(size));
     if (stream->Read(data_.data(), size) != size) return -1;
     if (!amrfile::IndexFrames(data_.data(), data_.size(), &frames_)) {

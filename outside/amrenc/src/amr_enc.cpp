@@ -48,14 +48,15 @@ struct Encoder {
   std::FILE* file = nullptr;
   void* state = nullptr;
   short pending[kFrameSamples] = {};
-  int count = 0;          // samples in `pending`
-  int oddByte = -1;       // low byte of a sample split between two calls
+  int count = 0;     // samples in `pending`
+  int oddByte = -1;  // low byte of a sample split between two calls
   bool failed = false;
 
   void EncodeFrame() {
     unsigned char out[64];
     int n = Encoder_Interface_Encode(state, MR122, pending, out, 0);
-    if (n <= 0 || std::fwrite(out, 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n)) failed = true;
+    if (n <= 0 || std::fwrite(out, 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n))
+      failed = true;
     count = 0;
   }
 
@@ -106,7 +107,8 @@ Encoder* StartEncoder(const std::string& path) {
 }
 
 std::uint32_t Le32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
 }
 int Le16(const unsigned char* p) {
   return p[0] | p[1] << 8;
@@ -116,7 +118,8 @@ int Le16(const unsigned char* p) {
 // or -1 when the file is not one.
 long FindPcmData(std::FILE* f) {
   unsigned char head[12];
-  if (std::fread(head, 1, 12, f) != 12 || std::memcmp(head, "RIFF", 4) || std::memcmp(head + 8, "WAVE", 4)) return -1;
+  if (std::fread(head, 1, 12, f) != 12 || std::memcmp(head, "RIFF", 4) || std::memcmp(head + 8, "WAVE", 4))
+    return -1;
   bool formatOk = false;
   for (;;) {
     unsigned char ch[8];
@@ -146,8 +149,8 @@ __attribute__((visibility("default"))) HANDLE VCT_Pcm2Amr_RT_Start(const WCHAR* 
   return StartEncoder(ToUtf8(amrPath));
 }
 
-__attribute__((visibility("default"))) int VCT_Pcm2Amr_RT_Encode(HANDLE encoder, const BYTE* pcm, DWORD bytes, int,
-                                                                 int) {
+__attribute__((visibility("default"))) int VCT_Pcm2Amr_RT_Encode(HANDLE encoder, const BYTE* pcm, DWORD bytes,
+                                                                 int, int) {
   if (!encoder || (!pcm && bytes)) return -1;
   auto* e = static_cast<Encoder*>(encoder);
   e->Push(pcm, bytes);

@@ -153,7 +153,8 @@ class MidiDecoder final : public audio::ClipDecoder {
   // Interleaved stereo little-endian samples.
   bool Render(std::uint8_t* out, int frames) {
     samples_.resize(std::size_t(frames) * 2);
-    if (fluid_synth_write_s16(synth_, frames, samples_.data(), 0, 2, samples_.data(), 1, 2) != FLUID_OK) return false;
+    if (fluid_synth_write_s16(synth_, frames, samples_.data(), 0, 2, samples_.data(), 1, 2) != FLUID_OK)
+      return false;
     for (std::size_t i = 0; i < samples_.size(); ++i) {
       auto v = static_cast<std::uint16_t>(samples_[i]);
       out[2 * i] = static_cast<std::uint8_t>(v);

@@ -13,7 +13,8 @@ int Be16(const std::uint8_t* p) {
   return p[0] << 8 | p[1];
 }
 std::uint32_t Le32(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
 }
 
 // Reader bounded to one track chunk, with a sticky error flag.

@@ -15,8 +15,8 @@ struct TempoChange {
 struct Song {
   int format = 0;
   int tracks = 0;
-  int division = 0;        // ticks per quarter note, or the SMPTE form (bit 15 set)
-  std::uint64_t endTick = 0;  // last event of the longest track
+  int division = 0;                // ticks per quarter note, or the SMPTE form (bit 15 set)
+  std::uint64_t endTick = 0;       // last event of the longest track
   std::vector<TempoChange> tempo;  // sorted by tick
 };
 

@@ -12,6 +12,7 @@
 /// $TESSERA_AUDIO_IN) or "null" (output discarded, input silent). Every backend is
 /// paced in real time.
 #include <string>
+
 #include "platform/types.h"
 
 using MMRESULT = UINT;
@@ -115,8 +116,10 @@ struct WAVEINCAPS {
   WORD wReserved1;
 };
 
-using WAVEOUTPROC = void (*)(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
-using WAVEINPROC = void (*)(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+using WAVEOUTPROC = void (*)(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                             DWORD_PTR param2);
+using WAVEINPROC = void (*)(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                            DWORD_PTR param2);
 
 UINT waveOutGetNumDevs();
 MMRESULT waveOutGetDevCaps(UINT deviceId, WAVEOUTCAPS* caps, UINT size);

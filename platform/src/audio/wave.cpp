@@ -75,7 +75,7 @@ struct Device {
   std::condition_variable wake;
   std::condition_variable idle;
   std::deque<WAVEHDR*> queue;
-  bool paused = false;   // output: waveOutPause; input: not started
+  bool paused = false;  // output: waveOutPause; input: not started
   bool quit = false;
   bool flushRequested = false;
   bool busy = false;  // the driver thread is inside a callback or a transfer
@@ -161,10 +161,12 @@ void ApplyVolume(const WAVEFORMATEX& fmt, DWORD volume, const char* src, DWORD n
 }
 
 void OutputCallback(OutDevice* d, UINT msg, DWORD_PTR p1) {
-  if (d->callback) reinterpret_cast<WAVEOUTPROC>(d->callback)(reinterpret_cast<HWAVEOUT>(d), msg, d->instance, p1, 0);
+  if (d->callback)
+    reinterpret_cast<WAVEOUTPROC>(d->callback)(reinterpret_cast<HWAVEOUT>(d), msg, d->instance, p1, 0);
 }
 void InputCallback(InDevice* d, UINT msg, DWORD_PTR p1) {
-  if (d->callback) reinterpret_cast<WAVEINPROC>(d->callback)(reinterpret_cast<HWAVEIN>(d), msg, d->instance, p1, 0);
+  if (d->callback)
+    reinterpret_cast<WAVEINPROC>(d->callback)(reinterpret_cast<HWAVEIN>(d), msg, d->instance, p1, 0);
 }
 
 // Hands back every queued header; called with the lock held, releases it around the
@@ -322,7 +324,8 @@ bool OpenInputFile(InDevice* d) {
   std::FILE* f = std::fopen(path, "rb");
   if (!f) return false;
   unsigned char head[12];
-  if (std::fread(head, 1, 12, f) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) {
+  if (std::fread(head, 1, 12, f) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
+      std::memcmp(head + 8, "WAVE", 4) != 0) {
     std::fclose(f);
     return false;
   }
@@ -335,7 +338,8 @@ bool OpenInputFile(InDevice* d) {
       unsigned char fm[16];
       if (std::fread(fm, 1, 16, f) != 16) break;
       haveFormat = GetLe16(fm) == WAVE_FORMAT_PCM && GetLe16(fm + 2) == d->format.nChannels &&
-                   GetLe32(fm + 4) == d->format.nSamplesPerSec && GetLe16(fm + 14) == d->format.wBitsPerSample;
+                   GetLe32(fm + 4) == d->format.nSamplesPerSec &&
+                   GetLe16(fm + 14) == d->format.wBitsPerSample;
       if (std::fseek(f, static_cast<long>(size - 16 + (size & 1)), SEEK_CUR) != 0) break;
     } else if (std::memcmp(ch, "data", 4) == 0) {
       if (!haveFormat) break;
@@ -371,7 +375,8 @@ MMRESULT waveOutGetDevCaps(UINT deviceId, WAVEOUTCAPS* caps, UINT size) {
 MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags) {
   if (deviceId != 0 && deviceId != WAVE_MAPPER) return MMSYSERR_BADDEVICEID;
-  if ((flags & 0x00070000) != CALLBACK_FUNCTION && (flags & 0x00070000) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
+  if ((flags & 0x00070000) != CALLBACK_FUNCTION && (flags & 0x00070000) != CALLBACK_NULL)
+    return MMSYSERR_INVALFLAG;
   if (!FormatValid(format)) return WAVERR_BADFORMAT;
   if (!device) return MMSYSERR_INVALPARAM;
   auto* d = new (std::nothrow) OutDevice;
@@ -399,7 +404,8 @@ MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format
     std::string native = platform::NativePath(dir);
     std::error_code ec;
     std::filesystem::create_directories(native, ec);
-    std::string name = "wave-out-" + std::to_string(::getpid()) + "-" + std::to_string(++gFileCounter) + ".wav";
+    std::string name =
+        "wave-out-" + std::to_string(::getpid()) + "-" + std::to_string(++gFileCounter) + ".wav";
     d->filePath = platform::JoinPath(dir, platform::Utf8ToUtf16(name));
     d->file = std::fopen(platform::NativePath(d->filePath).c_str(), "wb+");
     if (!d->file) {
@@ -550,7 +556,8 @@ MMRESULT waveInGetDevCaps(UINT deviceId, WAVEINCAPS* caps, UINT size) {
 MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                     DWORD_PTR instance, DWORD flags) {
   if (deviceId != 0 && deviceId != WAVE_MAPPER) return MMSYSERR_BADDEVICEID;
-  if ((flags & 0x00070000) != CALLBACK_FUNCTION && (flags & 0x00070000) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
+  if ((flags & 0x00070000) != CALLBACK_FUNCTION && (flags & 0x00070000) != CALLBACK_NULL)
+    return MMSYSERR_INVALFLAG;
   if (!FormatValid(format)) return WAVERR_BADFORMAT;
   if (!device) return MMSYSERR_INVALPARAM;
   auto* d = new (std::nothrow) InDevice;

@@ -44,7 +44,8 @@ void BuildRecordingHeader(std::uint32_t dataBytes, std::uint8_t out[kRecordingHe
   WAVEFORMATEX f = CaptureFormat();
   std::memcpy(out, "RIFF", 4);
   // Placeholder RIFF size of a recording in progress: the header alone.
-  PutLe32(out + 4, dataBytes == 0xFFFFFFFFu ? kRecordingHeaderBytes - 8 : dataBytes + kRecordingHeaderBytes - 8);
+  PutLe32(out + 4,
+          dataBytes == 0xFFFFFFFFu ? kRecordingHeaderBytes - 8 : dataBytes + kRecordingHeaderBytes - 8);
   std::memcpy(out + 8, "WAVEfmt ", 8);
   PutLe32(out + 16, 18);
   PutLe16(out + 20, f.wFormatTag);

@@ -32,7 +32,8 @@ ClipType RecogniseClip(ClipStream* stream) {
 }
 
 std::uint32_t ClipBufferSize(int sampleRate, int channels, int bits) {
-  std::uint64_t bytes = std::uint64_t(std::max(sampleRate, 0)) * std::max(channels, 0) * std::max(bits, 0) / 20;
+  std::uint64_t bytes =
+      std::uint64_t(std::max(sampleRate, 0)) * std::max(channels, 0) * std::max(bits, 0) / 20;
   return static_cast<std::uint32_t>((bytes + 31) / 32 * 32);
 }
 
@@ -157,7 +158,8 @@ int ClipPlayer::Open(const std::u16string& path, int flags) {
   return OpenFromStream(std::move(stream), std::move(decoder), flags);
 }
 
-int ClipPlayer::OpenFromStream(std::unique_ptr<ClipStream> stream, std::unique_ptr<ClipDecoder> decoder, int flags) {
+int ClipPlayer::OpenFromStream(std::unique_ptr<ClipStream> stream, std::unique_ptr<ClipDecoder> decoder,
+                               int flags) {
   Close();
   if (!stream || !decoder) return -1;
   if (decoder->Open(stream.get(), flags) != 0) return -1;
@@ -264,7 +266,8 @@ int ClipPlayer::Play(int startMs, int endMs, int loops) {
   if (endMs == -1) endMs = decoder_->Duration();
   if (startMs < 0 || endMs <= startMs || loops < -1) return -1;
   int blockAlign = format_.bitsPerSample * format_.channels / 8;
-  double bytes = double(endMs - startMs) * format_.bitsPerSample * format_.channels * format_.sampleRate / 8000.0;
+  double bytes =
+      double(endMs - startMs) * format_.bitsPerSample * format_.channels * format_.sampleRate / 8000.0;
   totalBytes_ = static_cast<std::int64_t>(bytes);
   totalBytes_ -= totalBytes_ % std::max(blockAlign, 1);
   startMs_ = startMs;
@@ -326,7 +329,8 @@ void ClipPlayer::OnBufferDone(WAVEHDR* header) {
   if (playState_ == kStopped) return;
   bytesLeft_ = std::max<std::int64_t>(bytesLeft_ - header->dwBufferLength, 0);
   Report(Position());
-  std::int64_t bytesPerMs = std::int64_t(format_.bitsPerSample) * format_.channels * format_.sampleRate / 8000;
+  std::int64_t bytesPerMs =
+      std::int64_t(format_.bitsPerSample) * format_.channels * format_.sampleRate / 8000;
   playIndex_ = (i + 1) % 3;
   if (bytesLeft_ > bytesPerMs && playState_ != kPaused) {
     // The buffer after the one now playing was decoded ahead; queue it, then decode
@@ -415,7 +419,8 @@ AudioClipLoader::~AudioClipLoader() {
 void AudioClipLoader::Progress(int lengthMs, int positionMs, void* user) {
   auto* self = static_cast<AudioClipLoader*>(user);
   if (self->post_ && self->window_)
-    self->post_(self->window_, kMsgAudioProgress, static_cast<WPARAM>(static_cast<LPARAM>(positionMs)), lengthMs);
+    self->post_(self->window_, kMsgAudioProgress, static_cast<WPARAM>(static_cast<LPARAM>(positionMs)),
+                lengthMs);
 }
 
 int AudioClipLoader::OpenClip(const std::u16string& path, void* notifyWindow) {

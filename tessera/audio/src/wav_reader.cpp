@@ -9,7 +9,8 @@ namespace audio {
 namespace {
 
 std::uint32_t Le32(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
 }
 int Le16(const std::uint8_t* p) {
   return p[0] | p[1] << 8;
@@ -35,8 +36,8 @@ int WavReader::Open(ClipStream* stream, int flags) {
   f.channels = Le16(fmt + 2);
   f.sampleRate = static_cast<int>(Le32(fmt + 4));
   f.bitsPerSample = Le16(fmt + 14);
-  if (f.channels < 1 || f.channels > 2 || (f.bitsPerSample != 8 && f.bitsPerSample != 16) || f.sampleRate < 1000 ||
-      f.sampleRate > 192000)
+  if (f.channels < 1 || f.channels > 2 || (f.bitsPerSample != 8 && f.bitsPerSample != 16) ||
+      f.sampleRate < 1000 || f.sampleRate > 192000)
     return -1;
   std::int64_t skip = std::int64_t(fmtSize) - 16 + (fmtSize & 1);
   if (skip && stream->Seek(skip, ClipStream::kFromCurrent) != 0) return -1;
@@ -57,7 +58,8 @@ int WavReader::Open(ClipStream* stream, int flags) {
     if (next > stream->Size() || stream->Seek(next, ClipStream::kFromStart) != 0) return -1;
   }
   int blockAlign = f.channels * f.bitsPerSample / 8;
-  unitSize_ = static_cast<std::uint32_t>(std::int64_t(f.bitsPerSample) * f.channels * f.sampleRate * 40 / 8000);
+  unitSize_ =
+      static_cast<std::uint32_t>(std::int64_t(f.bitsPerSample) * f.channels * f.sampleRate * 40 / 8000);
   unitSize_ -= unitSize_ % blockAlign;
   if (unitSize_ == 0) return -1;
   // Whole sample frames only.
@@ -76,7 +78,8 @@ int WavReader::Read(std::uint8_t* buffer, int capacity, int* milliseconds) {
   if (milliseconds) *milliseconds = 0;
   if (!stream_ || !buffer) return -1;
   if (capacity < static_cast<int>(unitSize_)) return -1;
-  std::uint32_t units = std::min<std::uint32_t>(static_cast<std::uint32_t>(capacity) / unitSize_, unitCount_ - unit_);
+  std::uint32_t units =
+      std::min<std::uint32_t>(static_cast<std::uint32_t>(capacity) / unitSize_, unitCount_ - unit_);
   if (units == 0) return 0;
   std::int64_t bytes = std::int64_t(units) * unitSize_;
   if (unit_ + units == unitCount_ && remainder_) bytes -= unitSize_ - remainder_;
@@ -109,7 +112,8 @@ void WavReader::Reset() {
 
 int WavReader::Duration() {
   if (!stream_) return -1;
-  std::int64_t bytesPerSecond = std::int64_t(format_.bitsPerSample) * format_.channels * format_.sampleRate / 8;
+  std::int64_t bytesPerSecond =
+      std::int64_t(format_.bitsPerSample) * format_.channels * format_.sampleRate / 8;
   return static_cast<int>(std::int64_t(dataSize_) * 1000 / bytesPerSecond);
 }
 

@@ -143,7 +143,8 @@ TEST_F(Capture, WavToAmrConversion) {
   std::string bad = root_.path() + "/stereo.wav";
   WriteFile(bad, MakeWav(input_, 8000, 2, 16));
   std::string amr2 = root_.path() + "/none.amr";
-  EXPECT_NE(encoder.wav2amr(platform::Utf8ToUtf16(bad).c_str(), platform::Utf8ToUtf16(amr2).c_str(), 0, 0), 0);
+  EXPECT_NE(encoder.wav2amr(platform::Utf8ToUtf16(bad).c_str(), platform::Utf8ToUtf16(amr2).c_str(), 0, 0),
+            0);
   EXPECT_FALSE(std::filesystem::exists(amr2)) << "no file behind a failed conversion";
   EXPECT_NE(encoder.wav2amr(u"", platform::Utf8ToUtf16(amr2).c_str(), 0, 0), 0);
 

@@ -70,8 +70,10 @@ TEST_F(ClipPlayback, LoopsTwiceThenReportsEndOnce) {
       continue;
     }
     EXPECT_LE(pos, 1000);
-    if (pos == 0) ++starts;
-    else EXPECT_GT(pos, last);
+    if (pos == 0)
+      ++starts;
+    else
+      EXPECT_GT(pos, last);
     last = pos;
   }
   EXPECT_EQ(ends, 1);

@@ -38,7 +38,8 @@ Decoded DecodeAll(const std::string& path, int bufferBytes) {
       d.format = decoder->Format();
       std::vector<std::uint8_t> buf(static_cast<std::size_t>(bufferBytes));
       int ms = 0, n;
-      while ((n = decoder->Read(buf.data(), bufferBytes, &ms)) > 0) d.pcm.insert(d.pcm.end(), buf.begin(), buf.begin() + n);
+      while ((n = decoder->Read(buf.data(), bufferBytes, &ms)) > 0)
+        d.pcm.insert(d.pcm.end(), buf.begin(), buf.begin() + n);
     }
   }
   if (library) FreeLibrary(library);
@@ -46,7 +47,8 @@ Decoded DecodeAll(const std::string& path, int bufferBytes) {
 }
 
 TEST(AmrDecoder, MatchesReferenceDecoderInAllEightModes) {
-  if (!HaveTool("sox") || !RunTool("sox -h | grep -q amr-nb")) GTEST_SKIP() << "sox with AMR-NB support is missing";
+  if (!HaveTool("sox") || !RunTool("sox -h | grep -q amr-nb"))
+    GTEST_SKIP() << "sox with AMR-NB support is missing";
   platform_testing::ScopedDeviceRoot root;
   std::string wav = root.path() + "/in.wav";
   WriteFile(wav, MakeWav(TestPcm16(8000, 8000 * 3 / 2 + 37), 8000, 1, 16));
@@ -100,13 +102,15 @@ std::vector<std::uint8_t> MakeMidi(int quarters, std::uint32_t tempo, std::uint3
     while (n) t.push_back(b[--n]);
   };
   vlq(0);
-  t.insert(t.end(), {0xFF, 0x51, 0x03, std::uint8_t(tempo >> 16), std::uint8_t(tempo >> 8), std::uint8_t(tempo)});
+  t.insert(t.end(),
+           {0xFF, 0x51, 0x03, std::uint8_t(tempo >> 16), std::uint8_t(tempo >> 8), std::uint8_t(tempo)});
   vlq(0);
   t.insert(t.end(), {0xC0, 0x00});  // program 0 (piano)
   for (int q = 0; q < quarters; ++q) {
     if (tempo2 && q == quarters / 2) {
       vlq(0);
-      t.insert(t.end(), {0xFF, 0x51, 0x03, std::uint8_t(tempo2 >> 16), std::uint8_t(tempo2 >> 8), std::uint8_t(tempo2)});
+      t.insert(t.end(), {0xFF, 0x51, 0x03, std::uint8_t(tempo2 >> 16), std::uint8_t(tempo2 >> 8),
+                         std::uint8_t(tempo2)});
     }
     vlq(0);
     t.insert(t.end(), {0x90, std::uint8_t(60 + q % 12), 100});
@@ -129,7 +133,8 @@ double Rms(const std::vector<std::uint8_t>& pcm) {
 }
 
 TEST(MidiDecoder, RendersSoundOfTheTempoMapsLength) {
-  if (!std::ifstream("/usr/share/sounds/sf2/FluidR3_GM.sf2")) GTEST_SKIP() << "General MIDI sound font missing";
+  if (!std::ifstream("/usr/share/sounds/sf2/FluidR3_GM.sf2"))
+    GTEST_SKIP() << "General MIDI sound font missing";
   platform_testing::ScopedDeviceRoot root;
   std::string mid = root.path() + "/song.mid";
   // Two quarters at 0.5 s, then two at 0.25 s: 1.5 s.

@@ -30,8 +30,9 @@ inline void Tag(std::vector<std::uint8_t>& v, const char* t) {
 
 /// A RIFF/WAVE file: `fmtSize` 16 or 18, `extraChunk` inserts a "LIST" chunk before
 /// the data.
-inline std::vector<std::uint8_t> MakeWav(const std::vector<std::uint8_t>& pcm, int rate, int channels, int bits,
-                                         int formatTag = 1, int fmtSize = 16, bool extraChunk = false) {
+inline std::vector<std::uint8_t> MakeWav(const std::vector<std::uint8_t>& pcm, int rate, int channels,
+                                         int bits, int formatTag = 1, int fmtSize = 16,
+                                         bool extraChunk = false) {
   std::vector<std::uint8_t> v;
   Tag(v, "RIFF");
   Le32(v, 0);

@@ -15,7 +15,8 @@ using audio_test::MakeWav;
 namespace {
 
 std::unique_ptr<ByteStreamClip> Over(const std::vector<std::uint8_t>& v) {
-  return std::make_unique<ByteStreamClip>(mms::ByteStream::OpenMemory(v.data(), static_cast<std::int64_t>(v.size())));
+  return std::make_unique<ByteStreamClip>(
+      mms::ByteStream::OpenMemory(v.data(), static_cast<std::int64_t>(v.size())));
 }
 
 TEST(WavReader, ReadsFormatAndUnitsWithRemainder) {
@@ -102,9 +103,7 @@ TEST(WavReader, TruncatedDataPlaysWhatIsThere) {
 }
 
 TEST(ClipRecognition, TypeTable) {
-  auto is = [](const char* head) {
-    return RecogniseClip(reinterpret_cast<const std::uint8_t*>(head), 12);
-  };
+  auto is = [](const char* head) { return RecogniseClip(reinterpret_cast<const std::uint8_t*>(head), 12); };
   EXPECT_EQ(is("#!AMR\n......"), ClipType::Amr);
   EXPECT_EQ(is("MThd\0\0\0\6...."), ClipType::Midi);
   EXPECT_EQ(is("RIFF\0\0\0\0WAVE"), ClipType::Wav);
@@ -161,17 +160,19 @@ TEST(Recording, MaximumLengthAndHeader) {
 
   std::uint8_t h[kRecordingHeaderBytes];
   BuildRecordingHeader(160000, h);  // 10 s at 16000 bytes per second
-  auto le32 = [&](int o) { return std::uint32_t(h[o]) | h[o + 1] << 8 | h[o + 2] << 16 | std::uint32_t(h[o + 3]) << 24; };
+  auto le32 = [&](int o) {
+    return std::uint32_t(h[o]) | h[o + 1] << 8 | h[o + 2] << 16 | std::uint32_t(h[o + 3]) << 24;
+  };
   EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 4), "RIFF");
   EXPECT_EQ(le32(4), 160038u);
   EXPECT_EQ(le32(16), 18u);
-  EXPECT_EQ(h[20], 1);                 // PCM
-  EXPECT_EQ(h[22], 1);                 // mono
+  EXPECT_EQ(h[20], 1);  // PCM
+  EXPECT_EQ(h[22], 1);  // mono
   EXPECT_EQ(le32(24), 8000u);
   EXPECT_EQ(le32(28), 16000u);
-  EXPECT_EQ(h[32], 2);                 // block alignment
-  EXPECT_EQ(h[34], 16);                // bits
-  EXPECT_EQ(h[36] | h[37] << 8, 0);    // no extra bytes
+  EXPECT_EQ(h[32], 2);               // block alignment
+  EXPECT_EQ(h[34], 16);              // bits
+  EXPECT_EQ(h[36] | h[37] << 8, 0);  // no extra bytes
   EXPECT_EQ(std::string(reinterpret_cast<char*>(h) + 38, 4), "data");
   EXPECT_EQ(le32(42), 160000u);
   BuildRecordingHeader(0xFFFFFFFFu, h);

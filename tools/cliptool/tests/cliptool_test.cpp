@@ -30,8 +30,8 @@ class Cliptool : public ::testing::Test {
  protected:
   Result Run(const std::string& args, const std::string& env = "") {
     std::string out = root_.path() + "/stdout", err = root_.path() + "/stderr";
-    std::string cmd = "TESSERA_AUDIO=file " + env + " " TESSERA_BINARY_DIR "/bin/cliptool " + args + " >" + out +
-                      " 2>" + err;
+    std::string cmd = "TESSERA_AUDIO=file " + env + " " TESSERA_BINARY_DIR "/bin/cliptool " + args + " >" +
+                      out + " 2>" + err;
     int status = std::system(cmd.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
   }

@@ -13,8 +13,8 @@
 
 namespace audio {
 
-inline constexpr UINT kMsgCommand = 273;            // WM_COMMAND
-inline constexpr WPARAM kCmdRecordKey = 40057;      // the recorder's left soft key
+inline constexpr UINT kMsgCommand = 273;                    // WM_COMMAND
+inline constexpr WPARAM kCmdRecordKey = 40057;              // the recorder's left soft key
 inline constexpr std::uint32_t kCaptureBufferBytes = 3200;  // 200 ms
 inline constexpr std::uint32_t kRecordingHeaderBytes = 46;
 
@@ -75,7 +75,8 @@ class CaptureEngine {
   bool stopRequested() const { return stopRequested_; }
 
  private:
-  static void DeviceProc(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+  static void DeviceProc(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                         DWORD_PTR param2);
   void OnData(WAVEHDR* header);
   bool QueueBuffer(int index);
   void Release();

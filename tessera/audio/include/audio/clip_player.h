@@ -88,13 +88,15 @@ class ClipPlayer {
   /// The decoder's own length query (-1 without a decoder).
   virtual int DecoderDuration();
   /// Opens over a stream and decoder made by the caller; the player takes both.
-  virtual int OpenFromStream(std::unique_ptr<ClipStream> stream, std::unique_ptr<ClipDecoder> decoder, int flags);
+  virtual int OpenFromStream(std::unique_ptr<ClipStream> stream, std::unique_ptr<ClipDecoder> decoder,
+                             int flags);
 
   std::uint32_t bufferSize() const { return bufferSize_; }
   ClipPcmFormat format() const { return format_; }
 
  private:
-  static void DeviceProc(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+  static void DeviceProc(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                         DWORD_PTR param2);
   void OnBufferDone(WAVEHDR* header);
   bool StartPass();  // decode three buffers and queue two; lock held
   bool QueueBuffer(int index);
@@ -118,7 +120,7 @@ class ClipPlayer {
   ClipPcmFormat format_{};
   std::uint32_t bufferSize_ = 0;
   std::int64_t totalBytes_ = 0;
-  std::int64_t bytesLeft_ = 0;    // not yet played
+  std::int64_t bytesLeft_ = 0;      // not yet played
   std::int64_t bytesUnqueued_ = 0;  // not yet handed to the device
   int loops_ = 1;
   int startMs_ = 0;
