@@ -179,6 +179,14 @@ TEST_F(ClipPlayback, RefusesWhatItCannotPlay) {
   EXPECT_EQ(loader.ClipDuration(u""), -1);
   EXPECT_EQ(loader.ClipDuration(platform::Utf8ToUtf16(clip_)), 1000);
 
+  // With a clip open, another file still gets its own length, not the open clip's.
+  std::string other = root_.path() + "/other.wav";
+  WriteFile(other, MakeWav(std::vector<std::uint8_t>(pcm_.begin(), pcm_.begin() + 4000), 8000, 1, 16));
+  ASSERT_EQ(loader.OpenClip(platform::Utf8ToUtf16(clip_), nullptr), 1000);
+  EXPECT_EQ(loader.ClipDuration(platform::Utf8ToUtf16(other)), 250);
+  EXPECT_EQ(loader.ClipDuration(platform::Utf8ToUtf16(clip_)), 1000);
+  loader.CloseClip();
+
   ClipPlayer idle;
   EXPECT_EQ(idle.Play(0, -1, 1), -1);
   EXPECT_EQ(idle.Pause(), -1);
