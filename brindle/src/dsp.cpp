@@ -1,0 +1,334 @@
+#include "dsp.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace brindle {
+namespace {
+
+// Basis of the 8-point inverse DCT in 14-bit fixed point: kBasis[k][n] = round(2^14 * s(k) *
+// cos((2n + 1) k pi / 16)), s(0) = 1 / (2 sqrt 2), s(k) = 1/2. The row pass keeps three fraction
+// bits, saturated to 16 bits (reached only by rows of near-extreme coefficients of one sign), and
+// the column pass removes them, so the SSE2 version can use 16-bit lanes and produce the same
+// integers as the plain one.
+struct Basis {
+  std::int32_t c[8][8];
+  Basis() {
+    const double pi = std::acos(-1.0);
+    for (int k = 0; k < 8; ++k)
+      for (int n = 0; n < 8; ++n) {
+        double s = k == 0 ? 1.0 / (2.0 * std::sqrt(2.0)) : 0.5;
+        c[k][n] = static_cast<std::int32_t>(std::lround(16384.0 * s * std::cos((2 * n + 1) * k * pi / 16.0)));
+      }
+  }
+};
+const Basis kBasis;
+
+constexpr int kRowShift = 11;
+constexpr int kColumnShift = 17;
+
+inline std::uint8_t Clamp255(int v) {
+  return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// One 8-point transform using the even/odd symmetry of the basis; out has the same integer
+// result as the direct sum.
+inline std::int32_t Saturate16(std::int32_t v) {
+  return v < -32768 ? -32768 : (v > 32767 ? 32767 : v);
+}
+
+inline void Transform8(const std::int32_t* in, int step, std::int32_t* out, int shift) {
+  const auto& c = kBasis.c;
+  std::int32_t x0 = in[0], x1 = in[step], x2 = in[2 * step], x3 = in[3 * step];
+  std::int32_t x4 = in[4 * step], x5 = in[5 * step], x6 = in[6 * step], x7 = in[7 * step];
+  std::int32_t round = 1 << (shift - 1);
+  for (int n = 0; n < 4; ++n) {
+    std::int32_t e = c[0][n] * x0 + c[2][n] * x2 + c[4][n] * x4 + c[6][n] * x6 + round;
+    std::int32_t o = c[1][n] * x1 + c[3][n] * x3 + c[5][n] * x5 + c[7][n] * x7;
+    out[n] = Saturate16((e + o) >> shift);
+    out[7 - n] = Saturate16((e - o) >> shift);
+  }
+}
+
+// Rows then columns into 64 residual values.
+void IdctPlainCore(const std::int16_t* coefficients, std::int32_t* out) {
+  std::int32_t rows[64];
+  for (int r = 0; r < 8; ++r) {
+    const std::int16_t* row = coefficients + r * 8;
+    std::int32_t in[8];
+    bool any = false;
+    for (int i = 0; i < 8; ++i) {
+      in[i] = row[i];
+      any |= row[i] != 0;
+    }
+    if (!any) {
+      std::fill(rows + r * 8, rows + r * 8 + 8, 0);
+      continue;
+    }
+    Transform8(in, 1, rows + r * 8, kRowShift);
+  }
+  for (int col = 0; col < 8; ++col) {
+    std::int32_t t[8];
+    Transform8(rows + col, 8, t, kColumnShift);
+    for (int y = 0; y < 8; ++y) out[y * 8 + col] = t[y];
+  }
+}
+
+void IdctPutPlain(const std::int16_t* coefficients, std::uint8_t* dst, int stride) {
+  std::int32_t out[64];
+  IdctPlainCore(coefficients, out);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(out[y * 8 + x]);
+}
+
+void IdctAddPlain(const std::int16_t* coefficients, std::uint8_t* dst, int stride) {
+  std::int32_t out[64];
+  IdctPlainCore(coefficients, out);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(dst[y * stride + x] + out[y * 8 + x]);
+}
+
+// Row pass then column pass of a DC-only block, as Transform8 computes them.
+inline int DcResidual(int dc) {
+  int c0 = kBasis.c[0][0];
+  int r = Saturate16((c0 * dc + (1 << (kRowShift - 1))) >> kRowShift);
+  return (c0 * r + (1 << (kColumnShift - 1))) >> kColumnShift;
+}
+
+void DcAddPlain(int dc, std::uint8_t* dst, int stride) {
+  int d = DcResidual(dc);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(dst[y * stride + x] + d);
+}
+
+void PredictPlain(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
+                  int mode, int rounding) {
+  switch (mode) {
+    case 0:
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) dst[y * dstStride + x] = src[y * srcStride + x];
+      break;
+    case 1:
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const std::uint8_t* s = src + y * srcStride + x;
+          dst[y * dstStride + x] = static_cast<std::uint8_t>((s[0] + s[1] + 1 - rounding) >> 1);
+        }
+      break;
+    case 2:
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const std::uint8_t* s = src + y * srcStride + x;
+          dst[y * dstStride + x] = static_cast<std::uint8_t>((s[0] + s[srcStride] + 1 - rounding) >> 1);
+        }
+      break;
+    default:
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const std::uint8_t* s = src + y * srcStride + x;
+          dst[y * dstStride + x] =
+              static_cast<std::uint8_t>((s[0] + s[1] + s[srcStride] + s[srcStride + 1] + 2 - rounding) >> 2);
+        }
+      break;
+  }
+}
+
+#if defined(__SSE2__)
+
+// 16-bit coefficient pairs for _mm_madd_epi16: for output n, (c[k][n], c[k+1][n]).
+struct SimdBasis {
+  alignas(16) std::int16_t pairs[8][4][8];  // [output n][pair k/2][lane pattern]
+  SimdBasis() {
+    for (int n = 0; n < 8; ++n)
+      for (int p = 0; p < 4; ++p)
+        for (int lane = 0; lane < 4; ++lane) {
+          pairs[n][p][2 * lane] = static_cast<std::int16_t>(kBasis.c[2 * p][n]);
+          pairs[n][p][2 * lane + 1] = static_cast<std::int16_t>(kBasis.c[2 * p + 1][n]);
+        }
+  }
+};
+const SimdBasis kSimdBasis;
+
+// Transform of eight columns at once: in[k] holds input row k (8 x int16); out[n] gets
+// (sum_k c[k][n] * in[k] + round) >> shift, saturated to int16 (never reached for valid input).
+inline void ColumnsSse2(const __m128i* in, __m128i* out, int shift) {
+  __m128i lo[4], hi[4];
+  for (int p = 0; p < 4; ++p) {
+    lo[p] = _mm_unpacklo_epi16(in[2 * p], in[2 * p + 1]);
+    hi[p] = _mm_unpackhi_epi16(in[2 * p], in[2 * p + 1]);
+  }
+  const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  for (int n = 0; n < 8; ++n) {
+    __m128i sumLo = round, sumHi = round;
+    for (int p = 0; p < 4; ++p) {
+      __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(kSimdBasis.pairs[n][p]));
+      sumLo = _mm_add_epi32(sumLo, _mm_madd_epi16(lo[p], c));
+      sumHi = _mm_add_epi32(sumHi, _mm_madd_epi16(hi[p], c));
+    }
+    out[n] = _mm_packs_epi32(_mm_sra_epi32(sumLo, count), _mm_sra_epi32(sumHi, count));
+  }
+}
+
+inline void Transpose8x8(__m128i* r) {
+  __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4);
+  r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5);
+  r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6);
+  r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7);
+  r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Residual rows as int16 (each within [-2^15, 2^15) for coefficients within [-2048, 2047]).
+inline void IdctSse2Core(const std::int16_t* coefficients, __m128i* out) {
+  __m128i rows[8];
+  for (int i = 0; i < 8; ++i)
+    rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
+  Transpose8x8(rows);  // rows[k] = coefficient column k: transform over the horizontal frequency
+  __m128i t[8];
+  ColumnsSse2(rows, t, kRowShift);  // t[x] = row-pass output at column x, for each of the 8 rows
+  Transpose8x8(t);                  // t[v] = row v of the row-pass result
+  ColumnsSse2(t, out, kColumnShift);
+}
+
+void IdctPutSse2(const std::int16_t* coefficients, std::uint8_t* dst, int stride) {
+  __m128i out[8];
+  IdctSse2Core(coefficients, out);
+  for (int y = 0; y < 8; ++y)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(out[y], out[y]));
+}
+
+void IdctAddSse2(const std::int16_t* coefficients, std::uint8_t* dst, int stride) {
+  __m128i out[8];
+  IdctSse2Core(coefficients, out);
+  const __m128i zero = _mm_setzero_si128();
+  for (int y = 0; y < 8; ++y) {
+    __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + y * stride)), zero);
+    __m128i s = _mm_adds_epi16(p, out[y]);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(s, s));
+  }
+}
+
+inline __m128i Load(const std::uint8_t* p, int w) {
+  return w == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
+                 : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store(std::uint8_t* p, __m128i v, int w) {
+  if (w == 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+  else
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+}
+
+// (a + b + 1 - rounding) >> 1 on bytes.
+inline __m128i Average2(__m128i a, __m128i b, int rounding) {
+  __m128i avg = _mm_avg_epu8(a, b);
+  if (rounding) avg = _mm_sub_epi8(avg, _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+  return avg;
+}
+
+void PredictSse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
+                 int mode, int rounding) {
+  switch (mode) {
+    case 0:
+      for (int y = 0; y < h; ++y) Store(dst + y * dstStride, Load(src + y * srcStride, w), w);
+      break;
+    case 1:
+      for (int y = 0; y < h; ++y) {
+        const std::uint8_t* s = src + y * srcStride;
+        Store(dst + y * dstStride, Average2(Load(s, w), Load(s + 1, w), rounding), w);
+      }
+      break;
+    case 2:
+      for (int y = 0; y < h; ++y) {
+        const std::uint8_t* s = src + y * srcStride;
+        Store(dst + y * dstStride, Average2(Load(s, w), Load(s + srcStride, w), rounding), w);
+      }
+      break;
+    default: {
+      const __m128i zero = _mm_setzero_si128();
+      const __m128i bias = _mm_set1_epi16(static_cast<short>(2 - rounding));
+      for (int y = 0; y < h; ++y) {
+        const std::uint8_t* s = src + y * srcStride;
+        __m128i a = Load(s, w), b = Load(s + 1, w), c = Load(s + srcStride, w),
+                d = Load(s + srcStride + 1, w);
+        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                   _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
+        lo = _mm_srli_epi16(_mm_add_epi16(lo, bias), 2);
+        __m128i hi = zero;
+        if (w == 16) {
+          hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                             _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
+          hi = _mm_srli_epi16(_mm_add_epi16(hi, bias), 2);
+        }
+        Store(dst + y * dstStride, _mm_packus_epi16(lo, hi), w);
+      }
+      break;
+    }
+  }
+}
+
+void DcAddSse2(int dc, std::uint8_t* dst, int stride) {
+  int d = DcResidual(dc);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i add = _mm_set1_epi16(static_cast<short>(d));
+  for (int y = 0; y < 8; ++y) {
+    __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + y * stride)), zero);
+    __m128i s = _mm_adds_epi16(p, add);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(s, s));
+  }
+}
+
+#endif
+
+}  // namespace
+
+const Dsp& PlainDsp() {
+  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain};
+  return dsp;
+}
+
+const Dsp& BestDsp() {
+#if defined(__SSE2__)
+  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2};
+  return dsp;
+#else
+  return PlainDsp();
+#endif
+}
+
+void IdctResidual(const std::int16_t* coefficients, std::int32_t* out) {
+  IdctPlainCore(coefficients, out);
+}
+
+void ReferenceIdct(const std::int16_t* coefficients, double* out) {
+  const double pi = std::acos(-1.0);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      double sum = 0;
+      for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u) {
+          double cu = u == 0 ? 1.0 / std::sqrt(2.0) : 1.0;
+          double cv = v == 0 ? 1.0 / std::sqrt(2.0) : 1.0;
+          sum += cu * cv * coefficients[v * 8 + u] * std::cos((2 * x + 1) * u * pi / 16.0) *
+                 std::cos((2 * y + 1) * v * pi / 16.0);
+        }
+      out[y * 8 + x] = sum / 4.0;
+    }
+}
+
+}  // namespace brindle
