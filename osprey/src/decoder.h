@@ -1,0 +1,136 @@
+// Internal state of the decoder object and the decoding stages shared between
+// the syntax parser (syntax.cpp), the spectral tools (spectral.cpp) and the
+// exported entry points (osprey.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bit_reader.h"
+#include "filterbank.h"
+#include "osprey/osprey.h"
+
+namespace osprey {
+
+inline constexpr int kMaxBands = 64;  // more than the 51 bands of any sampling rate
+inline constexpr int kFrameLength = 1024;
+
+enum BandType : uint8_t {
+  kZeroHcb = 0,
+  kEscHcb = 11,
+  kNoiseHcb = 13,
+  kIntensityHcb2 = 14,
+  kIntensityHcb = 15
+};
+
+enum ElementId : uint8_t { kSce = 0, kCpe = 1, kCce = 2, kLfe = 3, kDse = 4, kPce = 5, kFil = 6, kEnd = 7 };
+
+struct StreamConfig {
+  int sfIndex = 0;
+  uint32_t sampleRate = 0;
+  int channels = 0;
+};
+
+struct IcsInfo {
+  uint8_t windowSequence = kOnlyLong;
+  uint8_t windowShape = kSineWindow;
+  uint8_t maxSfb = 0;
+  uint8_t numWindows = 1;
+  uint8_t numGroups = 1;
+  uint8_t groupLength[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  uint8_t numSwb = 0;
+  const uint16_t* swbOffset = nullptr;
+};
+
+struct TnsFilter {
+  uint8_t length = 0;
+  uint8_t order = 0;
+  uint8_t direction = 0;
+  int32_t lpc[12] = {};  // a[1..order] with 20 fractional bits
+};
+
+struct TnsInfo {
+  bool present = false;
+  uint8_t numFilters[8] = {};
+  TnsFilter filter[8][4];
+};
+
+struct PulseInfo {
+  bool present = false;
+  uint8_t count = 0;
+  uint16_t position[4] = {};
+  uint8_t amplitude[4] = {};
+};
+
+// One individual channel stream: side information and its spectrum.
+struct ChannelStream {
+  IcsInfo info;
+  uint8_t globalGain = 0;
+  uint8_t bandType[8][kMaxBands] = {};
+  int16_t scale[8][kMaxBands] = {};
+  PulseInfo pulse;
+  TnsInfo tns;
+};
+
+// Number of fractional bits of dequantised spectral values.
+inline constexpr int kSpectralFracBits = 2;
+
+// --- syntax.cpp --------------------------------------------------------------
+
+// Parses an AudioSpecificConfig; returns 0 or an error code of osprey.h.
+int ParseAudioSpecificConfig(const uint8_t* data, size_t size, StreamConfig& config);
+
+// Parses a program config element; returns its channel count or -1.
+int ParseProgramConfig(BitReader& br);
+
+bool ParseIcsInfo(BitReader& br, int sfIndex, IcsInfo& info);
+
+// Parses an individual channel stream (after ics_info when `commonWindow`) and
+// writes its dequantised spectrum to `coef` (1024 values, zero elsewhere).
+bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelStream& cs, int16_t* quant,
+                        int32_t* coef);
+
+// Skips a coupling channel element, parsing it fully.
+bool SkipCouplingElement(BitReader& br, int sfIndex, ChannelStream& scratch, int16_t* quant, int32_t* coef);
+
+// --- spectral.cpp ------------------------------------------------------------
+
+void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef);
+void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const uint8_t (*msUsed)[kMaxBands],
+                  int32_t* l, int32_t* r);
+// Noise substitution for one or both channels of an element; `msUsed` may be null.
+void ApplyNoise(const ChannelStream* cs[2], int count, const uint8_t (*msUsed)[kMaxBands], int32_t* coef[2],
+                uint32_t& random);
+void ApplyIntensity(const ChannelStream& right, int msMaskPresent, const uint8_t (*msUsed)[kMaxBands],
+                    const int32_t* l, int32_t* r);
+void ApplyTns(const ChannelStream& cs, int sfIndex, int32_t* coef);
+
+// Reflection coefficients of TNS (20 fractional bits), index = value + 8.
+int32_t TnsReflection(int coefRes, int value);
+
+// --- the decoder object -------------------------------------------------------
+
+struct ChannelState {
+  int32_t overlap[kFrameLength];
+  uint8_t prevShape;
+  uint8_t prevSequence;
+};
+
+struct DecoderImpl {
+  AudioDecoder api;  // must stay the first member: callers see only this
+  StreamConfig config;
+  int outChannels;
+  int elementTags[2];  // instance tags of the channels as first seen, -1 unset
+  uint32_t random;
+  ChannelState state[2];
+  ChannelStream stream[2];
+  ChannelStream scratchStream;
+  uint8_t msUsed[8][kMaxBands];
+  // Work area: two channels of spectral values and the quantised values.
+  int32_t coef[2][kFrameLength];
+  int32_t scratchCoef[kFrameLength];
+  int16_t quant[kFrameLength];
+  int32_t time[2][2 * kFrameLength];
+};
+
+}  // namespace osprey

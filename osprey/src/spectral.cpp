@@ -1,0 +1,230 @@
+// Spectral tools: inverse quantisation, mid/side and intensity stereo,
+// perceptual noise substitution and temporal noise shaping, all on 32-bit
+// spectral values with kSpectralFracBits fractional bits.
+#include <algorithm>
+#include <cmath>
+
+#include "aac_tables.h"
+#include "decoder.h"
+#include "fixed_math.h"
+
+namespace osprey {
+
+namespace {
+
+constexpr int kPow43Frac = 23;    // |q|^(4/3) with 23 fractional bits (< 2^41)
+constexpr int kQuarterFrac = 21;  // 2^(r/4), r = 0..3, with 21 fractional bits
+constexpr int kMaxQuant = 8191;
+
+struct QuantTables {
+  uint64_t pow43[kMaxQuant + 1];
+  int64_t quarter[4];
+  int32_t tnsRefl[2][16];  // coef_res 3 and 4, value + 8, 20 fractional bits
+
+  QuantTables() {
+    for (int q = 0; q <= kMaxQuant; ++q)
+      pow43[q] = static_cast<uint64_t>(std::llround(std::pow(q, 4.0 / 3.0) * double(1 << kPow43Frac)));
+    for (int r = 0; r < 4; ++r) quarter[r] = std::llround(std::pow(2.0, r / 4.0) * double(1 << kQuarterFrac));
+    // Inverse quantisation of TNS coefficients: sin(c / iqfac) with
+    // iqfac = ((1 << (res - 1)) +- 0.5) / (pi / 2), the sign chosen by c.
+    for (int res = 3; res <= 4; ++res) {
+      const double pos = ((1 << (res - 1)) - 0.5) / (M_PI / 2.0);
+      const double neg = ((1 << (res - 1)) + 0.5) / (M_PI / 2.0);
+      for (int c = -8; c < 8; ++c) {
+        const double v = std::sin(c / (c >= 0 ? pos : neg));
+        tnsRefl[res - 3][c + 8] = static_cast<int32_t>(std::lround(v * (1 << 20)));
+      }
+    }
+  }
+};
+
+const QuantTables& Q() {
+  static const QuantTables tables;
+  return tables;
+}
+
+// Calls fn(start, end) for every window of group g over band b.
+template <typename Fn>
+void ForBandWindows(const IcsInfo& info, int firstWindow, int g, int b, Fn fn) {
+  for (int w = 0; w < info.groupLength[g]; ++w) {
+    const int base = (firstWindow + w) * 128;
+    fn(base + info.swbOffset[b], base + info.swbOffset[b + 1]);
+  }
+}
+
+}  // namespace
+
+int32_t ScalePow2Quarter(int32_t x, int quarterExp) {
+  const int e = quarterExp >> 2;  // floor
+  const int r = quarterExp & 3;
+  return Saturate32(RoundShift(static_cast<int64_t>(x) * Q().quarter[r], kQuarterFrac - e));
+}
+
+int32_t TnsReflection(int coefRes, int value) {
+  if (value < -8) value = -8;
+  if (value > 7) value = 7;
+  return Q().tnsRefl[coefRes - 3][value + 8];
+}
+
+void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
+  const QuantTables& t = Q();
+  const IcsInfo& info = cs.info;
+  for (int k = 0; k < kFrameLength; ++k) coef[k] = 0;
+  int window = 0;
+  for (int g = 0; g < info.numGroups; ++g) {
+    for (int b = 0; b < info.maxSfb; ++b) {
+      const int cb = cs.bandType[g][b];
+      if (cb == kZeroHcb || cb >= kNoiseHcb) continue;
+      // x = q^(4/3) * 2^((sf - 100) / 4), brought to kSpectralFracBits.
+      const int d = cs.scale[g][b] - 100;
+      const int64_t mul = t.quarter[d & 3];
+      const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
+      // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
+      if (shift > 62) continue;
+      const uint64_t half = uint64_t{1} << (shift - 1);
+      ForBandWindows(info, window, g, b, [&](int start, int end) {
+        for (int k = start; k < end; ++k) {
+          const int q = quant[k];
+          if (q == 0) continue;
+          int mag = q < 0 ? -q : q;
+          if (mag > kMaxQuant) mag = kMaxQuant;
+          const uint64_t v = (t.pow43[mag] * static_cast<uint64_t>(mul) + half) >> shift;
+          const int32_t c = v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+          coef[k] = q < 0 ? -c : c;
+        }
+      });
+    }
+    window += info.groupLength[g];
+  }
+}
+
+void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const uint8_t (*msUsed)[kMaxBands],
+                  int32_t* l, int32_t* r) {
+  const IcsInfo& info = left.info;
+  int window = 0;
+  for (int g = 0; g < info.numGroups; ++g) {
+    for (int b = 0; b < info.maxSfb; ++b) {
+      if (!msUsed[g][b] || left.bandType[g][b] >= kNoiseHcb || right.bandType[g][b] >= kNoiseHcb) continue;
+      ForBandWindows(info, window, g, b, [&](int start, int end) {
+        for (int k = start; k < end; ++k) {
+          const int32_t m = l[k], s = r[k];
+          l[k] = AddSat(m, s);
+          r[k] = SubSat(m, s);
+        }
+      });
+    }
+    window += info.groupLength[g];
+  }
+}
+
+namespace {
+
+// Fills [start, end) with noise whose energy is 2^(energy / 2), i.e. whose
+// root-sum-square is 2^(energy / 4).
+void NoiseBand(int32_t* coef, int start, int end, int energy, uint32_t& random) {
+  int64_t sum = 0;
+  for (int k = start; k < end; ++k) {
+    random = random * 1664525u + 1013904223u;
+    const int32_t v = static_cast<int32_t>(random) >> 16;
+    coef[k] = v;
+    sum += int64_t{v} * v;
+  }
+  if (sum == 0) return;
+  const int64_t root = static_cast<int64_t>(std::sqrt(static_cast<double>(sum)));
+  if (root == 0) return;
+  for (int k = start; k < end; ++k) {
+    // v / root has magnitude <= 1: keep it with 30 fractional bits, then scale.
+    const int32_t unit = static_cast<int32_t>((int64_t{coef[k]} << 30) / root);
+    coef[k] = ScalePow2Quarter(unit, energy + 4 * (kSpectralFracBits - 30));
+  }
+}
+
+}  // namespace
+
+void ApplyNoise(const ChannelStream* cs[2], int count, const uint8_t (*msUsed)[kMaxBands], int32_t* coef[2],
+                uint32_t& random) {
+  const IcsInfo& info = cs[0]->info;
+  int window = 0;
+  for (int g = 0; g < info.numGroups; ++g) {
+    for (int b = 0; b < info.maxSfb; ++b) {
+      const bool leftNoise = cs[0]->bandType[g][b] == kNoiseHcb;
+      const bool rightNoise = count == 2 && cs[1]->bandType[g][b] == kNoiseHcb;
+      if (!leftNoise && !rightNoise) continue;
+      // With mid/side on a band that is noise in both channels, both get the same noise.
+      const bool correlated = leftNoise && rightNoise && msUsed != nullptr && msUsed[g][b];
+      ForBandWindows(info, window, g, b, [&](int start, int end) {
+        const uint32_t seed = random;
+        if (leftNoise) NoiseBand(coef[0], start, end, cs[0]->scale[g][b], random);
+        if (rightNoise) {
+          uint32_t r = correlated ? seed : random;
+          NoiseBand(coef[1], start, end, cs[1]->scale[g][b], r);
+          if (!correlated) random = r;
+        }
+      });
+    }
+    window += info.groupLength[g];
+  }
+}
+
+void ApplyIntensity(const ChannelStream& right, int msMaskPresent, const uint8_t (*msUsed)[kMaxBands],
+                    const int32_t* l, int32_t* r) {
+  const IcsInfo& info = right.info;
+  int window = 0;
+  for (int g = 0; g < info.numGroups; ++g) {
+    for (int b = 0; b < info.maxSfb; ++b) {
+      const int cb = right.bandType[g][b];
+      if (cb != kIntensityHcb && cb != kIntensityHcb2) continue;
+      // The M/S mask flips the intensity sign only when it is sent band by band
+      // (ms_mask_present 1), not when M/S is signalled for all bands (2).
+      bool invert = cb == kIntensityHcb2;
+      if (msMaskPresent == 1 && msUsed[g][b]) invert = !invert;
+      const int position = right.scale[g][b];
+      ForBandWindows(info, window, g, b, [&](int start, int end) {
+        for (int k = start; k < end; ++k) {
+          const int32_t v = ScalePow2Quarter(l[k], -position);
+          r[k] = invert ? -v : v;
+        }
+      });
+    }
+    window += info.groupLength[g];
+  }
+}
+
+void ApplyTns(const ChannelStream& cs, int sfIndex, int32_t* coef) {
+  if (!cs.tns.present) return;
+  const IcsInfo& info = cs.info;
+  const bool isShort = info.windowSequence == kEightShort;
+  const int maxBands = isShort ? kTnsMaxBandsShort[sfIndex] : kTnsMaxBandsLong[sfIndex];
+  const int limit = std::min<int>(maxBands, info.maxSfb);
+  for (int w = 0; w < info.numWindows; ++w) {
+    int bottom = info.numSwb;
+    int32_t* x = coef + w * 128;
+    for (int f = 0; f < cs.tns.numFilters[w]; ++f) {
+      const TnsFilter& filt = cs.tns.filter[w][f];
+      const int top = bottom;
+      bottom = std::max(top - filt.length, 0);
+      if (filt.order == 0) continue;
+      const int start = info.swbOffset[std::min(bottom, limit)];
+      const int end = info.swbOffset[std::min(top, limit)];
+      if (end <= start) continue;
+      const int inc = filt.direction ? -1 : 1;
+      int pos = filt.direction ? end - 1 : start;
+      // All-pole filter y[n] = x[n] - sum a[i] y[n - i] along the band range.
+      int32_t history[12] = {};
+      for (int n = start; n < end; ++n, pos += inc) {
+        // 128-bit sum: twelve products of 32-bit values cannot overflow it.
+        __int128 acc = static_cast<__int128>(x[pos]) << 20;
+        for (int i = 0; i < filt.order; ++i) acc -= static_cast<__int128>(int64_t{filt.lpc[i]} * history[i]);
+        acc = (acc + (1 << 19)) >> 20;
+        const int32_t y = acc > INT32_MAX   ? INT32_MAX
+                          : acc < INT32_MIN ? INT32_MIN
+                                            : static_cast<int32_t>(acc);
+        for (int i = filt.order - 1; i > 0; --i) history[i] = history[i - 1];
+        history[0] = y;
+        x[pos] = y;
+      }
+    }
+  }
+}
+
+}  // namespace osprey
