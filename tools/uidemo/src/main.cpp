@@ -1,0 +1,387 @@
+// uidemo: shows a window with a title, two lines of text (regular and bold), an icon, a
+// picture and an owner-drawn list of 20 rows that moves with Up/Down and wraps around.
+//
+//   uidemo [--headless] [--keys "Down Down Enter"] [--screenshot out.png] [--describe]
+//
+// With a display and without --headless it runs in a desktop window until closed.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/display.h"
+#include "platform/gdi.h"
+#include "platform/test_driver.h"
+#include "platform/text.h"
+#include "platform/window.h"
+
+namespace {
+
+constexpr int kListId = 101;
+constexpr int kRows = 20;
+constexpr int kRowHeight = 16;
+constexpr UINT kDrawRow = 2026;     // list -> parent: draw a row's content (lParam: DemoRow*)
+constexpr UINT kSelChanged = 2025;  // list -> parent: selection moved (wParam: row)
+constexpr WORD kIdOk = 1;
+
+struct DemoRow {
+  int index;
+  HDC dc;
+  RECT rect;
+  bool selected;
+};
+
+struct Demo {
+  HWND frame = nullptr;
+  HWND list = nullptr;
+  HWND softkeys = nullptr;
+  HFONT regular = nullptr;
+  HFONT bold = nullptr;
+  HICON icon = nullptr;
+  std::vector<std::uint8_t> picture;  // packed 8-bit DIB
+  int selected = 0;
+  int top = 0;
+  int chosen = -1;
+};
+
+Demo demo;
+
+HFONT MakeFont(LONG height, LONG weight) {
+  LOGFONT lf{};
+  lf.lfHeight = height;
+  lf.lfWeight = weight;
+  const char16_t face[] = u"Nina";
+  std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+  return CreateFontIndirect(&lf);
+}
+
+/// A 16 x 16 round icon: opaque disc, soft edge, transparent corners.
+HICON MakeIcon() {
+  std::uint32_t px[16 * 16];
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      int dx = 2 * x - 15, dy = 2 * y - 15, d2 = dx * dx + dy * dy;
+      std::uint32_t alpha = d2 <= 169 ? 0xFF : d2 <= 225 ? 0x80 : 0x00;
+      std::uint32_t color = (x + y) % 4 < 2 ? 0xE04020 : 0xF0A000;
+      px[y * 16 + x] = (alpha << 24) | color;
+    }
+  return platform::CreateIconFromArgb(16, 16, px);
+}
+
+/// A 20 x 12 bottom-up 8-bit DIB with a 16-colour palette of stripes and a diagonal.
+std::vector<std::uint8_t> MakePicture() {
+  constexpr int w = 20, h = 12;
+  BITMAPINFOHEADER hdr{40, w, h, 1, 8, BI_RGB, 0, 0, 0, 16, 16};
+  std::vector<std::uint8_t> out(40);
+  std::memcpy(out.data(), &hdr, 40);
+  for (int i = 0; i < 16; ++i) {
+    out.push_back(static_cast<std::uint8_t>(255 - i * 16));  // blue
+    out.push_back(static_cast<std::uint8_t>(i * 12 + 40));   // green
+    out.push_back(static_cast<std::uint8_t>(i * 16));        // red
+    out.push_back(0);
+  }
+  for (int row = h - 1; row >= 0; --row)  // stored bottom row first
+    for (int x = 0; x < w; ++x)
+      out.push_back(static_cast<std::uint8_t>(x == row + 4 ? 15 : (x / 3 + row / 4) % 12));
+  return out;
+}
+
+void Paint(HWND hwnd) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  RECT client;
+  GetClientRect(hwnd, &client);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  HGDIOBJ old = SelectObject(dc, demo.bold);
+  RECT line{4, 2, client.right - 4, 18};
+  DrawText(dc, u"Tessera window demo", -1, &line, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  SelectObject(dc, demo.regular);
+  line = RECT{4, 18, client.right - 4, 34};
+  DrawText(dc, u"Text in DejaVu Sans, regular and bold weights", -1, &line,
+           DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  DrawIcon(dc, 4, 38, demo.icon);
+  platform::StretchPackedDib(dc, 26, 34, 40, 24, demo.picture.data(), demo.picture.size());
+  std::u16string status = demo.chosen < 0
+                              ? u"chosen: none"
+                              : u"chosen: row " + platform::Utf8ToUtf16(std::to_string(demo.chosen));
+  line = RECT{72, 38, client.right - 4, 54};
+  DrawText(dc, status.c_str(), -1, &line, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  SelectObject(dc, old);
+  EndPaint(hwnd, &ps);
+}
+
+// ---- The owner-drawn list ----
+
+int PageRows(HWND list) {
+  RECT rc;
+  GetClientRect(list, &rc);
+  return std::max<int>(1, (rc.bottom - rc.top) / kRowHeight);
+}
+
+void PaintList(HWND list) {
+  PAINTSTRUCT ps;
+  HDC screen = BeginPaint(list, &ps);
+  RECT rc;
+  GetClientRect(list, &rc);
+  // Drawn off-screen first, then copied, so the list never flickers.
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, rc.right, rc.bottom);
+  HGDIOBJ oldBmp = SelectObject(mem, bmp);
+  FillRect(mem, &rc, GetSysColorBrush(COLOR_WINDOW));
+  int page = PageRows(list);
+  for (int i = demo.top; i < kRows && i < demo.top + page; ++i) {
+    RECT row{0, (i - demo.top) * kRowHeight, rc.right, (i - demo.top + 1) * kRowHeight};
+    bool sel = i == demo.selected;
+    if (sel) FillRect(mem, &row, GetSysColorBrush(COLOR_HIGHLIGHT));
+    SetTextColor(mem, GetSysColor(sel ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    DemoRow record{i, mem, row, sel};
+    SendMessage(GetParent(list), kDrawRow, 0, reinterpret_cast<LPARAM>(&record));
+  }
+  BitBlt(screen, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+  SelectObject(mem, oldBmp);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  EndPaint(list, &ps);
+}
+
+void MoveSelection(HWND list, int delta) {
+  demo.selected = (demo.selected + delta + kRows) % kRows;
+  int page = PageRows(list);
+  if (demo.selected < demo.top) demo.top = demo.selected;
+  if (demo.selected >= demo.top + page) demo.top = demo.selected - page + 1;
+  InvalidateRect(list, nullptr, FALSE);
+  SendMessage(GetParent(list), kSelChanged, static_cast<WPARAM>(demo.selected),
+              reinterpret_cast<LPARAM>(list));
+}
+
+LRESULT ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT:
+      PaintList(hwnd);
+      return 0;
+    case WM_KEYDOWN:
+      switch (wParam) {
+        case VK_UP:
+          MoveSelection(hwnd, -1);
+          return 0;
+        case VK_DOWN:
+          MoveSelection(hwnd, 1);
+          return 0;
+        case VK_RETURN:
+          SendMessage(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(kIdOk, 0), reinterpret_cast<LPARAM>(hwnd));
+          return 0;
+        default:
+          // Soft keys, Back and the keypad belong to the parent.
+          return SendMessage(GetParent(hwnd), msg, wParam, lParam);
+      }
+    case WM_LBUTTONDOWN: {
+      int row = demo.top + HIWORD(static_cast<WPARAM>(lParam)) / kRowHeight;
+      if (row < kRows) MoveSelection(hwnd, row - demo.selected);
+      return 0;
+    }
+    case WM_PLATFORM_DESCRIBE: {
+      auto* out = reinterpret_cast<std::string*>(lParam);
+      *out += "list rows=" + std::to_string(kRows) + " top=" + std::to_string(demo.top) +
+              " page=" + std::to_string(PageRows(hwnd)) + "\n";
+      for (int i = 0; i < kRows; ++i)
+        *out += "row " + std::to_string(i) + " \"row " + std::to_string(i) + "\"" +
+                (i == demo.selected ? " selected" : "") + "\n";
+      return 1;
+    }
+    default:
+      return DefWindowProc(hwnd, msg, wParam, lParam);
+  }
+}
+
+// ---- Soft-key bar ----
+
+const char16_t* kSoftLeft = u"Select";
+const char16_t* kSoftRight = u"Quit";
+
+LRESULT SoftKeyProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      RECT rc;
+      GetClientRect(hwnd, &rc);
+      FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+      SetBkMode(dc, TRANSPARENT);
+      HGDIOBJ old = SelectObject(dc, demo.bold);
+      RECT left{4, 0, rc.right / 2, rc.bottom}, right{rc.right / 2, 0, rc.right - 4, rc.bottom};
+      DrawText(dc, kSoftLeft, -1, &left, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+      DrawText(dc, kSoftRight, -1, &right, DT_SINGLELINE | DT_VCENTER | DT_RIGHT);
+      SelectObject(dc, old);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_PLATFORM_DESCRIBE:
+      *reinterpret_cast<std::string*>(lParam) += "softkeys left=\"" + platform::Utf16ToUtf8(kSoftLeft) +
+                                                 "\" right=\"" + platform::Utf16ToUtf8(kSoftRight) + "\"\n";
+      return 1;
+    default:
+      return DefWindowProc(hwnd, msg, wParam, lParam);
+  }
+}
+
+// ---- Frame ----
+
+void Choose() {
+  demo.chosen = demo.selected;
+  InvalidateRect(demo.frame, nullptr, TRUE);
+}
+
+LRESULT FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT:
+      Paint(hwnd);
+      return 0;
+    case kDrawRow: {
+      auto* row = reinterpret_cast<DemoRow*>(lParam);
+      SetBkMode(row->dc, TRANSPARENT);
+      HGDIOBJ old = SelectObject(row->dc, row->selected ? demo.bold : demo.regular);
+      std::u16string text = u"row " + platform::Utf8ToUtf16(std::to_string(row->index));
+      RECT r = row->rect;
+      r.left += 6;
+      DrawText(row->dc, text.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+      SelectObject(row->dc, old);
+      return 1;
+    }
+    case kSelChanged:
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kIdOk) Choose();
+      return 0;
+    case WM_KEYDOWN:
+      if (wParam == VK_TSOFT1)
+        Choose();
+      else if (wParam == VK_TSOFT2 || wParam == VK_TBACK)
+        DestroyWindow(hwnd);
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) != WA_INACTIVE && demo.list) SetFocus(demo.list);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProc(hwnd, msg, wParam, lParam);
+  }
+}
+
+bool RegisterClasses() {
+  WNDCLASS wc{};
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+  wc.lpfnWndProc = FrameProc;
+  wc.lpszClassName = u"UIDemoFrame";
+  if (!RegisterClass(&wc)) return false;
+  wc.lpfnWndProc = ListProc;
+  wc.lpszClassName = u"DemoList";
+  if (!RegisterClass(&wc)) return false;
+  wc.lpfnWndProc = SoftKeyProc;
+  wc.lpszClassName = u"DemoSoftKeys";
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  return RegisterClass(&wc) != 0;
+}
+
+bool CreateUi() {
+  demo.regular = MakeFont(-11, FW_NORMAL);
+  demo.bold = MakeFont(-12, FW_BOLD);
+  demo.icon = MakeIcon();
+  demo.picture = MakePicture();
+  if (!RegisterClasses()) return false;
+  demo.frame = CreateWindowEx(0, u"UIDemoFrame", u"UI demo", 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+  if (!demo.frame) return false;
+  RECT rc;
+  GetClientRect(demo.frame, &rc);
+  int listTop = 62;
+  int rows = std::max<int>(1, (rc.bottom - listTop) / kRowHeight);
+  demo.list = CreateWindowEx(0, u"DemoList", u"", WS_CHILD | WS_VISIBLE, 0, listTop, rc.right,
+                             rows * kRowHeight, demo.frame,
+                             reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListId)), nullptr, nullptr);
+  int h = platform::ScreenHeight();
+  demo.softkeys = CreateWindowEx(0, u"DemoSoftKeys", u"", WS_POPUP, 0, h - platform::kSoftKeyBarHeight,
+                                 platform::ScreenWidth(), platform::kSoftKeyBarHeight, demo.frame, nullptr,
+                                 nullptr, nullptr);
+  if (!demo.list || !demo.softkeys) return false;
+  ShowWindow(demo.softkeys, SW_SHOWNA);
+  ShowWindow(demo.frame, SW_SHOW);
+  UpdateWindow(demo.frame);
+  SetFocus(demo.list);
+  return true;
+}
+
+int Usage(const char* error) {
+  if (error) std::fprintf(stderr, "uidemo: %s\n", error);
+  std::fprintf(stderr,
+               "usage: uidemo [--headless] [--keys \"Down Down Enter\"] [--screenshot FILE] "
+               "[--describe]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool headless = false, describe = false;
+  std::string keys, screenshot;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--headless") {
+      headless = true;
+    } else if (a == "--describe") {
+      describe = true;
+    } else if (a == "--keys" && i + 1 < argc) {
+      keys = argv[++i];
+    } else if (a == "--screenshot" && i + 1 < argc) {
+      screenshot = argv[++i];
+    } else if (a == "--help" || a == "-h") {
+      Usage(nullptr);
+      return 0;
+    } else {
+      return Usage(("unknown argument: " + a).c_str());
+    }
+  }
+  std::vector<UINT> vks;
+  std::istringstream in(keys);
+  for (std::string name; in >> name;) {
+    UINT vk = platform::testdriver::KeyFromName(name);
+    if (!vk) return Usage(("unknown key: " + name).c_str());
+    vks.push_back(vk);
+  }
+  if (headless || !screenshot.empty() || describe || !vks.empty()) {
+    setenv("TESSERA_DISPLAY", "headless", 1);
+    platform::testdriver::Enable();
+    headless = true;
+  }
+  if (!CreateUi()) {
+    std::fprintf(stderr, "uidemo: cannot create the window\n");
+    return 1;
+  }
+  if (headless) {
+    platform::testdriver::RunUntilIdle();
+    for (UINT vk : vks) {
+      platform::testdriver::PressKey(vk);
+      platform::testdriver::RunUntilIdle();
+    }
+    platform::testdriver::RunFor(100);
+    if (describe) std::fputs(platform::testdriver::DescribeScreen().c_str(), stdout);
+    if (!screenshot.empty() && !platform::testdriver::SaveScreenshot(screenshot)) {
+      std::fprintf(stderr, "uidemo: cannot write %s\n", screenshot.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  MSG msg;
+  while (GetMessage(&msg, nullptr, 0, 0)) {
+    TranslateMessage(&msg);
+    DispatchMessage(&msg);
+  }
+  platform::DisplayClose();
+  return static_cast<int>(msg.wParam);
+}
