@@ -315,8 +315,13 @@ int AudioReturnBlock(AudioRenderer* self, BlockDescriptor* block) {
 int AudioSubmitBlock(AudioRenderer* self, BlockDescriptor* block) {
   const std::uint32_t i = static_cast<std::uint32_t>(block - self->blocks.data());
   const std::uint32_t f = self->blocksPerHeader;
-  if (i % f != f - 1) return 0;  // the header is written when its last block is submitted
+  if (i % f != f - 1) {  // the header is written when its last block is submitted
+    self->filled = i % f + 1;
+    return 0;
+  }
+  self->filled = 0;
   WAVEHDR& h = self->headers[i / f];
+  h.dwBufferLength = self->headerBytes;
   if (waveOutUnprepareHeader(self->wave, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return -1;
   h.dwFlags = 0;
   if (waveOutPrepareHeader(self->wave, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return -1;
@@ -332,6 +337,7 @@ int AudioControl(AudioRenderer* self, int type, std::uint32_t) {
       return waveOutPause(self->wave) == MMSYSERR_NOERROR ? 0 : -1;
     case 3: {
       self->playing = false;
+      self->filled = 0;
       std::uint32_t index = 0;
       if (QueueTryTake(self->freeBlocks, &index) == 0) {
         // The header of that block is being filled: gather its other blocks and hand all of them
@@ -359,6 +365,25 @@ int AudioQuery(AudioRenderer*, int, std::uint32_t*) { return -1; }
 
 }  // namespace
 
+int AudioRendererFlush(AudioRenderer* self) {
+  if (self->filled == 0) return 0;
+  // The unsubmitted blocks of this header are next on the free queue: take them out, the whole
+  // header comes back through the callback once played.
+  std::uint32_t index = 0;
+  if (QueueTryTake(self->freeBlocks, &index) != 0) return -1;
+  const std::uint32_t f = self->blocksPerHeader;
+  const std::uint32_t header = index / f;
+  for (std::uint32_t k = index % f + 1; k < f; ++k) QueueTryTake(self->freeBlocks, &index);
+  WAVEHDR& h = self->headers[header];
+  const std::uint32_t bytes = self->filled * self->blockBytes;
+  self->filled = 0;
+  if (waveOutUnprepareHeader(self->wave, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return -1;
+  h.dwFlags = 0;
+  h.dwBufferLength = bytes;
+  if (waveOutPrepareHeader(self->wave, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return -1;
+  return waveOutWrite(self->wave, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR ? 0 : -1;
+}
+
 int OpenAudioRenderer(const AudioFormat* format, AudioRenderer** out) {
   if (format == nullptr || out == nullptr) return -1;
   *out = nullptr;
@@ -377,6 +402,7 @@ int OpenAudioRenderer(const AudioFormat* format, AudioRenderer** out) {
   self->blockCount = h * f;
   const std::uint32_t blockBytes = format->samplesPerBlock * (format->bitsPerSample / 8u) * format->channels;
   self->headerBytes = blockBytes * f;
+  self->blockBytes = blockBytes;
   self->freeBlocks = CreateCommandQueue(h * f, 4, nullptr, nullptr);
   self->returnedHeaders = CreateCommandQueue(h, 4, nullptr, nullptr);
   if (self->freeBlocks == nullptr || self->returnedHeaders == nullptr) {

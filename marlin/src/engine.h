@@ -108,8 +108,13 @@ struct AudioRenderer {
   std::uint32_t headerBytes = 0;
   bool playing = false;
   std::vector<std::uint8_t> scratch;
+  std::uint32_t blockBytes = 0;
+  std::uint32_t filled = 0;  // submitted blocks of the header being filled
 };
 int OpenAudioRenderer(const AudioFormat* format, AudioRenderer** out);
+// At the end of a track: writes the header being filled with only its submitted blocks, so that
+// the last sound of the track is played too. Returns 0, or -1 when a waveOut call failed.
+int AudioRendererFlush(AudioRenderer* self);
 
 struct VideoRenderer {
   PlanarFrame* (*getFrame)(VideoRenderer* self);

@@ -553,7 +553,10 @@ void AudioTrackThread(void* argument) {
               last = DecodeAudioSample(c);
               blocks += last;
             } while (blocks < 16 && 16 - blocks >= last);
-            if (ended) Send(c.mainQueue, kNoticeEndOfTrack, 1);
+            if (ended) {
+              AudioRendererFlush(renderer);
+              Send(c.mainQueue, kNoticeEndOfTrack, 1);
+            }
           }
           Send(c.mainQueue, kNoticeReady, 1);
           state = TState::Ready;
@@ -567,6 +570,7 @@ void AudioTrackThread(void* argument) {
     const bool got = SourceRead(src);
     gStats[6] += Elapsed(r0);
     if (!got) {
+      AudioRendererFlush(renderer);
       Send(c.mainQueue, kNoticeEndOfTrack, 1);
       state = TState::Idle;
       continue;

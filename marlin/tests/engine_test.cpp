@@ -140,6 +140,20 @@ TEST_F(AudioRendererTest, StopPutsThePartlyFilledHeaderBackInOrder) {
   EXPECT_EQ(v, 0u);
 }
 
+TEST_F(AudioRendererTest, FlushWritesOnlyTheSubmittedBlocksOfTheLastHeader) {
+  EXPECT_EQ(AudioRendererFlush(r_), 0);  // nothing pending: nothing written
+  EXPECT_EQ(r_->headers[0].dwFlags & WHDR_INQUEUE, 0u);
+  r_->submitBlock(r_, r_->getBlock(r_));
+  r_->submitBlock(r_, r_->getBlock(r_));
+  EXPECT_EQ(AudioRendererFlush(r_), 0);
+  EXPECT_NE(r_->headers[0].dwFlags & WHDR_INQUEUE, 0u);
+  EXPECT_EQ(r_->headers[0].dwBufferLength, 2u * 320);
+  EXPECT_EQ(Index(r_->getBlock(r_)), 4u);  // blocks 2 and 3 left the free queue with their header
+  // A full header written later has its whole length again.
+  for (int i = 0; i < 3; ++i) r_->submitBlock(r_, r_->getBlock(r_));
+  EXPECT_EQ(r_->headers[1].dwBufferLength, 4u * 320);
+}
+
 TEST_F(AudioRendererTest, GetBlockWaitsForAPlayedHeaderWhenAllAreQueued) {
   EXPECT_EQ(r_->control(r_, 1, 0), 0);
   EXPECT_TRUE(r_->playing);
