@@ -271,6 +271,10 @@ void WaveCallback(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1, 
   auto* self = reinterpret_cast<AudioRenderer*>(instance);
   auto* header = reinterpret_cast<WAVEHDR*>(param1);
   const std::uint32_t index = static_cast<std::uint32_t>(header->dwUser);
+  if (self->playing) {
+    self->doneBytes += header->dwBufferLength;
+    self->doneTick = GetTickCount();
+  }
   QueuePut(self->returnedHeaders, &index);
 }
 
@@ -331,6 +335,10 @@ int AudioSubmitBlock(AudioRenderer* self, BlockDescriptor* block) {
 int AudioControl(AudioRenderer* self, int type, std::uint32_t) {
   switch (type) {
     case 1:
+      if (!self->playing) {
+        self->doneBytes = 0;
+        self->doneTick = GetTickCount();
+      }
       self->playing = true;
       return waveOutRestart(self->wave) == MMSYSERR_NOERROR ? 0 : -1;
     case 2:
@@ -364,6 +372,16 @@ int AudioControl(AudioRenderer* self, int type, std::uint32_t) {
 int AudioQuery(AudioRenderer*, int, std::uint32_t*) { return -1; }
 
 }  // namespace
+
+std::uint32_t AudioPlayedMs(const AudioRenderer* self) {
+  const std::uint64_t bytesPerMs = static_cast<std::uint64_t>(self->sampleRate) * self->blocks[0].channels * 2;
+  if (bytesPerMs == 0) return 0;
+  const std::uint64_t played = self->doneBytes.load() * 1000 / bytesPerMs;
+  if (!self->playing) return static_cast<std::uint32_t>(played);
+  const std::uint64_t headerMs = static_cast<std::uint64_t>(self->headerBytes) * 1000 / bytesPerMs;
+  const std::uint64_t since = GetTickCount() - self->doneTick.load();
+  return static_cast<std::uint32_t>(played + (since < headerMs ? since : headerMs));
+}
 
 int AudioRendererFlush(AudioRenderer* self) {
   if (self->filled == 0) return 0;
@@ -403,6 +421,7 @@ int OpenAudioRenderer(const AudioFormat* format, AudioRenderer** out) {
   const std::uint32_t blockBytes = format->samplesPerBlock * (format->bitsPerSample / 8u) * format->channels;
   self->headerBytes = blockBytes * f;
   self->blockBytes = blockBytes;
+  self->sampleRate = format->sampleRate;
   self->freeBlocks = CreateCommandQueue(h * f, 4, nullptr, nullptr);
   self->returnedHeaders = CreateCommandQueue(h, 4, nullptr, nullptr);
   if (self->freeBlocks == nullptr || self->returnedHeaders == nullptr) {

@@ -3,6 +3,7 @@
 // two output objects.
 
 #include <cstdint>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -110,7 +111,14 @@ struct AudioRenderer {
   std::vector<std::uint8_t> scratch;
   std::uint32_t blockBytes = 0;
   std::uint32_t filled = 0;  // submitted blocks of the header being filled
+  std::uint32_t sampleRate = 0;
+  // Sound handed back by the device since the last start: feeds the audio clock measurement.
+  std::atomic<std::uint64_t> doneBytes{0};
+  std::atomic<std::uint32_t> doneTick{0};
 };
+// Position of the sound the device has played since the last start, in ms, interpolated from the
+// last finished header (at most one header ahead of it).
+std::uint32_t AudioPlayedMs(const AudioRenderer* self);
 int OpenAudioRenderer(const AudioFormat* format, AudioRenderer** out);
 // At the end of a track: writes the header being filled with only its submitted blocks, so that
 // the last sound of the track is played too. Returns 0, or -1 when a waveOut call failed.
@@ -135,5 +143,12 @@ int OpenVideoRenderer(const RenderingWindow* window, int streamWidth, int stream
 // One block of w x h x 3/2 bytes: Y, then U at w x h, V at w x h x 5/4. Null on failure.
 PlanarFrame* AllocFrame(int width, int height);
 void FreeFrame(PlanarFrame* frame);
+
+// Measurement hooks: called on the video thread after each picture presented in normal play,
+// with the picture's time; and the position of the audio output (played ms since the last start
+// plus the start position), -1 without an audio track.
+using PresentObserver = void (*)(std::uint32_t sampleTimeMs);
+void SetPresentObserver(PresentObserver observer);
+std::int64_t AudioClockMs();
 
 }  // namespace marlin

@@ -165,6 +165,8 @@ struct Player {
 };
 
 Player g;
+PresentObserver gPresentObserver = nullptr;
+std::uint32_t gAudioStartMs = 0;  // clock position at which the audio output last started
 std::mutex gApiMutex;  // serialises the API calls of different caller threads
 
 // Statistics: video frames decoded, video decode ms, video present ms, video read ms, audio decode
@@ -494,6 +496,7 @@ void VideoTrackThread(void* argument) {
       }
       if (static_cast<std::int32_t>(wait) > 0) WaitForSingleObject(c.trackQueue->event, wait);
       Present(c);
+      if (mode == Mode::Normal && gPresentObserver != nullptr) gPresentObserver(src.timeMs);
     }
     previous = src.timeMs;
     if (mode == Mode::Rewind) SourceStep(src, -2);
@@ -523,6 +526,7 @@ void AudioTrackThread(void* argument) {
           return;
         case kTrackStart:
           if (state == TState::Ready) {
+            gAudioStartMs = ClockGet(*c.clock);
             renderer->control(renderer, 1, 0);
             state = TState::Running;
           }
@@ -852,6 +856,15 @@ void ClosePlayerParts() {
 bool Open() { return g.handle == kMarlinHandle; }
 
 }  // namespace
+
+void SetPresentObserver(PresentObserver observer) { gPresentObserver = observer; }
+
+std::int64_t AudioClockMs() {
+  auto* r = static_cast<AudioRenderer*>(g.audio.renderer);
+  if (g.audio.id == -1 || r == nullptr) return -1;
+  return static_cast<std::int64_t>(gAudioStartMs) + AudioPlayedMs(r);
+}
+
 }  // namespace marlin
 
 using namespace marlin;
