@@ -255,3 +255,44 @@ TEST(FirstVideoFrame, SkipsBlankKeyFramesWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+// H.263 pictures with AMR sound (encoded by sox, muxed by ffmpeg), the 3GP pairing of a phone.
+TEST(AmrPlayback, H263AndAmrPlayToTheEnd) {
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  setenv("TESSERA_AUDIO", "file", 1);
+  platform_testing::ScopedDeviceRoot root;
+  const std::string amr = (fs::temp_directory_path() / ("marlin-amr-" + std::to_string(getpid()) + ".amr")).string();
+  if (std::system(("sox -n -r 8000 -c 1 -t amr-nb -C 7 '" + amr + "' synth 2 sine 440 vol 0.5 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "sox with an AMR encoder not available";
+  const std::string clip = MakeClip("h263-amr.3gp", "-f lavfi -i testsrc=size=176x144:rate=10:duration=2 -i '" + amr +
+                                                        "' -c:v h263 -c:a copy");
+  std::remove(amr.c_str());
+  if (clip.empty()) GTEST_SKIP() << "ffmpeg not available";
+  std::uint32_t h = 0, v = 0, a = 0;
+  ASSERT_EQ(MP_OpenMediaPlayer(clip.c_str(), 0, &h), 0);
+  VideoTrackInfo vi{};
+  std::uint32_t count = 1;
+  ASSERT_EQ(MP_GetVideoTrackInfo(h, &vi, &count), 0);
+  EXPECT_EQ(vi.codec, 194);
+  EXPECT_EQ(vi.width, 176);
+  AudioTrackInfo ai{};
+  ASSERT_EQ(MP_GetAudioTrackInfo(h, &ai, &count), 0);
+  EXPECT_EQ(ai.codec, 192);
+  ASSERT_EQ(MP_OpenVideoTrack(h, 0, &v), 0);
+  ASSERT_EQ(MP_OpenAudioTrack(h, 0, &a), 0);
+  Events events;
+  MP_SetCompletionCallback(h, Events::OnCompletion, &events);
+  ASSERT_EQ(MP_Play(h), 0);
+  EXPECT_TRUE(events.WaitCodes(2, 20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  MP_CloseTrack(a);
+  MP_CloseTrack(v);
+  MP_CloseMediaPlayer(0);
+  std::uintmax_t pcm = 0;
+  for (auto& e : fs::directory_iterator(fs::path(getenv("TESSERA_ROOT")) / "audio-out")) pcm += fs::file_size(e) - 44;
+  EXPECT_NEAR(static_cast<double>(pcm), 2 * 16000.0, 640.0);  // two seconds of 8 kHz 16-bit mono
+}
+
+}  // namespace
