@@ -19,8 +19,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Clips made once per process in a folder removed at exit.
+struct ClipDir {
+  fs::path path = fs::temp_directory_path() / ("marlin-tests-" + std::to_string(getpid()));
+  ~ClipDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
 std::string MakeClip(const std::string& name, const std::string& args) {
-  static const fs::path dir = fs::temp_directory_path() / ("marlin-tests-" + std::to_string(getpid()));
+  static const ClipDir clips;
+  const fs::path& dir = clips.path;
   fs::create_directories(dir);
   const fs::path out = dir / name;
   if (fs::exists(out)) return out.string();
