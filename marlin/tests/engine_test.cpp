@@ -165,3 +165,96 @@ TEST_F(AudioRendererTest, GetBlockWaitsForAPlayedHeaderWhenAllAreQueued) {
 
 }  // namespace
 }  // namespace marlin
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "platform/gx.h"
+
+namespace marlin {
+namespace {
+
+// Two streams of one file read from two threads at once, with small reads that go through the
+// shared blocks and large ones that go around them: every byte must be the file's.
+TEST(FileReadCache, StreamsKeepTheirOwnPositionUnderConcurrentUse) {
+  const auto path = std::filesystem::temp_directory_path() / ("marlin-cache-" + std::to_string(getpid()));
+  std::vector<std::uint8_t> content(64 * 1024);
+  std::mt19937 rng(4);
+  for (auto& b : content) b = static_cast<std::uint8_t>(rng());
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()), content.size());
+  FileCacheReset();
+  std::atomic<int> errors{0};
+  auto reader = [&](unsigned seed) {
+    FILE* f = FileCacheOpen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::mt19937 r(seed);
+    std::vector<std::uint8_t> buf(2000);
+    for (int i = 0; i < 3000; ++i) {
+      const long at = static_cast<long>(r() % (content.size() - 2000));
+      const size_t n = (r() % 4 == 0) ? 600 + r() % 1400 : 1 + r() % 64;
+      if (r() % 2) {
+        FileCacheSeek(f, at, SEEK_SET);
+      } else {
+        FileCacheSeek(f, 0, SEEK_SET);
+        FileCacheSeek(f, at, SEEK_CUR);
+      }
+      if (FileCacheRead(buf.data(), 1, n, f) != n || std::memcmp(buf.data(), content.data() + at, n) != 0) ++errors;
+      // The position moved on by what was read.
+      if (FileCacheRead(buf.data(), 1, 4, f) != 4 || std::memcmp(buf.data(), content.data() + at + n, 4) != 0)
+        ++errors;
+    }
+    std::fclose(f);
+  };
+  std::thread a(reader, 1), b(reader, 2);
+  a.join();
+  b.join();
+  EXPECT_EQ(errors.load(), 0);
+  FILE* f = FileCacheOpen(path.c_str(), "rb");
+  EXPECT_EQ(FileCacheSeek(f, -1, SEEK_SET), -1);
+  EXPECT_EQ(FileCacheSeek(f, 10, SEEK_END), 0);  // accepted and ignored
+  std::uint8_t byte = 0;
+  EXPECT_EQ(FileCacheRead(&byte, 0, 5, f), 0u);
+  FileCacheSeek(f, static_cast<long>(content.size()) - 2, SEEK_SET);
+  std::uint8_t tail[8];
+  EXPECT_EQ(FileCacheRead(tail, 1, 8, f), 2u);  // a short read at the end of the file
+  std::fclose(f);
+  std::filesystem::remove(path);
+}
+
+TEST(VideoRenderer, ScalesOnlyWhenTheWindowDiffersAndDrawsInsideIt) {
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  RenderingWindow same{0, 1, 0, 176, 220, 0, 38, 176, 144};
+  VideoRenderer* r = nullptr;
+  ASSERT_EQ(OpenVideoRenderer(&same, 176, 144, &r), 0);
+  EXPECT_EQ(r->scaled, nullptr);
+  PlanarFrame* f = r->getFrame(r);
+  ASSERT_NE(f, nullptr);
+  std::memset(f->y, 255, 176 * 144);
+  std::memset(f->u, 128, 88 * 72 * 2);
+  auto* fb = static_cast<std::uint16_t*>(GXBeginDraw());
+  ASSERT_NE(fb, nullptr);
+  std::fill(fb, fb + 176 * 220, 0x1234);
+  GXEndDraw();
+  EXPECT_EQ(r->present(r, f), 0);
+  fb = static_cast<std::uint16_t*>(GXBeginDraw());
+  EXPECT_EQ(fb[37 * 176], 0x1234);
+  EXPECT_EQ(fb[38 * 176], 0xFFFF);
+  EXPECT_EQ(fb[(38 + 143) * 176 + 175], 0xFFFF);
+  EXPECT_EQ(fb[(38 + 144) * 176], 0x1234);
+  GXEndDraw();
+  EXPECT_EQ(r->control2(r, 3, nullptr), -5);
+  EXPECT_EQ(r->control(r, 1, nullptr), -5);
+  RenderingWindow half{0, 1, 0, 176, 220, 0, 0, 88, 72};
+  EXPECT_EQ(r->control(r, 3, &half), 0);
+  ASSERT_NE(r->scaled, nullptr);
+  EXPECT_EQ(r->scaled->width, 88);
+  EXPECT_EQ(r->getFrame(r)->width, 176);
+  EXPECT_EQ(r->close(r), 0);
+}
+
+}  // namespace
+}  // namespace marlin
