@@ -144,6 +144,11 @@ int OpenVideoRenderer(const RenderingWindow* window, int streamWidth, int stream
 PlanarFrame* AllocFrame(int width, int height);
 void FreeFrame(PlanarFrame* frame);
 
+// Wait in ms before presenting a picture in fast forward or rewind: every picture (forward
+// without key-frames-only) waits its own gap divided by the speed; key frames wait 2000 / speed
+// after the first one or for gaps of 1..3 s, else their gap divided by the speed.
+std::uint32_t FastWaitMs(bool everyFrame, std::uint32_t timeMs, std::uint32_t previousMs, float speed);
+
 // Measurement hooks: called on the video thread after each picture presented in normal play,
 // with the picture's time; and the position of the audio output (played ms since the last start
 // plus the start position), -1 without an audio track.

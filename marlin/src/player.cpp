@@ -487,12 +487,8 @@ void VideoTrackThread(void* argument) {
       std::uint32_t wait;
       if (mode == Mode::Normal) {
         wait = src.timeMs - ClockGet(*c.clock);
-      } else if (mode == Mode::Forward && !keyOnly) {
-        wait = static_cast<std::uint32_t>(static_cast<float>(src.timeMs - previous) / speed);
       } else {
-        const std::uint32_t d = src.timeMs > previous ? src.timeMs - previous : previous - src.timeMs;
-        wait = static_cast<std::uint32_t>(
-            (previous == 0 || (d >= 1000 && d <= 3000)) ? 2000.0f / speed : static_cast<float>(d) / speed);
+        wait = FastWaitMs(mode == Mode::Forward && !keyOnly, src.timeMs, previous, speed);
       }
       if (static_cast<std::int32_t>(wait) > 0) WaitForSingleObject(c.trackQueue->event, wait);
       Present(c);
@@ -856,6 +852,14 @@ void ClosePlayerParts() {
 bool Open() { return g.handle == kMarlinHandle; }
 
 }  // namespace
+
+std::uint32_t FastWaitMs(bool everyFrame, std::uint32_t timeMs, std::uint32_t previousMs, float speed) {
+  if (everyFrame) return static_cast<std::uint32_t>(static_cast<float>(timeMs - previousMs) / speed);
+  // Key frames only (and rewind): gaps of one to three seconds are shown at a steady pace.
+  const std::uint32_t d = timeMs > previousMs ? timeMs - previousMs : previousMs - timeMs;
+  return static_cast<std::uint32_t>((previousMs == 0 || (d >= 1000 && d <= 3000)) ? 2000.0f / speed
+                                                                                   : static_cast<float>(d) / speed);
+}
 
 void SetPresentObserver(PresentObserver observer) { gPresentObserver = observer; }
 

@@ -225,6 +225,15 @@ TEST(FileReadCache, StreamsKeepTheirOwnPositionUnderConcurrentUse) {
   std::filesystem::remove(path);
 }
 
+TEST(FastPlay, KeyFrameGapsArePacedAndOtherGapsScaled) {
+  EXPECT_EQ(FastWaitMs(false, 3500, 2000, 2.0f), 1000u);  // 1500 ms apart: 2000 / speed
+  EXPECT_EQ(FastWaitMs(false, 2500, 2000, 2.0f), 250u);   // 500 ms apart: 500 / speed
+  EXPECT_EQ(FastWaitMs(false, 2000, 2500, 2.0f), 250u);   // rewinding: the distance counts
+  EXPECT_EQ(FastWaitMs(false, 9000, 0, 4.0f), 500u);      // the first picture
+  EXPECT_EQ(FastWaitMs(false, 8000, 4000, 2.0f), 2000u);  // 4 s apart
+  EXPECT_EQ(FastWaitMs(true, 2066, 2000, 2.0f), 33u);     // every picture: its own gap
+}
+
 TEST(VideoRenderer, ScalesOnlyWhenTheWindowDiffersAndDrawsInsideIt) {
   setenv("TESSERA_DISPLAY", "headless", 1);
   RenderingWindow same{0, 1, 0, 176, 220, 0, 38, 176, 144};
