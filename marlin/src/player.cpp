@@ -409,7 +409,9 @@ void VideoTrackThread(void* argument) {
             SourceToTime(src, ClockGet(*c.clock));
             renderer->control(renderer, 4, nullptr);
             if (!readDecodePresent()) {
+              // Nothing left to play: reported once, and ready all the same so that MP_Play returns.
               Send(c.mainQueue, kNoticeEndOfTrack, 0);
+              Send(c.mainQueue, kNoticeReady, 0);
               break;
             }
           }
@@ -506,6 +508,7 @@ void AudioTrackThread(void* argument) {
   auto* renderer = static_cast<AudioRenderer*>(c.renderer);
   SampleSource& src = *c.source;
   TState state = TState::Idle;
+  bool endSent = false;  // the decode-ahead already reached and reported the end
   for (;;) {
     Msg m{};
     bool have;
@@ -538,6 +541,7 @@ void AudioTrackThread(void* argument) {
         case kTrackSeek:
           renderer->control(renderer, 2, 0);
           state = TState::Idle;
+          endSent = false;
           break;
         case kTrackPlay:
           if (state == TState::Idle) {
@@ -553,6 +557,7 @@ void AudioTrackThread(void* argument) {
               last = DecodeAudioSample(c);
               blocks += last;
             } while (blocks < 16 && 16 - blocks >= last);
+            endSent = ended;
             if (ended) {
               AudioRendererFlush(renderer);
               Send(c.mainQueue, kNoticeEndOfTrack, 1);
@@ -570,8 +575,10 @@ void AudioTrackThread(void* argument) {
     const bool got = SourceRead(src);
     gStats[6] += Elapsed(r0);
     if (!got) {
+      // A track shorter than the decode-ahead has been reported already: once is enough.
       AudioRendererFlush(renderer);
-      Send(c.mainQueue, kNoticeEndOfTrack, 1);
+      if (!endSent) Send(c.mainQueue, kNoticeEndOfTrack, 1);
+      endSent = false;
       state = TState::Idle;
       continue;
     }

@@ -306,3 +306,39 @@ TEST(AmrPlayback, H263AndAmrPlayToTheEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sound shorter than the decode-ahead ends while MP_Play is still filling the device: the end
+// is reported once, not again when playback starts.
+TEST(ShortAudio, EachTrackEndIsReportedOnce) {
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  setenv("TESSERA_AUDIO", "file", 1);
+  platform_testing::ScopedDeviceRoot root;
+  const std::string clip = MakeClip("short-audio.mp4",
+                                    "-f lavfi -i testsrc=size=176x144:rate=15:duration=1 -f lavfi "
+                                    "-i sine=sample_rate=16000:duration=0.2 -c:v mpeg4 -c:a aac -ac 1");
+  if (clip.empty()) GTEST_SKIP() << "ffmpeg not available";
+  std::uint32_t h = 0, v = 0, a = 0;
+  ASSERT_EQ(MP_OpenMediaPlayer(clip.c_str(), 0, &h), 0);
+  ASSERT_EQ(MP_OpenVideoTrack(h, 0, &v), 0);
+  ASSERT_EQ(MP_OpenAudioTrack(h, 0, &a), 0);
+  Events events;
+  MP_SetCompletionCallback(h, Events::OnCompletion, &events);
+  ASSERT_EQ(MP_Play(h), 0);
+  EXPECT_TRUE(events.WaitCodes(2, 20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  {
+    std::lock_guard lock(events.m);
+    std::vector<int> sorted = events.codes;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<int>{1000, 1001}));
+  }
+  // Playing again from the end returns and reports the ends again.
+  ASSERT_EQ(MP_Play(h), 0);
+  MP_CloseTrack(a);
+  MP_CloseTrack(v);
+  MP_CloseMediaPlayer(0);
+}
+
+}  // namespace
