@@ -144,8 +144,9 @@ int Mm1Send(Mm1Engine* e, std::u16string_view packagePath, const mms::SendReques
   file->ReadOctet();  // the 0x84 that opens every package
   mms::ContentTypeValue ct;
   if (!mms::StreamDecodeContentType(*file, ct)) return kMm1FileError;
-  const bool related = ct.mediaType == "multipart/related";
-  if (!related && ct.mediaType != "multipart/mixed") return kMm1NotMultipart;
+  const bool related = ct.mediaType == mms::kMultipartRelated || ct.mediaType == "multipart/related";
+  const bool mixed = ct.mediaType == "application/vnd.wap.multipart.mixed" || ct.mediaType == "multipart/mixed";
+  if (!related && !mixed) return kMm1NotMultipart;
   const std::int64_t bodyLength = fileSize - file->Tell();
   if (bodyLength <= 0) return kMm1FileError;
   if (bodyLength > static_cast<std::int64_t>(e->sendLimit) || bodyLength >= kMm1BodyCap) return kMm1TooLarge;

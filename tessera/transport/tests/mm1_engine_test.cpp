@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -17,6 +18,8 @@ using namespace transport;
 using namespace transport_test;
 
 namespace {
+
+constexpr std::string_view kMixed = "application/vnd.wap.multipart.mixed";
 
 HKEY CreateKey(const char16_t* path) {
   HKEY key = nullptr;
@@ -225,7 +228,7 @@ TEST(ProfileStoreBuiltIn, AnUnreadableDefaultFallsBackAndIsAdded) {
 
 TEST_F(Mm1Sending, SuccessCarriesTheRequestAndTheBody) {
   mmsc->handler = [](const MmscRequest&) { return MmsReply(SendConf(0x80, "MID-77")); };
-  const ByteBuffer package = Package("multipart/related", 2500, "application/smil", "<smil>");
+  const ByteBuffer package = Package(std::string(mms::kMultipartRelated), 2500, "application/smil", "<smil>");
   std::string id;
   ASSERT_EQ(Send(package, &id), kMm1Ok);
   EXPECT_EQ(id, "MID-77");
@@ -235,8 +238,8 @@ TEST_F(Mm1Sending, SuccessCarriesTheRequestAndTheBody) {
   EXPECT_EQ(req.uri, "http://mmsc.test/mms");
   EXPECT_EQ(req.contentType, "application/vnd.wap.mms-message");
   EXPECT_EQ(req.headers.messageType, mms::kSendReq);
-  EXPECT_EQ(req.headers.to.view(), "+4420/TYPE=PLMN");
-  EXPECT_EQ(req.headers.contentType.view(), "multipart/related");
+  EXPECT_EQ(req.headers.to.view(), "+4420");
+  EXPECT_EQ(req.headers.contentType.view(), std::string(mms::kMultipartRelated));
   EXPECT_EQ(req.headers.typeParam.view(), "application/smil");
   EXPECT_EQ(req.headers.startParam.view(), "<smil>");
   EXPECT_EQ(req.headers.transactionId.view().size(), 20u);
@@ -250,7 +253,7 @@ TEST_F(Mm1Sending, SuccessCarriesTheRequestAndTheBody) {
 
 TEST_F(Mm1Sending, ResponseStatusesAndReplyFaults) {
   std::string id;
-  const ByteBuffer package = Package("multipart/mixed", 100);
+  const ByteBuffer package = Package(kMixed, 100);
   for (int status = 0x81; status <= 0x88; ++status) {
     mmsc->handler = [status](const MmscRequest&) { return MmsReply(SendConf(status)); };
     EXPECT_EQ(Send(package, &id), 322 + status) << status;
@@ -276,7 +279,9 @@ TEST_F(Mm1Sending, PackageChecksAndSizeLimits) {
   mmsc->handler = [](const MmscRequest&) { return MmsReply(SendConf(0x80)); };
   std::string id;
   EXPECT_EQ(Send(Package("image/jpeg", 100), &id), kMm1NotMultipart);
-  EXPECT_EQ(Send(Package("multipart/mixed", 0), &id), kMm1FileError);
+  EXPECT_EQ(Send(Package("multipart/mixed", 100), &id), kMm1Ok);  // the textual form is accepted too
+  EXPECT_EQ(Send(Bytes({0x84, 0x1F}), &id), kMm1FileError);          // content type cut short
+  EXPECT_EQ(Send(Package(kMixed, 0), &id), kMm1FileError);
   EXPECT_EQ(Send(ByteBuffer(), &id), kMm1FileError);
   mms::SendRequest request;
   request.to = "+1";
@@ -284,18 +289,18 @@ TEST_F(Mm1Sending, PackageChecksAndSizeLimits) {
   request.to.clear();
   EXPECT_EQ(Mm1Send(engine.get(), Path("out.pkg"), &request, &id), kMm1InvalidArgument);
   EXPECT_EQ(Mm1Send(nullptr, Path("out.pkg"), &request, &id), kMm1InvalidArgument);
-  EXPECT_TRUE(mmsc->requests.empty());
+  EXPECT_EQ(mmsc->requests.size(), 1u);  // only the textual multipart went out
 
   // Exactly sendLimit goes out, one more does not.
   SetLimits(3000, 60000, 1);
-  EXPECT_EQ(Send(Package("multipart/mixed", 3000), &id), kMm1Ok);
-  EXPECT_EQ(Send(Package("multipart/mixed", 3001), &id), kMm1TooLarge);
-  EXPECT_EQ(mmsc->requests.size(), 1u);
+  EXPECT_EQ(Send(Package(kMixed, 3000), &id), kMm1Ok);
+  EXPECT_EQ(Send(Package(kMixed, 3001), &id), kMm1TooLarge);
+  EXPECT_EQ(mmsc->requests.size(), 2u);
 
   // The fixed cap holds whatever the profile allows.
   SetLimits(300000, 60000, 1);
-  EXPECT_EQ(Send(Package("multipart/mixed", kMm1BodyCap), &id), kMm1TooLarge);
-  EXPECT_EQ(mmsc->requests.size(), 1u);
+  EXPECT_EQ(Send(Package(kMixed, kMm1BodyCap), &id), kMm1TooLarge);
+  EXPECT_EQ(mmsc->requests.size(), 2u);
 }
 
 TEST_F(Mm1Sending, NoSessionGives302) {
@@ -304,11 +309,11 @@ TEST_F(Mm1Sending, NoSessionGives302) {
     return p;
   };
   std::string id;
-  EXPECT_EQ(Send(Package("multipart/mixed", 10), &id), kMm1NoSessionOpened);
+  EXPECT_EQ(Send(Package(kMixed, 10), &id), kMm1NoSessionOpened);
 }
 
 TEST_F(Mm1Retrieval, ImmediateModeWritesThePackageAndSendsNotifyResp) {
-  const ByteBuffer package = Package("multipart/related", 3000, "application/smil", "<smil>");
+  const ByteBuffer package = Package(std::string(mms::kMultipartRelated), 3000, "application/smil", "<smil>");
   mmsc->handler = [&](const MmscRequest& req) {
     return req.post ? MmscReply{} : MmsReply(RetrieveConf(package));
   };
@@ -319,7 +324,7 @@ TEST_F(Mm1Retrieval, ImmediateModeWritesThePackageAndSendsNotifyResp) {
   ASSERT_EQ(got.size(), static_cast<std::size_t>(package.length()));
   EXPECT_EQ(std::memcmp(got.data(), package.data(), got.size()), 0);
   ASSERT_TRUE(result.from);
-  EXPECT_EQ(*result.from, "+4411/TYPE=PLMN");
+  EXPECT_EQ(*result.from, "+4411");
   EXPECT_FALSE(result.to);
 
   ASSERT_EQ(mmsc->requests.size(), 2u);
@@ -343,7 +348,7 @@ TEST_F(Mm1Retrieval, ImmediateModeWritesThePackageAndSendsNotifyResp) {
 
 TEST_F(Mm1Retrieval, DeferredModeAnswersAtNotificationAndAcknowledgesAfter) {
   SetDword(kMm1ProfileKey, u"SendDelayedNotifyResp", 1);
-  const ByteBuffer package = Package("multipart/mixed", 50);
+  const ByteBuffer package = Package(kMixed, 50);
   mmsc->handler = [&](const MmscRequest& req) {
     return req.post ? MmscReply{} : MmsReply(RetrieveConf(package));
   };
@@ -377,13 +382,13 @@ TEST_F(Mm1Retrieval, FailuresLeaveNoOutputFile) {
   };
   expectFails(314, "not found");
   mmsc->handler = [](const MmscRequest&) {
-    MmscReply r = MmsReply(RetrieveConf(Package("multipart/mixed", 5)));
+    MmscReply r = MmsReply(RetrieveConf(Package(kMixed, 5)));
     r.contentType = "text/html";
     return r;
   };
   expectFails(kMm1BadContentType, "wrong type");
   mmsc->handler = [](const MmscRequest&) {
-    MmscReply r = MmsReply(RetrieveConf(Package("multipart/mixed", 5)));
+    MmscReply r = MmsReply(RetrieveConf(Package(kMixed, 5)));
     r.contentType.clear();
     return r;
   };
