@@ -108,6 +108,15 @@ void Mm1LoadEngineProfile(Mm1Engine* e) {
   }
   p = BuiltInProfile();
   CopyProfile(e, p);
+  // The list keeps one copy: while the default stays unreadable (say the size limits are
+  // missing), every operation lands here, and each would otherwise append another profile.
+  const int total = Mm1ProfileCount();
+  for (int i = 1; i <= total; ++i) {
+    Mm1Profile q;
+    if (Mm1ReadProfileEntry(i, &q) && q.name.empty() && q.gateway == p.gateway.view() &&
+        q.mmscUri == p.mmscUri.view() && q.gatewayPort == p.gatewayPort)
+      return;
+  }
   Mm1AddProfile(p, false);
 }
 

@@ -109,6 +109,8 @@ std::uint32_t RandomBelow(std::uint32_t n) {
 
 }  // namespace
 
+static bool LoadProfile(int index, Mm1Profile* out, int mode, bool withLimits);
+
 ProfileIndex Mm1ReadProfileIndex() {
   Key mm1;
   if (!mm1.Open(HKEY_LOCAL_MACHINE, kMm1ProfileKey)) return {};
@@ -126,6 +128,12 @@ int Mm1ProfileCount() {
 }
 
 bool Mm1LoadProfile(int index, Mm1Profile* out, int mode) {
+  return LoadProfile(index, out, mode, true);
+}
+
+bool Mm1ReadProfileEntry(int index, Mm1Profile* out) { return LoadProfile(index, out, kLoadByIndex, false); }
+
+static bool LoadProfile(int index, Mm1Profile* out, int mode, bool withLimits) {
   if (!out) return false;
   Key mm1;
   if (!mm1.Open(HKEY_LOCAL_MACHINE, kMm1ProfileKey)) return false;
@@ -150,6 +158,10 @@ bool Mm1LoadProfile(int index, Mm1Profile* out, int mode) {
   std::uint32_t delayed = 0;
   p.notifyRespAfterRetrieval = ReadDword(mm1.get(), u"SendDelayedNotifyResp", &delayed) ? (delayed == 0 ? 1 : 0) : 1;
 
+  if (!withLimits) {
+    *out = p;
+    return true;
+  }
   Key sizes, tries;
   if (!sizes.Open(HKEY_LOCAL_MACHINE, kSizeLimitKey) || !tries.Open(HKEY_LOCAL_MACHINE, kTryLimitKey)) return false;
   if (!ReadDword(sizes.get(), u"SendDefault", &p.sendLimit) || !ReadDword(sizes.get(), u"RecvDefault", &p.recvLimit) ||

@@ -214,6 +214,12 @@ TEST(ProfileStoreBuiltIn, AnUnreadableDefaultFallsBackAndIsAdded) {
   EXPECT_EQ(engine->mmscUri.view(), kBuiltInMmscUri);
   EXPECT_TRUE(engine->headers.reportAllowed);
   EXPECT_EQ(Mm1ProfileCount(), 1);
+  // Still unreadable (no limits): the built-in profile is not added a second time.
+  Mm1LoadEngineProfile(engine.get());
+  EXPECT_EQ(Mm1ProfileCount(), 1);
+  Mm1Profile entry;
+  ASSERT_TRUE(Mm1ReadProfileEntry(1, &entry));
+  EXPECT_EQ(entry.mmscUri.view(), kBuiltInMmscUri);
 
   // Use profile copies the chosen one in and marks it default.
   SetLimits(1000, 2000, 2);

@@ -72,6 +72,8 @@ inline constexpr int kLoadDefault = 2;
 /// Loads profile `index` (from 1), or the default one with mode kLoadDefault. False unless
 /// the index record is valid, the index exists, and every required value has its type.
 bool Mm1LoadProfile(int index, Mm1Profile* out, int mode = kLoadByIndex);
+/// The profile's own values only (name, gateway, port, URL, mode), without the global limits.
+bool Mm1ReadProfileEntry(int index, Mm1Profile* out);
 /// The new TotalSettings (the profile's index), or -1.
 int Mm1AddProfile(const Mm1Profile& profile, bool makeDefault);
 /// Rewrites Name, Gateway, MmscURI and GatewayPort; TotalSettings or -1.
