@@ -329,8 +329,11 @@ void Serve(int fd) {
     target = slash == std::string::npos ? "/" : target.substr(slash);
   }
   const std::size_t msisdn = lower.find("\r\nx-msisdn:");
-  if (msisdn != std::string::npos)
-    std::printf("x-msisdn %s\n", head.substr(msisdn + 11, head.find("\r\n", msisdn + 2) - (msisdn + 11)).c_str());
+  if (msisdn != std::string::npos) {
+    std::string value = head.substr(msisdn + 11, head.find("\r\n", msisdn + 2) - (msisdn + 11));
+    while (!value.empty() && value.front() == ' ') value.erase(0, 1);
+    std::printf("x-msisdn %s\n", value.c_str());
+  }
 
   if (method == "GET") {
     const std::string id = target.rfind("/m/", 0) == 0 ? target.substr(3) : std::string();
