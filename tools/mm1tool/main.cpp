@@ -47,10 +47,15 @@ struct Args {
 };
 
 const std::map<std::string, bool> kTakesValue = {
-    {"to", true},         {"cc", true},          {"bcc", true},      {"from", true},    {"subject", true},
-    {"subject-charset", true}, {"date", true},   {"expiry", true},   {"absolute", false},
-    {"delivery-report", false}, {"read-reply", false}, {"priority", true}, {"class", true},
-    {"msisdn", true},     {"name", true},        {"gateway", true},  {"port", true},    {"mmsc", true},
+    {"to", true},          {"cc", true},
+    {"bcc", true},         {"from", true},
+    {"subject", true},     {"subject-charset", true},
+    {"date", true},        {"expiry", true},
+    {"absolute", false},   {"delivery-report", false},
+    {"read-reply", false}, {"priority", true},
+    {"class", true},       {"msisdn", true},
+    {"name", true},        {"gateway", true},
+    {"port", true},        {"mmsc", true},
     {"default", false},
 };
 
@@ -149,8 +154,9 @@ int Retrieve(const Args& a) {
   std::string msisdn;
   if (a.Has("msisdn")) msisdn = a.options.at("msisdn");
   mms::RetrieveResult result;
-  const int code = Mm1Retrieve(engine.get(), a.positional[0], a.positional[1], a.Has("msisdn") ? &msisdn : nullptr,
-                               platform::Utf8ToUtf16(a.positional[2]), &result);
+  const int code =
+      Mm1Retrieve(engine.get(), a.positional[0], a.positional[1], a.Has("msisdn") ? &msisdn : nullptr,
+                  platform::Utf8ToUtf16(a.positional[2]), &result);
   if (code == 0) {
     if (result.messageId) std::printf("message-id %s\n", result.messageId->c_str());
     if (result.from) std::printf("from %s\n", result.from->c_str());
@@ -195,10 +201,12 @@ int ProfileCommand(const Args& a) {
     }
     if (!update && (!a.Has("gateway") || !a.Has("port") || !a.Has("mmsc")))
       return Usage("profile add needs --gateway, --port and --mmsc");
-    if (a.Has("name") && !p.name.Assign(a.options.at("name"))) return Usage("--name is longer than 63 octets");
+    if (a.Has("name") && !p.name.Assign(a.options.at("name")))
+      return Usage("--name is longer than 63 octets");
     if (a.Has("gateway") && !p.gateway.Assign(a.options.at("gateway")))
       return Usage("--gateway is longer than 63 octets");
-    if (a.Has("mmsc") && !p.mmscUri.Assign(a.options.at("mmsc"))) return Usage("--mmsc is longer than 63 octets");
+    if (a.Has("mmsc") && !p.mmscUri.Assign(a.options.at("mmsc")))
+      return Usage("--mmsc is longer than 63 octets");
     if (a.Has("port")) {
       std::uint32_t port = 0;
       if (!Number(a.options.at("port"), 65535, &port) || port == 0) return Usage("--port must be 1..65535");

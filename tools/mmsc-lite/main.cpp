@@ -145,8 +145,8 @@ void Push(const mms::ByteBuffer& pdu) {
   LogPdu("push", pdu.data(), static_cast<std::size_t>(pdu.length()));
   if (sendto(gPushSocket, b.data(), static_cast<std::size_t>(b.length()), 0, reinterpret_cast<sockaddr*>(&to),
              sizeof to) < 0)
-    std::fprintf(stderr, "mmsc-lite: push to %s:%d failed: %s\n", gOptions.pushHost.c_str(), gOptions.pushPort,
-                 std::strerror(errno));
+    std::fprintf(stderr, "mmsc-lite: push to %s:%d failed: %s\n", gOptions.pushHost.c_str(),
+                 gOptions.pushPort, std::strerror(errno));
 }
 
 std::string Location(const std::string& id) {
@@ -216,7 +216,8 @@ mms::ByteBuffer HandleSend(const mms::MmsHeaders& h, const mms::ByteBuffer& body
     std::printf("stored %s for %s (%d octets)\n", id.c_str(), r.text.c_str(), conf.length());
     if (r.type != mms::AddressType::Plmn) continue;
 
-    Stored s{messageId, std::string(mms::ParseAddress(h.from.view()).text), mms::WriteAddress(r), h.deliveryReport};
+    Stored s{messageId, std::string(mms::ParseAddress(h.from.view()).text), mms::WriteAddress(r),
+             h.deliveryReport};
     gByTransaction[id] = s;
     mms::ByteBuffer ind;
     ind.AppendOctet(0x8C);
@@ -292,7 +293,8 @@ void Serve(int fd) {
     const ssize_t r = recv(fd, chunk, sizeof chunk, 0);
     if (r <= 0) return;
     buf.append(chunk, static_cast<std::size_t>(r));
-    if (buf.size() > 65536 && buf.find("\r\n\r\n") == std::string::npos) return Respond(fd, 431, "Too Large", nullptr);
+    if (buf.size() > 65536 && buf.find("\r\n\r\n") == std::string::npos)
+      return Respond(fd, 431, "Too Large", nullptr);
     headerEnd = buf.find("\r\n\r\n");
   }
   const std::string head = buf.substr(0, headerEnd);
@@ -305,7 +307,8 @@ void Serve(int fd) {
     std::string text = head.substr(cl + 17, head.find("\r\n", cl + 2) - (cl + 17));
     while (!text.empty() && text.front() == ' ') text.erase(0, 1);
     while (!text.empty() && text.back() == ' ') text.pop_back();
-    if (!Number(text.c_str(), 0, static_cast<long>(kMaxRequest), &v)) return Respond(fd, 413, "Too Large", nullptr);
+    if (!Number(text.c_str(), 0, static_cast<long>(kMaxRequest), &v))
+      return Respond(fd, 413, "Too Large", nullptr);
     contentLength = static_cast<std::size_t>(v);
   }
   std::string body = buf.substr(headerEnd + 4);
@@ -322,7 +325,8 @@ void Serve(int fd) {
   const std::size_t sp2 = requestLine.find(' ', sp1 + 1);
   if (sp1 == std::string::npos) return Respond(fd, 400, "Bad Request", nullptr);
   const std::string method = requestLine.substr(0, sp1);
-  std::string target = requestLine.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1);
+  std::string target =
+      requestLine.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1);
   // Absolute-form targets come from proxies such as the WAP gateway.
   if (target.rfind("http://", 0) == 0) {
     const std::size_t slash = target.find('/', 7);
@@ -427,7 +431,8 @@ int main(int argc, char** argv) {
   addr.sin_port = htons(static_cast<std::uint16_t>(gOptions.port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener, 16) != 0) {
-    std::fprintf(stderr, "mmsc-lite: cannot listen on 127.0.0.1:%d: %s\n", gOptions.port, std::strerror(errno));
+    std::fprintf(stderr, "mmsc-lite: cannot listen on 127.0.0.1:%d: %s\n", gOptions.port,
+                 std::strerror(errno));
     return 1;
   }
   std::printf("ready %d store %s\n", gOptions.port, gOptions.dir.c_str());

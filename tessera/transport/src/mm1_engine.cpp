@@ -128,7 +128,9 @@ std::unique_ptr<Mm1Engine> Mm1CreateEngine() {
   return e;
 }
 
-void Mm1FreeEngine(std::unique_ptr<Mm1Engine>& engine) { engine.reset(); }
+void Mm1FreeEngine(std::unique_ptr<Mm1Engine>& engine) {
+  engine.reset();
+}
 
 bool Mm1UseProfile(Mm1Engine* engine, int index) {
   Mm1Profile p;
@@ -154,7 +156,8 @@ int Mm1Send(Mm1Engine* e, std::u16string_view packagePath, const mms::SendReques
   mms::ContentTypeValue ct;
   if (!mms::StreamDecodeContentType(*file, ct)) return kMm1FileError;
   const bool related = ct.mediaType == mms::kMultipartRelated || ct.mediaType == "multipart/related";
-  const bool mixed = ct.mediaType == "application/vnd.wap.multipart.mixed" || ct.mediaType == "multipart/mixed";
+  const bool mixed =
+      ct.mediaType == "application/vnd.wap.multipart.mixed" || ct.mediaType == "multipart/mixed";
   if (!related && !mixed) return kMm1NotMultipart;
   const std::int64_t bodyLength = fileSize - file->Tell();
   if (bodyLength <= 0) return kMm1FileError;
@@ -260,13 +263,15 @@ int Mm1SendDeferredNotifyResp(Mm1Engine* e, std::string_view transactionId) {
   return r;
 }
 
-bool Mm1DecodeNotification(Mm1Engine* e, const std::uint8_t* data, std::size_t size, mms::NotificationInfo* info) {
+bool Mm1DecodeNotification(Mm1Engine* e, const std::uint8_t* data, std::size_t size,
+                           mms::NotificationInfo* info) {
   if (!e || !data || !info) return false;
   mms::ClearHeaders(e->headers);
   return mms::DecodeNotification(e->headers, data, size, *info);
 }
 
-bool Mm1DecodeDeliveryReport(Mm1Engine* e, const std::uint8_t* data, std::size_t size, mms::DeliveryInfo* info) {
+bool Mm1DecodeDeliveryReport(Mm1Engine* e, const std::uint8_t* data, std::size_t size,
+                             mms::DeliveryInfo* info) {
   if (!e || !data || !info) return false;
   mms::ClearHeaders(e->headers);
   return mms::DecodeDeliveryReport(e->headers, data, size, *info);

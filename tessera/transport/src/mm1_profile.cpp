@@ -30,8 +30,8 @@ class Key {
   // Returns the disposition through *created.
   bool Create(HKEY parent, const std::u16string& path, bool* created = nullptr) {
     DWORD disposition = 0;
-    if (RegCreateKeyEx(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &h_,
-                       &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyEx(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                       &h_, &disposition) != ERROR_SUCCESS)
       return false;
     if (created) *created = disposition == REG_CREATED_NEW_KEY;
     return true;
@@ -55,13 +55,15 @@ bool ReadDword(HKEY key, const char16_t* name, std::uint32_t* out) {
 
 bool WriteDword(HKEY key, const char16_t* name, std::uint32_t value) {
   const DWORD v = value;
-  return RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof(v)) == ERROR_SUCCESS;
+  return RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof(v)) ==
+         ERROR_SUCCESS;
 }
 
 bool ReadString(HKEY key, const char16_t* name, std::u16string* out) {
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueEx(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) return false;
+  if (RegQueryValueEx(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+    return false;
   std::vector<BYTE> data(size + 2, 0);
   if (RegQueryValueEx(key, name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
   std::u16string text(size / 2, u'\0');
@@ -77,8 +79,12 @@ bool WriteString(HKEY key, const char16_t* name, const std::u16string& text) {
                        static_cast<DWORD>((text.size() + 1) * 2)) == ERROR_SUCCESS;
 }
 
-std::u16string Wide(std::string_view s) { return Utf8ToUtf16(s); }
-std::u16string IndexName(int i) { return Wide(std::to_string(i)); }
+std::u16string Wide(std::string_view s) {
+  return Utf8ToUtf16(s);
+}
+std::u16string IndexName(int i) {
+  return Wide(std::to_string(i));
+}
 
 ProfileIndex ReadIndex(HKEY mm1) {
   ProfileIndex index;
@@ -98,8 +104,10 @@ bool WriteIndex(HKEY mm1, const ProfileIndex& index) {
 }
 
 bool WriteProfileValues(HKEY key, const Mm1Profile& p) {
-  return WriteString(key, u"Name", Wide(p.name.view())) && WriteString(key, u"Gateway", Wide(p.gateway.view())) &&
-         WriteString(key, u"MmscURI", Wide(p.mmscUri.view())) && WriteDword(key, u"GatewayPort", p.gatewayPort);
+  return WriteString(key, u"Name", Wide(p.name.view())) &&
+         WriteString(key, u"Gateway", Wide(p.gateway.view())) &&
+         WriteString(key, u"MmscURI", Wide(p.mmscUri.view())) &&
+         WriteDword(key, u"GatewayPort", p.gatewayPort);
 }
 
 std::uint32_t RandomBelow(std::uint32_t n) {
@@ -131,7 +139,9 @@ bool Mm1LoadProfile(int index, Mm1Profile* out, int mode) {
   return LoadProfile(index, out, mode, true);
 }
 
-bool Mm1ReadProfileEntry(int index, Mm1Profile* out) { return LoadProfile(index, out, kLoadByIndex, false); }
+bool Mm1ReadProfileEntry(int index, Mm1Profile* out) {
+  return LoadProfile(index, out, kLoadByIndex, false);
+}
 
 static bool LoadProfile(int index, Mm1Profile* out, int mode, bool withLimits) {
   if (!out) return false;
@@ -156,15 +166,18 @@ static bool LoadProfile(int index, Mm1Profile* out, int mode, bool withLimits) {
   p.mmscUri.Assign(Utf16ToUtf8(uri));
 
   std::uint32_t delayed = 0;
-  p.notifyRespAfterRetrieval = ReadDword(mm1.get(), u"SendDelayedNotifyResp", &delayed) ? (delayed == 0 ? 1 : 0) : 1;
+  p.notifyRespAfterRetrieval =
+      ReadDword(mm1.get(), u"SendDelayedNotifyResp", &delayed) ? (delayed == 0 ? 1 : 0) : 1;
 
   if (!withLimits) {
     *out = p;
     return true;
   }
   Key sizes, tries;
-  if (!sizes.Open(HKEY_LOCAL_MACHINE, kSizeLimitKey) || !tries.Open(HKEY_LOCAL_MACHINE, kTryLimitKey)) return false;
-  if (!ReadDword(sizes.get(), u"SendDefault", &p.sendLimit) || !ReadDword(sizes.get(), u"RecvDefault", &p.recvLimit) ||
+  if (!sizes.Open(HKEY_LOCAL_MACHINE, kSizeLimitKey) || !tries.Open(HKEY_LOCAL_MACHINE, kTryLimitKey))
+    return false;
+  if (!ReadDword(sizes.get(), u"SendDefault", &p.sendLimit) ||
+      !ReadDword(sizes.get(), u"RecvDefault", &p.recvLimit) ||
       !ReadDword(tries.get(), u"TryDefault", &p.tryCount))
     return false;
   *out = p;
@@ -196,7 +209,8 @@ int Mm1AddProfile(const Mm1Profile& profile, bool makeDefault) {
     RegDeleteKey(mm1.get(), subkeyName.c_str());
     return -1;
   }
-  if (!WriteProfileValues(sub.get(), profile) || !WriteString(mm1.get(), IndexName(newIndex).c_str(), subkeyName)) {
+  if (!WriteProfileValues(sub.get(), profile) ||
+      !WriteString(mm1.get(), IndexName(newIndex).c_str(), subkeyName)) {
     RegDeleteKey(mm1.get(), subkeyName.c_str());
     return -1;
   }

@@ -286,7 +286,7 @@ TEST_F(Mm1Sending, PackageChecksAndSizeLimits) {
   std::string id;
   EXPECT_EQ(Send(Package("image/jpeg", 100), &id), kMm1NotMultipart);
   EXPECT_EQ(Send(Package("multipart/mixed", 100), &id), kMm1Ok);  // the textual form is accepted too
-  EXPECT_EQ(Send(Bytes({0x84, 0x1F}), &id), kMm1FileError);          // content type cut short
+  EXPECT_EQ(Send(Bytes({0x84, 0x1F}), &id), kMm1FileError);       // content type cut short
   EXPECT_EQ(Send(Package(kMixed, 0), &id), kMm1FileError);
   EXPECT_EQ(Send(ByteBuffer(), &id), kMm1FileError);
   mms::SendRequest request;
@@ -325,7 +325,8 @@ TEST_F(Mm1Retrieval, ImmediateModeWritesThePackageAndSendsNotifyResp) {
   };
   const std::string msisdn = "+4499";
   mms::RetrieveResult result;
-  ASSERT_EQ(Mm1Retrieve(engine.get(), "http://mmsc.test/m/1", "TX-9", &msisdn, Path("in.pkg"), &result), kMm1Ok);
+  ASSERT_EQ(Mm1Retrieve(engine.get(), "http://mmsc.test/m/1", "TX-9", &msisdn, Path("in.pkg"), &result),
+            kMm1Ok);
   const std::vector<std::uint8_t> got = ReadAll(dir + "/in.pkg");
   ASSERT_EQ(got.size(), static_cast<std::size_t>(package.length()));
   EXPECT_EQ(std::memcmp(got.data(), package.data(), got.size()), 0);
@@ -359,7 +360,8 @@ TEST_F(Mm1Retrieval, DeferredModeAnswersAtNotificationAndAcknowledgesAfter) {
     return req.post ? MmscReply{} : MmsReply(RetrieveConf(package));
   };
   ASSERT_EQ(Mm1SendDeferredNotifyResp(engine.get(), "TX-5"), kMm1Ok);
-  ASSERT_EQ(Mm1Retrieve(engine.get(), "http://mmsc.test/m/5", "TX-5", nullptr, Path("in.pkg"), nullptr), kMm1Ok);
+  ASSERT_EQ(Mm1Retrieve(engine.get(), "http://mmsc.test/m/5", "TX-5", nullptr, Path("in.pkg"), nullptr),
+            kMm1Ok);
   ASSERT_EQ(mmsc->requests.size(), 3u);
   EXPECT_EQ(mmsc->requests[0].headers.messageType, mms::kNotifyRespInd);
   EXPECT_EQ(mmsc->requests[0].headers.status, mms::kStatusDeferred);
@@ -416,9 +418,9 @@ TEST_F(Mm1Retrieval, FailuresLeaveNoOutputFile) {
 
 TEST_F(Mm1Retrieval, PushDecodingClearsTheHeaders) {
   // m-notification-ind: type, transaction id, version, class personal, size, expiry, location.
-  const ByteBuffer ind = Bytes({0x8C, 0x82, 0x98, 'N', '1', 0, 0x8D, 0x90, 0x8A, 0x80, 0x8E, 0x02, 0x01, 0x00,
-                                0x88, 0x05, 0x81, 0x03, 0x01, 0x51, 0x80, 0x83, 'h', 't', 't', 'p', ':', '/',
-                                '/', 'x', 0});
+  const ByteBuffer ind =
+      Bytes({0x8C, 0x82, 0x98, 'N',  '1',  0,    0x8D, 0x90, 0x8A, 0x80, 0x8E, 0x02, 0x01, 0x00, 0x88, 0x05,
+             0x81, 0x03, 0x01, 0x51, 0x80, 0x83, 'h',  't',  't',  'p',  ':',  '/',  '/',  'x',  0});
   engine->headers.subject = mms::StringValue{"stale", 106};
   EXPECT_EQ(Mm1ClassifyPush(engine.get(), ind.data(), static_cast<std::size_t>(ind.length())),
             mms::PushKind::Notification);

@@ -36,7 +36,9 @@ ShellRun Shell(const std::string& command) {
   return r;
 }
 
-std::string Bin(const char* name) { return std::string(TESSERA_BINARY_DIR) + "/bin/" + name; }
+std::string Bin(const char* name) {
+  return std::string(TESSERA_BINARY_DIR) + "/bin/" + name;
+}
 
 }  // namespace
 
@@ -70,23 +72,29 @@ TEST(Mm1Chain, SendNotifyRetrieveThroughTheGateway) {
   ASSERT_TRUE(WaitFor([&] { return ReadText((dir / "mmsc.log").string()).rfind("ready", 0) == 0; }, 10000));
 
   // The size and try limits are provisioned; the profile points at this set-up.
-  ASSERT_EQ(Shell(Bin("tessera-reg") +
-                  " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit' SendDefault dword 300000")
-                .status,
-            0);
-  Shell(Bin("tessera-reg") + " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit' RecvDefault dword 300000");
-  Shell(Bin("tessera-reg") + " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\TryLimit' TryDefault dword 1");
+  ASSERT_EQ(
+      Shell(Bin("tessera-reg") +
+            " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit' SendDefault dword 300000")
+          .status,
+      0);
+  Shell(Bin("tessera-reg") +
+        " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit' RecvDefault dword 300000");
+  Shell(Bin("tessera-reg") +
+        " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\TryLimit' TryDefault dword 1");
   // The gateway answers 406 unless the client accepts the MMS type.
-  Shell(Bin("tessera-reg") + " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1\\WspHeader' Accept sz "
-                             "'application/vnd.wap.mms-message'");
-  ShellRun add = Shell(Bin("mm1tool") + " profile add --name Local --gateway 127.0.0.1 --port 9201 --mmsc "
-                                        "http://127.0.0.1:8002/mms --default");
+  Shell(Bin("tessera-reg") +
+        " set '\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1\\WspHeader' Accept sz "
+        "'application/vnd.wap.mms-message'");
+  ShellRun add = Shell(Bin("mm1tool") +
+                       " profile add --name Local --gateway 127.0.0.1 --port 9201 --mmsc "
+                       "http://127.0.0.1:8002/mms --default");
   ASSERT_EQ(add.status, 0) << add.out;
 
   ASSERT_EQ(Shell("convert -size 64x48 gradient:red-blue " + (dir / "pic.jpg").string()).status, 0);
   std::ofstream(dir / "note.txt") << "hello through the gateway";
-  ShellRun build = Shell(Bin("mmstool") + " package build " + (dir / "out.pkg").string() + " " +
-                         (dir / "pic.jpg").string() + ":image/jpeg " + (dir / "note.txt").string() + ":text/plain");
+  ShellRun build =
+      Shell(Bin("mmstool") + " package build " + (dir / "out.pkg").string() + " " +
+            (dir / "pic.jpg").string() + ":image/jpeg " + (dir / "note.txt").string() + ":text/plain");
   ASSERT_EQ(build.status, 0) << build.out;
 
   ShellRun send = Shell(Bin("mm1tool") + " send " + (dir / "out.pkg").string() +
@@ -114,7 +122,8 @@ TEST(Mm1Chain, SendNotifyRetrieveThroughTheGateway) {
   ASSERT_GT(m, 0) << "no delivery report was pushed";
   EXPECT_EQ(mms::ClassifyPush(datagram, static_cast<std::size_t>(m)), mms::PushKind::DeliveryReport);
 
-  ShellRun missing = Shell(Bin("mm1tool") + " retrieve http://127.0.0.1:8002/m/none T " + (dir / "x.pkg").string());
+  ShellRun missing =
+      Shell(Bin("mm1tool") + " retrieve http://127.0.0.1:8002/m/none T " + (dir / "x.pkg").string());
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("result 314"), std::string::npos) << missing.out;
   EXPECT_FALSE(fs::exists(dir / "x.pkg"));
@@ -127,6 +136,43 @@ TEST(Mm1Chain, SendNotifyRetrieveThroughTheGateway) {
   EXPECT_NE(log.find("x-msisdn +4420"), std::string::npos) << log;
   EXPECT_NE(log.find("received message-type 0x83"), std::string::npos) << log;
   gateway.Stop();
+}
+
+TEST(Mm1tool, ProfileCommandsAndFailures) {
+  platform_testing::ScopedDeviceRoot root;
+  const std::string tool = Bin("mm1tool");
+  ShellRun r = Shell(tool + " profile add --name A --gateway 10.0.0.1 --port 9201 --mmsc http://a/");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Shell(tool + " profile add --name B --gateway 10.0.0.2 --port 9202 --mmsc http://b/ --default");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Shell(tool + " profile update 1 --port 7000");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Shell(tool + " profile list");
+  EXPECT_NE(r.out.find("1  name=\"A\" gateway=10.0.0.1 port=7000 mmsc=http://a/"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("2* name=\"B\""), std::string::npos) << r.out;
+  r = Shell(tool + " profile delete 2");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(Shell(tool + " profile list").out.find("1* name=\"A\""), std::string::npos);
+
+  EXPECT_EQ(Shell(tool + " profile delete 5").status, 1);
+  EXPECT_EQ(Shell(tool + " profile use 9").status, 1);
+  EXPECT_EQ(Shell(tool + " profile add --gateway 1.2.3.4 --port 99999 --mmsc http://x/").status, 2);
+  EXPECT_EQ(
+      Shell(tool + " profile add --name " + std::string(64, 'n') + " --gateway 1.2.3.4 --port 1 --mmsc u")
+          .status,
+      2);
+  EXPECT_EQ(Shell(tool + " send").status, 2);
+  EXPECT_EQ(Shell(tool + " send x.pkg --cc").status, 2);
+  EXPECT_EQ(Shell(tool + " frobnicate").status, 2);
+  r = Shell(tool + " send " + root.path() + "/missing.pkg --to +1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("result -2"), std::string::npos) << r.out;
+
+  // mmsc-lite refuses bad options before it binds anything.
+  EXPECT_EQ(Shell(Bin("mmsc-lite")).status, 2);
+  EXPECT_EQ(Shell(Bin("mmsc-lite") + " --port 8002 --fail-status 0x90").status, 2);
+  EXPECT_EQ(Shell(Bin("mmsc-lite") + " --port 8002 --push nowhere").status, 2);
 }
 
 int main(int argc, char** argv) {

@@ -18,10 +18,10 @@ namespace transport_test {
 struct MmscRequest {
   bool post = false;
   std::string uri;
-  std::string contentType;     // POST only
+  std::string contentType;               // POST only
   std::vector<std::string> headerTexts;  // textual header names and values seen after the type
-  mms::ByteBuffer data;        // POST data: the MMS PDU and any body
-  mms::MmsHeaders headers;     // the decoded MMS PDU of a POST
+  mms::ByteBuffer data;                  // POST data: the MMS PDU and any body
+  mms::MmsHeaders headers;               // the decoded MMS PDU of a POST
   std::optional<mms::ByteBuffer> body;
 };
 
@@ -113,7 +113,8 @@ class ScriptedMmscPort : public transport::DatagramPort {
       if (req.post) {
         if (!req.headerTexts.empty()) req.contentType = req.headerTexts.front();
         if (headersEnd <= static_cast<std::size_t>(pdu.length()))
-          req.data = ByteBuffer(pdu.data() + headersEnd, static_cast<std::int32_t>(pdu.length() - headersEnd));
+          req.data =
+              ByteBuffer(pdu.data() + headersEnd, static_cast<std::int32_t>(pdu.length() - headersEnd));
         mms::DecodePdu(req.data, req.headers, &req.body);
       }
       script_->requests.push_back(req);

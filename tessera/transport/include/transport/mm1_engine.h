@@ -19,17 +19,17 @@ namespace transport {
 /// Result codes of the engine (besides those of WTP and WSP).
 enum Mm1Result : int {
   kMm1Ok = 0,
-  kMm1InvalidArgument = -1,   ///< invalid arguments, or not applicable in the current mode
-  kMm1FileError = -2,         ///< out of memory, file error, empty package or empty body
-  kMm1NoSessionOpened = 302,  ///< the WSP session could not be opened
-  kMm1NotMultipart = 400,     ///< the package is not multipart/mixed or multipart/related
-  kMm1TooLarge = 401,         ///< body larger than sendLimit, or 254001 octets or more
-  kMm1MissingTarget = 402,    ///< missing engine, content location, or empty MMSC URL
-  kMm1BadReplyType = 405,     ///< no reply data, or not the expected MMS message type
-  kMm1BadContentType = 406,   ///< reply content type absent or not the MMS one
-  kMm1EncodeFailed = 407,     ///< the MMS PDU could not be encoded
-  kMm1DecodeFailed = 408,     ///< the MMS PDU in the reply could not be decoded
-  kMm1NoSession = 409,        ///< no session
+  kMm1InvalidArgument = -1,      ///< invalid arguments, or not applicable in the current mode
+  kMm1FileError = -2,            ///< out of memory, file error, empty package or empty body
+  kMm1NoSessionOpened = 302,     ///< the WSP session could not be opened
+  kMm1NotMultipart = 400,        ///< the package is not multipart/mixed or multipart/related
+  kMm1TooLarge = 401,            ///< body larger than sendLimit, or 254001 octets or more
+  kMm1MissingTarget = 402,       ///< missing engine, content location, or empty MMSC URL
+  kMm1BadReplyType = 405,        ///< no reply data, or not the expected MMS message type
+  kMm1BadContentType = 406,      ///< reply content type absent or not the MMS one
+  kMm1EncodeFailed = 407,        ///< the MMS PDU could not be encoded
+  kMm1DecodeFailed = 408,        ///< the MMS PDU in the reply could not be decoded
+  kMm1NoSession = 409,           ///< no session
   kMm1ResponseStatusBase = 322,  ///< + X-Mms-Response-Status 0x81..0x88 of an m-send-conf
 };
 
