@@ -128,6 +128,21 @@ TEST(Mm1Chain, SendNotifyRetrieveThroughTheGateway) {
   EXPECT_NE(missing.out.find("result 314"), std::string::npos) << missing.out;
   EXPECT_FALSE(fs::exists(dir / "x.pkg"));
 
+  // A second MMSC that refuses the next send with "sending address unresolved".
+  const pid_t failing = Spawn({Bin("mmsc-lite"), "--port", "8003", "--fail-status", "0x84", "--fail-count",
+                               "1", "--dir", (dir / "store2").string()},
+                              (dir / "mmsc2.log").string());
+  ASSERT_TRUE(WaitFor([&] { return ReadText((dir / "mmsc2.log").string()).rfind("ready", 0) == 0; }, 10000));
+  ASSERT_EQ(Shell(Bin("mm1tool") + " profile update 1 --mmsc http://127.0.0.1:8003/mms").status, 0);
+  const std::string again = Bin("mm1tool") + " send " + (dir / "out.pkg").string() + " --to +4421";
+  ShellRun refused = Shell(again);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.out.find("result 454"), std::string::npos) << refused.out;
+  ShellRun accepted = Shell(again);
+  EXPECT_EQ(accepted.status, 0) << accepted.out;
+  ::kill(failing, SIGTERM);
+  ::waitpid(failing, nullptr, 0);
+
   ::kill(mmsc, SIGTERM);
   ::waitpid(mmsc, nullptr, 0);
   ::close(push);
