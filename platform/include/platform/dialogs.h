@@ -3,6 +3,7 @@
 /// message boxes and the wait cursor.
 
 #include "platform/controls.h"
+#include "platform/resources.h"
 #include "platform/window.h"
 
 using INT_PTR = std::intptr_t;
@@ -93,6 +94,9 @@ HBITMAP LoadBitmap(HINSTANCE module, LPCWSTR name);
 HICON LoadIcon(HINSTANCE module, LPCWSTR name);
 
 namespace platform {
+/// The same from an already parsed template (icons of icon controls come from `module`).
+INT_PTR DialogBoxFromTemplate(HINSTANCE module, const DialogTemplate& t, HWND owner, DLGPROC proc, LPARAM param);
+HWND CreateDialogFromTemplate(HINSTANCE module, const DialogTemplate& t, HWND owner, DLGPROC proc, LPARAM param);
 /// Nesting depth of the wait cursor (0: not busy).
 int WaitCursorCount();
 /// Scales a template coordinate (pixels of the 176-wide screen) to this screen.

@@ -44,6 +44,8 @@ bool IsTabStop(HWND h) {
 std::vector<HWND> Children(HWND dialog) {
   std::vector<HWND> out;
   for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) out.push_back(c);
+  // The top of the z-order comes first; the tab order is the order of creation.
+  std::reverse(out.begin(), out.end());
   return out;
 }
 
@@ -362,6 +364,18 @@ HWND CreateDialogParam(HINSTANCE module, LPCWSTR name, HWND owner, DLGPROC proc,
   DialogTemplate t;
   WORD id = ResourceId(name);
   if (!id || !LoadDialogTemplate(module, id, &t)) return nullptr;
+  return CreateDialogFromTemplate(module, t, owner, proc, param);
+}
+
+INT_PTR DialogBoxParam(HINSTANCE module, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
+  DialogTemplate t;
+  WORD id = ResourceId(name);
+  if (!id || !LoadDialogTemplate(module, id, &t)) return -1;
+  return DialogBoxFromTemplate(module, t, owner, proc, param);
+}
+
+HWND platform::CreateDialogFromTemplate(HINSTANCE module, const DialogTemplate& t, HWND owner, DLGPROC proc,
+                                        LPARAM param) {
   auto* state = new DialogState();
   bool made = false;
   HWND dlg = CreateFromTemplate(module, t, owner, proc, param, state, &made);
@@ -369,10 +383,8 @@ HWND CreateDialogParam(HINSTANCE module, LPCWSTR name, HWND owner, DLGPROC proc,
   return dlg && IsWindow(dlg) ? dlg : nullptr;
 }
 
-INT_PTR DialogBoxParam(HINSTANCE module, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
-  DialogTemplate t;
-  WORD id = ResourceId(name);
-  if (!id || !LoadDialogTemplate(module, id, &t)) return -1;
+INT_PTR platform::DialogBoxFromTemplate(HINSTANCE module, const DialogTemplate& t, HWND owner, DLGPROC proc,
+                                       LPARAM param) {
   DialogState state;
   state.modal = true;
   bool ownerEnabled = owner && IsWindowEnabled(owner);

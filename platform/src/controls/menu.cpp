@@ -405,6 +405,11 @@ void PressSoftKey(HWND bar, int side) {
 
 void HandleKey(HWND bar, UINT vk) {
   HWND fg = GetForegroundWindow();
+  if (fg) {
+    WCHAR cls[32];
+    int n = GetClassName(fg, cls, 32);
+    if (std::u16string(cls, static_cast<std::size_t>(n)) == WC_MENUBAR && BarOf(fg)) fg = BarOf(fg)->owner;
+  }
   HWND mine = nullptr;
   {
     std::lock_guard lock(barsMu);
@@ -442,6 +447,10 @@ LRESULT BarProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_HOTKEY:
       HandleKey(h, HIWORD(static_cast<WPARAM>(lParam)));
+      return 0;
+    case WM_ACTIVATE:
+      // The bar never keeps the activation: it goes back to the window the bar belongs to.
+      if (LOWORD(wParam) != WA_INACTIVE && IsWindow(s->owner)) SetForegroundWindow(s->owner);
       return 0;
     case kPressKey:
       HandleKey(h, static_cast<UINT>(wParam));
