@@ -176,6 +176,26 @@ TEST_F(BarTest, SoftKeysFollowTheForegroundWindow) {
   EXPECT_EQ(CommandsSeen(), std::vector<UINT>{30});
 }
 
+TEST_F(BarTest, BarIsDrawnAtTheBottomWithBothLabels) {
+  UpdateWindow(bar);
+  RunUntilIdle();
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  auto inkIn = [&](int x0, int x1) {
+    std::uint32_t face = platform::testdriver::ScreenPixel(x0, h - 2);
+    int ink = 0;
+    for (int y = h - platform::kSoftKeyBarHeight + 2; y < h; ++y)
+      for (int x = x0; x < x1; ++x)
+        if (platform::testdriver::ScreenPixel(x, y) != face) ++ink;
+    return ink;
+  };
+  EXPECT_GT(inkIn(0, w / 2), 10);      // "Open"
+  EXPECT_GT(inkIn(w / 2, w - 1), 10);  // "Menu"
+  RECT rc;
+  GetWindowRect(bar, &rc);
+  EXPECT_EQ(rc.bottom, h);
+  EXPECT_EQ(rc.top, h - platform::kSoftKeyBarHeight);
+}
+
 TEST_F(BarTest, TrackPopupMenuReturnsTheCommand) {
   window_test::TheHook() = [&](HWND h, UINT m, WPARAM, LPARAM, LRESULT*) {
     if (h == owner && m == WM_INITMENUPOPUP) PostMessage(owner, WM_USER + 9, 0, 0);  // runs in the popup's loop
