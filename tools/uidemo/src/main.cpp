@@ -10,9 +10,13 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/dialogs.h"
 #include "platform/display.h"
+#include "platform/menubar.h"
+#include "platform/module.h"
 #include "platform/gdi.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
@@ -317,11 +321,99 @@ bool CreateUi() {
   return true;
 }
 
+// ---- Dialogs of the resource library and message boxes ----
+
+BOOL DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+  if (msg == WM_INITDIALOG) return TRUE;
+  if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    EndDialog(hwnd, LOWORD(wParam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+struct Script {
+  std::vector<UINT> keys;
+  bool describe = false;
+  std::string screenshot;
+  bool ok = true;
+};
+
+/// Presses the keys and reports the screen; for the message box, runs inside its loop.
+void RunScript(Script* script) {
+  platform::testdriver::RunUntilIdle();
+  for (UINT vk : script->keys) {
+    platform::testdriver::PressKey(vk);
+    platform::testdriver::RunUntilIdle();
+  }
+  platform::testdriver::RunFor(100);
+  if (script->describe) std::fputs(platform::testdriver::DescribeScreen().c_str(), stdout);
+  std::fflush(stdout);
+  if (!script->screenshot.empty() && !platform::testdriver::SaveScreenshot(script->screenshot)) {
+    std::fprintf(stderr, "uidemo: cannot write %s\n", script->screenshot.c_str());
+    script->ok = false;
+  }
+}
+
+constexpr UINT kRunScript = WM_USER + 20;
+Script* pendingScript = nullptr;
+
+LRESULT ScriptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == kRunScript && pendingScript) {
+    Script* s = std::exchange(pendingScript, nullptr);
+    RunScript(s);
+    // Leave the message box if the keys did not.
+    if (HWND box = FindWindow(WC_MESSAGEBOX, nullptr)) PostMessage(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    return 0;
+  }
+  return DefWindowProc(hwnd, msg, wParam, lParam);
+}
+
+std::string ProgramDir(const char* argv0) {
+  std::string p = argv0;
+  auto slash = p.rfind('/');
+  return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+int RunDialog(const char* argv0, int id, Script* script) {
+  std::string path = ProgramDir(argv0) + "/Wren.dll";
+  HMODULE wren = LoadLibrary(platform::Utf8ToUtf16(path).c_str());
+  if (!wren) {
+    std::fprintf(stderr, "uidemo: cannot load %s\n", path.c_str());
+    return 1;
+  }
+  HWND dlg = CreateDialogParam(wren, MAKEINTRESOURCE(id), nullptr, DialogProc, 0);
+  if (!dlg) {
+    std::fprintf(stderr, "uidemo: no dialog template %d in Wren.dll\n", id);
+    return 1;
+  }
+  platform::CreateSoftKeyBar(dlg, u"Done", IDOK, u"Cancel", IDCANCEL);
+  RunScript(script);
+  if (IsWindow(dlg)) DestroyWindow(dlg);  // also takes its bar
+  platform::testdriver::RunUntilIdle();
+  std::fflush(stdout);
+  return script->ok ? 0 : 1;
+}
+
+int RunMessageBox(const std::string& text, Script* script) {
+  WNDCLASS wc{};
+  wc.lpfnWndProc = ScriptProc;
+  wc.lpszClassName = u"UIDemoScript";
+  RegisterClass(&wc);
+  HWND helper = CreateWindowEx(0, u"UIDemoScript", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (!helper) return 1;
+  pendingScript = script;
+  PostMessage(helper, kRunScript, 0, 0);
+  int r = MessageBox(nullptr, platform::Utf8ToUtf16(text).c_str(), u"Tessera", MB_OKCANCEL | MB_ICONINFORMATION);
+  std::printf("result=%s\n", r == IDOK ? "IDOK" : r == IDCANCEL ? "IDCANCEL" : "none");
+  return script->ok ? 0 : 1;
+}
+
 int Usage(const char* error) {
   if (error) std::fprintf(stderr, "uidemo: %s\n", error);
   std::fprintf(stderr,
                "usage: uidemo [--headless] [--keys \"Down Down Enter\"] [--screenshot FILE] "
-               "[--describe]\n");
+               "[--describe] [--dialog ID | --msgbox TEXT]\n");
   return 2;
 }
 
@@ -329,7 +421,8 @@ int Usage(const char* error) {
 
 int main(int argc, char** argv) {
   bool headless = false, describe = false;
-  std::string keys, screenshot;
+  std::string keys, screenshot, msgbox;
+  int dialogId = -1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--headless") {
@@ -340,6 +433,13 @@ int main(int argc, char** argv) {
       keys = argv[++i];
     } else if (a == "--screenshot" && i + 1 < argc) {
       screenshot = argv[++i];
+    } else if (a == "--dialog" && i + 1 < argc) {
+      char* end = nullptr;
+      long v = std::strtol(argv[++i], &end, 10);
+      if (!end || *end || v <= 0 || v > 0xFFFF) return Usage("--dialog takes a template id (1..65535)");
+      dialogId = static_cast<int>(v);
+    } else if (a == "--msgbox" && i + 1 < argc) {
+      msgbox = argv[++i];
     } else if (a == "--help" || a == "-h") {
       Usage(nullptr);
       return 0;
@@ -358,6 +458,12 @@ int main(int argc, char** argv) {
     setenv("TESSERA_DISPLAY", "headless", 1);
     platform::testdriver::Enable();
     headless = true;
+  }
+  if (dialogId > 0 || !msgbox.empty()) {
+    setenv("TESSERA_DISPLAY", "headless", 1);
+    platform::testdriver::Enable();
+    Script script{vks, describe, screenshot, true};
+    return dialogId > 0 ? RunDialog(argv[0], dialogId, &script) : RunMessageBox(msgbox, &script);
   }
   if (!CreateUi()) {
     std::fprintf(stderr, "uidemo: cannot create the window\n");

@@ -111,4 +111,29 @@ TEST(Uidemo, BadArgumentsFail) {
   EXPECT_NE(out.find("cannot write"), std::string::npos) << out;
 }
 
+TEST(Uidemo, OpensResourceDialogsByIdAndDrivesThem) {
+  std::string out;
+  ASSERT_EQ(RunDemo("--dialog 153 --keys \"1 2 Down\" --describe", &out), 0) << out;
+  EXPECT_NE(out.find("foreground class=Dialog"), std::string::npos) << out;
+  EXPECT_NE(out.find("class=EDIT id=1090"), std::string::npos) << out;
+  EXPECT_NE(out.find("text=\"12\""), std::string::npos) << out;  // typed into the first field
+  EXPECT_NE(out.find("focus class=EDIT id=1091"), std::string::npos) << out;
+  EXPECT_NE(out.find("softkeys left=\"Done\" right=\"Cancel\""), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(RunDemo("--dialog 9", &out), 1);
+  EXPECT_NE(out.find("no dialog template 9"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(RunDemo("--dialog x12", &out), 2);
+}
+
+TEST(Uidemo, MessageBoxAnswersFromTheSoftKeys) {
+  std::string out;
+  ASSERT_EQ(RunDemo("--msgbox \"Delete it?\" --keys SoftRight --describe", &out), 0) << out;
+  EXPECT_NE(out.find("messagebox icon=information text=\"Delete it?\""), std::string::npos) << out;
+  EXPECT_NE(out.find("result=IDCANCEL"), std::string::npos) << out;
+  out.clear();
+  ASSERT_EQ(RunDemo("--msgbox Hi --keys SoftLeft", &out), 0) << out;
+  EXPECT_NE(out.find("result=IDOK"), std::string::npos) << out;
+}
+
 }  // namespace
