@@ -28,6 +28,7 @@
 #include "mms/multipart.h"
 #include "mms/wsp.h"
 #include "platform/text.h"
+#include "slides.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ constexpr const char* kUsage =
     "  mmstool encode acknowledge-ind --transaction-id T OUT\n"
     "  mmstool package build OUT [--root SMILFILE] FILE[:CONTENT-TYPE[:CONTENT-ID]]...\n"
     "  mmstool package list FILE\n"
-    "  mmstool package extract FILE DIR\n";
+    "  mmstool package extract FILE DIR\n"
+    "  mmstool slides PACKAGE\n"
+    "  mmstool compose OUT.pkg [--slide] FILE...\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "mmstool: %s\n", message.c_str());
@@ -512,6 +515,8 @@ int main(int argc, char** argv) {
   if (command == "classify") return Classify(args);
   if (command == "encode") return Encode(args);
   if (command == "package") return Package(args);
+  if (command == "slides") return SlidesCommand(args);
+  if (command == "compose") return ComposeCommand(args);
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(kUsage, stdout);
     return 0;
