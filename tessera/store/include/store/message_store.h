@@ -43,6 +43,13 @@ inline constexpr std::uint32_t kExtraAlphaTag = 4;
 inline constexpr int kSortFrom = 1, kSortSize = 2, kSortDate = 3, kSortSubject = 4, kSortTo = 5;
 
 /// Window messages the store exchanges with the UI frame and the engine.
+inline constexpr unsigned kMsgSendFinished = 0x400 + 205;       ///< 1229, wParam 1/0, lParam entry
+inline constexpr unsigned kMsgFetchFinished = 0x400 + 206;      ///< 1230
+inline constexpr unsigned kMsgNotifyRespFinished = 0x400 + 207; ///< 1231
+inline constexpr unsigned kMsgSendStarts = 0x400 + 208;         ///< 1232
+inline constexpr unsigned kMsgFetchStarts = 0x400 + 209;        ///< 1233
+inline constexpr unsigned kMsgNotifyRespStarts = 0x400 + 210;   ///< 1234
+inline constexpr unsigned kMsgBearerState = 0x400 + 213;        ///< 1237
 inline constexpr unsigned kMsgNotificationStored = 0x400 + 211;
 inline constexpr unsigned kMsgDeliveryReportStored = 0x400 + 212;
 inline constexpr unsigned kMsgStoreStarted = 0x400 + 214;
@@ -303,6 +310,23 @@ struct OutboxAction {
 };
 OutboxAction OutboxPassAction(std::uint32_t state, bool autoResend, DWORD tryDefault);
 
+/// Transfer job kinds.
+inline constexpr int kJobSend = 1, kJobFetch = 2, kJobNotifyResponse = 3;
+
+/// The engine's job queue as the store sees it. `Queue` applies the queuing rules: a message
+/// in transfer is left alone, one already listed only gets Minute 0 and its queued state, any
+/// other gets a new job (sends with Priority 0, Minute 0 and the queued state unless
+/// `keepState`; fetches with 0x1020000, new form).
+class TransferSink {
+ public:
+  virtual ~TransferSink() = default;
+  virtual bool Queue(MessageEntry* entry, int kind, bool keepState) = 0;
+  /// Lets the engine start its next job after a finished one.
+  virtual void JobDone() {}
+  /// True while a worker runs a transfer; the store then refuses to close.
+  virtual bool Busy() const { return false; }
+};
+
 class MessageStore {
  public:
   MessageStore();
@@ -334,6 +358,19 @@ class MessageStore {
   /// Returns the new message ID, 0 when the body is refused.
   std::uint32_t PushReceived(const std::uint8_t* data, std::size_t size);
 
+  /// The engine that takes the store's jobs; may be null (then nothing is queued).
+  void SetTransferSink(TransferSink* sink) { sink_ = sink; }
+  /// The parameters of an m-send-req for the entry; none without options.
+  std::optional<mms::SendRequest> SendParameters(MessageEntry& entry);
+  /// Result handlers of the engine (messages 1229-1231); `entry` is checked out.
+  void SendFinished(MessageEntry* entry, bool success);
+  void FetchFinished(MessageEntry* entry, bool success);
+  void NotifyResponseFinished(MessageEntry* entry);
+  /// Run once after opening (message 1238): requeues what the Outbox still holds.
+  void OutboxPass();
+  /// Draft to Outbox, then queued for sending.
+  bool SendFromDraft(std::uint32_t messageId);
+
   /// Moves an entry (remove, add, save both folders).
   bool Move(std::uint32_t messageId, FolderId from, FolderId to);
 
@@ -343,6 +380,7 @@ class MessageStore {
   std::uint32_t maxId_ = 0;
   HANDLE idLock_ = nullptr;
   HWND frame_ = nullptr;
+  TransferSink* sink_ = nullptr;
 };
 
 /// Seconds since 1970 of the local clock and time zone, as stored dates are kept.
