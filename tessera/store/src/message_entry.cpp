@@ -103,8 +103,12 @@ MessageEntry::MessageEntry(std::uint32_t messageId, std::u16string storeDirector
 
 MessageEntry::~MessageEntry() = default;
 
-std::u16string MessageEntry::BodyPath() const { return storeDirectory_ + Decimal(Id()) + u".DAT"; }
-std::u16string MessageEntry::OptionsPath() const { return storeDirectory_ + Decimal(Id()) + u".TAG"; }
+std::u16string MessageEntry::BodyPath() const {
+  return storeDirectory_ + Decimal(Id()) + u".DAT";
+}
+std::u16string MessageEntry::OptionsPath() const {
+  return storeDirectory_ + Decimal(Id()) + u".TAG";
+}
 std::u16string MessageEntry::PartsDirectoryName() const {
   return storeDirectory_ + Decimal(Id()) + platform::kPathSeparator;
 }
@@ -113,7 +117,9 @@ std::u16string MessageEntry::PartsDirectory() const {
   platform::CreateDirectories(dir);
   return dir;
 }
-std::u16string MessageEntry::RetryKey() const { return std::u16string(kRetryKey) + u"\\" + Decimal(Id()); }
+std::u16string MessageEntry::RetryKey() const {
+  return std::u16string(kRetryKey) + u"\\" + Decimal(Id());
+}
 
 SendOptionsRecord* MessageEntry::Options() {
   if (optionsLoaded_) return options_.get();
@@ -147,7 +153,9 @@ bool MessageEntry::SaveOptions() {
   return internal::WriteReplace(target, storeDirectory_ + u"UA_Detail.tmp", EncodeOptionsFile(*options_));
 }
 
-void MessageEntry::DropDocument() { platform::RemoveTree(PartsDirectoryName()); }
+void MessageEntry::DropDocument() {
+  platform::RemoveTree(PartsDirectoryName());
+}
 
 bool MessageEntry::DeleteFiles() {
   DropDocument();

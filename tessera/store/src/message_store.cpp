@@ -1,16 +1,18 @@
+#include "store/message_store.h"
+
 #include <algorithm>
 
 #include "platform/files.h"
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "store/message_store.h"
 #include "store_internal.h"
 
 namespace store {
 namespace {
 
-constexpr const char16_t* kIndexNames[kFolderCount] = {u"Inbox.inf", u"Outbox.inf", u"Draft.inf", u"Sent.inf"};
+constexpr const char16_t* kIndexNames[kFolderCount] = {u"Inbox.inf", u"Outbox.inf", u"Draft.inf",
+                                                       u"Sent.inf"};
 
 bool Acquire(HANDLE mutex) {
   DWORD rc = WaitForSingleObject(mutex, kLockTimeoutMs);
@@ -37,18 +39,26 @@ std::u16string DirectoryOf(const std::u16string& path) {
 // ---- MessageFolder -------------------------------------------------------------------------
 
 MessageFolder::MessageFolder(FolderId id, MessageStore* store)
-    : id_(id), store_(store), listLock_(CreateMutex(nullptr, FALSE, nullptr)),
+    : id_(id),
+      store_(store),
+      listLock_(CreateMutex(nullptr, FALSE, nullptr)),
       entryLock_(CreateMutex(nullptr, FALSE, nullptr)) {}
 
 MessageFolder::~MessageFolder() {
   if (!indexPath_.empty()) Save();
-  ClearEntries();
+  // The published unread count stays as it was: the messages are still stored.
+  for (auto& entry : entries_) entry->SetFolder(nullptr);
+  entries_.clear();
   CloseHandle(listLock_);
   CloseHandle(entryLock_);
 }
 
-bool MessageFolder::LockList() { return listLock_ && Acquire(listLock_); }
-void MessageFolder::UnlockList() { ReleaseMutex(listLock_); }
+bool MessageFolder::LockList() {
+  return listLock_ && Acquire(listLock_);
+}
+void MessageFolder::UnlockList() {
+  ReleaseMutex(listLock_);
+}
 
 void MessageFolder::ClearEntries() {
   for (auto& entry : entries_) entry->SetFolder(nullptr);
@@ -186,11 +196,16 @@ bool MessageFolder::Sort(int key, bool reverse) {
   if (key < kSortFrom || key > kSortTo || !LockList()) return false;
   auto compare = [key](const MessageSummary& a, const MessageSummary& b) -> long long {
     switch (key) {
-      case kSortFrom: return CompareText(a.From(), b.From());
-      case kSortSize: return static_cast<long long>(a.Size()) - b.Size();
-      case kSortDate: return static_cast<long long>(b.Date()) - a.Date();
-      case kSortSubject: return CompareText(a.Subject(), b.Subject());
-      default: return CompareText(a.To(), b.To());
+      case kSortFrom:
+        return CompareText(a.From(), b.From());
+      case kSortSize:
+        return static_cast<long long>(a.Size()) - b.Size();
+      case kSortDate:
+        return static_cast<long long>(b.Date()) - a.Date();
+      case kSortSubject:
+        return CompareText(a.Subject(), b.Subject());
+      default:
+        return CompareText(a.To(), b.To());
     }
   };
   for (std::size_t i = 0; i < entries_.size(); ++i)
@@ -320,8 +335,10 @@ bool MessageStore::DeleteSelected(FolderId folderId, const std::vector<std::uint
   std::vector<std::uint32_t> last;
   for (std::uint32_t id : ids) {
     MessageSummary summary(nullptr);
-    if (folder->CopySummary(id, summary) && (summary.StateFlags() & kStateInProgress)) last.push_back(id);
-    else order.push_back(id);
+    if (folder->CopySummary(id, summary) && (summary.StateFlags() & kStateInProgress))
+      last.push_back(id);
+    else
+      order.push_back(id);
   }
   order.insert(order.end(), last.begin(), last.end());
   bool ok = true;

@@ -12,7 +12,8 @@ constexpr std::size_t kHeaderSize = 16;
 constexpr std::size_t kFixedSize = 60;
 
 std::uint32_t GetU32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
 }
 
 void PutU32(std::string& out, std::uint32_t v) {
@@ -99,8 +100,8 @@ std::string BuildIndex(FolderId folderId, const std::vector<const MessageSummary
   for (const MessageSummary* s : entries) {
     // Long summaries are cut so that the six strings and their terminators fit the record's
     // string buffer; the budget goes to the strings in their stored order.
-    const std::u16string* source[6] = {&s->From(),        &s->To(),            &s->Subject(),
-                                       &s->ContentLocation(), &s->TransactionId(), &s->MmsMessageId()};
+    const std::u16string* source[6] = {
+        &s->From(), &s->To(), &s->Subject(), &s->ContentLocation(), &s->TransactionId(), &s->MmsMessageId()};
     std::size_t budget = kRecordStringBytes / 2 - 6;
     std::uint32_t lengths[6] = {};
     std::string area;
@@ -145,8 +146,8 @@ std::string EncodeOptionsFile(const SendOptionsRecord& r) {
   out.push_back(static_cast<char>(r.messageClass));
   out.push_back(static_cast<char>(r.priority));
   out.push_back(static_cast<char>(r.senderVisibility));
-  for (std::uint32_t v : {r.deliveryReport, r.readReply, r.expiryForm, r.deliveryTimeForm, r.date, r.expiry,
-                          r.deliveryTime})
+  for (std::uint32_t v :
+       {r.deliveryReport, r.readReply, r.expiryForm, r.deliveryTimeForm, r.date, r.expiry, r.deliveryTime})
     PutU32(out, v);
   PutU32(out, kOptionsFileSize);
   return out;
@@ -191,20 +192,34 @@ RetrySettings RetrySettings::Read() {
 
 std::uint32_t StateAfter(StateEvent event) {
   switch (event) {
-    case StateEvent::StoredComposed: return kStateComplete;
-    case StateEvent::QueuedSend: return kStateQueued;
-    case StateEvent::RequeuedSend: return kStateQueued;
-    case StateEvent::RequeuedFetch: return kStateNotFetched | kStateQueued;
-    case StateEvent::QueuedFetch: return kStateNotFetched | kStateQueued;
-    case StateEvent::StartedSend: return kStateInProgress;
-    case StateEvent::StartedFetch: return kStateNotFetched | kStateInProgress;
-    case StateEvent::Sent: return kStateComplete;
-    case StateEvent::SendFailedRetry: return kStateWaitRetry;
-    case StateEvent::SendFailedFinal: return kStateFailed;
-    case StateEvent::Fetched: return kStateComplete;
-    case StateEvent::FetchFailed: return kStateNotFetched | kStateComplete;
-    case StateEvent::NotifyResponseFinished: return kStateNotFetched | kStateComplete;
-    case StateEvent::BackToDraft: return 0;
+    case StateEvent::StoredComposed:
+      return kStateComplete;
+    case StateEvent::QueuedSend:
+      return kStateQueued;
+    case StateEvent::RequeuedSend:
+      return kStateQueued;
+    case StateEvent::RequeuedFetch:
+      return kStateNotFetched | kStateQueued;
+    case StateEvent::QueuedFetch:
+      return kStateNotFetched | kStateQueued;
+    case StateEvent::StartedSend:
+      return kStateInProgress;
+    case StateEvent::StartedFetch:
+      return kStateNotFetched | kStateInProgress;
+    case StateEvent::Sent:
+      return kStateComplete;
+    case StateEvent::SendFailedRetry:
+      return kStateWaitRetry;
+    case StateEvent::SendFailedFinal:
+      return kStateFailed;
+    case StateEvent::Fetched:
+      return kStateComplete;
+    case StateEvent::FetchFailed:
+      return kStateNotFetched | kStateComplete;
+    case StateEvent::NotifyResponseFinished:
+      return kStateNotFetched | kStateComplete;
+    case StateEvent::BackToDraft:
+      return 0;
   }
   return 0;
 }

@@ -116,6 +116,20 @@ TEST_F(FolderTest, UnreadCountFollowsStateAndPublishesInbox) {
   store.Folder(FolderId::Sent)->Add(std::move(removed));
   EXPECT_EQ(store.Folder(FolderId::Sent)->UnreadCount(), 1);
   EXPECT_EQ(Dword(kUaKey, kNotificationCountValue), 1u);
+  ASSERT_TRUE(store.SaveAll());
+}
+
+TEST_F(FolderTest, ClosingKeepsThePublishedUnreadCount) {
+  {
+    MessageStore store;
+    ASSERT_TRUE(store.Open(Root()));
+    store.Folder(FolderId::Inbox)->Add(MakeEntry(store, 0x10002, u"a"));
+  }
+  EXPECT_EQ(Dword(kUaKey, kNotificationCountValue), 1u);
+  MessageStore store;
+  ASSERT_TRUE(store.Open(Root()));
+  EXPECT_EQ(store.Folder(FolderId::Inbox)->UnreadCount(), 1);
+  EXPECT_EQ(Dword(kUaKey, kNotificationCountValue), 1u);
 }
 
 TEST_F(FolderTest, CheckOutIsExclusiveUntilRelease) {

@@ -12,7 +12,9 @@ std::string Bytes(std::initializer_list<unsigned> values) {
   return out;
 }
 
-std::string U32(std::uint32_t v) { return Bytes({v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, v >> 24}); }
+std::string U32(std::uint32_t v) {
+  return Bytes({v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, v >> 24});
+}
 
 TEST(IndexFile, LayoutMatchesHandWrittenBytes) {
   MessageEntry entry(17, u"/r/");
@@ -25,10 +27,10 @@ TEST(IndexFile, LayoutMatchesHandWrittenBytes) {
   s.SetFrom(u"AB");
   s.SetSubject(u"x");
   s.SetTransactionId(u"T");
-  std::string expected = U32(1) + U32(0) + U32(1) + U32(16)  // version, Inbox, one record, first at 16
-                         + U32(60 + 6 + 4 + 4)               // record length
-                         + U32(17) + U32(3)                  // message ID, notification
-                         + U32(0x10002)                      // transfer bits not kept outside the Outbox
+  std::string expected = U32(1) + U32(0) + U32(1) + U32(16)     // version, Inbox, one record, first at 16
+                         + U32(60 + 6 + 4 + 4)                  // record length
+                         + U32(17) + U32(3)                     // message ID, notification
+                         + U32(0x10002)                         // transfer bits not kept outside the Outbox
                          + U32(4) + U32(300) + U32(0x01020304)  // ExtraFlags, size, date
                          + U32(6) + U32(0) + U32(4) + U32(0)    // From, To, Subject, Content-Location
                          + U32(0) + U32(0)                      // reserved
@@ -68,9 +70,9 @@ TEST(IndexFile, BadFilesAreRefusedWithoutOverrun) {
   std::vector<std::unique_ptr<MessageEntry>> read;
   std::uint32_t maxId = 0;
   EXPECT_FALSE(ParseIndex(U32(2) + U32(0) + U32(0) + U32(16), u"/", read, maxId));  // version
-  EXPECT_FALSE(ParseIndex(U32(1) + U32(0), u"/", read, maxId));                       // short header
-  EXPECT_FALSE(ParseIndex(U32(1) + U32(0) + U32(1) + U32(16), u"/", read, maxId));    // record missing
-  EXPECT_FALSE(ParseIndex(U32(1) + U32(0) + U32(0) + U32(99), u"/", read, maxId));    // offset past end
+  EXPECT_FALSE(ParseIndex(U32(1) + U32(0), u"/", read, maxId));                     // short header
+  EXPECT_FALSE(ParseIndex(U32(1) + U32(0) + U32(1) + U32(16), u"/", read, maxId));  // record missing
+  EXPECT_FALSE(ParseIndex(U32(1) + U32(0) + U32(0) + U32(99), u"/", read, maxId));  // offset past end
 
   MessageEntry entry(3, u"/");
   entry.Summary().SetSubject(u"hello");

@@ -2,11 +2,11 @@
 // Shared by the store tests: a fresh device root with a store directory inside it.
 #include <string>
 
+#include "../src/store_internal.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
 #include "store/message_store.h"
-#include "../src/store_internal.h"
 
 namespace store {
 
@@ -19,7 +19,8 @@ class StoreTest : public ::testing::Test {
   platform_testing::ScopedDeviceRoot root_;
 };
 
-inline std::unique_ptr<MessageEntry> MakeEntry(MessageStore& store, std::uint32_t state, std::u16string subject) {
+inline std::unique_ptr<MessageEntry> MakeEntry(MessageStore& store, std::uint32_t state,
+                                               std::u16string subject) {
   auto entry = store.NewEntry();
   entry->Summary().SetStateFlags(state);
   entry->Summary().SetSubject(std::move(subject));

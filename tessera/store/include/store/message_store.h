@@ -43,13 +43,13 @@ inline constexpr std::uint32_t kExtraAlphaTag = 4;
 inline constexpr int kSortFrom = 1, kSortSize = 2, kSortDate = 3, kSortSubject = 4, kSortTo = 5;
 
 /// Window messages the store exchanges with the UI frame and the engine.
-inline constexpr unsigned kMsgSendFinished = 0x400 + 205;       ///< 1229, wParam 1/0, lParam entry
-inline constexpr unsigned kMsgFetchFinished = 0x400 + 206;      ///< 1230
-inline constexpr unsigned kMsgNotifyRespFinished = 0x400 + 207; ///< 1231
-inline constexpr unsigned kMsgSendStarts = 0x400 + 208;         ///< 1232
-inline constexpr unsigned kMsgFetchStarts = 0x400 + 209;        ///< 1233
-inline constexpr unsigned kMsgNotifyRespStarts = 0x400 + 210;   ///< 1234
-inline constexpr unsigned kMsgBearerState = 0x400 + 213;        ///< 1237
+inline constexpr unsigned kMsgSendFinished = 0x400 + 205;        ///< 1229, wParam 1/0, lParam entry
+inline constexpr unsigned kMsgFetchFinished = 0x400 + 206;       ///< 1230
+inline constexpr unsigned kMsgNotifyRespFinished = 0x400 + 207;  ///< 1231
+inline constexpr unsigned kMsgSendStarts = 0x400 + 208;          ///< 1232
+inline constexpr unsigned kMsgFetchStarts = 0x400 + 209;         ///< 1233
+inline constexpr unsigned kMsgNotifyRespStarts = 0x400 + 210;    ///< 1234
+inline constexpr unsigned kMsgBearerState = 0x400 + 213;         ///< 1237
 inline constexpr unsigned kMsgNotificationStored = 0x400 + 211;
 inline constexpr unsigned kMsgDeliveryReportStored = 0x400 + 212;
 inline constexpr unsigned kMsgStoreStarted = 0x400 + 214;
@@ -183,7 +183,10 @@ class MessageEntry {
 
   /// The options, read from the options file on first use; none when the file is invalid.
   SendOptionsRecord* Options();
-  void DropOptions() { options_.reset(); optionsLoaded_ = false; }
+  void DropOptions() {
+    options_.reset();
+    optionsLoaded_ = false;
+  }
   /// Replaces the options in memory (used by the records made from PDUs and by copy).
   void SetOptions(const SendOptionsRecord& record);
   /// Writes the options through "UA_Detail.tmp"; the old file stays on any failure.
@@ -388,7 +391,8 @@ std::uint32_t LocalNow();
 
 namespace testing {
 /// Makes the `n`-th file write or rename of the store from now on fail (1-based), and every
-/// one after it, as if the process had been killed there; 0 turns the hook off. Returns how many operations ran since the last call.
+/// one after it, as if the process had been killed there; 0 turns the hook off. Returns how many operations
+/// ran since the last call.
 int SetFailAfter(int n);
 }  // namespace testing
 
