@@ -1,7 +1,10 @@
 #include <ctime>
 
+#include "mms/byte_stream.h"
+#include "mms/multipart.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "presentation/message_document.h"
 #include "store/message_store.h"
 #include "store_internal.h"
 
@@ -154,7 +157,37 @@ bool MessageEntry::SaveOptions() {
 }
 
 void MessageEntry::DropDocument() {
+  document_.reset();
   platform::RemoveTree(PartsDirectoryName());
+}
+
+presentation::MessageDocument* MessageEntry::OpenDocument() {
+  if (document_) return document_.get();
+  if (summary_.MessageType() != kTypeMultimedia) return nullptr;
+  auto document = std::make_unique<presentation::MessageDocument>();
+  if (document->Load(BodyPath(), PartsDirectory()) < 0) {
+    platform::RemoveTree(PartsDirectoryName());
+    return nullptr;
+  }
+  document_ = std::move(document);
+  return document_.get();
+}
+
+presentation::MessageDocument* MessageEntry::NewDocument() {
+  DropDocument();
+  document_ = std::make_unique<presentation::MessageDocument>();
+  return document_.get();
+}
+
+bool MessageEntry::SaveDocument() {
+  return document_ && document_->Save(PartsDirectory(), BodyPath()) == 1;
+}
+
+bool MessageEntry::HasProtectedContent() const {
+  auto stream = mms::ByteStream::OpenFile(BodyPath(), mms::ByteStream::kRead);
+  if (!stream) return false;
+  auto package = mms::MultipartPackage::Parse(std::move(stream));
+  return package && package->HasDrmContent();
 }
 
 bool MessageEntry::DeleteFiles() {

@@ -1,6 +1,7 @@
 // What the store does with the engine's results and after a restart.
 #include "platform/files.h"
 #include "platform/text.h"
+#include "presentation/message_document.h"
 #include "store/message_store.h"
 #include "store_internal.h"
 
@@ -148,6 +149,59 @@ bool MessageStore::SendFromDraft(std::uint32_t messageId) {
   outbox->Save();
   if (sink_) return sink_->Queue(queued, kJobSend, true) && ok;
   return ok;
+}
+
+std::uint32_t MessageStore::NewComposedMessage(const ComposeRequest& request, std::uint32_t width,
+                                               std::uint32_t height) {
+  MessageFolder* draft = Folder(FolderId::Draft);
+  if (!draft) return 0;
+  auto entry = NewEntry();
+  presentation::MessageDocument* document = entry->NewDocument();
+  document->ComposeRequestLayout(width, height);
+  document->InsertSlide(0);
+  auto add = [&](const std::u16string& path) {
+    if (!path.empty() && platform::FileExists(path)) document->AddMediaFile(0, path);
+  };
+  if (!request.video.empty()) {
+    add(request.video);
+  } else {
+    add(request.image);
+    add(request.audio);
+  }
+  add(request.text);
+  document->SlideDuration(0);
+
+  MessageSummary& s = entry->Summary();
+  std::u16string alphaTag = request.useAlphaTag ? internal::ReadString(kUiKey, u"AlphaTag", 64) : u"";
+  if (!alphaTag.empty()) {
+    s.SetTo(alphaTag);
+    s.SetExtraFlags(s.ExtraFlags() | kExtraAlphaTag);
+  } else {
+    std::u16string to = request.recipients;
+    if (!request.moreRecipients.empty()) {
+      if (!to.empty() && to.back() != u';') to.push_back(u';');
+      to += request.moreRecipients;
+    }
+    s.SetTo(to);
+  }
+  if (!entry->SaveDocument()) {
+    entry->DeleteFiles();
+    return 0;
+  }
+  s.SetMessageType(kTypeMultimedia);
+  s.SetStateFlagsNew(StateAfter(StateEvent::StoredComposed));
+  s.SetExtraFlags(s.ExtraFlags() | kExtraComposed);
+  std::int64_t size = platform::FileSize(entry->BodyPath());
+  s.SetSize(size < 0 ? 1 : static_cast<std::uint32_t>(size));
+  s.SetDate(LocalNow());
+  entry->DropDocument();
+  std::uint32_t id = entry->Id();
+  if (!draft->Add(std::move(entry)) || !draft->Save()) {
+    if (auto back = draft->Remove(id)) back->DeleteFiles();
+    return 0;
+  }
+  if (frame_) PostMessage(frame_, kMsgNavigate, kNavigateOpen, static_cast<LPARAM>(id));
+  return id;
 }
 
 }  // namespace store

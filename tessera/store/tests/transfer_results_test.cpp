@@ -154,3 +154,66 @@ TEST_F(TransferResultsTest, OutboxPassWithoutAutoResend) {
 
 }  // namespace
 }  // namespace store
+
+namespace store {
+namespace {
+
+using ComposeTest = StoreTest;
+
+TEST_F(ComposeTest, ComposedMessageLandsInDraftAndOpensAgain) {
+  MessageStore store;
+  ASSERT_TRUE(store.Open(Root()));
+  std::u16string text = Root() + u"note.txt";
+  ASSERT_TRUE(platform::WriteFile(text, "hello there"));
+  ComposeRequest request;
+  request.recipients = u"+491";
+  request.moreRecipients = u"+492";
+  request.text = text;
+  request.image = Root() + u"missing.jpg";  // absent files are skipped
+  std::uint32_t id = store.NewComposedMessage(request, 176, 180);
+  ASSERT_NE(id, 0u);
+  MessageFolder* draft = store.Folder(FolderId::Draft);
+  MessageEntry* entry = draft->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  const MessageSummary& s = entry->Summary();
+  EXPECT_EQ(s.To(), u"+491;+492");
+  EXPECT_EQ(s.StateFlags(), 0x10002u);
+  EXPECT_EQ(s.ExtraFlags(), kExtraComposed);
+  EXPECT_EQ(s.MessageType(), kTypeMultimedia);
+  EXPECT_EQ(static_cast<std::int64_t>(s.Size()), platform::FileSize(entry->BodyPath()));
+  EXPECT_FALSE(entry->HasProtectedContent());
+  ASSERT_NE(entry->OpenDocument(), nullptr);
+  EXPECT_TRUE(platform::DirectoryExists(entry->PartsDirectoryName()));
+  draft->Release(entry);
+  EXPECT_FALSE(platform::DirectoryExists(entry->PartsDirectoryName()));
+
+  // The alpha tag replaces the recipients when asked for and configured.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI", 0,
+                         KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  const char16_t tag[] = u"Me";
+  RegSetValueEx(key, u"AlphaTag", 0, REG_SZ, reinterpret_cast<const BYTE*>(tag), sizeof tag);
+  RegCloseKey(key);
+  request.useAlphaTag = true;
+  request.moreRecipients.clear();
+  std::uint32_t tagged = store.NewComposedMessage(request, 176, 180);
+  MessageSummary summary(nullptr);
+  ASSERT_TRUE(draft->CopySummary(tagged, summary));
+  EXPECT_EQ(summary.To(), u"Me");
+  EXPECT_EQ(summary.ExtraFlags(), kExtraComposed | kExtraAlphaTag);
+}
+
+TEST_F(ComposeTest, NotificationsHaveNoDocument) {
+  MessageStore store;
+  ASSERT_TRUE(store.Open(Root()));
+  auto entry = store.NewEntry();
+  entry->Summary().SetMessageType(kTypeNotification);
+  EXPECT_EQ(entry->OpenDocument(), nullptr);
+  entry->Summary().SetMessageType(kTypeMultimedia);
+  EXPECT_EQ(entry->OpenDocument(), nullptr);  // no body file
+  EXPECT_FALSE(platform::DirectoryExists(entry->PartsDirectoryName()));
+}
+
+}  // namespace
+}  // namespace store

@@ -15,6 +15,10 @@
 #include "platform/types.h"
 #include "platform/window.h"
 
+namespace presentation {
+class MessageDocument;
+}
+
 namespace store {
 
 enum class FolderId : std::uint32_t { Inbox = 0, Outbox = 1, Draft = 2, Sent = 3 };
@@ -191,7 +195,16 @@ class MessageEntry {
   void SetOptions(const SendOptionsRecord& record);
   /// Writes the options through "UA_Detail.tmp"; the old file stays on any failure.
   bool SaveOptions();
-  /// Deletes the parts directory with everything in it.
+  /// The message's document, loaded from the body file into the parts directory on first
+  /// use; only for multimedia messages, none otherwise or when the body cannot be read.
+  presentation::MessageDocument* OpenDocument();
+  /// Makes an empty document for a message being composed (replacing any open one).
+  presentation::MessageDocument* NewDocument();
+  /// Writes "mms.smil" and the body file from the open document.
+  bool SaveDocument();
+  /// True when the body file holds a DRM-protected part (false when it cannot be read).
+  bool HasProtectedContent() const;
+  /// Destroys the document and deletes the parts directory with everything in it.
   void DropDocument();
   /// Deletes the parts directory, the body and options files and the retry record.
   bool DeleteFiles();
@@ -206,6 +219,7 @@ class MessageEntry {
   MessageSummary summary_;
   std::unique_ptr<SendOptionsRecord> options_;
   bool optionsLoaded_ = false;
+  std::unique_ptr<presentation::MessageDocument> document_;
   MessageFolder* folder_ = nullptr;
 };
 
@@ -313,6 +327,13 @@ struct OutboxAction {
 };
 OutboxAction OutboxPassAction(std::uint32_t state, bool autoResend, DWORD tryDefault);
 
+/// A request to compose a message from files handed over by another program.
+struct ComposeRequest {
+  bool useAlphaTag = false;
+  std::u16string recipients, moreRecipients;
+  std::u16string image, audio, video, text;  ///< paths; empty when not given
+};
+
 /// Transfer job kinds.
 inline constexpr int kJobSend = 1, kJobFetch = 2, kJobNotifyResponse = 3;
 
@@ -373,6 +394,10 @@ class MessageStore {
   void OutboxPass();
   /// Draft to Outbox, then queued for sending.
   bool SendFromDraft(std::uint32_t messageId);
+
+  /// Stores a composed message in Draft with one slide of the given media sized for a
+  /// `width` × `height` client area; returns its message ID, 0 on failure (nothing is left).
+  std::uint32_t NewComposedMessage(const ComposeRequest& request, std::uint32_t width, std::uint32_t height);
 
   /// Moves an entry (remove, add, save both folders).
   bool Move(std::uint32_t messageId, FolderId from, FolderId to);
