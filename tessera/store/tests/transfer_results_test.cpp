@@ -189,8 +189,7 @@ TEST_F(ComposeTest, ComposedMessageLandsInDraftAndOpensAgain) {
 
   // The alpha tag replaces the recipients when asked for and configured.
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI", 0,
-                         KEY_ALL_ACCESS, &key),
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kUiKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   const char16_t tag[] = u"Me";
   RegSetValueEx(key, u"AlphaTag", 0, REG_SZ, reinterpret_cast<const BYTE*>(tag), sizeof tag);
