@@ -128,6 +128,16 @@ void MessageStore::OutboxPass() {
   outbox->Save();
 }
 
+bool MessageStore::QueueTransfer(MessageEntry* entry, int kind, bool keepState) {
+  return entry && sink_ && (kind == kJobSend || kind == kJobFetch || kind == kJobNotifyResponse) &&
+         sink_->Queue(entry, kind, keepState);
+}
+
+bool MessageStore::Close() {
+  if (sink_ && sink_->Busy()) return false;
+  return SaveAll();
+}
+
 bool MessageStore::SendFromDraft(std::uint32_t messageId) {
   MessageFolder* draft = Folder(FolderId::Draft);
   MessageFolder* outbox = Folder(FolderId::Outbox);
@@ -147,7 +157,7 @@ bool MessageStore::SendFromDraft(std::uint32_t messageId) {
   queued->Summary().SetMinute(0);
   queued->Summary().SetStateFlagsNew(StateAfter(StateEvent::QueuedSend));
   outbox->Save();
-  if (sink_) return sink_->Queue(queued, kJobSend, true) && ok;
+  if (sink_) return QueueTransfer(queued, kJobSend, true) && ok;
   return ok;
 }
 

@@ -17,6 +17,8 @@ struct RecordingSink : TransferSink {
     return true;
   }
   void JobDone() override { ++done; }
+  bool Busy() const override { return busy; }
+  bool busy = false;
   struct Job {
     std::uint32_t id;
     int kind;
@@ -69,6 +71,18 @@ TEST_F(TransferResultsTest, DraftToOutboxToSent) {
   EXPECT_EQ(State(FolderId::Sent, 1), 0x10002u);
   EXPECT_EQ(sink_.done, 1);
   EXPECT_TRUE(platform::FileExists(Root() + u"1.DAT"));
+}
+
+TEST_F(TransferResultsTest, CloseWaitsForTheWorker) {
+  store_.Folder(FolderId::Draft)->Add(MakeEntry(store_, 0x10001, u""));
+  sink_.busy = true;
+  EXPECT_FALSE(store_.Close());
+  EXPECT_FALSE(platform::FileExists(Root() + u"Draft.inf"));
+  sink_.busy = false;
+  EXPECT_TRUE(store_.Close());
+  EXPECT_TRUE(platform::FileExists(Root() + u"Draft.inf"));
+  EXPECT_FALSE(store_.QueueTransfer(nullptr, kJobSend));
+  EXPECT_FALSE(store_.QueueTransfer(store_.Folder(FolderId::Draft)->CheckOut(1), 7));
 }
 
 TEST_F(TransferResultsTest, SentMessagesAreDroppedWhenNotKept) {

@@ -392,6 +392,11 @@ class MessageStore {
   void NotifyResponseFinished(MessageEntry* entry);
   /// Run once after opening (message 1238): requeues what the Outbox still holds.
   void OutboxPass();
+  /// Hands a checked-out entry to the engine: kind kJobSend, kJobFetch or kJobNotifyResponse.
+  bool QueueTransfer(MessageEntry* entry, int kind, bool keepState = false);
+  /// The store window's WM_CLOSE: refused (false) while a transfer runs, else saves Draft,
+  /// Inbox, Outbox and Sent; the caller then ends the message loop.
+  bool Close();
   /// Draft to Outbox, then queued for sending.
   bool SendFromDraft(std::uint32_t messageId);
 
