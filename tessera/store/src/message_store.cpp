@@ -1,0 +1,389 @@
+#include "store/message_store.h"
+
+#include <algorithm>
+
+#include "platform/files.h"
+#include "platform/sync.h"
+#include "platform/text.h"
+#include "platform/window.h"
+#include "store_internal.h"
+
+namespace store {
+namespace {
+
+constexpr const char16_t* kIndexNames[kFolderCount] = {u"Inbox.inf", u"Outbox.inf", u"Draft.inf",
+                                                       u"Sent.inf"};
+
+bool Acquire(HANDLE mutex) {
+  DWORD rc = WaitForSingleObject(mutex, kLockTimeoutMs);
+  return rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
+}
+
+int CompareText(const std::u16string& a, const std::u16string& b) {
+  auto lower = [](char16_t c) -> char16_t { return (c >= u'A' && c <= u'Z') ? c + 32 : c; };
+  std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    int d = int{lower(a[i])} - int{lower(b[i])};
+    if (d) return d;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::u16string DirectoryOf(const std::u16string& path) {
+  auto cut = path.find_last_of(platform::kPathSeparator);
+  return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut + 1);
+}
+
+}  // namespace
+
+// ---- MessageFolder -------------------------------------------------------------------------
+
+MessageFolder::MessageFolder(FolderId id, MessageStore* store)
+    : id_(id),
+      store_(store),
+      listLock_(CreateMutex(nullptr, FALSE, nullptr)),
+      entryLock_(CreateMutex(nullptr, FALSE, nullptr)) {}
+
+MessageFolder::~MessageFolder() {
+  if (!indexPath_.empty()) Save();
+  // The published unread count stays as it was: the messages are still stored.
+  for (auto& entry : entries_) entry->SetFolder(nullptr);
+  entries_.clear();
+  CloseHandle(listLock_);
+  CloseHandle(entryLock_);
+}
+
+bool MessageFolder::LockList() {
+  return listLock_ && Acquire(listLock_);
+}
+void MessageFolder::UnlockList() {
+  ReleaseMutex(listLock_);
+}
+
+void MessageFolder::ClearEntries() {
+  for (auto& entry : entries_) entry->SetFolder(nullptr);
+  entries_.clear();
+  if (unread_ != 0) AdjustUnread(-unread_);
+}
+
+void MessageFolder::AdjustUnread(int delta) {
+  unread_ += delta;
+  if (id_ == FolderId::Inbox)
+    internal::WriteDword(kUaKey, kNotificationCountValue, static_cast<DWORD>(std::max(unread_, 0)));
+}
+
+bool MessageFolder::ReadIndex(const std::u16string& path) {
+  std::string bytes;
+  if (!platform::ReadFile(path, bytes)) return false;
+  std::vector<std::unique_ptr<MessageEntry>> read;
+  std::uint32_t maxId = store_ ? store_->MaxId() : 0;
+  if (!ParseIndex(bytes, DirectoryOf(path), read, maxId)) return false;
+  if (store_) store_->RaiseMaxId(maxId);
+  for (auto& entry : read) Add(std::move(entry));
+  return true;
+}
+
+bool MessageFolder::Load(const std::u16string& indexPath) {
+  if (!LockList()) return false;
+  indexPath_ = indexPath;
+  ClearEntries();
+  bool ok = true;
+  if (!(platform::FileExists(indexPath) && ReadIndex(indexPath))) {
+    ClearEntries();
+    std::u16string backup = indexPath + u".bak";
+    if (platform::FileExists(backup)) {
+      // The damaged index is replaced by the last good one only after that one is read.
+      std::string bytes;
+      ok = platform::ReadFile(backup, bytes) &&
+           internal::WriteReplace(indexPath, indexPath + u".tmp", bytes) && ReadIndex(indexPath);
+      if (!ok) ClearEntries();
+    }
+  }
+  UnlockList();
+  return ok;
+}
+
+bool MessageFolder::Save() {
+  if (indexPath_.empty() || !LockList()) return false;
+  std::vector<const MessageSummary*> summaries;
+  summaries.reserve(entries_.size());
+  for (auto& entry : entries_) summaries.push_back(&entry->Summary());
+  std::string bytes = BuildIndex(id_, summaries);
+  bool ok = internal::WriteReplace(indexPath_, indexPath_ + u".tmp", bytes);
+  UnlockList();
+  // The backup is always the last index that was written completely.
+  if (ok) ok = internal::WriteReplace(indexPath_ + u".bak", indexPath_ + u".bak.tmp", bytes);
+  return ok;
+}
+
+bool MessageFolder::Add(std::unique_ptr<MessageEntry> entry) {
+  if (!entry || !LockList()) return false;
+  entry->SetFolder(this);
+  if ((entry->Summary().StateFlags() & 0xFFFF) == kStateUnread) AdjustUnread(1);
+  entries_.push_back(std::move(entry));
+  UnlockList();
+  return true;
+}
+
+std::unique_ptr<MessageEntry> MessageFolder::Remove(std::uint32_t messageId) {
+  if (!LockList()) return nullptr;
+  std::unique_ptr<MessageEntry> removed;
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if ((*it)->Id() != messageId) {
+      ++it;
+      continue;
+    }
+    if (((*it)->Summary().StateFlags() & 0xFFFF) == kStateUnread) AdjustUnread(-1);
+    (*it)->SetFolder(nullptr);
+    // Duplicates of an ID are unlinked too; the first one goes back to the caller.
+    if (!removed) removed = std::move(*it);
+    it = entries_.erase(it);
+  }
+  UnlockList();
+  return removed;
+}
+
+MessageEntry* MessageFolder::CheckOut(std::uint32_t messageId) {
+  if (!LockList()) return nullptr;
+  MessageEntry* found = nullptr;
+  for (auto& entry : entries_)
+    if (entry->Id() == messageId) {
+      found = entry.get();
+      break;
+    }
+  UnlockList();
+  if (!found || !Acquire(entryLock_)) return nullptr;
+  MessageEntry* result = nullptr;
+  if (!found->Summary().InUse()) {
+    found->Summary().SetInUse(1);
+    result = found;
+  }
+  ReleaseMutex(entryLock_);
+  return result;
+}
+
+bool MessageFolder::Release(MessageEntry* entry) {
+  if (!entry || !Acquire(entryLock_)) return false;
+  entry->Summary().SetInUse(0);
+  entry->DropDocument();
+  ReleaseMutex(entryLock_);
+  return true;
+}
+
+int MessageFolder::Count() {
+  if (!LockList()) return -1;
+  int count = static_cast<int>(entries_.size());
+  UnlockList();
+  return count;
+}
+
+bool MessageFolder::CopySummary(std::uint32_t messageId, MessageSummary& destination) {
+  if (!LockList()) return false;
+  bool found = false;
+  for (auto& entry : entries_)
+    if (entry->Id() == messageId) {
+      MessageEntry* owner = destination.Owner();
+      destination = entry->Summary();
+      destination.SetOwner(owner);
+      found = true;
+      break;
+    }
+  UnlockList();
+  return found;
+}
+
+bool MessageFolder::Sort(int key, bool reverse) {
+  if (key < kSortFrom || key > kSortTo || !LockList()) return false;
+  auto compare = [key](const MessageSummary& a, const MessageSummary& b) -> long long {
+    switch (key) {
+      case kSortFrom:
+        return CompareText(a.From(), b.From());
+      case kSortSize:
+        return static_cast<long long>(a.Size()) - b.Size();
+      case kSortDate:
+        return static_cast<long long>(b.Date()) - a.Date();
+      case kSortSubject:
+        return CompareText(a.Subject(), b.Subject());
+      default:
+        return CompareText(a.To(), b.To());
+    }
+  };
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    for (std::size_t j = i; j < entries_.size(); ++j) {
+      long long c = compare(entries_[i]->Summary(), entries_[j]->Summary());
+      if (reverse) c = -c;
+      if (c < 0) std::swap(entries_[i], entries_[j]);
+    }
+  UnlockList();
+  return true;
+}
+
+// ---- MessageStore --------------------------------------------------------------------------
+
+MessageStore::MessageStore() : idLock_(CreateMutex(nullptr, FALSE, nullptr)) {}
+
+MessageStore::~MessageStore() {
+  for (auto& folder : folders_) folder.reset();
+  CloseHandle(idLock_);
+}
+
+bool MessageStore::Open(const std::u16string& root) {
+  if (root.empty()) return false;
+  root_ = root;
+  if (root_.back() != platform::kPathSeparator) root_.push_back(platform::kPathSeparator);
+  platform::CreateDirectories(root_);
+  if (folders_[0]) return true;
+  bool ok = true;
+  for (int i = 0; i < kFolderCount; ++i) {
+    folders_[i] = std::make_unique<MessageFolder>(static_cast<FolderId>(i), this);
+    ok = folders_[i]->Load(root_ + kIndexNames[i]) && ok;
+  }
+  // FIXME: start the transfer engine and post kMsgStoreStarted (Outbox pass) once it exists.
+  return ok;
+}
+
+MessageFolder* MessageStore::Folder(FolderId id) {
+  auto index = static_cast<std::uint32_t>(id);
+  return index < kFolderCount ? folders_[index].get() : nullptr;
+}
+
+void MessageStore::RaiseMaxId(std::uint32_t id) {
+  if (id != 0xFFFFFFFFu && id > maxId_) maxId_ = id;
+}
+
+std::uint32_t MessageStore::AllocateMessageId() {
+  bool locked = Acquire(idLock_);
+  DWORD stored = internal::ReadDword(kStoreKey, kMaxIdValue, 0);
+  if (stored > maxId_) maxId_ = stored;
+  std::uint32_t id = ++maxId_;
+  internal::WriteDword(kStoreKey, kMaxIdValue, id);
+  if (locked) ReleaseMutex(idLock_);
+  return id;
+}
+
+std::unique_ptr<MessageEntry> MessageStore::NewEntry() {
+  return std::make_unique<MessageEntry>(AllocateMessageId(), root_);
+}
+
+bool MessageStore::SaveAll() {
+  bool ok = true;
+  for (FolderId id : {FolderId::Draft, FolderId::Inbox, FolderId::Outbox, FolderId::Sent})
+    if (MessageFolder* folder = Folder(id)) ok = folder->Save() && ok;
+  return ok;
+}
+
+bool MessageStore::Move(std::uint32_t messageId, FolderId from, FolderId to) {
+  MessageFolder* source = Folder(from);
+  MessageFolder* target = Folder(to);
+  if (!source || !target) return false;
+  auto entry = source->Remove(messageId);
+  if (!entry) return false;
+  target->Add(std::move(entry));
+  // The target is saved first: a failure in between leaves the message listed twice, never
+  // in no folder at all.
+  bool ok = target->Save();
+  return source->Save() && ok;
+}
+
+std::unique_ptr<MessageEntry> MessageStore::Copy(MessageEntry& entry) {
+  SendOptionsRecord* options = entry.Options();
+  if (!options) return nullptr;
+  auto copy = NewEntry();
+  MessageSummary& s = copy->Summary();
+  const MessageSummary& from = entry.Summary();
+  s.SetStateFlagsNew(kStateComplete);
+  s.SetSize(from.Size());
+  s.SetFrom(from.From());
+  s.SetTo(from.To());
+  s.SetSubject(from.Subject());
+  s.SetDate(from.Date());
+  s.SetMessageType(from.MessageType());
+  s.SetPriority(0);
+  s.SetMinute(0);
+  copy->SetOptions(*options);
+  // A body file already under the new ID is never overwritten or removed: it belongs to
+  // some other message.
+  if (!platform::CopyFile(entry.BodyPath(), copy->BodyPath(), true)) {
+    internal::DeleteKey(copy->RetryKey().c_str());
+    return nullptr;
+  }
+  if (!copy->SaveOptions()) {
+    copy->DeleteFiles();
+    return nullptr;
+  }
+  return copy;
+}
+
+bool MessageStore::Delete(FolderId folderId, std::uint32_t messageId) {
+  MessageFolder* folder = Folder(folderId);
+  if (!folder) return false;
+  MessageSummary summary(nullptr);
+  if (!folder->CopySummary(messageId, summary)) return false;
+  if ((summary.StateFlags() & (kStateInProgress | kStateQueued | kStateWaitRetry)) && frame_)
+    PostMessage(frame_, kMsgNavigate, kNavigateCancelJob, static_cast<LPARAM>(messageId));
+  auto entry = folder->Remove(messageId);
+  if (!entry) return false;
+  entry->DeleteFiles();
+  return folder->Save();
+}
+
+bool MessageStore::DeleteSelected(FolderId folderId, const std::vector<std::uint32_t>& ids) {
+  MessageFolder* folder = Folder(folderId);
+  if (!folder) return false;
+  // The message whose transfer is in progress is cancelled and deleted last.
+  std::vector<std::uint32_t> order;
+  std::vector<std::uint32_t> last;
+  for (std::uint32_t id : ids) {
+    MessageSummary summary(nullptr);
+    if (folder->CopySummary(id, summary) && (summary.StateFlags() & kStateInProgress))
+      last.push_back(id);
+    else
+      order.push_back(id);
+  }
+  order.insert(order.end(), last.begin(), last.end());
+  bool ok = true;
+  for (std::uint32_t id : order) ok = Delete(folderId, id) && ok;
+  return ok;
+}
+
+std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t size) {
+  MessageFolder* inbox = Folder(FolderId::Inbox);
+  if (!inbox || !data || size < 2) return 0;
+  mms::PushKind kind = mms::ClassifyPush(data, size);
+  if (kind != mms::PushKind::Notification && kind != mms::PushKind::DeliveryReport) return 0;
+  std::size_t offset = 0;
+  if (!mms::LocateMmsPdu(data, size, &offset) || offset >= size) return 0;
+  const std::uint8_t* pdu = data + offset;
+  std::size_t length = size - offset;
+  auto entry = NewEntry();
+  mms::MmsHeaders headers;
+  bool ok = false;
+  unsigned message = 0;
+  mms::NotificationInfo notification;
+  mms::DeliveryInfo report;
+  mms::ClearHeaders(headers);
+  if (kind == mms::PushKind::Notification) {
+    if (!mms::DecodeNotification(headers, pdu, length, notification)) return 0;
+    ok = entry->StoreNotification(notification, LocalNow());
+    message = kMsgNotificationStored;
+  } else {
+    if (!mms::DecodeDeliveryReport(headers, pdu, length, report)) return 0;
+    ok = entry->StoreDeliveryReport(report, LocalNow());
+    message = kMsgDeliveryReportStored;
+  }
+  if (!ok) {
+    entry->DeleteFiles();
+    return 0;
+  }
+  entry->Summary().SetStateFlagsNew(kStateNotFetched | kStateComplete);
+  std::uint32_t id = entry->Id();
+  MessageEntry* raw = entry.get();
+  if (!inbox->Add(std::move(entry)) || !inbox->Save()) {
+    if (auto back = inbox->Remove(id)) back->DeleteFiles();
+    return 0;
+  }
+  if (frame_) PostMessage(frame_, message, 0, reinterpret_cast<LPARAM>(raw));
+  return id;
+}
+
+}  // namespace store
