@@ -347,6 +347,20 @@ void DeliverFrame(VideoDecoder* decoder, int w, int h, FrameRequest* request, st
   FreeFrame(picture);
 }
 
+// Waits `ms` on the queue's event; only a pending command ends the wait early. A take leaves the
+// event set, so a wake-up that brings no command just goes on waiting for the rest of the time:
+// otherwise the first picture after a start would be shown as soon as it is decoded.
+void WaitUnlessCommand(CommandQueue* q, std::uint32_t ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    if (WaitForSingleObject(q->event, ms - elapsed) != WAIT_OBJECT_0) return;
+    std::lock_guard lock(q->mutex);
+    if (q->count > 0) return;
+  }
+}
+
 void VideoTrackThread(void* argument) {
   TrackThreadContext& c = *static_cast<TrackThreadContext*>(argument);
   auto* renderer = static_cast<VideoRenderer*>(c.renderer);
@@ -492,7 +506,7 @@ void VideoTrackThread(void* argument) {
       } else {
         wait = FastWaitMs(mode == Mode::Forward && !keyOnly, src.timeMs, previous, speed);
       }
-      if (static_cast<std::int32_t>(wait) > 0) WaitForSingleObject(c.trackQueue->event, wait);
+      if (static_cast<std::int32_t>(wait) > 0) WaitUnlessCommand(c.trackQueue, wait);
       Present(c);
       if (mode == Mode::Normal && gPresentObserver != nullptr) gPresentObserver(src.timeMs);
     }

@@ -1,5 +1,6 @@
-// brindle-decode: decodes a raw MPEG-4 Part 2 (.m4v) or H.263 (.263) elementary stream into raw
-// I420 frames, or prints one MD5 per frame in the framemd5 layout.
+// brindle-decode: decodes a raw MPEG-4 Simple Profile (.m4v) or H.263 (.263) elementary stream, or
+// the first such video track of an MP4/3GP file, into raw I420 frames, or prints one MD5 per frame
+// in the framemd5 layout.
 
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "decoder.h"
+#include "gannet/gannet.h"
 #include "md5.h"
 
 namespace {
@@ -16,14 +18,6 @@ void Usage() {
                "usage: brindle-decode [--framemd5] IN.(m4v|263|mp4|3gp) [OUT.yuv]\n"
                "  writes every decoded frame as raw I420 to OUT.yuv, or with --framemd5 prints\n"
                "  one MD5 per frame (to OUT when given, else to standard output)\n");
-}
-
-bool EndsWith(const std::string& s, const char* suffix) {
-  std::size_t n = std::strlen(suffix);
-  if (s.size() < n) return false;
-  for (std::size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
-  return true;
 }
 
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out) {
@@ -47,6 +41,73 @@ void ExtractFrame(const brindle::Decoder& d, std::vector<std::uint8_t>& out) {
   for (int r = 0; r < ch; ++r) out.insert(out.end(), p.v + r * p.chromaStride, p.v + r * p.chromaStride + cw);
 }
 
+bool IsMp4(const std::vector<std::uint8_t>& data) {
+  if (data.size() < 8) return false;
+  const char* t = reinterpret_cast<const char*>(data.data() + 4);
+  for (const char* box : {"ftyp", "moov", "mdat", "free", "skip", "wide"})
+    if (std::memcmp(t, box, 4) == 0) return true;
+  return false;
+}
+
+// The coded pictures to decode: one unit for a raw stream, one per sample for a movie track.
+struct Input {
+  std::vector<std::uint8_t> header;                // decoder configuration (MPEG-4 VOL), or empty
+  std::vector<std::vector<std::uint8_t>> samples;  // coded data in decoding order
+};
+
+// Reads the first MPEG-4 Visual (object type 32) or H.263 ('s263') track of a movie.
+bool ReadMovie(const std::string& path, Input& in) {
+  MovieFile* movie = nullptr;
+  if (gOpenMP4File(&movie, path.c_str(), nullptr) != 0) {
+    std::fprintf(stderr, "brindle-decode: %s: not a readable MP4/3GP file\n", path.c_str());
+    return false;
+  }
+  TrackCounts counts{};
+  std::vector<std::uint32_t> ids;
+  std::uint32_t count = 0;
+  if (gGetNumTraks(movie, &counts) == 0 && counts.total > 0) {
+    ids.resize(counts.total);
+    if (gGetTrakIds(movie, kGannetTrackVideo, ids.data(), &count) != 0) count = 0;
+  }
+  std::uint32_t trackId = 0;
+  for (std::uint32_t i = 0; i < count && i < ids.size() && trackId == 0; ++i) {
+    DecoderConfig* cfg = nullptr;
+    if (gGetDecoderCfg(movie, ids[i], &cfg) != 0 || cfg == nullptr) continue;
+    if (cfg->kind == 1 && cfg->objectType == 32) {
+      trackId = ids[i];
+      if (cfg->decoderSpecificInfo != nullptr)
+        in.header.assign(cfg->decoderSpecificInfo, cfg->decoderSpecificInfo + cfg->decoderSpecificInfoSize);
+    } else if (cfg->kind == 2 && cfg->objectType == 194) {
+      trackId = ids[i];
+    }
+    cfg->release(cfg);
+  }
+  bool ok = trackId != 0;
+  if (!ok) std::fprintf(stderr, "brindle-decode: %s: no MPEG-4 Visual or H.263 video track\n", path.c_str());
+  TrakSession* session = nullptr;
+  std::uint32_t samples = 0, maxSize = 0;
+  if (ok && (gOpenTrakSession(movie, &session, trackId) != 0 || gGetTotalSamplesInTrak(session, &samples) != 0 ||
+             gGetMaxSampleSize(session, &maxSize) != 0)) {
+    std::fprintf(stderr, "brindle-decode: %s: cannot read the sample table of track %u\n", path.c_str(), trackId);
+    ok = false;
+  }
+  std::vector<std::uint8_t> buffer(maxSize > 0 ? maxSize : 1);
+  for (std::uint32_t n = 1; ok && n <= samples; ++n) {
+    SampleRequest request{};
+    request.sampleNumber = n;
+    request.buffer = buffer.data();
+    if (gReadSample(session, &request) != 0 || request.size > buffer.size()) {
+      std::fprintf(stderr, "brindle-decode: %s: cannot read sample %u\n", path.c_str(), n);
+      ok = false;
+      break;
+    }
+    in.samples.emplace_back(buffer.begin(), buffer.begin() + request.size);
+  }
+  if (session != nullptr) gCloseTrakSession(session);
+  gCloseMP4File(movie);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,21 +128,32 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string& in = files[0];
-  if (EndsWith(in, ".mp4") || EndsWith(in, ".3gp")) {
-    std::fprintf(stderr,
-                 "brindle-decode: %s: MP4/3GP input needs the MP4 reader, which is not built yet; "
-                 "give a raw .m4v or .263 stream\n",
-                 in.c_str());
-    return 2;
-  }
   std::vector<std::uint8_t> data;
   if (!ReadFile(in, data)) {
     std::fprintf(stderr, "brindle-decode: cannot read %s\n", in.c_str());
     return 1;
   }
+  Input input;
+  if (IsMp4(data)) {
+    data.clear();
+    if (!ReadMovie(in, input)) return 1;
+  } else {
+    input.samples.push_back(std::move(data));
+  }
+  // The layer headers come from the decoder configuration (MPEG-4 in a movie), else from the
+  // start of the stream (raw streams, and H.263 whose picture header carries the format).
   brindle::LayerInfo layer;
   std::size_t pos = 0;
-  if (brindle::ParseLayerHeaders(data.data(), data.size(), layer, &pos) != brindle::ParseResult::kOk) {
+  bool found = false;
+  if (!input.header.empty()) {
+    std::size_t used = 0;
+    found = brindle::ParseLayerHeaders(input.header.data(), input.header.size(), layer, &used) ==
+            brindle::ParseResult::kOk;
+  } else if (!input.samples.empty()) {
+    found = brindle::ParseLayerHeaders(input.samples[0].data(), input.samples[0].size(), layer, &pos) ==
+            brindle::ParseResult::kOk;
+  }
+  if (!found) {
     std::fprintf(stderr, "brindle-decode: %s: no supported MPEG-4 Simple Profile or H.263 header\n",
                  in.c_str());
     return 1;
@@ -108,28 +180,32 @@ int main(int argc, char** argv) {
   }
   std::vector<std::uint8_t> frame;
   int frames = 0, failures = 0;
-  while (pos < data.size()) {
-    std::size_t used = 0;
-    int r = decoder.Decode(data.data() + pos, data.size() - pos, &used);
-    if (used == 0) break;
-    pos += used;
-    if (r == 1) continue;  // not coded: nothing new to show
-    if (r < 0) {
-      ++failures;
-      std::fprintf(stderr, "brindle-decode: picture %d is broken; skipped\n", frames + failures);
-      continue;
+  for (const std::vector<std::uint8_t>& unit : input.samples) {
+    while (pos < unit.size()) {
+      std::size_t used = 0;
+      int r = decoder.Decode(unit.data() + pos, unit.size() - pos, &used);
+      if (used == 0) break;
+      pos += used;
+      if (r == 1) continue;  // not coded: nothing new to show
+      if (r < 0) {
+        ++failures;
+        std::fprintf(stderr, "brindle-decode: picture %d is broken; skipped\n", frames + failures);
+        continue;
+      }
+      ExtractFrame(decoder, frame);
+      if (md5) {
+        Md5 h;
+        h.Update(frame.data(), frame.size());
+        std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frame.size(),
+                     h.FinishHex().c_str());
+      } else if (std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
+        std::fprintf(stderr, "brindle-decode: write failed\n");
+        if (out != stdout) std::fclose(out);
+        return 1;
+      }
+      ++frames;
     }
-    ExtractFrame(decoder, frame);
-    if (md5) {
-      Md5 h;
-      h.Update(frame.data(), frame.size());
-      std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frame.size(),
-                   h.FinishHex().c_str());
-    } else if (std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
-      std::fprintf(stderr, "brindle-decode: write failed\n");
-      return 1;
-    }
-    ++frames;
+    pos = 0;
   }
   if (out != stdout && std::fclose(out) != 0) {
     std::fprintf(stderr, "brindle-decode: write failed\n");

@@ -1,13 +1,15 @@
-// osprey-decode: decodes AAC LC in ADTS framing (.aac) to raw 16-bit PCM.
+// osprey-decode: decodes AAC LC in ADTS framing (.aac) or from an MP4/3GP file (.mp4, .m4a,
+// .3gp: the first AAC track) to raw 16-bit PCM.
 //
-//   osprey-decode [--channels 1|2] IN.aac OUT.raw   s16le interleaved samples
-//   osprey-decode --info IN.aac                      stream summary
+//   osprey-decode [--channels 1|2] IN OUT.raw   s16le interleaved samples
+//   osprey-decode --info IN                      stream summary
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "gannet/gannet.h"
 #include "osprey/adts.h"
 #include "osprey/osprey.h"
 
@@ -15,9 +17,10 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: osprey-decode [--channels 1|2] IN.aac OUT.raw\n"
-               "       osprey-decode --info IN.aac\n"
-               "IN is AAC LC in ADTS framing; OUT receives s16le interleaved samples.\n");
+               "usage: osprey-decode [--channels 1|2] IN OUT.raw\n"
+               "       osprey-decode --info IN\n"
+               "IN is AAC LC in ADTS framing (.aac) or an MP4/3GP file with an AAC track;\n"
+               "OUT receives s16le interleaved samples.\n");
   return 2;
 }
 
@@ -49,6 +52,116 @@ const char* ErrorText(int rc) {
   }
 }
 
+// Where decoded PCM goes: a file, or nowhere (--info).
+struct Output {
+  FILE* file = nullptr;
+  const char* path = nullptr;
+  bool Write(const int16_t* pcm, uint32_t bytes) {
+    if (file == nullptr || bytes == 0) return true;
+    if (std::fwrite(pcm, 1, bytes, file) == bytes) return true;
+    std::fprintf(stderr, "osprey-decode: write error on %s\n", path);
+    return false;
+  }
+};
+
+void PrintInfo(const char* format, const AacConfig& config, size_t frames, size_t payload) {
+  const double seconds = config.sampleRate > 0 ? frames * 1024.0 / config.sampleRate : 0.0;
+  std::printf("format: %s\nsample rate: %u Hz\nchannels: %u\nframes: %zu\nduration: %.3f s\n", format,
+              config.sampleRate, config.channels, frames, seconds);
+  if (seconds > 0) std::printf("bitrate: %.0f bit/s\n", payload * 8.0 / seconds);
+}
+
+// Decodes the first AAC audio track of an MP4/3GP file: the AudioSpecificConfig comes from the
+// track's decoder configuration, every sample is one raw AAC frame. Returns the exit status.
+int DecodeMp4(const char* path, int channels, Output& out, bool info) {
+  MovieFile* movie = nullptr;
+  if (gOpenMP4File(&movie, path, nullptr) != 0) {
+    std::fprintf(stderr, "osprey-decode: %s: not a readable MP4/3GP file\n", path);
+    return 1;
+  }
+  TrackCounts counts{};
+  std::vector<uint32_t> ids;
+  uint32_t count = 0;
+  if (gGetNumTraks(movie, &counts) == 0 && counts.total > 0) {
+    ids.resize(counts.total);
+    if (gGetTrakIds(movie, kGannetTrackAudio, ids.data(), &count) != 0) count = 0;
+  }
+  DecoderConfig* cfg = nullptr;
+  uint32_t trackId = 0;
+  for (uint32_t i = 0; i < count && i < ids.size(); ++i) {
+    DecoderConfig* c = nullptr;
+    if (gGetDecoderCfg(movie, ids[i], &c) != 0 || c == nullptr) continue;
+    if (c->kind == 1 && c->objectType == 0x40 && c->decoderSpecificInfo != nullptr &&
+        c->decoderSpecificInfoSize > 0) {
+      cfg = c;
+      trackId = ids[i];
+      break;
+    }
+    c->release(c);
+  }
+  if (cfg == nullptr) {
+    std::fprintf(stderr, "osprey-decode: %s: no AAC audio track with a decoder configuration\n", path);
+    gCloseMP4File(movie);
+    return 1;
+  }
+  AacConfig config{};
+  config.channels = static_cast<uint8_t>(channels);
+  AudioDecoder* decoder = nullptr;
+  const int rc = gCreateAACDecoder(&decoder, &config, cfg->decoderSpecificInfo, cfg->decoderSpecificInfoSize);
+  cfg->release(cfg);
+  if (rc != 0) {
+    std::fprintf(stderr, "osprey-decode: %s: %s (%d)\n", path, ErrorText(rc), rc);
+    gCloseMP4File(movie);
+    return 1;
+  }
+  TrakSession* session = nullptr;
+  uint32_t samples = 0, maxSize = 0;
+  if (gOpenTrakSession(movie, &session, trackId) != 0 || gGetTotalSamplesInTrak(session, &samples) != 0 ||
+      gGetMaxSampleSize(session, &maxSize) != 0) {
+    std::fprintf(stderr, "osprey-decode: %s: cannot read the sample table of track %u\n", path, trackId);
+    if (session != nullptr) gCloseTrakSession(session);
+    decoder->destroy(decoder);
+    gCloseMP4File(movie);
+    return 1;
+  }
+  std::vector<uint8_t> buffer(maxSize > 0 ? maxSize : 1);
+  std::vector<int16_t> pcm(2 * 1024);
+  size_t frames = 0, payload = 0, broken = 0;
+  int status = 0;
+  for (uint32_t n = 1; n <= samples; ++n) {
+    SampleRequest request{};
+    request.sampleNumber = n;
+    request.buffer = buffer.data();
+    if (gReadSample(session, &request) != 0) {
+      std::fprintf(stderr, "osprey-decode: %s: cannot read sample %u\n", path, n);
+      status = 1;
+      break;
+    }
+    uint32_t length = request.size;
+    uint32_t size = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
+    payload += request.size;
+    if (decoder->decode(decoder, buffer.data(), &length, pcm.data(), &size) != 0) ++broken;
+    if (!out.Write(pcm.data(), size)) {
+      status = 1;
+      break;
+    }
+    ++frames;
+  }
+  gCloseTrakSession(session);
+  decoder->destroy(decoder);
+  gCloseMP4File(movie);
+  if (status == 0 && info) PrintInfo("AAC LC (MP4)", config, frames, payload);
+  if (broken > 0) std::fprintf(stderr, "osprey-decode: %zu damaged frames concealed\n", broken);
+  return status;
+}
+
+bool IsMp4(const std::vector<uint8_t>& data) {
+  if (data.size() < 8) return false;
+  const uint8_t* t = data.data() + 4;
+  return std::memcmp(t, "ftyp", 4) == 0 || std::memcmp(t, "moov", 4) == 0 || std::memcmp(t, "mdat", 4) == 0 ||
+         std::memcmp(t, "free", 4) == 0 || std::memcmp(t, "skip", 4) == 0 || std::memcmp(t, "wide", 4) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,12 +187,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "osprey-decode: cannot read %s\n", paths[0]);
     return 1;
   }
-  // FIXME: MP4/3GP input goes through the Gannet reader once it exists; until
-  // then such files are refused with a clear message.
-  if (data.size() >= 8 && std::memcmp(data.data() + 4, "ftyp", 4) == 0) {
-    std::fprintf(stderr, "osprey-decode: %s: MP4/3GP input is not supported yet; give an ADTS (.aac) file\n",
-                 paths[0]);
-    return 1;
+  if (IsMp4(data)) {
+    data.clear();
+    Output mp4Out;
+    mp4Out.path = info ? nullptr : paths[1];
+    if (!info && (mp4Out.file = std::fopen(paths[1], "wb")) == nullptr) {
+      std::fprintf(stderr, "osprey-decode: cannot write %s\n", paths[1]);
+      return 1;
+    }
+    int status = DecodeMp4(paths[0], channels, mp4Out, info);
+    if (mp4Out.file != nullptr && std::fclose(mp4Out.file) != 0 && status == 0) {
+      std::fprintf(stderr, "osprey-decode: write error on %s\n", paths[1]);
+      status = 1;
+    }
+    return status;
   }
   osprey::AdtsFrame first;
   size_t start = 0;
@@ -136,10 +257,7 @@ int main(int argc, char** argv) {
   }
   decoder->destroy(decoder);
   if (info) {
-    const double seconds = frames * 1024.0 / config.sampleRate;
-    std::printf("format: AAC LC (ADTS)\nsample rate: %u Hz\nchannels: %u\nframes: %zu\nduration: %.3f s\n",
-                config.sampleRate, config.channels, frames, seconds);
-    if (seconds > 0) std::printf("bitrate: %.0f bit/s\n", payload * 8.0 / seconds);
+    PrintInfo("AAC LC (ADTS)", config, frames, payload);
     return 0;
   }
   if (std::fclose(out) != 0) {

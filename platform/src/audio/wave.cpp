@@ -188,6 +188,9 @@ void OutputDriver(OutDevice* d) {
   std::unique_lock lock(d->mutex);
   std::string scaled;
   for (;;) {
+    // Whether the next buffer was already waiting when the previous one ended: the device never
+    // ran dry, so its timeline goes on from the previous deadline.
+    const bool fed = d->clockRunning && !d->paused && !d->queue.empty();
     d->wake.wait(lock, [&] { return d->quit || d->flushRequested || (!d->paused && !d->queue.empty()); });
     if (d->flushRequested) {
       d->busy = true;
@@ -201,8 +204,14 @@ void OutputDriver(OutDevice* d) {
     WAVEHDR* h = d->queue.front();
     // The buffer is sent to the sink when it starts to play and handed back when its
     // time is over, so two queued buffers keep the sink busy.
+    // A real sink plays the samples it holds at its own rate, so a late wake-up of this thread
+    // does not delay the sound. Without one (file and null backends) the timeline is the sample
+    // count: a buffer that was waiting starts where the previous one ended, however late the
+    // thread runs, else late wake-ups would add up and the played position would drift behind
+    // the sound handed over. An SDL sink starves when this thread is late, so it restarts now.
     auto now = Clock::now();
-    if (!d->clockRunning || d->deadline < now) d->deadline = now;
+    const bool continuous = fed && d->sdl == 0;
+    if (!d->clockRunning || (d->deadline < now && !continuous)) d->deadline = now;
     d->clockRunning = true;
     DWORD n = h->dwBufferLength;
     ApplyVolume(d->format, d->volume, h->lpData, n, scaled);
