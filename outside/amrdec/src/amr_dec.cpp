@@ -40,7 +40,7 @@ class AmrDecoder final : public audio::ClipDecoder {
     int done = 0;
     short pcm[amrfile::kFrameSamples];
     while (done < room && next_ < frames_.size()) {
-      Decoder_Interface_Decode(state_, data_.data() + frames_[next_], pcm, 0);
+      Decoder_Interface_Decode(state_, amrfile::DecodableFrame(data_.data() + frames_[next_]), pcm, 0);
       for (int i = 0; i < amrfile::kFrameSamples; ++i) {
         auto v = static_cast<std::uint16_t>(pcm[i]);
         buffer[done * amrfile::kFrameBytes + 2 * i] = static_cast<std::uint8_t>(v);

@@ -17,6 +17,15 @@ inline constexpr std::int64_t kMaxFileBytes = 64 << 20;
 /// data).
 inline constexpr int kFrameSize[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 1, 1, 1, 1, 1, 1, 1};
 
+/// The frame to hand to the decoder: frame types 9..14 carry no data in this format, but the
+/// decoder library unpacks foreign SID bits for them and would read past their single octet,
+/// so they go to it as a NO_DATA frame instead.
+inline const std::uint8_t* DecodableFrame(const std::uint8_t* frame) {
+  static constexpr std::uint8_t kNoData = 0x7C;
+  const int type = (frame[0] >> 3) & 0x0F;
+  return type >= 9 && type <= 14 ? &kNoData : frame;
+}
+
 /// Offsets of the frames that lie wholly inside the file; a trailing partial frame is
 /// dropped. False when the magic is missing.
 inline bool IndexFrames(const std::uint8_t* data, std::size_t size, std::vector<std::uint32_t>* frames) {

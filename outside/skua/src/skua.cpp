@@ -12,6 +12,7 @@ namespace {
 // here, reserved types and NO_DATA.
 constexpr std::uint32_t kFrameBytes[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 1, 1, 1, 1, 1, 1, 1};
 constexpr std::uint32_t kFrameSamples = 160;
+constexpr std::uint8_t kNoData = 0x7C;
 
 int Decode(SkuaDecoder* d, const std::uint8_t* data, std::uint32_t* length, std::int16_t* output,
            std::uint32_t* outputSize) {
@@ -19,9 +20,13 @@ int Decode(SkuaDecoder* d, const std::uint8_t* data, std::uint32_t* length, std:
   std::uint32_t in = 0, out = 0;
   const std::uint32_t inLimit = *length, outLimit = *outputSize;
   while (in < inLimit && out + kFrameSamples * 2 <= outLimit) {
-    const std::uint32_t bytes = kFrameBytes[(data[in] >> 3) & 0x0F];
+    const std::uint32_t type = (data[in] >> 3) & 0x0F;
+    const std::uint32_t bytes = kFrameBytes[type];
     if (in + bytes > inLimit) break;  // a truncated frame is left unconsumed
-    Decoder_Interface_Decode(d->state, data + in, output + out / 2, 0);
+    // The library unpacks foreign SID bits for types 9..14 and would read past their single
+    // octet: they carry nothing here, so they are decoded as NO_DATA.
+    const std::uint8_t* frame = type >= 9 && type <= 14 ? &kNoData : data + in;
+    Decoder_Interface_Decode(d->state, frame, output + out / 2, 0);
     in += bytes;
     out += kFrameSamples * 2;
   }

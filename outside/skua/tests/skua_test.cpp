@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +59,32 @@ TEST(Skua, TruncatedFrameOrTinyOutputConsumesNothing) {
   EXPECT_EQ(d->decode(d, nullptr, &len, out.data(), &size), -1);
   EXPECT_EQ(gCreateGsmAmrDecoder(nullptr), -1);
   d->destroy(d);
+}
+
+// Every frame type placed flush against an inaccessible page, so that a decoder reading past
+// the frame faults (the library is not instrumented). Types 9..14 are one octet long.
+TEST(Skua, EveryFrameTypeStaysInsideItsOctets) {
+  constexpr std::uint32_t kSizes[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 1, 1, 1, 1, 1, 1, 1};
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  void* map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  auto* base = static_cast<std::uint8_t*>(map);
+  ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+  SkuaDecoder* d = Create();
+  std::vector<std::int16_t> out(160);
+  for (std::uint32_t type = 0; type < 16; ++type) {
+    for (std::uint8_t quality : {0, 4}) {
+      std::uint8_t* frame = base + page - kSizes[type];
+      frame[0] = static_cast<std::uint8_t>(type << 3 | quality);
+      for (std::uint32_t i = 1; i < kSizes[type]; ++i) frame[i] = 0xA5;
+      std::uint32_t len = kSizes[type], size = 320;
+      ASSERT_EQ(d->decode(d, frame, &len, out.data(), &size), 0) << type;
+      EXPECT_EQ(len, kSizes[type]);
+      EXPECT_EQ(size, 320u);
+    }
+  }
+  d->destroy(d);
+  munmap(map, 2 * page);
 }
 
 // A tone encoded by sox's AMR encoder decodes to a second of sound of similar loudness.
