@@ -428,6 +428,24 @@ LONG CopyName(const std::string& utf8, LPWSTR name, LPDWORD length) {
   return ERROR_SUCCESS;
 }
 
+// Runs `body(db, id)` under the registry lock inside one transaction, `id` being the row of
+// `key` (0 for a root that has no row yet; one is made when `makeRoot`). A write transaction
+// is committed when the body succeeds; anything else rolls back.
+template <class Body>
+LONG InKey(HKEY key, bool write, bool makeRoot, Body&& body) {
+  std::lock_guard lk(R().lock);
+  sqlite3* db;
+  if (LONG e = Db(db)) return e;
+  Txn t(db, write);
+  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), write ? ERROR_CANTWRITE : ERROR_CANTREAD);
+  sqlite3_int64 id;
+  if (LONG e = Resolve(db, key, makeRoot, id)) return e;
+  if (LONG e = body(db, id)) return e;
+  if (!write) return ERROR_SUCCESS;
+  if (int rc = t.Commit(); rc != SQLITE_OK) return MapSqlite(rc, ERROR_CANTWRITE);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void*, PHKEY result,
@@ -436,34 +454,29 @@ LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void
   *result = nullptr;
   std::vector<std::u16string> parts;
   if (LONG e = SplitPath(subKey, parts)) return e;
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, true);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTWRITE);
-  sqlite3_int64 id;
-  if (LONG e = Resolve(db, key, true, id)) return e;
   bool created = false;
-  for (const auto& p : parts) {
-    sqlite3_int64 child;
-    LONG e = FindChild(db, id, p, child);
-    if (e == ERROR_FILE_NOT_FOUND) {
-      std::string name = platform::Utf16ToUtf8(p);
-      Stmt ins(db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
-      ins.Bind(1, id).Bind(2, name).Bind(3, FoldUtf8(p));
-      int rc = ins.Step();
-      if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTWRITE);
-      child = sqlite3_last_insert_rowid(db);
-      created = true;
-    } else if (e != ERROR_SUCCESS) {
-      return e;
-    } else {
-      created = false;
+  sqlite3_int64 target = 0;
+  LONG e = InKey(key, true, true, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    for (const auto& p : parts) {
+      sqlite3_int64 child;
+      LONG found = FindChild(db, id, p, child);
+      created = found == ERROR_FILE_NOT_FOUND;
+      if (created) {
+        Stmt ins(db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
+        ins.Bind(1, id).Bind(2, platform::Utf16ToUtf8(p)).Bind(3, FoldUtf8(p));
+        int rc = ins.Step();
+        if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTWRITE);
+        child = sqlite3_last_insert_rowid(db);
+      } else if (found != ERROR_SUCCESS) {
+        return found;
+      }
+      id = child;
     }
-    id = child;
-  }
-  if (int rc = t.Commit(); rc != SQLITE_OK) return MapSqlite(rc, ERROR_CANTWRITE);
-  *result = NewHandle(id);
+    target = id;
+    return ERROR_SUCCESS;
+  });
+  if (e != ERROR_SUCCESS) return e;
+  *result = NewHandle(target);
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
@@ -497,87 +510,66 @@ LONG RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
 
 LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, false);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTREAD);
-  sqlite3_int64 id;
-  if (LONG e = Resolve(db, key, false, id)) return e;
-  if (id == 0) return ERROR_FILE_NOT_FOUND;
-  Stmt q(db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
-  q.Bind(1, id).Bind(2, ValueFold(valueName));
-  int rc = q.Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
-  DWORD stored = static_cast<DWORD>(q.Int(0));
-  if (type) *type = stored;
-  return CopyData(q.Blob(1), data, dataSize, IsStringType(stored));
+  return InKey(key, false, false, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    if (id == 0) return ERROR_FILE_NOT_FOUND;
+    Stmt q(db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
+    q.Bind(1, id).Bind(2, ValueFold(valueName));
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+    if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
+    DWORD stored = static_cast<DWORD>(q.Int(0));
+    if (type) *type = stored;
+    return CopyData(q.Blob(1), data, dataSize, IsStringType(stored));
+  });
 }
 
 LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
   if (!data && dataSize != 0) return ERROR_INVALID_PARAMETER;
   std::u16string name = valueName ? std::u16string(valueName) : std::u16string();
   if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, true);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTWRITE);
-  sqlite3_int64 id;
-  if (LONG e = Resolve(db, key, true, id)) return e;
-  // An existing value is updated in place so that it keeps its enumeration position.
-  Stmt up(db,
-          "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
-          "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
-  up.Bind(1, id).Bind(2, platform::Utf16ToUtf8(name)).Bind(3, FoldUtf8(name)).Bind(4, type);
-  up.BindBlob(5, data, dataSize);
-  int rc = up.Step();
-  if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTWRITE);
-  if (rc = t.Commit(); rc != SQLITE_OK) return MapSqlite(rc, ERROR_CANTWRITE);
-  return ERROR_SUCCESS;
+  return InKey(key, true, true, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    // An existing value is updated in place so that it keeps its enumeration position.
+    Stmt up(db,
+            "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
+            "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
+    up.Bind(1, id).Bind(2, platform::Utf16ToUtf8(name)).Bind(3, FoldUtf8(name)).Bind(4, type);
+    up.BindBlob(5, data, dataSize);
+    int rc = up.Step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : MapSqlite(rc, ERROR_CANTWRITE);
+  });
 }
 
 LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD, LPDWORD type, LPBYTE data,
                   LPDWORD dataSize) {
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, false);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTREAD);
-  sqlite3_int64 id;
-  if (LONG e = Resolve(db, key, false, id)) return e;
-  if (id == 0) return ERROR_NO_MORE_ITEMS;
-  Stmt q(db, "SELECT name, type, data FROM vals WHERE key=? ORDER BY id LIMIT 1 OFFSET ?");
-  q.Bind(1, id).Bind(2, static_cast<sqlite3_int64>(index));
-  int rc = q.Step();
-  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
-  if (LONG e = CopyName(q.Text(0), name, nameLength)) return e;
-  DWORD stored = static_cast<DWORD>(q.Int(1));
-  if (type) *type = stored;
-  return CopyData(q.Blob(2), data, dataSize, IsStringType(stored));
+  return InKey(key, false, false, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    if (id == 0) return ERROR_NO_MORE_ITEMS;
+    Stmt q(db, "SELECT name, type, data FROM vals WHERE key=? ORDER BY id LIMIT 1 OFFSET ?");
+    q.Bind(1, id).Bind(2, static_cast<sqlite3_int64>(index));
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+    if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
+    if (LONG e = CopyName(q.Text(0), name, nameLength)) return e;
+    DWORD stored = static_cast<DWORD>(q.Int(1));
+    if (type) *type = stored;
+    return CopyData(q.Blob(2), data, dataSize, IsStringType(stored));
+  });
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD, LPWSTR keyClass,
                   LPDWORD classLength, PFILETIME lastWriteTime) {
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, false);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTREAD);
-  sqlite3_int64 id;
-  if (LONG e = Resolve(db, key, false, id)) return e;
-  if (id == 0) return ERROR_NO_MORE_ITEMS;
-  Stmt q(db, "SELECT name FROM keys WHERE parent=? ORDER BY id LIMIT 1 OFFSET ?");
-  q.Bind(1, id).Bind(2, static_cast<sqlite3_int64>(index));
-  int rc = q.Step();
-  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
-  if (LONG e = CopyName(q.Text(0), name, nameLength)) return e;
+  LONG e = InKey(key, false, false, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    if (id == 0) return ERROR_NO_MORE_ITEMS;
+    Stmt q(db, "SELECT name FROM keys WHERE parent=? ORDER BY id LIMIT 1 OFFSET ?");
+    q.Bind(1, id).Bind(2, static_cast<sqlite3_int64>(index));
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+    if (rc != SQLITE_ROW) return MapSqlite(rc, ERROR_CANTREAD);
+    return CopyName(q.Text(0), name, nameLength);
+  });
+  if (e != ERROR_SUCCESS) return e;
   if (keyClass && classLength && *classLength > 0) keyClass[0] = 0;
   if (classLength) *classLength = 0;
   if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
@@ -588,35 +580,27 @@ LONG RegQueryInfoKey(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD, LP
                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
                      LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
                      PFILETIME lastWriteTime) {
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, false);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTREAD);
-  sqlite3_int64 id;
-  if (LONG e = Resolve(db, key, false, id)) return e;
   DWORD nKeys = 0, maxKey = 0, nVals = 0, maxName = 0, maxData = 0;
-  if (id != 0) {
-    Stmt q(db, "SELECT name FROM keys WHERE parent=?");
-    q.Bind(1, id);
+  LONG e = InKey(key, false, false, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    if (id == 0) return ERROR_SUCCESS;
+    Stmt keys(db, "SELECT name FROM keys WHERE parent=?");
+    keys.Bind(1, id);
     int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
+    while ((rc = keys.Step()) == SQLITE_ROW) {
       ++nKeys;
-      maxKey = std::max<DWORD>(maxKey, static_cast<DWORD>(platform::Utf8ToUtf16(q.Text(0)).size()));
+      maxKey = std::max<DWORD>(maxKey, static_cast<DWORD>(platform::Utf8ToUtf16(keys.Text(0)).size()));
     }
     if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTREAD);
-  }
-  if (id != 0) {
-    Stmt q(db, "SELECT name, length(data) FROM vals WHERE key=?");
-    q.Bind(1, id);
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
+    Stmt vals(db, "SELECT name, length(data) FROM vals WHERE key=?");
+    vals.Bind(1, id);
+    while ((rc = vals.Step()) == SQLITE_ROW) {
       ++nVals;
-      maxName = std::max<DWORD>(maxName, static_cast<DWORD>(platform::Utf8ToUtf16(q.Text(0)).size()));
-      maxData = std::max<DWORD>(maxData, static_cast<DWORD>(q.Int(1)));
+      maxName = std::max<DWORD>(maxName, static_cast<DWORD>(platform::Utf8ToUtf16(vals.Text(0)).size()));
+      maxData = std::max<DWORD>(maxData, static_cast<DWORD>(vals.Int(1)));
     }
-    if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTREAD);
-  }
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : MapSqlite(rc, ERROR_CANTREAD);
+  });
+  if (e != ERROR_SUCCESS) return e;
   if (keyClass && classLength && *classLength > 0) keyClass[0] = 0;
   if (classLength) *classLength = 0;
   if (subKeys) *subKeys = nKeys;
@@ -631,49 +615,35 @@ LONG RegQueryInfoKey(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD, LP
 }
 
 LONG RegDeleteValue(HKEY key, LPCWSTR valueName) {
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, true);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTWRITE);
-  sqlite3_int64 id;
-  if (LONG e = Resolve(db, key, false, id)) return e;
-  if (id == 0) return ERROR_FILE_NOT_FOUND;
-  Stmt del(db, "DELETE FROM vals WHERE key=? AND fold=?");
-  del.Bind(1, id).Bind(2, ValueFold(valueName));
-  int rc = del.Step();
-  if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTWRITE);
-  if (sqlite3_changes(db) == 0) return ERROR_FILE_NOT_FOUND;
-  if (rc = t.Commit(); rc != SQLITE_OK) return MapSqlite(rc, ERROR_CANTWRITE);
-  return ERROR_SUCCESS;
+  return InKey(key, true, false, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    if (id == 0) return ERROR_FILE_NOT_FOUND;
+    Stmt del(db, "DELETE FROM vals WHERE key=? AND fold=?");
+    del.Bind(1, id).Bind(2, ValueFold(valueName));
+    int rc = del.Step();
+    if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTWRITE);
+    return sqlite3_changes(db) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  });
 }
 
 LONG RegDeleteKey(HKEY key, LPCWSTR subKey) {
   std::vector<std::u16string> parts;
   if (LONG e = SplitPath(subKey, parts)) return e;
-  std::lock_guard lk(R().lock);
-  sqlite3* db;
-  if (LONG e = Db(db)) return e;
-  Txn t(db, true);
-  if (t.rc() != SQLITE_OK) return MapSqlite(t.rc(), ERROR_CANTWRITE);
-  sqlite3_int64 start, id;
-  if (LONG e = Resolve(db, key, false, start)) return e;
-  if (parts.empty() && IsPredefined(key)) return ERROR_ACCESS_DENIED;
-  if (LONG e = Walk(db, start, parts, id)) return e;
-  if (id == 0) return ERROR_FILE_NOT_FOUND;
-  // The key and its whole subtree go in one transaction.
-  static const char* const kSubtree =
-      "WITH RECURSIVE t(id) AS (SELECT ? UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id) ";
-  std::string delVals = std::string(kSubtree) + "DELETE FROM vals WHERE key IN t";
-  std::string delKeys = std::string(kSubtree) + "DELETE FROM keys WHERE id IN t";
-  for (const std::string& sql : {delVals, delKeys}) {
-    Stmt del(db, sql.c_str());
-    del.Bind(1, id);
-    int rc = del.Step();
-    if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTWRITE);
-  }
-  if (int rc = t.Commit(); rc != SQLITE_OK) return MapSqlite(rc, ERROR_CANTWRITE);
-  return ERROR_SUCCESS;
+  return InKey(key, true, false, [&](sqlite3* db, sqlite3_int64 start) -> LONG {
+    if (parts.empty() && IsPredefined(key)) return ERROR_ACCESS_DENIED;
+    sqlite3_int64 id;
+    if (LONG e = Walk(db, start, parts, id)) return e;
+    if (id == 0) return ERROR_FILE_NOT_FOUND;
+    // The key and its whole subtree go in one transaction.
+    static const char* const kSubtree =
+        "WITH RECURSIVE t(id) AS (SELECT ? UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id) ";
+    for (const char* what : {"DELETE FROM vals WHERE key IN t", "DELETE FROM keys WHERE id IN t"}) {
+      Stmt del(db, (std::string(kSubtree) + what).c_str());
+      del.Bind(1, id);
+      int rc = del.Step();
+      if (rc != SQLITE_DONE) return MapSqlite(rc, ERROR_CANTWRITE);
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegFlushKey(HKEY key) {
