@@ -381,6 +381,45 @@ MMRESULT waveOutGetDevCaps(UINT deviceId, WAVEOUTCAPS* caps, UINT size) {
   return MMSYSERR_NOERROR;
 }
 
+// An SDL device for the format, or 0 when SDL audio is unavailable.
+SDL_AudioDeviceID OpenSdlDevice(const WAVEFORMATEX& format, bool capture) {
+  if (!SdlAudioReady()) return 0;
+  SDL_AudioSpec want{}, have{};
+  want.freq = static_cast<int>(format.nSamplesPerSec);
+  want.format = format.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+  want.channels = static_cast<Uint8>(format.nChannels);
+  want.samples = 1024;
+  return SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &have, 0);
+}
+
+// Lists the device as open and starts its driver thread.
+template <class D>
+void LaunchDriver(D* d, std::set<void*>& open, void (*driver)(D*)) {
+  {
+    std::lock_guard lock(gRegistryMutex);
+    open.insert(d);
+  }
+  std::lock_guard lock(d->mutex);
+  d->driver = std::thread(driver, d);
+  d->driverId = d->driver.get_id();
+}
+
+// Takes the device off the open list and stops its driver; false while buffers are queued.
+template <class D>
+bool Retire(D* d, std::set<void*>& open) {
+  {
+    std::lock_guard lock(d->mutex);
+    if (!d->queue.empty()) return false;
+  }
+  {
+    std::lock_guard lock(gRegistryMutex);
+    open.erase(d);
+  }
+  StopDriver(d);
+  if (d->sdl) SDL_CloseAudioDevice(d->sdl);
+  return true;
+}
+
 MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags) {
   if (deviceId != 0 && deviceId != WAVE_MAPPER) return MMSYSERR_BADDEVICEID;
@@ -398,15 +437,8 @@ MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format
   d->instance = instance;
   d->backend = SelectedBackend();
   if (d->backend == Backend::Sdl) {
-    if (SdlAudioReady()) {
-      SDL_AudioSpec want{}, have{};
-      want.freq = static_cast<int>(d->format.nSamplesPerSec);
-      want.format = d->format.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
-      want.channels = static_cast<Uint8>(d->format.nChannels);
-      want.samples = 1024;
-      d->sdl = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-      if (d->sdl) SDL_PauseAudioDevice(d->sdl, 0);
-    }
+    d->sdl = OpenSdlDevice(d->format, false);
+    if (d->sdl) SDL_PauseAudioDevice(d->sdl, 0);
     if (!d->sdl) d->backend = Backend::Null;
   } else if (d->backend == Backend::File) {
     std::u16string dir = platform::JoinPath(platform::DeviceRoot(), u"audio-out");
@@ -424,16 +456,8 @@ MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format
     WriteWavHeader(d->file, d->format, 0);
     std::fflush(d->file);
   }
-  {
-    std::lock_guard lock(gRegistryMutex);
-    gOutDevices.insert(d);
-  }
   *device = reinterpret_cast<HWAVEOUT>(d);
-  {
-    std::lock_guard lock(d->mutex);
-    d->driver = std::thread(OutputDriver, d);
-    d->driverId = d->driver.get_id();
-  }
+  LaunchDriver(d, gOutDevices, OutputDriver);
   OutputCallback(d, WOM_OPEN, 0);
   return MMSYSERR_NOERROR;
 }
@@ -441,16 +465,7 @@ MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format
 MMRESULT waveOutClose(HWAVEOUT device) {
   OutDevice* d = LookupOut(device);
   if (!d) return MMSYSERR_INVALHANDLE;
-  {
-    std::lock_guard lock(d->mutex);
-    if (!d->queue.empty()) return WAVERR_STILLPLAYING;
-  }
-  {
-    std::lock_guard lock(gRegistryMutex);
-    gOutDevices.erase(d);
-  }
-  StopDriver(d);
-  if (d->sdl) SDL_CloseAudioDevice(d->sdl);
+  if (!Retire(d, gOutDevices)) return WAVERR_STILLPLAYING;
   if (d->file) {
     WriteWavHeader(d->file, d->format, d->dataBytes);
     std::fclose(d->file);
@@ -585,26 +600,11 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
       return WAVERR_BADFORMAT;
     }
   } else if (d->backend == Backend::Sdl) {
-    if (SdlAudioReady()) {
-      SDL_AudioSpec want{}, have{};
-      want.freq = static_cast<int>(d->format.nSamplesPerSec);
-      want.format = d->format.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
-      want.channels = static_cast<Uint8>(d->format.nChannels);
-      want.samples = 1024;
-      d->sdl = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
-    }
+    d->sdl = OpenSdlDevice(d->format, true);
     if (!d->sdl) d->backend = Backend::Null;
   }
-  {
-    std::lock_guard lock(gRegistryMutex);
-    gInDevices.insert(d);
-  }
   *device = reinterpret_cast<HWAVEIN>(d);
-  {
-    std::lock_guard lock(d->mutex);
-    d->driver = std::thread(InputDriver, d);
-    d->driverId = d->driver.get_id();
-  }
+  LaunchDriver(d, gInDevices, InputDriver);
   InputCallback(d, WIM_OPEN, 0);
   return MMSYSERR_NOERROR;
 }
@@ -612,16 +612,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
 MMRESULT waveInClose(HWAVEIN device) {
   InDevice* d = LookupIn(device);
   if (!d) return MMSYSERR_INVALHANDLE;
-  {
-    std::lock_guard lock(d->mutex);
-    if (!d->queue.empty()) return WAVERR_STILLPLAYING;
-  }
-  {
-    std::lock_guard lock(gRegistryMutex);
-    gInDevices.erase(d);
-  }
-  StopDriver(d);
-  if (d->sdl) SDL_CloseAudioDevice(d->sdl);
+  if (!Retire(d, gInDevices)) return WAVERR_STILLPLAYING;
   if (d->file) std::fclose(d->file);
   InputCallback(d, WIM_CLOSE, 0);
   if (std::this_thread::get_id() == d->driverId) return MMSYSERR_NOERROR;
