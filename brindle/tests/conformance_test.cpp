@@ -20,31 +20,19 @@
 #include "decoder.h"
 #include "dsp.h"
 
+#include "platform_testing/temp_dir.h"
+
 namespace brindle {
 namespace {
 
-bool HaveFfmpeg() {
-  return std::system("ffmpeg -version > /dev/null 2>&1") == 0;
-}
+bool HaveFfmpeg() { return platform_testing::HaveTool("ffmpeg"); }
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/brindle-test-XXXXXX";
-    char* p = mkdtemp(pattern);
-    path_ = p ? p : "/tmp";
-  }
-  ~TempDir() { (void)!std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+struct TempDir : platform_testing::TempDir {
+  TempDir() : platform_testing::TempDir("brindle-test") {}
+  std::string File(const std::string& name) const { return Path(name); }
 };
 
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
+std::vector<std::uint8_t> ReadAll(const std::string& path) { return platform_testing::ReadFileBytes(path); }
 
 struct Clip {
   const char* name;

@@ -12,39 +12,6 @@
 
 namespace osprey::test {
 
-bool Run(const std::string& command) {
-  const int rc = std::system(command.c_str());
-  return rc != -1 && WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
-}
-
-bool HaveTool(const char* name) {
-  return Run(std::string("command -v ") + name + " >/dev/null 2>&1");
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "osprey-XXXXXX").string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  const char* made = mkdtemp(buf.data());
-  dir_ = made ? made : "/tmp";
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (dir_ != "/tmp") std::filesystem::remove_all(dir_, ec);
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::vector<uint8_t> data;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return data;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-  std::fclose(f);
-  return data;
-}
-
 std::vector<int16_t> ReadPcm(const std::string& path) {
   const std::vector<uint8_t> bytes = ReadBytes(path);
   std::vector<int16_t> pcm(bytes.size() / 2);

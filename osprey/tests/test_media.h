@@ -5,24 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "platform_testing/temp_dir.h"
+
 namespace osprey::test {
 
-// Runs a shell command; returns true when it exits with status 0.
-bool Run(const std::string& command);
-bool HaveTool(const char* name);
-
-// A fresh temporary directory, removed by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
- private:
-  std::string dir_;
-};
-
-std::vector<uint8_t> ReadBytes(const std::string& path);
+using platform_testing::HaveTool;
+using platform_testing::TempDir;
+inline bool Run(const std::string& command) { return platform_testing::RunShell(command); }
+inline std::vector<uint8_t> ReadBytes(const std::string& path) { return platform_testing::ReadFileBytes(path); }
 std::vector<int16_t> ReadPcm(const std::string& path);
 
 struct AdtsStream {

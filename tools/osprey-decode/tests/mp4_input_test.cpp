@@ -11,48 +11,28 @@
 #include <string>
 #include <vector>
 
+#include "platform_testing/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string kTool = std::string(TESSERA_BINARY_DIR) + "/bin/osprey-decode";
 
-bool Shell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
-bool HaveFfmpeg() { return Shell("command -v ffmpeg >/dev/null 2>&1"); }
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string t = (fs::temp_directory_path() / "osprey-mp4-XXXXXX").string();
-    path = ::mkdtemp(t.data()) != nullptr ? fs::path(t) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-  std::string Path(const std::string& name) const { return (path / name).string(); }
-};
+using platform_testing::TempDir;
+bool Shell(const std::string& cmd) { return platform_testing::RunShell(cmd); }
+bool HaveFfmpeg() { return platform_testing::HaveTool("ffmpeg"); }
 
 std::vector<int16_t> ReadPcm(const std::string& path) {
-  std::vector<int16_t> pcm;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return pcm;
-  int16_t buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, sizeof(int16_t), 4096, f)) > 0) pcm.insert(pcm.end(), buf, buf + n);
-  std::fclose(f);
+  const std::vector<std::uint8_t> bytes = platform_testing::ReadFileBytes(path);
+  std::vector<int16_t> pcm(bytes.size() / 2);
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   return pcm;
 }
 
 std::string ReadText(const std::string& path) {
-  std::string s;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return s;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  return s;
+  const std::vector<std::uint8_t> bytes = platform_testing::ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // SNR of `ours` shifted by `offset` samples against `ref`, over their overlap.
