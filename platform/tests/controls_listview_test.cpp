@@ -448,6 +448,40 @@ TEST_F(ListViewTest, NotificationsOnSelectionKeysAndActivation) {
   EXPECT_EQ(Selected(), 0);  // row 2 was skipped, so Down from nothing selected wraps to row 0
 }
 
+TEST_F(ListViewTest, ATapSelectsTheRowAndNotifiesTheClick) {
+  ASSERT_NE(MakeList(LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL, 100), nullptr);
+  SendMessage(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(RowHeightList(20)));
+  Fill(8);
+  ASSERT_TRUE(Select(0));
+  RunUntilIdle();
+  notes.clear();
+  POINT pt{10, 45};  // row 2
+  ClientToScreen(list, &pt);
+  platform::testdriver::Click(pt.x, pt.y);
+  RunUntilIdle();
+  EXPECT_EQ(Selected(), 2);
+  EXPECT_EQ(GetFocus(), list);
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes.back().code, NM_CLICK);
+  EXPECT_EQ(notes.back().item, 2);
+  // A tap below the last row changes nothing; clearing every row's selection at once works.
+  DestroyWindow(list);
+  ASSERT_NE(MakeList(LVS_REPORT | LVS_NOCOLUMNHEADER, 100), nullptr);
+  Fill(2);
+  LVITEM all{};
+  all.state = all.stateMask = LVIS_SELECTED;
+  EXPECT_TRUE(SendMessage(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&all)));
+  EXPECT_EQ(SendMessage(list, LVM_GETSELECTEDCOUNT, 0, 0), 2);
+  pt = POINT{10, 90};
+  ClientToScreen(list, &pt);
+  platform::testdriver::Click(pt.x, pt.y);
+  RunUntilIdle();
+  EXPECT_EQ(SendMessage(list, LVM_GETSELECTEDCOUNT, 0, 0), 2);
+  all.state = 0;
+  EXPECT_TRUE(SendMessage(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&all)));
+  EXPECT_EQ(Selected(), -1);
+}
+
 TEST_F(ListViewTest, AParentThatDestroysTheListInANotificationIsSafe) {
   ASSERT_NE(MakeList(LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_OWNERDRAWFIXED, 100), nullptr);
   Fill(4);

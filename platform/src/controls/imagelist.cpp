@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/listview.h"
+#include "window/internal.h"
 
 struct IMAGELIST__ {
   int cx = 0;
@@ -39,13 +40,13 @@ IMAGELIST__* Valid(HIMAGELIST h) {
   return Lists().lists.count(h) ? h : nullptr;
 }
 
-std::uint32_t FromRgb565(std::uint16_t p) {
-  std::uint32_t r = (p >> 11) & 0x1F, g = (p >> 5) & 0x3F, b = p & 0x1F;
-  return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
-}
+using platform::win::ToRgb565;
 
-std::uint16_t ToRgb565(COLORREF c) {
-  return static_cast<std::uint16_t>(((GetRValue(c) >> 3) << 11) | ((GetGValue(c) >> 2) << 5) | (GetBValue(c) >> 3));
+/// An RGB565 pixel as 0xRRGGBB.
+std::uint32_t FromRgb565(std::uint16_t p) {
+  COLORREF c = platform::win::FromRgb565(p);
+  return (static_cast<std::uint32_t>(GetRValue(c)) << 16) | (static_cast<std::uint32_t>(GetGValue(c)) << 8) |
+         GetBValue(c);
 }
 
 struct Pixels {
