@@ -2,6 +2,21 @@
 /// The report-style list view ("SysListView32") and the image lists it draws its icons
 /// from. Messages, structures, styles and notification codes keep the phone platform's
 /// values (the wide-character forms of the messages that carry text).
+///
+/// Behaviour the list screens rely on:
+/// - Rows are as tall as the small image list's images or a text line, whichever is taller;
+///   an owner-drawn list (LVS_OWNERDRAWFIXED) then asks its parent with WM_MEASUREITEM.
+/// - Up and Down move the selection and the focus together, wrapping at the ends, and scroll
+///   just far enough to keep the row in view; page keys move a page without wrapping. Each
+///   key is announced first with LVN_KEYDOWN. The action key sends LVN_ITEMACTIVATE and
+///   NM_RETURN, and then reaches the parent as a key, so that a dialog turns it into IDOK.
+///   Keys the list does not use (soft keys, Back, digits) go to the parent.
+/// - Owner-drawn rows reach the parent as WM_DRAWITEM over an off-screen surface whose
+///   background, and a selected row's highlight, are already filled, with the text colour set.
+/// - The selection is highlighted across the whole row while the list has the focus (in
+///   the button-face colour without it, with LVS_SHOWSELALWAYS).
+/// - Image lists set on a list are destroyed with it unless LVS_SHAREIMAGELISTS is set;
+///   destroying an image list twice is refused, not a fault.
 
 #include <cstdint>
 

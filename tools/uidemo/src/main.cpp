@@ -642,6 +642,7 @@ int main(int argc, char** argv) {
     TranslateMessage(&msg);
     DispatchMessage(&msg);
   }
+  DestroyUi();
   platform::DisplayClose();
   return static_cast<int>(msg.wParam);
 }
