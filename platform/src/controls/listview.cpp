@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common.h"
+#include "core/fold.h"
 #include "platform/listview.h"
 
 namespace platform {
@@ -240,12 +241,11 @@ void MoveTo(HWND h, int row) {
   EnsureVisible(h, row);
 }
 
-/// Folds ASCII letters, so that rows sort as the phone shows them ("apple" before "Banana").
+/// Sorted rows compare without case, so that "apple" comes before "Banana".
 int CompareText(const std::u16string& a, const std::u16string& b) {
-  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
   std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    char16_t x = fold(a[i]), y = fold(b[i]);
+    char16_t x = core::FoldChar(a[i]), y = core::FoldChar(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
