@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dialogs.h"
 #include "platform/listview.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
@@ -495,6 +496,72 @@ TEST_F(ListViewTest, AParentThatDestroysTheListInANotificationIsSafe) {
   Press(VK_DOWN);
   EXPECT_FALSE(IsWindow(list));
   onNotify = nullptr;
+}
+
+std::vector<int>& DialogCommands() {
+  static std::vector<int> commands;
+  return commands;
+}
+
+BOOL ListDialogProc(HWND h, UINT msg, WPARAM w, LPARAM) {
+  if (msg == WM_INITDIALOG) {
+    for (int i = 0; i < 3; ++i) {
+      std::u16string text = u"contact " + platform::Utf8ToUtf16(std::to_string(i));
+      LVITEM it{};
+      it.mask = LVIF_TEXT;
+      it.iItem = i;
+      it.pszText = text.data();
+      SendDlgItemMessage(h, kListId, LVM_INSERTITEM, 0, reinterpret_cast<LPARAM>(&it));
+    }
+    return TRUE;
+  }
+  if (msg == WM_COMMAND) {
+    DialogCommands().push_back(LOWORD(w));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+TEST(ListViewInDialog, ArrowsStayInTheListAndTheActionKeyIsIdok) {
+  window_test::SetUpWindowTest();
+  DialogCommands().clear();
+  platform::DialogTemplate t;
+  t.style = WS_POPUP | WS_VISIBLE;
+  t.cx = 176;
+  t.cy = 172;
+  platform::DialogControl lv;
+  lv.className = WC_LISTVIEW;
+  lv.id = kListId;
+  lv.style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL;
+  lv.cx = 176;
+  lv.cy = 100;
+  t.controls.push_back(lv);
+  platform::DialogControl edit = lv;
+  edit.className = u"EDIT";
+  edit.id = 1090;
+  edit.style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+  edit.y = 110;
+  edit.cy = 16;
+  t.controls.push_back(edit);
+  HWND dlg = platform::CreateDialogFromTemplate(nullptr, t, nullptr, ListDialogProc, 0);
+  ASSERT_NE(dlg, nullptr);
+  RunUntilIdle();
+  HWND list = GetDlgItem(dlg, kListId);
+  ASSERT_EQ(GetFocus(), list);
+  PressKey(VK_DOWN);
+  RunUntilIdle();
+  PressKey(VK_DOWN);
+  RunUntilIdle();
+  EXPECT_EQ(GetFocus(), list);  // the arrows moved the selection, not the focus
+  EXPECT_EQ(SendMessage(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 1);
+  PressKey(VK_TACTION);
+  RunUntilIdle();
+  EXPECT_EQ(DialogCommands(), std::vector<int>{IDOK});
+  std::string screen = DescribeScreen();
+  EXPECT_NE(screen.find("class=SysListView32 id=2003"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("row 1 \"contact 1\" selected focused visible"), std::string::npos) << screen;
+  DestroyWindow(dlg);
+  RunUntilIdle();
 }
 
 HBITMAP Strip(int w, int h, std::uint32_t background, std::uint32_t dot) {
