@@ -112,8 +112,7 @@ class ListViewTest : public ::testing::Test {
   }
 
   void Fill(int rows) {
-    for (int i = 0; i < rows; ++i)
-      Insert(i, u"row " + platform::Utf8ToUtf16(std::to_string(i)), 100 + i);
+    for (int i = 0; i < rows; ++i) Insert(i, u"row " + platform::Utf8ToUtf16(std::to_string(i)), 100 + i);
   }
 
   bool Select(int row) {
@@ -125,12 +124,8 @@ class ListViewTest : public ::testing::Test {
   int Selected() {
     return static_cast<int>(SendMessage(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   }
-  int Top() {
-    return static_cast<int>(SendMessage(list, LVM_GETTOPINDEX, 0, 0));
-  }
-  int Page() {
-    return static_cast<int>(SendMessage(list, LVM_GETCOUNTPERPAGE, 0, 0));
-  }
+  int Top() { return static_cast<int>(SendMessage(list, LVM_GETTOPINDEX, 0, 0)); }
+  int Page() { return static_cast<int>(SendMessage(list, LVM_GETCOUNTPERPAGE, 0, 0)); }
   void Press(UINT vk, int times = 1) {
     for (int i = 0; i < times; ++i) {
       PressKey(vk);
@@ -143,7 +138,8 @@ class ListViewTest : public ::testing::Test {
     it.iSubItem = column;
     it.pszText = buf;
     it.cchTextMax = 64;
-    int n = static_cast<int>(SendMessage(list, LVM_GETITEMTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it)));
+    int n = static_cast<int>(
+        SendMessage(list, LVM_GETITEMTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it)));
     return std::u16string(buf, static_cast<std::size_t>(n));
   }
   std::vector<Note> Changes() {
@@ -202,7 +198,8 @@ TEST_F(ListViewTest, UpDownWrapAndTheTopRowFollows) {
 
   // The screen description lists rows, the selected row and the top row.
   std::string screen = DescribeScreen();
-  EXPECT_NE(screen.find("listview count=12 sel=0 focus=0 top=0 page=5 rowheight=20 scrollbar"), std::string::npos)
+  EXPECT_NE(screen.find("listview count=12 sel=0 focus=0 top=0 page=5 rowheight=20 scrollbar"),
+            std::string::npos)
       << screen;
   EXPECT_NE(screen.find("row 0 \"row 0\" selected focused visible"), std::string::npos) << screen;
   EXPECT_NE(screen.find("row 11 \"row 11\"\n"), std::string::npos) << screen;
@@ -361,7 +358,8 @@ TEST_F(ListViewTest, ItemsRoundTripTextImageDataAndSubItems) {
   EXPECT_EQ(get.lParam, 42);
   EXPECT_EQ(Text(1), u"renamed");
   EXPECT_EQ(SendMessage(list, LVM_GETCOLUMNWIDTH, 1, 0), 60);
-  EXPECT_TRUE(SendMessage(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(static_cast<WORD>(LVSCW_AUTOSIZE_USEHEADER), 0)));
+  EXPECT_TRUE(
+      SendMessage(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(static_cast<WORD>(LVSCW_AUTOSIZE_USEHEADER), 0)));
   EXPECT_EQ(SendMessage(list, LVM_GETCOLUMNWIDTH, 1, 0), 76);  // the rest of the row
 
   // Bad requests fail without touching anything.

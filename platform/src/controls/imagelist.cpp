@@ -57,7 +57,8 @@ struct Pixels {
 
 bool BitmapPixels(HBITMAP bmp, Pixels* out) {
   BITMAP bm{};
-  if (!bmp || GetObject(bmp, sizeof(bm), &bm) != static_cast<int>(sizeof(bm)) || bm.bmBitsPixel != 16 || !bm.bmBits)
+  if (!bmp || GetObject(bmp, sizeof(bm), &bm) != static_cast<int>(sizeof(bm)) || bm.bmBitsPixel != 16 ||
+      !bm.bmBits)
     return false;
   *out = Pixels{bm.bmWidth, bm.bmHeight, static_cast<const std::uint16_t*>(bm.bmBits)};
   return out->width > 0 && out->height > 0;
@@ -130,7 +131,8 @@ bool IconPixels(HICON icon, int cx, int cy, std::vector<std::uint32_t>* out) {
         continue;
       }
       auto un = [&](int shift) {
-        return static_cast<std::uint32_t>(std::min(255, static_cast<int>((pb >> shift) & 0xFF) * 255 / alpha));
+        return static_cast<std::uint32_t>(
+            std::min(255, static_cast<int>((pb >> shift) & 0xFF) * 255 / alpha));
       };
       (*out)[i] = (static_cast<std::uint32_t>(alpha) << 24) | (un(16) << 16) | (un(8) << 8) | un(0);
     }

@@ -6,6 +6,8 @@
 // A notification may run any code in the parent, including code that changes or destroys
 // this list, so the state is looked up again after every message sent to the parent.
 
+#include "platform/listview.h"
+
 #include <algorithm>
 #include <mutex>
 #include <string>
@@ -13,7 +15,6 @@
 
 #include "common.h"
 #include "core/fold.h"
-#include "platform/listview.h"
 
 namespace platform {
 namespace {
@@ -135,9 +136,10 @@ void Measure(HWND h) {
   if (!s) return;
   int height = std::max(TextHeight(h, s) + 2, s->imageHeight);
   if (StyleOf(h) & LVS_OWNERDRAWFIXED) {
-    MEASUREITEMSTRUCT mi{ODT_LISTVIEW, static_cast<UINT>(GetDlgCtrlID(h)), 0, 0, static_cast<UINT>(height), 0};
-    if (HWND parent = GetParent(h)) SendMessage(parent, WM_MEASUREITEM, static_cast<WPARAM>(mi.CtlID),
-                                                reinterpret_cast<LPARAM>(&mi));
+    MEASUREITEMSTRUCT mi{
+        ODT_LISTVIEW, static_cast<UINT>(GetDlgCtrlID(h)), 0, 0, static_cast<UINT>(height), 0};
+    if (HWND parent = GetParent(h))
+      SendMessage(parent, WM_MEASUREITEM, static_cast<WPARAM>(mi.CtlID), reinterpret_cast<LPARAM>(&mi));
     s = StateOf(h);
     if (!s) return;
     if (mi.itemHeight > 0 && mi.itemHeight < 0x10000) height = static_cast<int>(mi.itemHeight);
@@ -253,8 +255,9 @@ int CompareText(const std::u16string& a, const std::u16string& b) {
 
 const std::u16string& TextOf(const Item& it, int column) {
   static const std::u16string empty;
-  return column >= 0 && static_cast<std::size_t>(column) < it.text.size() ? it.text[static_cast<std::size_t>(column)]
-                                                                           : empty;
+  return column >= 0 && static_cast<std::size_t>(column) < it.text.size()
+             ? it.text[static_cast<std::size_t>(column)]
+             : empty;
 }
 
 std::u16string TextFrom(LPCWSTR p) {
@@ -264,7 +267,8 @@ std::u16string TextFrom(LPCWSTR p) {
 }
 
 void SetText(Item& it, int column, std::u16string text) {
-  if (it.text.size() <= static_cast<std::size_t>(column)) it.text.resize(static_cast<std::size_t>(column) + 1);
+  if (it.text.size() <= static_cast<std::size_t>(column))
+    it.text.resize(static_cast<std::size_t>(column) + 1);
   it.text[static_cast<std::size_t>(column)] = std::move(text);
 }
 
@@ -319,7 +323,8 @@ BOOL SetItem(HWND h, const LVITEM* in) {
     if (in->mask & LVIF_INDENT) it.indent = std::max(0, in->iIndent);
   }
   InvalidateRect(h, nullptr, FALSE);
-  if (in->iSubItem == 0 && (in->mask & LVIF_STATE)) return SetRowState(h, in->iItem, in->state, in->stateMask);
+  if (in->iSubItem == 0 && (in->mask & LVIF_STATE))
+    return SetRowState(h, in->iItem, in->state, in->stateMask);
   return TRUE;
 }
 
@@ -444,7 +449,8 @@ LRESULT InsertColumn(HWND h, int index, const LVCOLUMN* in) {
   // Sub-item texts move with their columns.
   if (at < static_cast<int>(s->columns.size()) - 1)
     for (Item& it : s->items)
-      if (static_cast<std::size_t>(at) < it.text.size()) it.text.insert(it.text.begin() + at, std::u16string());
+      if (static_cast<std::size_t>(at) < it.text.size())
+        it.text.insert(it.text.begin() + at, std::u16string());
   InvalidateRect(h, nullptr, TRUE);
   return at;
 }
@@ -579,7 +585,8 @@ void DrawHeader(HDC dc, const Geometry& g, const ListViewState* s) {
     RECT r{x + 3, 0, x + c.width - 2, g.header};
     UINT align = c.fmt == LVCFMT_RIGHT ? DT_RIGHT : c.fmt == LVCFMT_CENTER ? DT_CENTER : DT_LEFT;
     if (c.width > 4)
-      ctl::DrawLabel(dc, c.text, r, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | align, GetSysColor(COLOR_BTNTEXT));
+      ctl::DrawLabel(dc, c.text, r, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | align,
+                     GetSysColor(COLOR_BTNTEXT));
     x += c.width;
     RECT edge{x - 1, 2, x, g.header - 2};
     if (c.width > 0) FillRect(dc, &edge, GetSysColorBrush(COLOR_BTNSHADOW));
@@ -604,8 +611,8 @@ void DrawRow(HDC dc, const ListViewState* s, int row, RECT rc, COLORREF textColo
     if (r.right <= r.left) continue;
     int fmt = s->columns.empty() ? LVCFMT_LEFT : s->columns[c].fmt;
     UINT align = fmt == LVCFMT_RIGHT ? DT_RIGHT : fmt == LVCFMT_CENTER ? DT_CENTER : DT_LEFT;
-    ctl::DrawLabel(dc, TextOf(it, static_cast<int>(c)), r, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | align,
-                   textColor);
+    ctl::DrawLabel(dc, TextOf(it, static_cast<int>(c)), r,
+                   DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | align, textColor);
   }
 }
 
@@ -650,15 +657,16 @@ void Paint(HWND h) {
   for (const Visible& v : rows) {
     bool selected = (v.state & LVIS_SELECTED) && showSel;
     if (selected) FillRect(mem, &v.rc, GetSysColorBrush(s->focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE));
-    COLORREF text = selected && s->focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Or(s->textColor, COLOR_WINDOWTEXT);
+    COLORREF text =
+        selected && s->focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Or(s->textColor, COLOR_WINDOWTEXT);
     if (ownerDraw) {
       if (!parent) continue;
       SetTextColor(mem, text);
       SetBkColor(mem, GetSysColor(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
       UINT state = ((v.state & LVIS_SELECTED) ? ODS_SELECTED : 0) |
                    ((v.state & LVIS_FOCUSED) && s->focused ? ODS_FOCUS : 0);
-      DRAWITEMSTRUCT di{ODT_LISTVIEW, ctlId, static_cast<UINT>(v.row), ODA_DRAWENTIRE, state, h, mem, v.rc,
-                        static_cast<ULONG_PTR>(v.param)};
+      DRAWITEMSTRUCT di{ODT_LISTVIEW, ctlId, static_cast<UINT>(v.row),       ODA_DRAWENTIRE, state, h,
+                        mem,          v.rc,  static_cast<ULONG_PTR>(v.param)};
       SendMessage(parent, WM_DRAWITEM, ctlId, reinterpret_cast<LPARAM>(&di));
       s = StateOf(h);
       if (!s) break;
@@ -735,7 +743,8 @@ LRESULT ListViewProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return GetItem(h, reinterpret_cast<LVITEM*>(lParam));
     case LVM_SETITEMTEXT: {
       auto* in = reinterpret_cast<const LVITEM*>(lParam);
-      if (!in || !ValidIndex(s, row) || in->iSubItem < 0 || static_cast<std::size_t>(in->iSubItem) >= kMaxColumns)
+      if (!in || !ValidIndex(s, row) || in->iSubItem < 0 ||
+          static_cast<std::size_t>(in->iSubItem) >= kMaxColumns)
         return FALSE;
       SetText(s->items[static_cast<std::size_t>(row)], in->iSubItem, TextFrom(in->pszText));
       InvalidateRect(h, nullptr, FALSE);
@@ -744,7 +753,8 @@ LRESULT ListViewProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case LVM_GETITEMTEXT: {
       auto* out = reinterpret_cast<LVITEM*>(lParam);
       if (!out || !ValidIndex(s, row)) return 0;
-      return CopyOut(TextOf(s->items[static_cast<std::size_t>(row)], out->iSubItem), out->pszText, out->cchTextMax);
+      return CopyOut(TextOf(s->items[static_cast<std::size_t>(row)], out->iSubItem), out->pszText,
+                     out->cchTextMax);
     }
     case LVM_DELETEITEM:
       return DeleteItem(h, row);
@@ -758,10 +768,12 @@ LRESULT ListViewProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case LVM_DELETECOLUMN:
       return DeleteColumn(h, row);
     case LVM_SETCOLUMNWIDTH:
-      return SetColumnWidth(h, row, static_cast<int>(static_cast<short>(LOWORD(static_cast<WPARAM>(lParam)))));
+      return SetColumnWidth(h, row,
+                            static_cast<int>(static_cast<short>(LOWORD(static_cast<WPARAM>(lParam)))));
     case LVM_GETCOLUMNWIDTH:
-      return row >= 0 && row < static_cast<int>(s->columns.size()) ? s->columns[static_cast<std::size_t>(row)].width
-                                                                    : 0;
+      return row >= 0 && row < static_cast<int>(s->columns.size())
+                 ? s->columns[static_cast<std::size_t>(row)].width
+                 : 0;
     case LVM_GETNEXTITEM:
       return NextItem(s, row, static_cast<UINT>(LOWORD(static_cast<WPARAM>(lParam))));
     case LVM_SETITEMSTATE: {
@@ -775,7 +787,8 @@ LRESULT ListViewProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return ok;
     }
     case LVM_GETITEMSTATE:
-      return ValidIndex(s, row) ? static_cast<LRESULT>(s->items[static_cast<std::size_t>(row)].state & lParam) : 0;
+      return ValidIndex(s, row) ? static_cast<LRESULT>(s->items[static_cast<std::size_t>(row)].state & lParam)
+                                : 0;
     case LVM_GETSELECTEDCOUNT:
       return static_cast<LRESULT>(RowsWith(s, LVIS_SELECTED, -1).size());
     case LVM_ENSUREVISIBLE:

@@ -20,10 +20,10 @@
 
 #include "platform/dialogs.h"
 #include "platform/display.h"
-#include "platform/menubar.h"
-#include "platform/module.h"
 #include "platform/gdi.h"
 #include "platform/listview.h"
+#include "platform/menubar.h"
+#include "platform/module.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -414,9 +414,10 @@ bool CreateListUi(int rows) {
   if (!listDemo.frame) return false;
   RECT rc;
   GetClientRect(listDemo.frame, &rc);
-  listDemo.list = CreateWindowEx(0, WC_LISTVIEW, u"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL |
-                                 LVS_SHOWSELALWAYS, 0, 0, rc.right, rc.bottom, listDemo.frame,
-                                 reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListViewId)), nullptr, nullptr);
+  listDemo.list = CreateWindowEx(
+      0, WC_LISTVIEW, u"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0,
+      rc.right, rc.bottom, listDemo.frame, reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListViewId)),
+      nullptr, nullptr);
   listDemo.images = MakeRowIcons();
   if (!listDemo.list || !listDemo.images) return false;
   SendMessage(listDemo.list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
@@ -441,7 +442,8 @@ bool CreateListUi(int rows) {
     item.pszText = kb.data();
     SendMessage(listDemo.list, LVM_SETITEMTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
   }
-  SendMessage(listDemo.list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(static_cast<WORD>(LVSCW_AUTOSIZE_USEHEADER), 0));
+  SendMessage(listDemo.list, LVM_SETCOLUMNWIDTH, 1,
+              MAKELPARAM(static_cast<WORD>(LVSCW_AUTOSIZE_USEHEADER), 0));
   if (rows > 0) {
     LVITEM st{};
     st.state = st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
@@ -508,7 +510,8 @@ LRESULT ScriptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Script* s = std::exchange(pendingScript, nullptr);
     RunScript(s);
     // Leave the message box if the keys did not.
-    if (HWND box = FindWindow(WC_MESSAGEBOX, nullptr)) PostMessage(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    if (HWND box = FindWindow(WC_MESSAGEBOX, nullptr))
+      PostMessage(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
     return 0;
   }
   return DefWindowProc(hwnd, msg, wParam, lParam);
@@ -545,11 +548,13 @@ int RunMessageBox(const std::string& text, Script* script) {
   wc.lpfnWndProc = ScriptProc;
   wc.lpszClassName = u"UIDemoScript";
   RegisterClass(&wc);
-  HWND helper = CreateWindowEx(0, u"UIDemoScript", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  HWND helper =
+      CreateWindowEx(0, u"UIDemoScript", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   if (!helper) return 1;
   pendingScript = script;
   PostMessage(helper, kRunScript, 0, 0);
-  int r = MessageBox(nullptr, platform::Utf8ToUtf16(text).c_str(), u"Tessera", MB_OKCANCEL | MB_ICONINFORMATION);
+  int r =
+      MessageBox(nullptr, platform::Utf8ToUtf16(text).c_str(), u"Tessera", MB_OKCANCEL | MB_ICONINFORMATION);
   std::printf("result=%s\n", r == IDOK ? "IDOK" : r == IDCANCEL ? "IDCANCEL" : "none");
   return script->ok ? 0 : 1;
 }

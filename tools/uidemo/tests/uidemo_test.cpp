@@ -106,7 +106,8 @@ TEST(Uidemo, SoftKeyPopupIsRebuiltEachTimeItOpens) {
   EXPECT_NE(out.find("2 \"Top of list\" id=202 grayed"), std::string::npos) << out;
   EXPECT_NE(out.find("4 \"Quit\" id=204"), std::string::npos) << out;
   out.clear();
-  ASSERT_EQ(RunDemo("--headless --keys \"Down Down SoftRight\" --describe --screenshot " + shot, &out), 0) << out;
+  ASSERT_EQ(RunDemo("--headless --keys \"Down Down SoftRight\" --describe --screenshot " + shot, &out), 0)
+      << out;
   EXPECT_NE(out.find("1 \"Choose row 2\" id=201 selected"), std::string::npos) << out;
   EXPECT_NE(out.find("2 \"Top of list\" id=202\n"), std::string::npos) << out;
   ExpectMatchesGolden(shot, "popup");
@@ -129,7 +130,8 @@ TEST(Uidemo, ListViewScreenShowsRowsWithIconsAndMovesTheSelection) {
   std::string shot = ShotPath("list");
   std::string out;
   ASSERT_EQ(RunDemo("--list 14 --keys \"Down Down Down Down Down Down Down Down Down Down\" --describe "
-                    "--screenshot " + shot,
+                    "--screenshot " +
+                        shot,
                     &out),
             0)
       << out;
@@ -137,7 +139,8 @@ TEST(Uidemo, ListViewScreenShowsRowsWithIconsAndMovesTheSelection) {
   EXPECT_NE(out.find("focus class=SysListView32 id=2003"), std::string::npos) << out;
   EXPECT_NE(out.find("listview count=14 sel=10 focus=10 top="), std::string::npos) << out;
   EXPECT_EQ(out.find("top=0 "), std::string::npos) << out;  // scrolled to keep row 10 in view
-  EXPECT_NE(out.find("row 10 \"Item 11\" \"121 KB\" image=1 selected focused visible"), std::string::npos) << out;
+  EXPECT_NE(out.find("row 10 \"Item 11\" \"121 KB\" image=1 selected focused visible"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("softkeys left=\"Open\" right=\"Quit\""), std::string::npos) << out;
   ExpectMatchesGolden(shot, "list");
 
