@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -494,6 +495,88 @@ TEST_F(ListViewTest, AParentThatDestroysTheListInANotificationIsSafe) {
   Press(VK_DOWN);
   EXPECT_FALSE(IsWindow(list));
   onNotify = nullptr;
+}
+
+int CALLBACK_ByData(LPARAM a, LPARAM b, LPARAM) {
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// Random operations, many with indexes out of range, keep the list consistent: the top
+// row stays within range and a single-selection list never has two selected rows.
+TEST_F(ListViewTest, RandomOperationsKeepTheListConsistent) {
+  ASSERT_NE(MakeList(LVS_REPORT | LVS_SINGLESEL | LVS_SORTASCENDING, 100), nullptr);
+  SendMessage(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(RowHeightList(18)));
+  AddColumn(90);
+  AddColumn(60);
+  SetFocus(list);
+  std::mt19937 rng(20261208);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int step = 0; step < 3000; ++step) {
+    int count = static_cast<int>(SendMessage(list, LVM_GETITEMCOUNT, 0, 0));
+    int row = pick(-2, count + 1);
+    switch (pick(0, 11)) {
+      case 0:
+      case 1:
+        Insert(row, u"item " + platform::Utf8ToUtf16(std::to_string(pick(0, 99))), pick(0, 1000),
+               pick(-1, 3));
+        break;
+      case 2:
+        SendMessage(list, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+        break;
+      case 3:
+        if (pick(0, 20) == 0) SendMessage(list, LVM_DELETEALLITEMS, 0, 0);
+        break;
+      case 4: {
+        LVITEM st{};
+        st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        st.state = static_cast<UINT>(pick(0, 3));
+        SendMessage(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&st));
+        break;
+      }
+      case 5:
+        SendMessage(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+        break;
+      case 6: {
+        static const UINT keys[] = {VK_UP, VK_DOWN, 0x21, 0x22, 0x23, 0x24, VK_RETURN};
+        PressKey(keys[pick(0, 6)]);
+        RunUntilIdle();
+        break;
+      }
+      case 7:
+        SendMessage(list, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(&CALLBACK_ByData));
+        break;
+      case 8: {
+        WCHAR buf[3];
+        LVITEM it{};
+        it.iSubItem = pick(-1, 3);
+        it.pszText = buf;
+        it.cchTextMax = pick(0, 3);
+        SendMessage(list, LVM_GETITEMTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+        std::u16string text = u"sub";
+        it.pszText = text.data();
+        SendMessage(list, LVM_SETITEMTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+        break;
+      }
+      case 9: {
+        RECT rc{pick(0, 4), 0, 0, 0};
+        SendMessage(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rc));
+        SendMessage(list, LVM_SCROLL, 0, pick(-100, 100));
+        break;
+      }
+      case 10:
+        SendMessage(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(pick(-1, 2)),
+                    MAKELPARAM(static_cast<WORD>(pick(-2, 200)), 0));
+        break;
+      default:
+        InvalidateRect(list, nullptr, TRUE);
+        UpdateWindow(list);
+        break;
+    }
+    count = static_cast<int>(SendMessage(list, LVM_GETITEMCOUNT, 0, 0));
+    ASSERT_GE(Top(), 0) << "step " << step;
+    ASSERT_LE(Top(), std::max(0, count - Page())) << "step " << step;
+    ASSERT_LE(SendMessage(list, LVM_GETSELECTEDCOUNT, 0, 0), 1) << "step " << step;
+  }
 }
 
 std::vector<int>& DialogCommands() {

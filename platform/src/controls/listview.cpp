@@ -780,10 +780,12 @@ LRESULT ListViewProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       auto* in = reinterpret_cast<const LVITEM*>(lParam);
       if (!in) return FALSE;
       if (row != -1) return SetRowState(h, row, in->state, in->stateMask);
-      // -1: every row. Focus cannot go to all of them; only the other bits apply.
+      // -1: every row. Focus cannot go to all of them, nor the selection in a
+      // single-selection list; only the other bits apply.
+      UINT mask = in->stateMask & ~LVIS_FOCUSED;
+      if ((StyleOf(h) & LVS_SINGLESEL) && (in->state & LVIS_SELECTED)) mask &= ~LVIS_SELECTED;
       bool ok = true;
-      for (int i = 0; StateOf(h) && i < Count(StateOf(h)); ++i)
-        ok = ChangeState(h, i, in->state, in->stateMask & ~LVIS_FOCUSED) && ok;
+      for (int i = 0; StateOf(h) && i < Count(StateOf(h)); ++i) ok = ChangeState(h, i, in->state, mask) && ok;
       return ok;
     }
     case LVM_GETITEMSTATE:
