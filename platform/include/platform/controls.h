@@ -1,6 +1,7 @@
 #pragma once
 /// Standard controls of the phone: static text, edit fields, check boxes and lists with a
-/// spin control. Messages, styles and notification codes keep the phone platform's values.
+/// spin control (the report-style list view is in listview.h). Messages, styles and
+/// notification codes keep the phone platform's values.
 
 #include "platform/window.h"
 
@@ -94,7 +95,8 @@ inline constexpr UINT UDM_GETBUDDY = WM_USER + 106;
 
 namespace platform {
 
-/// Registers the control classes once per process; creating a dialog does it implicitly.
+/// Registers the control classes (the list view's too) once per process; creating a dialog
+/// does it implicitly.
 void RegisterControlClasses();
 
 }  // namespace platform

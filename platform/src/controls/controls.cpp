@@ -8,6 +8,7 @@
 #include "common.h"
 #include "platform/controls.h"
 #include "platform/dialogs.h"
+#include "platform/listview.h"
 
 namespace platform {
 namespace {
@@ -732,6 +733,7 @@ void RegisterControlClasses() {
       RegisterClass(&wc);
     }
   });
+  RegisterListViewClass();
 }
 
 }  // namespace platform

@@ -1,10 +1,15 @@
 // uidemo: shows a window with a title, two lines of text (regular and bold), an icon, a
-// picture and an owner-drawn list of 20 rows that moves with Up/Down and wraps around.
+// picture and an owner-drawn list of 20 rows that moves with Up/Down and wraps around, with
+// a soft-key bar whose right key opens a numbered popup menu. --list N shows a list view
+// of N rows with icons instead; --dialog and --msgbox show a dialog of "Wren.dll" or a
+// message box.
 //
 //   uidemo [--headless] [--keys "Down Down Enter"] [--screenshot out.png] [--describe]
+//          [--dialog ID | --msgbox TEXT | --list N]
 //
 // With a display and without --headless it runs in a desktop window until closed.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,9 +20,10 @@
 
 #include "platform/dialogs.h"
 #include "platform/display.h"
+#include "platform/gdi.h"
+#include "platform/listview.h"
 #include "platform/menubar.h"
 #include "platform/module.h"
-#include "platform/gdi.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -42,6 +48,7 @@ struct Demo {
   HWND frame = nullptr;
   HWND list = nullptr;
   HWND softkeys = nullptr;
+  HMENU popup = nullptr;
   HFONT regular = nullptr;
   HFONT bold = nullptr;
   HICON icon = nullptr;
@@ -201,35 +208,24 @@ LRESULT ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-// ---- Soft-key bar ----
+// ---- Soft-key bar and its popup ----
 
-const char16_t* kSoftLeft = u"Select";
-const char16_t* kSoftRight = u"Quit";
+constexpr UINT kCmdSelect = 200;
+constexpr UINT kCmdChoose = 201;
+constexpr UINT kCmdTop = 202;
+constexpr UINT kCmdBottom = 203;
+constexpr UINT kCmdQuit = 204;
 
-LRESULT SoftKeyProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(hwnd, &ps);
-      RECT rc;
-      GetClientRect(hwnd, &rc);
-      FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-      SetBkMode(dc, TRANSPARENT);
-      HGDIOBJ old = SelectObject(dc, demo.bold);
-      RECT left{4, 0, rc.right / 2, rc.bottom}, right{rc.right / 2, 0, rc.right - 4, rc.bottom};
-      DrawText(dc, kSoftLeft, -1, &left, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
-      DrawText(dc, kSoftRight, -1, &right, DT_SINGLELINE | DT_VCENTER | DT_RIGHT);
-      SelectObject(dc, old);
-      EndPaint(hwnd, &ps);
-      return 0;
-    }
-    case WM_PLATFORM_DESCRIBE:
-      *reinterpret_cast<std::string*>(lParam) += "softkeys left=\"" + platform::Utf16ToUtf8(kSoftLeft) +
-                                                 "\" right=\"" + platform::Utf16ToUtf8(kSoftRight) + "\"\n";
-      return 1;
-    default:
-      return DefWindowProc(hwnd, msg, wParam, lParam);
-  }
+/// Rebuilt each time it opens: the first item names the selected row, and "Top of list" is
+/// greyed while the selection is already there.
+void RebuildPopup(HMENU menu) {
+  while (GetMenuItemCount(menu) > 0) DeleteMenu(menu, 0, MF_BYPOSITION);
+  std::u16string choose = u"Choose row " + platform::Utf8ToUtf16(std::to_string(demo.selected));
+  AppendMenu(menu, MF_STRING, kCmdChoose, choose.c_str());
+  AppendMenu(menu, MF_STRING | (demo.selected == 0 ? MF_GRAYED : MF_ENABLED), kCmdTop, u"Top of list");
+  AppendMenu(menu, MF_STRING, kCmdBottom, u"Bottom of list");
+  AppendMenu(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenu(menu, MF_STRING, kCmdQuit, u"Quit");
 }
 
 // ---- Frame ----
@@ -257,14 +253,31 @@ LRESULT FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case kSelChanged:
       return 0;
+    case WM_INITMENUPOPUP:
+      if (reinterpret_cast<HMENU>(wParam) == demo.popup) RebuildPopup(demo.popup);
+      return 0;
     case WM_COMMAND:
-      if (LOWORD(wParam) == kIdOk) Choose();
+      switch (LOWORD(wParam)) {
+        case kIdOk:
+        case kCmdSelect:
+        case kCmdChoose:
+          Choose();
+          break;
+        case kCmdTop:
+          MoveSelection(demo.list, -demo.selected);
+          break;
+        case kCmdBottom:
+          MoveSelection(demo.list, kRows - 1 - demo.selected);
+          break;
+        case kCmdQuit:
+          DestroyWindow(hwnd);
+          break;
+        default:
+          break;
+      }
       return 0;
     case WM_KEYDOWN:
-      if (wParam == VK_TSOFT1)
-        Choose();
-      else if (wParam == VK_TSOFT2 || wParam == VK_TBACK)
-        DestroyWindow(hwnd);
+      if (wParam == VK_TBACK) DestroyWindow(hwnd);
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE && demo.list) SetFocus(demo.list);
@@ -286,10 +299,6 @@ bool RegisterClasses() {
   if (!RegisterClass(&wc)) return false;
   wc.lpfnWndProc = ListProc;
   wc.lpszClassName = u"DemoList";
-  if (!RegisterClass(&wc)) return false;
-  wc.lpfnWndProc = SoftKeyProc;
-  wc.lpszClassName = u"DemoSoftKeys";
-  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   return RegisterClass(&wc) != 0;
 }
 
@@ -309,16 +318,154 @@ bool CreateUi() {
   demo.list = CreateWindowEx(0, u"DemoList", u"", WS_CHILD | WS_VISIBLE, 0, listTop, rc.right,
                              rows * kRowHeight, demo.frame,
                              reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListId)), nullptr, nullptr);
-  int h = platform::ScreenHeight();
-  demo.softkeys = CreateWindowEx(0, u"DemoSoftKeys", u"", WS_POPUP, 0, h - platform::kSoftKeyBarHeight,
-                                 platform::ScreenWidth(), platform::kSoftKeyBarHeight, demo.frame, nullptr,
-                                 nullptr, nullptr);
+  demo.popup = CreatePopupMenu();
+  RebuildPopup(demo.popup);
+  demo.softkeys = platform::CreateSoftKeyBar(demo.frame, u"Select", kCmdSelect, u"Menu", 0, demo.popup);
   if (!demo.list || !demo.softkeys) return false;
-  ShowWindow(demo.softkeys, SW_SHOWNA);
   ShowWindow(demo.frame, SW_SHOW);
   UpdateWindow(demo.frame);
   SetFocus(demo.list);
   return true;
+}
+
+// ---- The list view screen ----
+
+constexpr int kListViewId = 2003;
+constexpr int kMaxListRows = 10000;
+
+struct ListDemo {
+  HWND frame = nullptr;
+  HWND list = nullptr;
+  HIMAGELIST images = nullptr;
+};
+
+ListDemo listDemo;
+
+/// 16 x 16 icons: a disc, a square and a diamond, each with transparent surroundings.
+HIMAGELIST MakeRowIcons() {
+  HIMAGELIST il = ImageList_Create(16, 16, ILC_COLOR16 | ILC_MASK, 3, 1);
+  if (!il) return nullptr;
+  const std::uint32_t colors[3] = {0xD03020, 0x2050C0, 0x20A040};
+  for (int shape = 0; shape < 3; ++shape) {
+    std::uint32_t px[16 * 16];
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        int dx = 2 * x - 15, dy = 2 * y - 15;
+        bool inside = shape == 0   ? dx * dx + dy * dy <= 169
+                      : shape == 1 ? std::abs(dx) <= 11 && std::abs(dy) <= 11
+                                   : std::abs(dx) + std::abs(dy) <= 15;
+        bool edge = inside && (shape == 0   ? dx * dx + dy * dy > 100
+                               : shape == 1 ? std::abs(dx) > 8 || std::abs(dy) > 8
+                                            : std::abs(dx) + std::abs(dy) > 11);
+        px[y * 16 + x] = inside ? 0xFF000000u | (edge ? 0x202020u : colors[shape]) : 0;
+      }
+    HICON icon = platform::CreateIconFromArgb(16, 16, px);
+    ImageList_AddIcon(il, icon);
+    DestroyIcon(icon);
+  }
+  return il;
+}
+
+void OpenRow(int row) {
+  if (row < 0) return;
+  std::u16string title = u"Opened item " + platform::Utf8ToUtf16(std::to_string(row + 1));
+  SetWindowText(listDemo.frame, title.c_str());
+}
+
+LRESULT ListFrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_NOTIFY: {
+      auto* hdr = reinterpret_cast<NMHDR*>(lParam);
+      if (hdr->idFrom == kListViewId && hdr->code == LVN_ITEMACTIVATE)
+        OpenRow(reinterpret_cast<NMITEMACTIVATE*>(lParam)->iItem);
+      return 0;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK)
+        OpenRow(static_cast<int>(
+            SendMessage(listDemo.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+      else if (LOWORD(wParam) == kCmdQuit)
+        DestroyWindow(hwnd);
+      return 0;
+    case WM_KEYDOWN:
+      if (wParam == VK_TBACK) DestroyWindow(hwnd);
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) != WA_INACTIVE && listDemo.list) SetFocus(listDemo.list);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProc(hwnd, msg, wParam, lParam);
+  }
+}
+
+bool CreateListUi(int rows) {
+  platform::RegisterControlClasses();
+  WNDCLASS wc{};
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+  wc.lpfnWndProc = ListFrameProc;
+  wc.lpszClassName = u"UIDemoListFrame";
+  if (!RegisterClass(&wc)) return false;
+  listDemo.frame = CreateWindowEx(0, u"UIDemoListFrame", u"List demo", 0, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+  if (!listDemo.frame) return false;
+  RECT rc;
+  GetClientRect(listDemo.frame, &rc);
+  listDemo.list = CreateWindowEx(
+      0, WC_LISTVIEW, u"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0,
+      rc.right, rc.bottom, listDemo.frame, reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListViewId)),
+      nullptr, nullptr);
+  listDemo.images = MakeRowIcons();
+  if (!listDemo.list || !listDemo.images) return false;
+  SendMessage(listDemo.list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  SendMessage(listDemo.list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(listDemo.images));
+  WCHAR name[] = u"Name";
+  WCHAR size[] = u"Size";
+  LVCOLUMN col{LVCF_TEXT | LVCF_WIDTH | LVCF_FMT, LVCFMT_LEFT, 120, name, 0, 0};
+  SendMessage(listDemo.list, LVM_INSERTCOLUMN, 0, reinterpret_cast<LPARAM>(&col));
+  col = LVCOLUMN{LVCF_TEXT | LVCF_WIDTH | LVCF_FMT, LVCFMT_RIGHT, 40, size, 0, 1};
+  SendMessage(listDemo.list, LVM_INSERTCOLUMN, 1, reinterpret_cast<LPARAM>(&col));
+  for (int i = 0; i < rows; ++i) {
+    std::u16string text = u"Item " + platform::Utf8ToUtf16(std::to_string(i + 1));
+    std::u16string kb = platform::Utf8ToUtf16(std::to_string((i * 37) % 250 + 1)) + u" KB";
+    LVITEM item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = i;
+    item.pszText = text.data();
+    item.iImage = i % 3;
+    item.lParam = i;
+    SendMessage(listDemo.list, LVM_INSERTITEM, 0, reinterpret_cast<LPARAM>(&item));
+    item.iSubItem = 1;
+    item.pszText = kb.data();
+    SendMessage(listDemo.list, LVM_SETITEMTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+  }
+  SendMessage(listDemo.list, LVM_SETCOLUMNWIDTH, 1,
+              MAKELPARAM(static_cast<WORD>(LVSCW_AUTOSIZE_USEHEADER), 0));
+  if (rows > 0) {
+    LVITEM st{};
+    st.state = st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessage(listDemo.list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&st));
+  }
+  if (!platform::CreateSoftKeyBar(listDemo.frame, u"Open", IDOK, u"Quit", kCmdQuit)) return false;
+  ShowWindow(listDemo.frame, SW_SHOW);
+  UpdateWindow(listDemo.frame);
+  SetFocus(listDemo.list);
+  return true;
+}
+
+/// Closes whatever the keys left open, so that a scripted run ends with everything freed.
+void DestroyUi() {
+  for (HWND pop; (pop = FindWindow(WC_POPUPMENU, nullptr)) && DestroyWindow(pop);) {
+  }
+  for (HWND frame : {demo.frame, listDemo.frame})
+    if (frame && IsWindow(frame)) DestroyWindow(frame);
+  platform::testdriver::RunUntilIdle();
+  if (demo.popup) DestroyMenu(demo.popup);
+  demo = Demo{};
+  listDemo = ListDemo{};
 }
 
 // ---- Dialogs of the resource library and message boxes ----
@@ -363,7 +510,8 @@ LRESULT ScriptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Script* s = std::exchange(pendingScript, nullptr);
     RunScript(s);
     // Leave the message box if the keys did not.
-    if (HWND box = FindWindow(WC_MESSAGEBOX, nullptr)) PostMessage(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    if (HWND box = FindWindow(WC_MESSAGEBOX, nullptr))
+      PostMessage(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
     return 0;
   }
   return DefWindowProc(hwnd, msg, wParam, lParam);
@@ -400,11 +548,13 @@ int RunMessageBox(const std::string& text, Script* script) {
   wc.lpfnWndProc = ScriptProc;
   wc.lpszClassName = u"UIDemoScript";
   RegisterClass(&wc);
-  HWND helper = CreateWindowEx(0, u"UIDemoScript", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  HWND helper =
+      CreateWindowEx(0, u"UIDemoScript", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   if (!helper) return 1;
   pendingScript = script;
   PostMessage(helper, kRunScript, 0, 0);
-  int r = MessageBox(nullptr, platform::Utf8ToUtf16(text).c_str(), u"Tessera", MB_OKCANCEL | MB_ICONINFORMATION);
+  int r =
+      MessageBox(nullptr, platform::Utf8ToUtf16(text).c_str(), u"Tessera", MB_OKCANCEL | MB_ICONINFORMATION);
   std::printf("result=%s\n", r == IDOK ? "IDOK" : r == IDCANCEL ? "IDCANCEL" : "none");
   return script->ok ? 0 : 1;
 }
@@ -413,7 +563,7 @@ int Usage(const char* error) {
   if (error) std::fprintf(stderr, "uidemo: %s\n", error);
   std::fprintf(stderr,
                "usage: uidemo [--headless] [--keys \"Down Down Enter\"] [--screenshot FILE] "
-               "[--describe] [--dialog ID | --msgbox TEXT]\n");
+               "[--describe] [--dialog ID | --msgbox TEXT | --list N]\n");
   return 2;
 }
 
@@ -423,6 +573,7 @@ int main(int argc, char** argv) {
   bool headless = false, describe = false;
   std::string keys, screenshot, msgbox;
   int dialogId = -1;
+  int listRows = -1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--headless") {
@@ -438,6 +589,11 @@ int main(int argc, char** argv) {
       long v = std::strtol(argv[++i], &end, 10);
       if (!end || *end || v <= 0 || v > 0xFFFF) return Usage("--dialog takes a template id (1..65535)");
       dialogId = static_cast<int>(v);
+    } else if (a == "--list" && i + 1 < argc) {
+      char* end = nullptr;
+      long v = std::strtol(argv[++i], &end, 10);
+      if (!end || *end || v < 0 || v > kMaxListRows) return Usage("--list takes a row count (0..10000)");
+      listRows = static_cast<int>(v);
     } else if (a == "--msgbox" && i + 1 < argc) {
       msgbox = argv[++i];
     } else if (a == "--help" || a == "-h") {
@@ -465,7 +621,7 @@ int main(int argc, char** argv) {
     Script script{vks, describe, screenshot, true};
     return dialogId > 0 ? RunDialog(argv[0], dialogId, &script) : RunMessageBox(msgbox, &script);
   }
-  if (!CreateUi()) {
+  if (!(listRows >= 0 ? CreateListUi(listRows) : CreateUi())) {
     std::fprintf(stderr, "uidemo: cannot create the window\n");
     return 1;
   }
@@ -477,7 +633,10 @@ int main(int argc, char** argv) {
     }
     platform::testdriver::RunFor(100);
     if (describe) std::fputs(platform::testdriver::DescribeScreen().c_str(), stdout);
-    if (!screenshot.empty() && !platform::testdriver::SaveScreenshot(screenshot)) {
+    std::fflush(stdout);
+    bool saved = screenshot.empty() || platform::testdriver::SaveScreenshot(screenshot);
+    DestroyUi();
+    if (!saved) {
       std::fprintf(stderr, "uidemo: cannot write %s\n", screenshot.c_str());
       return 1;
     }
@@ -488,6 +647,7 @@ int main(int argc, char** argv) {
     TranslateMessage(&msg);
     DispatchMessage(&msg);
   }
+  DestroyUi();
   platform::DisplayClose();
   return static_cast<int>(msg.wParam);
 }
