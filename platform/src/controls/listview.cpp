@@ -23,11 +23,10 @@ using ctl::AppendLine;
 using ctl::ForwardKey;
 using ctl::Quoted;
 
-// Keys of the desktop keyboard that the phone's keypad lacks.
-constexpr UINT kVkPrior = 0x21;
-constexpr UINT kVkNext = 0x22;
-constexpr UINT kVkEnd = 0x23;
-constexpr UINT kVkHome = 0x24;
+constexpr UINT kVkPrior = VK_PRIOR;
+constexpr UINT kVkNext = VK_NEXT;
+constexpr UINT kVkEnd = VK_END;
+constexpr UINT kVkHome = VK_HOME;
 
 constexpr int kIconMargin = 2;
 // A list of this many rows is a caller's mistake; refusing more keeps a loop of inserts

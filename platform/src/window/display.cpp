@@ -117,6 +117,14 @@ UINT MapKey(const SDL_Keysym& k) {
       return VK_UP;
     case SDLK_DOWN:
       return VK_DOWN;
+    case SDLK_PAGEUP:
+      return VK_PRIOR;
+    case SDLK_PAGEDOWN:
+      return VK_NEXT;
+    case SDLK_HOME:
+      return VK_HOME;
+    case SDLK_END:
+      return VK_END;
     case SDLK_LEFT:
       return VK_LEFT;
     case SDLK_RIGHT:

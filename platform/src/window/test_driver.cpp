@@ -82,7 +82,8 @@ UINT KeyFromName(const std::string& name) {
       {"Enter", VK_RETURN},    {"Action", VK_RETURN},    {"Back", VK_TBACK},       {"Escape", VK_ESCAPE},
       {"SoftLeft", VK_TSOFT1}, {"SoftRight", VK_TSOFT2}, {"Left-Soft", VK_TSOFT1}, {"Right-Soft", VK_TSOFT2},
       {"Star", VK_TSTAR},      {"*", VK_TSTAR},          {"Hash", VK_TPOUND},      {"#", VK_TPOUND},
-      {"Talk", VK_TTALK},      {"End", VK_TEND},         {"Space", VK_SPACE}};
+      {"Talk", VK_TTALK},      {"End", VK_TEND},         {"Space", VK_SPACE},
+      {"PageUp", VK_PRIOR},    {"PageDown", VK_NEXT},    {"Home", VK_HOME},        {"EndKey", VK_END}};
   auto it = names.find(name);
   if (it != names.end()) return it->second;
   if (name.size() == 1 && name[0] >= '0' && name[0] <= '9') return static_cast<UINT>(name[0]);

@@ -17,6 +17,7 @@
 
 #include "internal.h"
 #include "platform/display.h"
+#include "platform/listview.h"
 
 namespace platform::win {
 namespace {
@@ -1662,6 +1663,8 @@ int GetSystemMetrics(int index) {
       return platform::ScreenWidth();
     case SM_CYSCREEN:
       return platform::ScreenHeight();
+    case SM_CXVSCROLL:
+      return platform::kListViewScrollBarWidth;
     default:
       return 0;
   }
