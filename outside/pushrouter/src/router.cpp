@@ -42,6 +42,8 @@ void OnSignal(int) {
 constexpr char kQueueMagic[4] = {'T', 'P', 'Q', '1'};
 constexpr int kTickMs = 500;
 constexpr std::size_t kMaxDatagram = 65536;
+// A queue nobody takes from stops growing here, so a flood of pushes cannot fill the disk.
+constexpr std::size_t kMaxQueued = 1000;
 
 std::string Errno() {
   return std::strerror(errno);
@@ -242,9 +244,14 @@ void Router::LoadQueued() {
   }
 }
 
-void Router::Enqueue(const std::string& rawType, std::string body) {
+bool Router::Enqueue(const std::string& rawType, std::string body) {
   std::string type = NormaliseContentType(rawType);
   Queue& q = queues_[type];
+  if (q.items.size() >= kMaxQueued) {
+    std::fprintf(stderr, "pushrouter: the queue of %s is full, dropping a body of %zu octets\n", type.c_str(),
+                 body.size());
+    return false;
+  }
   Message m;
   m.seq = nextSeq_++;
   if (nextSeq_ == 0) nextSeq_ = 1;
@@ -256,6 +263,7 @@ void Router::Enqueue(const std::string& rawType, std::string body) {
     Offer(q);
   else
     Launch(type, q);
+  return true;
 }
 
 void Router::Offer(Queue& q) {
@@ -287,6 +295,7 @@ void Router::Launch(const std::string& type, Queue& q) {
   }
   if (pid == 0) {
     ::setsid();
+    ::close_range(3, ~0u, 0);
     ::execv(path.c_str(), argv.data());
     ::_exit(127);
   }
@@ -416,8 +425,8 @@ void Router::HandleFrame(Conn& c, const std::string& payload) {
         reply(WireOp::Injected, PUSH_E_INVALIDARG);
         return;
       }
-      reply(WireOp::Injected, PUSH_S_OK);
-      Enqueue(type, std::move(body));
+      bool queued = Enqueue(type, std::move(body));
+      reply(WireOp::Injected, queued ? PUSH_S_OK : PUSH_E_OUTOFMEMORY);
       return;
     }
     case WireOp::Opened:

@@ -51,7 +51,7 @@ class Router {
     bool dead = false;
   };
 
-  void Enqueue(const std::string& type, std::string body);
+  bool Enqueue(const std::string& type, std::string body);
   void Offer(Queue& q);
   void Launch(const std::string& type, Queue& q);
   void ReceiveDatagrams();

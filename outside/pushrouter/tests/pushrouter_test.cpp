@@ -364,3 +364,41 @@ TEST_F(PushRouterTest, TheClientStartsARouterAndItEndsWithItsDeviceRoot) {
   }
   EXPECT_TRUE(freed);
 }
+
+TEST_F(PushRouterTest, AQueueNobodyTakesFromStopsGrowing) {
+  ScopedPushRouter router;
+  ASSERT_TRUE(router.running());
+  int fd = platform::push::Connect();
+  ASSERT_GE(fd, 0);
+  auto inject = [&](const std::string& body) {
+    std::string payload(1, static_cast<char>(platform::push::WireOp::Inject));
+    platform::push::PutText(payload, "text/plain");
+    platform::push::PutText(payload, body);
+    std::string reply;
+    EXPECT_TRUE(platform::push::WriteAll(fd, platform::push::Frame(payload)));
+    EXPECT_TRUE(platform::push::ReadFrame(fd, &reply, 5000));
+    platform::push::WireReader r{reinterpret_cast<const std::uint8_t*>(reply.data()),
+                                 reinterpret_cast<const std::uint8_t*>(reply.data()) + reply.size()};
+    r.U8();
+    return static_cast<LONG>(r.U32());
+  };
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(inject(std::to_string(i)), PUSH_S_OK) << i;
+  EXPECT_EQ(inject("one too many"), PUSH_E_OUTOFMEMORY);
+  // A frame that no client sends ends the connection.
+  std::string bogus(1, static_cast<char>(platform::push::WireOp::Offer));
+  ASSERT_TRUE(platform::push::WriteAll(fd, platform::push::Frame(bogus)));
+  std::string reply;
+  EXPECT_FALSE(platform::push::ReadFrame(fd, &reply, 2000));
+  ::close(fd);
+  HANDLE event = nullptr;
+  HPUSHROUTER client = nullptr;
+  ASSERT_EQ(PushRouter_Open(u"Text/Plain", nullptr, &event, &client), PUSH_S_OK);
+  ASSERT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+  PUSHMSG m{};
+  m.cbSize = sizeof m;
+  ASSERT_EQ(PushRouter_GetMessage(client, &m), PUSH_S_OK);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(m.pbBody), m.cbBody), "0");
+  EXPECT_EQ(PushRouter_FreeMessage(&m), PUSH_S_OK);
+  EXPECT_EQ(PushRouter_FreeMessage(&m), PUSH_E_INVALIDARG);  // freed already
+  EXPECT_EQ(PushRouter_Close(client), PUSH_S_OK);
+}

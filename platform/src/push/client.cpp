@@ -91,6 +91,7 @@ void StartRouter() {
         ::dup2(null, 1);
         ::dup2(null, 2);
       }
+      ::close_range(3, ~0u, 0);  // nothing of the program leaks into the daemon
       ::execv(program.c_str(), argv);
       ::_exit(127);
     }
