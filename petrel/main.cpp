@@ -67,7 +67,8 @@ std::u16string ReadProgramPath() {
 // puts it at the root of the device, where a bare name lands on the phone.
 void WriteLog(const std::u16string& programPath, bool registered) {
   std::u16string dir(platform::DirectoryPart(programPath));
-  std::u16string logPath = dir.empty() ? platform::JoinPath(platform::DeviceRoot(), kLogName) : dir + kLogName;
+  std::u16string logPath =
+      dir.empty() ? platform::JoinPath(platform::DeviceRoot(), kLogName) : dir + kLogName;
   FILE* f = std::fopen(platform::NativePath(logPath).c_str(), "w");
   if (!f) return;
   const char* line = registered ? "Register OK in App initialize.\n" : "Register Failed in App initialize.\n";

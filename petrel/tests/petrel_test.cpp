@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -49,12 +48,14 @@ class PetrelTest : public ::testing::Test {
   }
   static int CountRegistrations() {
     HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, platform::push::kRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, platform::push::kRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return 0;
     int n = 0;
     for (;;) {
       WCHAR name[256];
       DWORD len = 256;
-      if (RegEnumKeyEx(key, static_cast<DWORD>(n), name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      if (RegEnumKeyEx(key, static_cast<DWORD>(n), name, &len, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
         break;
       ++n;
     }

@@ -85,7 +85,8 @@ bool ScopedPushRouter::SendDatagram(const void* data, std::size_t size) const {
   to.sin_family = AF_INET;
   to.sin_port = htons(static_cast<std::uint16_t>(port_));
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::sendto(fd, data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == static_cast<ssize_t>(size);
+  bool ok =
+      ::sendto(fd, data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == static_cast<ssize_t>(size);
   ::close(fd);
   return ok;
 }

@@ -3,13 +3,13 @@
 //   pushrouter [--port P] [--bind ADDR]          serve (UDP WAP push on ADDR:P, 127.0.0.1:2948)
 //   pushrouter --inject FILE [--type TYPE]       hand one body to the running router
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <unistd.h>
 
 #include "platform/paths.h"
 #include "platform/push.h"
@@ -77,7 +77,8 @@ int Inject(const std::string& file, const std::string& type) {
   auto op = static_cast<platform::push::WireOp>(r.U8());
   auto result = static_cast<LONG>(r.U32());
   if (r.bad || op != platform::push::WireOp::Injected || result < 0) {
-    std::fprintf(stderr, "pushrouter: the push router refused the body (0x%08X)\n", static_cast<unsigned>(result));
+    std::fprintf(stderr, "pushrouter: the push router refused the body (0x%08X)\n",
+                 static_cast<unsigned>(result));
     return 1;
   }
   return 0;

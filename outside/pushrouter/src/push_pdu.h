@@ -18,7 +18,7 @@ enum class PduResult {
 
 struct PushPdu {
   std::uint8_t tid = 0;
-  std::string contentType;  // lower case, parameters dropped
+  std::string contentType;                // lower case, parameters dropped
   const std::uint8_t* headers = nullptr;  // after the content type
   std::size_t headersSize = 0;
   const std::uint8_t* body = nullptr;

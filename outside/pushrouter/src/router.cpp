@@ -51,7 +51,8 @@ std::string Errno() {
 
 int RegistryPort() {
   HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, platform::push::kRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, platform::push::kRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return -1;
   DWORD value = 0;
   DWORD size = sizeof value;
   DWORD type = 0;
@@ -186,8 +187,10 @@ bool Router::Persist(const std::string& type, const Message& m) {
   for (std::size_t done = 0; ok && done < data.size();) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
   }
   ok = ::fsync(fd) == 0 && ok;
   ::close(fd);
@@ -218,6 +221,8 @@ void Router::LoadQueued() {
   }
   ::closedir(dir);
   std::sort(seqs.begin(), seqs.end());
+  // Numbers of damaged files are not reused either: a new body never overwrites one.
+  if (!seqs.empty()) nextSeq_ = std::max(nextSeq_, seqs.back() + 1);
   for (std::uint32_t seq : seqs) {
     std::string path = QueueFile(seq);
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -300,7 +305,8 @@ void Router::Launch(const std::string& type, Queue& q) {
     ::_exit(127);
   }
   q.launched = pid;
-  std::fprintf(stderr, "pushrouter: started %s for %s (pid %d)\n", path.c_str(), type.c_str(), static_cast<int>(pid));
+  std::fprintf(stderr, "pushrouter: started %s for %s (pid %d)\n", path.c_str(), type.c_str(),
+               static_cast<int>(pid));
 }
 
 void Router::Reap() {
@@ -319,7 +325,8 @@ void Router::ReceiveDatagrams() {
   for (;;) {
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    ssize_t n = ::recvfrom(udpFd_, buf.data(), buf.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
+    ssize_t n =
+        ::recvfrom(udpFd_, buf.data(), buf.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) return;
     char who[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &from.sin_addr, who, sizeof who);
@@ -364,7 +371,8 @@ void Router::ReadConn(Conn& c) {
   // Frames that came before the end still count (an acknowledgement just before closing).
   while (!c.dead && c.in.size() >= 4) {
     std::uint32_t len = 0;
-    for (int i = 0; i < 4; ++i) len |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(c.in[i])) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      len |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(c.in[i])) << (8 * i);
     if (len == 0 || len > platform::push::kMaxFrame) {
       c.dead = true;
       break;

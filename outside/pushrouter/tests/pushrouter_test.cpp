@@ -4,8 +4,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -116,13 +117,17 @@ class PushRouterTest : public ::testing::Test {
 }  // namespace
 
 TEST(PushPduTest, ParsesTheMessageCentresPush) {
-  auto pdu = MmsPush("\x8C\x82\x98" "abc");
+  auto pdu = MmsPush(
+      "\x8C\x82\x98"
+      "abc");
   PushPdu out;
   ASSERT_EQ(ParsePushPdu(pdu.data(), pdu.size(), &out), PduResult::Ok);
   EXPECT_EQ(out.tid, 0x11);
   EXPECT_EQ(out.contentType, "application/vnd.wap.mms-message");
   EXPECT_EQ(out.headersSize, 2u);  // the application id header
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.body), out.bodySize), "\x8C\x82\x98" "abc");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.body), out.bodySize),
+            "\x8C\x82\x98"
+            "abc");
 }
 
 TEST(PushPduTest, TextContentTypeIsNormalised) {
@@ -142,18 +147,19 @@ TEST(PushPduTest, RejectsMalformedPdus) {
   const std::vector<std::pair<std::vector<std::uint8_t>, PduResult>> cases = {
       {{}, PduResult::TooShort},
       {{0x01, 0x06}, PduResult::TooShort},
-      {{0x01, 0x07, 0x01, 0xBE}, PduResult::NotPush},           // confirmed push
-      {{0x01, 0x40, 0x01, 0xBE}, PduResult::NotPush},           // a Get
-      {{0x01, 0x06, 0x05, 0xBE}, PduResult::BadHeaderLength},   // 5 header octets, 1 present
+      {{0x01, 0x07, 0x01, 0xBE}, PduResult::NotPush},          // confirmed push
+      {{0x01, 0x40, 0x01, 0xBE}, PduResult::NotPush},          // a Get
+      {{0x01, 0x06, 0x05, 0xBE}, PduResult::BadHeaderLength},  // 5 header octets, 1 present
       {{0x01, 0x06, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, PduResult::BadHeaderLength},
       {{0x01, 0x06, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, PduResult::TooShort},  // uintvar too long
-      {{0x01, 0x06, 0x00, 0x8C}, PduResult::BadContentType},    // no content type at all
-      {{0x01, 0x06, 0x01, 0x1F}, PduResult::BadContentType},    // value length past its unit
+      {{0x01, 0x06, 0x00, 0x8C}, PduResult::BadContentType},                    // no content type at all
+      {{0x01, 0x06, 0x01, 0x1F}, PduResult::BadContentType},                    // value length past its unit
       {{0x01, 0x06, 0x02, 0x05, 0xBE}, PduResult::BadContentType},
   };
   for (const auto& [bytes, expected] : cases) {
     PushPdu out;
-    EXPECT_EQ(ParsePushPdu(bytes.data(), bytes.size(), &out), expected) << "case of " << bytes.size() << " octets";
+    EXPECT_EQ(ParsePushPdu(bytes.data(), bytes.size(), &out), expected)
+        << "case of " << bytes.size() << " octets";
   }
   EXPECT_EQ(ParsePushPdu(nullptr, 0, nullptr), PduResult::TooShort);
 }
@@ -178,8 +184,10 @@ TEST_F(PushRouterTest, MalformedDatagramsAreDroppedAndTheRouterGoesOn) {
   ASSERT_TRUE(router.running());
   Client client;
   ASSERT_EQ(client.result, PUSH_S_OK);
-  const std::vector<std::vector<std::uint8_t>> junk = {
-      {0x00}, {0x01, 0x06, 0x7F}, {0x01, 0x06, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 0x00}, {0x01, 0x06, 0x02, 0x1F, 0x20}};
+  const std::vector<std::vector<std::uint8_t>> junk = {{0x00},
+                                                       {0x01, 0x06, 0x7F},
+                                                       {0x01, 0x06, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 0x00},
+                                                       {0x01, 0x06, 0x02, 0x1F, 0x20}};
   for (const auto& j : junk) ASSERT_TRUE(router.SendDatagram(j.data(), j.size()));
   auto pdu = MmsPush("good");
   ASSERT_TRUE(router.SendDatagram(pdu.data(), pdu.size()));
@@ -330,8 +338,8 @@ TEST_F(PushRouterTest, TheClientStartsARouterAndItEndsWithItsDeviceRoot) {
   {
     ScopedDeviceRoot root;
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, platform::push::kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                             &key, nullptr),
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, platform::push::kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                             nullptr, &key, nullptr),
               ERROR_SUCCESS);
     DWORD value = static_cast<DWORD>(port);
     RegSetValueEx(key, u"Port", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
@@ -401,4 +409,42 @@ TEST_F(PushRouterTest, AQueueNobodyTakesFromStopsGrowing) {
   EXPECT_EQ(PushRouter_FreeMessage(&m), PUSH_S_OK);
   EXPECT_EQ(PushRouter_FreeMessage(&m), PUSH_E_INVALIDARG);  // freed already
   EXPECT_EQ(PushRouter_Close(client), PUSH_S_OK);
+}
+
+TEST_F(PushRouterTest, DamagedQueueFilesAreSkipped) {
+  std::string dir = root_.path() + "/push";
+  ::mkdir(dir.c_str(), 0700);
+  WriteFile(dir, "0000000003.msg", "XXXX garbage");              // wrong magic
+  WriteFile(dir, "0000000004.msg", std::string("TPQ1\xFF\xFF\xFF\x7F", 8));  // type length past the end
+  WriteFile(dir, "0000000005.msg.tmp", "half written");
+  std::string good("TPQ1", 4);
+  platform::push::PutText(good, "application/vnd.wap.mms-message");
+  good += "kept body";
+  WriteFile(dir, "0000000002.msg", good);
+  ScopedPushRouter router;
+  ASSERT_TRUE(router.running());
+  Client client;
+  ASSERT_EQ(client.result, PUSH_S_OK);
+  EXPECT_EQ(client.Take(), "kept body");
+  EXPECT_NE(::access((dir + "/0000000005.msg.tmp").c_str(), F_OK), 0);
+  // New bodies are numbered after every file found and still come in order.
+  EXPECT_EQ(Inject(WriteFile(root_.path(), "n.bin", "next")), "");
+  EXPECT_EQ(client.Take(), "next");
+  EXPECT_EQ(ReadFile(dir + "/0000000004.msg"), std::string("TPQ1\xFF\xFF\xFF\x7F", 8));
+}
+
+TEST_F(PushRouterTest, AnOpenClientFollowsARestartedRouter) {
+  auto router = std::make_unique<ScopedPushRouter>();
+  ASSERT_TRUE(router->running());
+  Client client;
+  ASSERT_EQ(client.result, PUSH_S_OK);
+  router.reset();
+  PUSHMSG m{};
+  m.cbSize = sizeof m;
+  EXPECT_LT(PushRouter_GetMessage(client.router, &m), 0);
+  router = std::make_unique<ScopedPushRouter>();
+  ASSERT_TRUE(router->running());
+  // The client opens again on its own; a body injected meanwhile waits for it.
+  EXPECT_EQ(Inject(WriteFile(root_.path(), "a.bin", "after restart")), "");
+  EXPECT_EQ(client.Take(), "after restart");
 }

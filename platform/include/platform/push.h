@@ -36,10 +36,10 @@ inline constexpr LONG PUSH_E_DISCONNECTED = static_cast<LONG>(0x800704CAu);
 #pragma pack(push, 4)
 struct PUSHMSG {
   DWORD cbSize;
-  DWORD dwFlags;       ///< reserved, 0
+  DWORD dwFlags;  ///< reserved, 0
   BYTE* pbBody;
   DWORD cbBody;
-  DWORD dwSequence;    ///< the router's number of the message
+  DWORD dwSequence;  ///< the router's number of the message
   DWORD dwReserved;
 };
 #pragma pack(pop)
@@ -88,11 +88,11 @@ bool LookUpRegistration(std::u16string_view contentType, Registration* out);
 // operation. Texts are a 4-octet length and UTF-8; bodies a 4-octet length and the octets.
 
 enum class WireOp : std::uint8_t {
-  Open = 1,      ///< client: content type, application id
-  Ack = 2,       ///< client: sequence number of the message taken
-  Inject = 3,    ///< client: content type, body
-  Opened = 0x81, ///< router: result (i32)
-  Offer = 0x82,  ///< router: sequence number, body
+  Open = 1,         ///< client: content type, application id
+  Ack = 2,          ///< client: sequence number of the message taken
+  Inject = 3,       ///< client: content type, body
+  Opened = 0x81,    ///< router: result (i32)
+  Offer = 0x82,     ///< router: sequence number, body
   Injected = 0x83,  ///< router: result (i32)
 };
 inline constexpr std::uint32_t kMaxFrame = 16u << 20;

@@ -318,7 +318,8 @@ LONG PushRouter_RegisterClient(LPCWSTR contentType, LPCWSTR appId, LPCWSTR path,
 LONG PushRouter_UnRegisterClient(LPCWSTR contentType, LPCWSTR appId) {
   if (!contentType || !*contentType) return PUSH_E_INVALIDARG;
   HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return PUSH_S_OK;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    return PUSH_S_OK;
   LONG r = RegDeleteKey(key, contentType);
   RegCloseKey(key);
   return (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) ? PUSH_S_OK : PUSH_E_FAIL;

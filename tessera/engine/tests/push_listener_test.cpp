@@ -77,19 +77,29 @@ TEST_F(PushListenerTest, TwoPushesInQuickSuccessionArriveInOrder) {
   ASSERT_TRUE(router.running());
   ASSERT_TRUE(listener_.Init(&handler_));
   ASSERT_TRUE(listener_.Start());
-  auto first = MmsPush("\x8C\x82\x98" "first, the longer one");
-  auto second = MmsPush("\x8C\x82\x98" "second");
+  auto first = MmsPush(
+      "\x8C\x82\x98"
+      "first, the longer one");
+  auto second = MmsPush(
+      "\x8C\x82\x98"
+      "second");
   ASSERT_TRUE(router.SendDatagram(first.data(), first.size()));
   ASSERT_TRUE(router.SendDatagram(second.data(), second.size()));
   ASSERT_TRUE(handler_.WaitFor(2));
   listener_.Stop();
   ASSERT_EQ(handler_.bodies.size(), 2u);
-  EXPECT_EQ(handler_.bodies[0], "\x8C\x82\x98" "first, the longer one");
-  EXPECT_EQ(handler_.bodies[1], "\x8C\x82\x98" "second");
+  EXPECT_EQ(handler_.bodies[0],
+            "\x8C\x82\x98"
+            "first, the longer one");
+  EXPECT_EQ(handler_.bodies[1],
+            "\x8C\x82\x98"
+            "second");
   // The file was written and flushed before each call, and replaced, not appended to.
   EXPECT_EQ(handler_.fileAtArrival[0], handler_.bodies[0]);
   EXPECT_EQ(handler_.fileAtArrival[1], handler_.bodies[1]);
-  EXPECT_EQ(ReadFile(datFile_), "\x8C\x82\x98" "second");
+  EXPECT_EQ(ReadFile(datFile_),
+            "\x8C\x82\x98"
+            "second");
 }
 
 TEST_F(PushListenerTest, StopWithoutPushReturnsWithinOneWait) {
