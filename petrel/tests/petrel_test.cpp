@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/push.h"
 #include "platform/registry.h"
@@ -41,10 +40,9 @@ class PetrelTest : public ::testing::Test {
     RegCloseKey(key);
   }
   static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::string contents;
+    platform::ReadFile(platform::Utf8ToUtf16(path), contents);
+    return contents;
   }
   static int CountRegistrations() {
     HKEY key = nullptr;

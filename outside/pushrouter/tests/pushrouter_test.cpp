@@ -12,13 +12,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/push.h"
 #include "platform/registry.h"
@@ -86,15 +85,14 @@ struct Client {
 
 std::string WriteFile(const std::string& dir, const std::string& name, const std::string& data) {
   std::string path = dir + "/" + name;
-  std::ofstream(path, std::ios::binary) << data;
+  platform::WriteFile(platform::Utf8ToUtf16(path), data);
   return path;
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string contents;
+  platform::ReadFile(platform::Utf8ToUtf16(path), contents);
+  return contents;
 }
 
 class PushRouterTest : public ::testing::Test {
@@ -414,7 +412,7 @@ TEST_F(PushRouterTest, AQueueNobodyTakesFromStopsGrowing) {
 TEST_F(PushRouterTest, DamagedQueueFilesAreSkipped) {
   std::string dir = root_.path() + "/push";
   ::mkdir(dir.c_str(), 0700);
-  WriteFile(dir, "0000000003.msg", "XXXX garbage");              // wrong magic
+  WriteFile(dir, "0000000003.msg", "XXXX garbage");                          // wrong magic
   WriteFile(dir, "0000000004.msg", std::string("TPQ1\xFF\xFF\xFF\x7F", 8));  // type length past the end
   WriteFile(dir, "0000000005.msg.tmp", "half written");
   std::string good("TPQ1", 4);

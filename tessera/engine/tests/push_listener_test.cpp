@@ -6,25 +6,24 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/push.h"
 #include "platform_testing/device_root.h"
 #include "platform_testing/push_router.h"
+#include "store/message_store.h"
 
 namespace {
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string contents;
+  platform::ReadFile(platform::Utf8ToUtf16(path), contents);
+  return contents;
 }
 
 // Records every body, and what "Notification.dat" held when the body arrived.
@@ -161,4 +160,68 @@ TEST_F(PushListenerTest, RegisterReplacesTheRegistration) {
   EXPECT_EQ(reg.parameters, u"/notify");
   listener_.Unregister();
   EXPECT_FALSE(platform::push::LookUpRegistration(engine::kMmsPushContentType, &reg));
+}
+
+namespace {
+
+// Hands each body to the message store, as the main program's handler does.
+class StoreHandler : public engine::PushHandler {
+ public:
+  explicit StoreHandler(store::MessageStore* s) : store_(s) {}
+  void PushArrived(const std::uint8_t* body, std::size_t size) override {
+    std::uint32_t id = store_->PushReceived(body, size);
+    std::lock_guard lk(m_);
+    ids.push_back(id);
+    cv_.notify_all();
+  }
+  bool WaitFor(std::size_t count) {
+    std::unique_lock lk(m_);
+    return cv_.wait_for(lk, std::chrono::seconds(5), [&] { return ids.size() >= count; });
+  }
+  std::vector<std::uint32_t> ids;
+
+ private:
+  store::MessageStore* store_;
+  std::mutex m_;
+  std::condition_variable cv_;
+};
+
+void Append(std::string& out, std::string_view text) {
+  out.append(text);
+  out.push_back('\0');
+}
+
+}  // namespace
+
+TEST_F(PushListenerTest, ANotificationPushLandsInTheInbox) {
+  platform_testing::ScopedPushRouter router;
+  ASSERT_TRUE(router.running());
+  store::MessageStore messages;
+  ASSERT_TRUE(messages.Open(platform::Utf8ToUtf16(root_.path()) + u"/store/"));
+  StoreHandler handler(&messages);
+  ASSERT_TRUE(listener_.Init(&handler));
+  ASSERT_TRUE(listener_.Start());
+
+  std::string note = "\x8C\x82\x98";  // m-notification-ind, Transaction-ID
+  Append(note, "T9");
+  note += "\x8D\x90\x89\x0A\x80";  // version 1.0; From, address present
+  Append(note, "+4912345");
+  note += "\x96";  // Subject
+  Append(note, "pushed");
+  note += std::string("\x8A\x80\x8E\x02\x01\x00", 6);  // personal; size 256
+  note += "\x88\x03\x81\x01\x10\x83";                  // expiry +16 s; Content-Location
+  Append(note, "http://127.0.0.1/m/9");
+  auto pdu = MmsPush(note);
+  auto junk = MmsPush("\x01\x02\x03");  // not an MMS PDU: dropped by the store
+  ASSERT_TRUE(router.SendDatagram(junk.data(), junk.size()));
+  ASSERT_TRUE(router.SendDatagram(pdu.data(), pdu.size()));
+  ASSERT_TRUE(handler.WaitFor(2));
+  listener_.Stop();
+  EXPECT_EQ(handler.ids[0], 0u);
+  ASSERT_NE(handler.ids[1], 0u);
+  store::MessageSummary summary(nullptr);
+  ASSERT_TRUE(messages.Folder(store::FolderId::Inbox)->CopySummary(handler.ids[1], summary));
+  EXPECT_EQ(summary.Subject(), u"pushed");
+  EXPECT_EQ(summary.ContentLocation(), u"http://127.0.0.1/m/9");
+  EXPECT_EQ(ReadFile(datFile_), note);
 }
