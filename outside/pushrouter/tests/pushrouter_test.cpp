@@ -446,3 +446,18 @@ TEST_F(PushRouterTest, AnOpenClientFollowsARestartedRouter) {
   EXPECT_EQ(Inject(WriteFile(root_.path(), "a.bin", "after restart")), "");
   EXPECT_EQ(client.Take(), "after restart");
 }
+
+TEST_F(PushRouterTest, ARouterKilledOutrightIsReplacedWithoutLoss) {
+  auto router = std::make_unique<ScopedPushRouter>();
+  ASSERT_TRUE(router->running());
+  EXPECT_EQ(Inject(WriteFile(root_.path(), "a.bin", "survives a kill")), "");
+  ::kill(router->pid(), SIGKILL);
+  router->Stop();
+  // The dead router's socket file is still there; the next one takes its place.
+  ASSERT_EQ(::access(platform::push::SocketPath().c_str(), F_OK), 0);
+  router = std::make_unique<ScopedPushRouter>();
+  ASSERT_TRUE(router->running());
+  Client client;
+  ASSERT_EQ(client.result, PUSH_S_OK);
+  EXPECT_EQ(client.Take(), "survives a kill");
+}
