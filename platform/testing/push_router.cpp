@@ -35,12 +35,12 @@ std::string PushRouterProgram() {
   return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 
-ScopedPushRouter::ScopedPushRouter() {
+ScopedPushRouter::ScopedPushRouter(bool passPort) {
   std::string program = PushRouterProgram();
   if (program.empty()) return;
   port_ = FreeUdpPort();
   std::string portText = std::to_string(port_);
-  char* argv[] = {program.data(), const_cast<char*>("--port"), portText.data(), nullptr};
+  char* argv[] = {program.data(), passPort ? const_cast<char*>("--port") : nullptr, portText.data(), nullptr};
   pid_ = ::fork();
   if (pid_ == 0) {
     ::execv(program.c_str(), argv);

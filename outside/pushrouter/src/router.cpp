@@ -126,12 +126,22 @@ bool Router::Init(const Options& options, std::string* error) {
     return false;
   }
   if (udpFd_ < 0 || ::bind(udpFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    *error = "cannot listen on " + options.bindAddress + ":" + std::to_string(port) + ": " + Errno();
-    return false;
+    std::string problem =
+        "cannot listen on " + options.bindAddress + ":" + std::to_string(port) + ": " + Errno();
+    if (options.port >= 0) {
+      *error = problem;
+      return false;
+    }
+    // The default port may belong to the router of another device root. Without a port
+    // of its own this router still queues injected bodies and starts programs.
+    std::fprintf(stderr, "pushrouter: %s; serving without a push port\n", problem.c_str());
+    if (udpFd_ >= 0) ::close(udpFd_);
+    udpFd_ = -1;
+  } else {
+    socklen_t len = sizeof addr;
+    ::getsockname(udpFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
   }
-  socklen_t len = sizeof addr;
-  ::getsockname(udpFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
 
   socketPath_ = platform::push::SocketPath();
   sockaddr_un un{};
@@ -472,7 +482,10 @@ void Router::DropConn(Conn& c) {
 }
 
 int Router::Run() {
-  std::printf("pushrouter: listening on port %d for the device root %s\n", port_, root_.c_str());
+  if (udpFd_ >= 0)
+    std::printf("pushrouter: listening on port %d for the device root %s\n", port_, root_.c_str());
+  else
+    std::printf("pushrouter: serving the device root %s\n", root_.c_str());
   std::fflush(stdout);
   for (;;) {
     std::vector<pollfd> fds;

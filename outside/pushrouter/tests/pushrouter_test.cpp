@@ -461,3 +461,30 @@ TEST_F(PushRouterTest, ARouterKilledOutrightIsReplacedWithoutLoss) {
   ASSERT_EQ(client.result, PUSH_S_OK);
   EXPECT_EQ(client.Take(), "survives a kill");
 }
+
+TEST_F(PushRouterTest, ATakenDefaultPortLeavesTheRouterServingItsClients) {
+  // Another program holds the port the registry names.
+  int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, platform::push::kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                           nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD value = ntohs(a.sin_port);
+  RegSetValueEx(key, u"Port", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+  {
+    ScopedPushRouter router(/*passPort=*/false);
+    ASSERT_TRUE(router.running());
+    Client client;
+    ASSERT_EQ(client.result, PUSH_S_OK);
+    EXPECT_EQ(Inject(WriteFile(root_.path(), "a.bin", "local")), "");
+    EXPECT_EQ(client.Take(), "local");
+  }
+  ::close(holder);
+}

@@ -17,7 +17,8 @@ std::string PushRouterProgram();
 class ScopedPushRouter {
  public:
   /// Starts `pushrouter --port <free port>` and waits (up to 5 s) until its socket answers.
-  ScopedPushRouter();
+  /// Without `passPort` no --port is given (the router takes the registry's or its default).
+  explicit ScopedPushRouter(bool passPort = true);
   /// Stops it with SIGTERM and waits for it.
   ~ScopedPushRouter();
   ScopedPushRouter(const ScopedPushRouter&) = delete;
