@@ -23,6 +23,7 @@
 #include "platform/push.h"
 #include "platform/registry.h"
 #include "push_pdu.h"
+#include "records.h"
 
 namespace pushrouter {
 
@@ -39,7 +40,6 @@ void OnSignal(int) {
   errno = saved;
 }
 
-constexpr char kQueueMagic[4] = {'T', 'P', 'Q', '1'};
 constexpr int kTickMs = 500;
 constexpr std::size_t kMaxDatagram = 65536;
 // A queue nobody takes from stops growing here, so a flood of pushes cannot fill the disk.
@@ -190,9 +190,7 @@ bool Router::Persist(const std::string& type, const Message& m) {
   std::string tmp = path + ".tmp";
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  std::string data(kQueueMagic, 4);
-  platform::push::PutText(data, type);
-  data += m.body;
+  std::string data = EncodeQueueFile(type, m.body);
   bool ok = true;
   for (std::size_t done = 0; ok && done < data.size();) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -242,18 +240,13 @@ void Router::LoadQueued() {
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
     std::fclose(f);
-    platform::push::WireReader r{reinterpret_cast<const std::uint8_t*>(data.data()),
-                                 reinterpret_cast<const std::uint8_t*>(data.data()) + data.size()};
-    bool magic = data.size() >= 4 && std::memcmp(data.data(), kQueueMagic, 4) == 0;
-    r.p += magic ? 4 : 0;
-    std::string type = r.Text();
-    if (!magic || r.bad || type.empty()) {
+    std::string type;
+    Message m;
+    m.seq = seq;
+    if (!ParseQueueFile(data, &type, &m.body)) {
       std::fprintf(stderr, "pushrouter: skipping damaged queue file %s\n", path.c_str());
       continue;
     }
-    Message m;
-    m.seq = seq;
-    m.body.assign(reinterpret_cast<const char*>(r.p), static_cast<std::size_t>(r.end - r.p));
     queues_[type].items.push_back(std::move(m));
     nextSeq_ = std::max(nextSeq_, seq + 1);
   }
@@ -396,54 +389,55 @@ void Router::ReadConn(Conn& c) {
 }
 
 void Router::HandleFrame(Conn& c, const std::string& payload) {
-  platform::push::WireReader r{reinterpret_cast<const std::uint8_t*>(payload.data()),
-                               reinterpret_cast<const std::uint8_t*>(payload.data()) + payload.size()};
-  auto op = static_cast<WireOp>(r.U8());
   auto reply = [&](WireOp what, LONG result) {
     std::string out(1, static_cast<char>(what));
     platform::push::PutU32(out, static_cast<std::uint32_t>(result));
     c.out += platform::push::Frame(out);
     FlushConn(c);
   };
-  switch (op) {
+  ClientRequest req;
+  if (!ParseClientRequest(payload, &req)) {
+    // A malformed open or injection is answered; anything else ends the connection.
+    auto op = static_cast<WireOp>(payload.empty() ? 0 : static_cast<std::uint8_t>(payload[0]));
+    if (op == WireOp::Open)
+      reply(WireOp::Opened, PUSH_E_INVALIDARG);
+    else if (op == WireOp::Inject)
+      reply(WireOp::Injected, PUSH_E_INVALIDARG);
+    else
+      c.dead = true;
+    return;
+  }
+  switch (req.op) {
     case WireOp::Open: {
-      std::string type = NormaliseContentType(r.Text());
-      r.Text();  // application id: queues are kept per content type
-      if (r.bad || type.empty() || !c.openType.empty()) {
+      // The application id is not used: queues are kept per content type.
+      if (!c.openType.empty()) {
         reply(WireOp::Opened, PUSH_E_INVALIDARG);
         return;
       }
-      Queue& q = queues_[type];
+      Queue& q = queues_[req.type];
       if (q.owner) {
         reply(WireOp::Opened, PUSH_E_BUSY);
         return;
       }
       q.owner = &c;
       q.offered = false;
-      c.openType = type;
+      c.openType = req.type;
       reply(WireOp::Opened, PUSH_S_OK);
       Offer(q);
       return;
     }
     case WireOp::Ack: {
-      std::uint32_t seq = r.U32();
-      if (r.bad || c.openType.empty()) return;
+      if (c.openType.empty()) return;
       Queue& q = queues_[c.openType];
-      if (q.owner != &c || !q.offered || q.items.empty() || q.items.front().seq != seq) return;
-      Unpersist(seq);
+      if (q.owner != &c || !q.offered || q.items.empty() || q.items.front().seq != req.seq) return;
+      Unpersist(req.seq);
       q.items.pop_front();
       q.offered = false;
       Offer(q);
       return;
     }
     case WireOp::Inject: {
-      std::string type = r.Text();
-      std::string body = r.Text();
-      if (r.bad || NormaliseContentType(type).empty()) {
-        reply(WireOp::Injected, PUSH_E_INVALIDARG);
-        return;
-      }
-      bool queued = Enqueue(type, std::move(body));
+      bool queued = Enqueue(req.type, std::move(req.body));
       reply(WireOp::Injected, queued ? PUSH_S_OK : PUSH_E_OUTOFMEMORY);
       return;
     }
@@ -452,7 +446,7 @@ void Router::HandleFrame(Conn& c, const std::string& payload) {
     case WireOp::Injected:
       break;
   }
-  c.dead = true;  // not something a client sends
+  c.dead = true;
 }
 
 void Router::FlushConn(Conn& c) {

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "platform_testing/device_root.h"
 #include "platform_testing/push_router.h"
 #include "push_pdu.h"
+#include "records.h"
 
 using platform_testing::ScopedDeviceRoot;
 using platform_testing::ScopedPushRouter;
@@ -160,6 +162,47 @@ TEST(PushPduTest, RejectsMalformedPdus) {
         << "case of " << bytes.size() << " octets";
   }
   EXPECT_EQ(ParsePushPdu(nullptr, 0, nullptr), PduResult::TooShort);
+}
+
+TEST(RouterRecordsTest, ClientRequests) {
+  using platform::push::WireOp;
+  auto frame = [](WireOp op, std::initializer_list<std::string> texts,
+                  std::optional<std::uint32_t> u32 = {}) {
+    std::string p(1, static_cast<char>(op));
+    if (u32) platform::push::PutU32(p, *u32);
+    for (const auto& t : texts) platform::push::PutText(p, t);
+    return p;
+  };
+  pushrouter::ClientRequest req;
+  ASSERT_TRUE(pushrouter::ParseClientRequest(frame(WireOp::Open, {"Application/X; q=1", "app"}), &req));
+  EXPECT_EQ(req.type, "application/x");
+  EXPECT_EQ(req.appId, "app");
+  ASSERT_TRUE(pushrouter::ParseClientRequest(frame(WireOp::Ack, {}, 42u), &req));
+  EXPECT_EQ(req.seq, 42u);
+  ASSERT_TRUE(
+      pushrouter::ParseClientRequest(frame(WireOp::Inject, {"text/plain", std::string("a\0b", 3)}), &req));
+  EXPECT_EQ(req.body, std::string("a\0b", 3));
+  // Malformed: empty type, missing field, trailing octets, a text past the end, router-only ops.
+  EXPECT_FALSE(pushrouter::ParseClientRequest(frame(WireOp::Open, {"", ""}), &req));
+  EXPECT_FALSE(pushrouter::ParseClientRequest(frame(WireOp::Inject, {"text/plain"}), &req));
+  EXPECT_FALSE(pushrouter::ParseClientRequest(frame(WireOp::Ack, {}, 1u) + "x", &req));
+  EXPECT_FALSE(pushrouter::ParseClientRequest(std::string("\x03\xFF\xFF\xFF\x7F", 5), &req));
+  EXPECT_FALSE(pushrouter::ParseClientRequest(frame(WireOp::Offer, {"x"}, 1u), &req));
+  EXPECT_FALSE(pushrouter::ParseClientRequest("", &req));
+  EXPECT_FALSE(pushrouter::ParseClientRequest("\x7F", &req));
+}
+
+TEST(RouterRecordsTest, QueueFilesRoundTrip) {
+  std::string file = pushrouter::EncodeQueueFile("application/vnd.wap.mms-message", std::string("\x8C\0", 2));
+  // Magic, type length 31 little-endian, type, body.
+  EXPECT_EQ(file.substr(0, 8), std::string("TPQ1\x1F\0\0\0", 8));
+  std::string type, body;
+  ASSERT_TRUE(pushrouter::ParseQueueFile(file, &type, &body));
+  EXPECT_EQ(type, "application/vnd.wap.mms-message");
+  EXPECT_EQ(body, std::string("\x8C\0", 2));
+  EXPECT_FALSE(pushrouter::ParseQueueFile("TPQ2" + file.substr(4), &type, &body));
+  EXPECT_FALSE(pushrouter::ParseQueueFile(file.substr(0, 10), &type, &body));
+  EXPECT_FALSE(pushrouter::ParseQueueFile("TPQ", &type, &body));
 }
 
 TEST_F(PushRouterTest, UdpPushReachesTheOpenClient) {
