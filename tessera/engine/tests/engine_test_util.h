@@ -10,6 +10,7 @@
 
 #include "engine/transfer_host.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/text.h"
@@ -134,6 +135,15 @@ class EngineFixture : public ::testing::Test {
     store::MessageSummary s(nullptr);
     store_.Folder(folder)->CopySummary(id, s);
     return s;
+  }
+  /// The entry itself (its retry record is reachable only through it).
+  store::MessageEntry* Entry(store::FolderId folder, std::uint32_t id) {
+    store::MessageEntry* found = nullptr;
+    store_.Folder(folder)->ForEach([&](store::MessageEntry& e) {
+      if (e.Id() == id) found = &e;
+      return found == nullptr;
+    });
+    return found;
   }
   bool Holds(store::FolderId folder, std::uint32_t id) {
     store::MessageSummary s(nullptr);

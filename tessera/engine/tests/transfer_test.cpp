@@ -77,10 +77,11 @@ TEST_F(TransferTest, FailedSendWaitsForItsRetryThenFailsForGood) {
   sendResult_ = 454;
   const std::uint32_t id = ComposeAndSend(u"Retry", u"+3");
   ASSERT_TRUE(PumpUntil([&] { return Finished(1) == 1; }));
-  store::MessageSummary s = Summary(FolderId::Outbox, id);
-  EXPECT_EQ(s.StateFlags(), 0x100002u);  // waiting for retry
-  EXPECT_EQ(s.Priority(), 1u);
-  EXPECT_EQ(s.Minute(), 60u);
+  store::MessageEntry* entry = Entry(FolderId::Outbox, id);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->Summary().StateFlags(), 0x100002u);  // waiting for retry
+  EXPECT_EQ(entry->Summary().Priority(), 1u);
+  EXPECT_EQ(entry->Summary().Minute(), 60u);
   EXPECT_TRUE(host_.Queue()->IsPending(id));
   EXPECT_TRUE(host_.Queue()->TimerRunning());
   PumpFor(100);
@@ -88,16 +89,15 @@ TEST_F(TransferTest, FailedSendWaitsForItsRetryThenFailsForGood) {
 
   // A minute passes: the delay counts down by one.
   host_.Queue()->TimerTick(kRetryTimerId + 1);  // not the queue's timer
-  EXPECT_EQ(Summary(FolderId::Outbox, id).Minute(), 60u);
+  EXPECT_EQ(entry->Summary().Minute(), 60u);
   SendMessage(window_, WM_TIMER, kRetryTimerId, 0);
-  EXPECT_EQ(Summary(FolderId::Outbox, id).Minute(), 59u);
+  EXPECT_EQ(entry->Summary().Minute(), 59u);
 
   // Queuing it again makes it due at once; the second failure is final.
   ASSERT_TRUE(host_.QueueMessage(FolderId::Outbox, id, store::kJobSend));
   ASSERT_TRUE(PumpUntil([&] { return Finished(1) == 2; }));
-  s = Summary(FolderId::Outbox, id);
-  EXPECT_EQ(s.StateFlags(), 0x80002u);
-  EXPECT_EQ(s.Priority(), 2u);
+  EXPECT_EQ(entry->Summary().StateFlags(), 0x80002u);
+  EXPECT_EQ(entry->Summary().Priority(), 2u);
   EXPECT_FALSE(host_.Queue()->IsPending(id));
 }
 
