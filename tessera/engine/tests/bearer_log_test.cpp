@@ -72,6 +72,7 @@ LRESULT CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 TEST(Bearer, ConnectsToTheNamedDestinationAndReportsIt) {
   platform_testing::ScopedDeviceRoot root;
+  g_bearerMessages = 0;
   WNDCLASS wc{};
   wc.lpfnWndProc = &CountingProc;
   wc.lpszClassName = u"BearerTestFrame";
