@@ -7,10 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <csignal>
+
+#include "engine/push_listener.h"
 #include "engine/transfer_host.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -23,6 +28,10 @@
 namespace {
 
 constexpr const char16_t* kMainClass = u"RIR_WndCls_MainFrme";
+/// A push body handed from the listener thread; lParam owns a std::vector<std::uint8_t>.
+constexpr UINT kMsgPushBody = WM_USER + 400;
+constexpr UINT_PTR kSignalTimerId = 1;
+volatile std::sig_atomic_t g_stop = 0;
 
 int Usage() {
   std::fprintf(stderr,
@@ -32,7 +41,8 @@ int Usage() {
                "       tessera-cli show ID\n"
                "       tessera-cli fetch ID\n"
                "       tessera-cli push FILE       (hand one WAP push body to the store)\n"
-               "       tessera-cli delete FOLDER ID\n");
+               "       tessera-cli delete FOLDER ID\n"
+               "       tessera-cli run             (stay up as the push client until interrupted)\n");
   return 2;
 }
 
@@ -142,6 +152,9 @@ class App {
   }
 
   store::MessageStore& Store() { return store_; }
+  HWND Window() const { return window_; }
+  /// Messages of the front end itself, tried before the engine's and the store's.
+  std::function<bool(UINT, WPARAM, LPARAM)> extra;
   engine::TransferHost& Host() { return host_; }
 
   /// The folder holding `id`, if any.
@@ -158,6 +171,7 @@ class App {
   static LRESULT Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
     if (current_) {
+      if (current_->extra && current_->extra(message, wParam, lParam)) return 0;
       if (current_->host_.HandleMessage(hwnd, message, wParam, lParam, &result)) return result;
       if (store::HandleStoreMessage(current_->store_, hwnd, message, wParam, lParam, &result)) return result;
     }
@@ -347,6 +361,97 @@ int Delete(store::FolderId folder, std::uint32_t id) {
   return 0;
 }
 
+// Hands each body to the main window's thread, which owns the store.
+class PushBridge : public engine::PushHandler {
+ public:
+  explicit PushBridge(HWND window) : window_(window) {}
+  void PushArrived(const std::uint8_t* body, std::size_t size) override {
+    auto* copy = new std::vector<std::uint8_t>(body, body + size);
+    if (!PostMessage(window_, kMsgPushBody, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+  }
+
+ private:
+  HWND window_;
+};
+
+void OnSignal(int) {
+  g_stop = 1;
+}
+
+void PrintEvent(const engine::TransferEvent& e) {
+  using Kind = engine::TransferEvent::Kind;
+  static const char* const kJobs[] = {"", "send", "fetch", "notify-response"};
+  const char* job = e.jobKind >= 1 && e.jobKind <= 3 ? kJobs[e.jobKind] : "?";
+  switch (e.kind) {
+    case Kind::NotificationStored:
+      std::printf("notification %u\n", e.messageId);
+      break;
+    case Kind::DeliveryReportStored:
+      std::printf("delivery report %u\n", e.messageId);
+      break;
+    case Kind::JobStarted:
+      std::printf("%s started %u\n", job, e.messageId);
+      break;
+    case Kind::JobFinished:
+      if (!e.success)
+        std::printf("%s failed %u result %d\n", job, e.messageId, e.result);
+      else if (e.jobKind == store::kJobSend)
+        std::printf("sent %u\n", e.messageId);
+      else if (e.jobKind == store::kJobFetch)
+        std::printf("fetched %u\n", e.messageId);
+      else
+        std::printf("deferred %u\n", e.messageId);
+      break;
+  }
+  std::fflush(stdout);
+}
+
+// Stays up as the push client: every notification is fetched or answered as the settings
+// say, and every event is printed, until SIGINT or SIGTERM.
+int Run() {
+  App app;
+  if (!app.Open(true)) return 1;
+  app.Host().onEvent = &PrintEvent;
+  app.extra = [&app](UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kMsgPushBody) {
+      std::unique_ptr<std::vector<std::uint8_t>> body(reinterpret_cast<std::vector<std::uint8_t>*>(lParam));
+      if (app.Store().PushReceived(body->data(), body->size()) == 0)
+        std::printf("ignored push of %zu octets\n", body->size());
+      std::fflush(stdout);
+      return true;
+    }
+    if (message == WM_TIMER && wParam == kSignalTimerId) {
+      if (g_stop) PostQuitMessage(0);
+      return true;
+    }
+    return false;
+  };
+  PushBridge bridge(app.Window());
+  engine::PushListener listener;
+  if (!listener.Init(&bridge) || !listener.Start()) return Fail("cannot reach the push router of this device root");
+  std::signal(SIGINT, &OnSignal);
+  std::signal(SIGTERM, &OnSignal);
+  SetTimer(app.Window(), kSignalTimerId, 200, nullptr);
+  std::printf("running\n");
+  std::fflush(stdout);
+  MSG msg;
+  while (GetMessage(&msg, nullptr, 0, 0)) {
+    TranslateMessage(&msg);
+    DispatchMessage(&msg);
+  }
+  listener.Stop();
+  // Bodies the router handed over while stopping are still filed, to be fetched later.
+  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == kMsgPushBody) {
+      std::unique_ptr<std::vector<std::uint8_t>> body(reinterpret_cast<std::vector<std::uint8_t>*>(msg.lParam));
+      if (std::uint32_t id = app.Store().PushReceived(body->data(), body->size())) std::printf("notification %u\n", id);
+    }
+  }
+  KillTimer(app.Window(), kSignalTimerId);
+  std::printf("stopped\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -365,6 +470,7 @@ int main(int argc, char** argv) {
     return folder && id ? Delete(*folder, *id) : Usage();
   }
   if (command == "push" && argc == 3) return Push(argv[2]);
+  if (command == "run" && argc == 2) return Run();
   if ((command == "send" || command == "show" || command == "fetch") && argc == 3) {
     std::optional<std::uint32_t> id = ParseId(argv[2]);
     if (!id) return Usage();

@@ -9,6 +9,7 @@
 #include "kannel_harness.h"
 #include "platform/window.h"
 #include "platform_testing/device_root.h"
+#include "platform_testing/push_router.h"
 
 namespace fs = std::filesystem;
 using namespace kannel_harness;
@@ -171,6 +172,39 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   Outcome later = Cli("fetch " + laterId);
   EXPECT_EQ(later.code, 0) << later.text;
   EXPECT_NE(Cli("list inbox").text.find(laterId + "\t1\t0x00010002\t"), std::string::npos);
+
+  // As the push client: a notification injected into the push router is fetched at once.
+  Provision("mm1", "SendDelayedNotifyResp", "dword 0");
+  composed = Cli("compose --to +4420/TYPE=PLMN --subject Pushed " + (dir / "note.txt").string());
+  ASSERT_EQ(composed.code, 0) << composed.text;
+  ASSERT_EQ(Cli("send " + composed.text.substr(0, composed.text.find('\n'))).code, 0);
+  const std::string third = push.Receive();
+  ASSERT_FALSE(third.empty());
+  std::ofstream(dir / "third.bin", std::ios::binary) << third;
+  {
+    platform_testing::ScopedPushRouter router;
+    ASSERT_TRUE(router.running());
+    const std::string runLog = (dir / "run.log").string();
+    const pid_t run = Spawn({std::string(TESSERA_BINARY_DIR) + "/bin/tessera-cli", "run"}, runLog);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(runLog).find("running\n") != std::string::npos; }, 10000))
+        << ReadText(runLog);
+    EXPECT_EQ(Cli("list inbox").code, 1);  // the running push client holds the main window
+    ASSERT_EQ(Tool("pushrouter", "--inject " + (dir / "third.bin").string()), 0);
+    EXPECT_TRUE(WaitFor([&] { return ReadText(runLog).find("fetched ") != std::string::npos; }, 30000))
+        << ReadText(runLog) << ReadText((dir / "wapbox.log").string());
+    ::kill(run, SIGTERM);
+    int status = -1;
+    ::waitpid(run, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(runLog);
+    const std::string log = ReadText(runLog);
+    const std::string pushedId = After(log, "notification");
+    ASSERT_FALSE(pushedId.empty()) << log;
+    EXPECT_NE(log.find("fetched " + pushedId + "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("stopped\n"), std::string::npos) << log;
+    Outcome inboxNow = Cli("list inbox");
+    EXPECT_NE(inboxNow.text.find(pushedId + "\t1\t0x00010002\t"), std::string::npos) << inboxNow.text;
+    EXPECT_NE(inboxNow.text.find("\tPushed\n"), std::string::npos) << inboxNow.text;
+  }
 
   // Delete removes the entry and its files.
   EXPECT_EQ(Cli("delete inbox " + laterId).code, 0);
