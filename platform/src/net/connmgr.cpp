@@ -160,14 +160,16 @@ HRESULT SmsGetPhoneNumber(SMS_ADDRESS* address) {
   address->ptsAddress[0] = 0;
   HKEY key = nullptr;
   if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kPhoneKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return E_FAIL;
-  BYTE data[SMS_MAX_ADDRESS_LENGTH * sizeof(WCHAR)] = {};
-  DWORD size = sizeof data;
+  DWORD size = 0;
   DWORD type = 0;
-  LONG e = RegQueryValueEx(key, u"OwnNumber", nullptr, &type, data, &size);
+  LONG e = RegQueryValueEx(key, u"OwnNumber", nullptr, &type, nullptr, &size);
+  std::vector<BYTE> data(size + sizeof(WCHAR), 0);
+  if (e == ERROR_SUCCESS && type == REG_SZ) e = RegQueryValueEx(key, u"OwnNumber", nullptr, &type, data.data(), &size);
   RegCloseKey(key);
   if (e != ERROR_SUCCESS || type != REG_SZ) return E_FAIL;
+  // A longer value is cut to the address's room.
   std::size_t n = 0;
-  const auto* chars = reinterpret_cast<const char16_t*>(data);
+  const auto* chars = reinterpret_cast<const char16_t*>(data.data());
   while (n < size / 2 && n < SMS_MAX_ADDRESS_LENGTH - 1 && chars[n] != 0) {
     address->ptsAddress[n] = chars[n];
     ++n;
