@@ -238,7 +238,9 @@ bool MessageStore::Open(const std::u16string& root) {
     folders_[i] = std::make_unique<MessageFolder>(static_cast<FolderId>(i), this);
     ok = folders_[i]->Load(root_ + kIndexNames[i]) && ok;
   }
-  // FIXME: start the transfer engine and post kMsgStoreStarted (Outbox pass) once it exists.
+  // The engine is attached (SetTransferSink) before opening; the store window runs the
+  // Outbox pass when this arrives.
+  if (frame_) PostMessage(frame_, kMsgStoreStarted, 0, 0);
   return ok;
 }
 
@@ -321,6 +323,8 @@ bool MessageStore::Delete(FolderId folderId, std::uint32_t messageId) {
   if (!folder->CopySummary(messageId, summary)) return false;
   if ((summary.StateFlags() & (kStateInProgress | kStateQueued | kStateWaitRetry)) && frame_)
     PostMessage(frame_, kMsgNavigate, kNavigateCancelJob, static_cast<LPARAM>(messageId));
+  // The engine lets go of the message now: a job left in its list would outlive the entry.
+  if (sink_) sink_->Withdraw(messageId);
   auto entry = folder->Remove(messageId);
   if (!entry) return false;
   entry->DeleteFiles();

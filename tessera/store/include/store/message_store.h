@@ -349,6 +349,9 @@ class TransferSink {
   virtual void JobDone() {}
   /// True while a worker runs a transfer; the store then refuses to close.
   virtual bool Busy() const { return false; }
+  /// Forgets every job of the message (cancelling it when it runs); called before the
+  /// message is deleted, so no job outlives its message.
+  virtual void Withdraw(std::uint32_t /*messageId*/) {}
 };
 
 class MessageStore {
