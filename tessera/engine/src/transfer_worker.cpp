@@ -39,7 +39,10 @@ bool TransferWorker::Start(HWND window, transport::Mm1Engine* engine) {
 bool TransferWorker::Post(std::shared_ptr<TransferJob> job) {
   if (!thread_ || !job) return false;
   {
+    // The flag is cleared at the hand-over rather than when the thread takes the job, so a
+    // Cancel that comes before the thread wakes is not lost.
     std::lock_guard<std::mutex> guard(jobLock_);
+    InterlockedExchange(&cancelFlag_, 0);
     kind_ = job->kind;
     job_ = std::move(job);
   }
@@ -49,16 +52,23 @@ bool TransferWorker::Post(std::shared_ptr<TransferJob> job) {
 void TransferWorker::Cancel() {
   if (!thread_) return;
   ResetEvent(doneEvent_);
-  InterlockedExchange(&cancelFlag_, 1);
   {
     // Nothing handed over or already finished: there is no acknowledgement to wait for.
     std::lock_guard<std::mutex> guard(jobLock_);
+    InterlockedExchange(&cancelFlag_, 1);
     if (!job_) return;
   }
+  // The acknowledgement is the job's end, which the worker marks by letting go of it; the
+  // done event only cuts the waits short, so a stray signal cannot end the wait early.
   // Messages sent to this thread keep running meanwhile (the bearer's, for one).
   const DWORD start = GetTickCount();
-  while (WaitForSingleObject(doneEvent_, 10) == WAIT_TIMEOUT) {
-    if (GetTickCount() - start >= kCancelWaitMs) break;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(jobLock_);
+      if (!job_) return;
+    }
+    if (GetTickCount() - start >= kCancelWaitMs) return;
+    if (WaitForSingleObject(doneEvent_, 10) == WAIT_FAILED) Sleep(10);
     MSG msg;
     PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE);
   }
@@ -94,7 +104,6 @@ void TransferWorker::Loop() {
       job = job_;
     }
     if (job) {
-      InterlockedExchange(&cancelFlag_, 0);
       Run(*job);
       std::lock_guard<std::mutex> guard(jobLock_);
       if (job_ == job) job_.reset();

@@ -107,6 +107,16 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   const pid_t mmsc = Spawn({std::string(TESSERA_BINARY_DIR) + "/bin/mmsc-lite", "--port", "8002", "--dir",
                             (dir / "mmsc").string()},
                            (dir / "mmsc.log").string());
+  // Stopped however the test ends, so a failed assertion leaves nothing running.
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid > 0) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{mmsc};
   ASSERT_TRUE(WaitFor([&] { return ReadText((dir / "mmsc.log").string()).rfind("ready", 0) == 0; }, 10000));
 
   // Limits and the profile; the request headers are left to the engine's defaults.
@@ -186,6 +196,7 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
     ASSERT_TRUE(router.running());
     const std::string runLog = (dir / "run.log").string();
     const pid_t run = Spawn({std::string(TESSERA_BINARY_DIR) + "/bin/tessera-cli", "run"}, runLog);
+    Reaper runReaper{run};
     ASSERT_TRUE(WaitFor([&] { return ReadText(runLog).find("running\n") != std::string::npos; }, 10000))
         << ReadText(runLog);
     EXPECT_EQ(Cli("list inbox").code, 1);  // the running push client holds the main window
@@ -195,6 +206,7 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
     ::kill(run, SIGTERM);
     int status = -1;
     ::waitpid(run, &status, 0);
+    runReaper.pid = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(runLog);
     const std::string log = ReadText(runLog);
     const std::string pushedId = After(log, "notification");
@@ -213,6 +225,7 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
 
   ::kill(mmsc, SIGTERM);
   ::waitpid(mmsc, nullptr, 0);
+  reaper.pid = -1;
   const std::string log = ReadText((dir / "mmsc.log").string());
   EXPECT_NE(log.find("x-msisdn +4420"), std::string::npos) << log;
   EXPECT_NE(log.find("received message-type 0x85"), std::string::npos) << log;  // m-acknowledge-ind
