@@ -273,6 +273,42 @@ TEST(TesseraCli, OneMainProgramPerDeviceRoot) {
   ::waitpid(cli, nullptr, 0);
 }
 
+// A kill in the middle of a send loses nothing: the message stays in the Outbox, queued or
+// sending, and a later run sends it again.
+TEST(TesseraCli, KillDuringASendLeavesTheMessageInTheOutbox) {
+  platform_testing::ScopedDeviceRoot root;
+  UdpListener gateway(0);  // takes the datagrams and never answers
+  ASSERT_TRUE(gateway.bound());
+  Provision("UI\\SizeLimit", "SendDefault", "dword 300000");
+  Provision("UI\\SizeLimit", "RecvDefault", "dword 300000");  // the profile is read only with both limits
+  Provision("UI\\TryLimit", "TryDefault", "dword 1");
+  ASSERT_EQ(Tool("mm1tool", "profile add --name Silent --gateway 127.0.0.1 --port " + std::to_string(gateway.port()) +
+                            " --mmsc http://127.0.0.1:1/mms --default"),
+            0);
+  std::ofstream(root.path() + "/note.txt") << "kept";
+  Outcome composed = Cli("compose --to +1 --subject Kept " + root.path() + "/note.txt");
+  ASSERT_EQ(composed.code, 0) << composed.text;
+  const std::string id = composed.text.substr(0, composed.text.find('\n'));
+
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const pid_t cli = Spawn({std::string(TESSERA_BINARY_DIR) + "/bin/tessera-cli", "send", id},
+                            root.path() + "/cli.log");
+    const bool reached = !gateway.Receive().empty();  // the transfer is under way
+    ::kill(cli, SIGKILL);
+    ::waitpid(cli, nullptr, 0);
+    ASSERT_TRUE(reached) << "attempt " << attempt << ": nothing reached the gateway; tessera-cli said: "
+                         << ReadText(root.path() + "/cli.log");
+    Outcome outbox = Cli("list outbox");
+    // Queued (0x0002....) or sending (0x0004....), whichever was saved last.
+    const bool queued = outbox.text.find(id + "\t1\t0x0002") != std::string::npos;
+    const bool sending = outbox.text.find(id + "\t1\t0x0004") != std::string::npos;
+    EXPECT_TRUE(queued || sending) << outbox.text;
+    EXPECT_NE(outbox.text.find("\tKept\n"), std::string::npos) << outbox.text;
+    EXPECT_EQ(Cli("list draft").text, "");
+    EXPECT_EQ(Cli("list sent").text, "");
+  }
+}
+
 TEST(TesseraCli, ClearErrors) {
   platform_testing::ScopedDeviceRoot root;
   EXPECT_EQ(Cli("").code, 2);
