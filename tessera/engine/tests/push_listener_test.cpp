@@ -111,7 +111,7 @@ TEST_F(PushListenerTest, StopWithoutPushReturnsWithinOneWait) {
   auto t0 = std::chrono::steady_clock::now();
   listener_.Stop();
   auto took = std::chrono::steady_clock::now() - t0;
-  EXPECT_LT(took, std::chrono::milliseconds(engine::kReceiveWaitMs + 1000));
+  EXPECT_LT(took, std::chrono::milliseconds(2 * engine::kReceiveWaitMs));  // one wait, with room for a loaded machine
   EXPECT_FALSE(listener_.running());
   EXPECT_TRUE(handler_.bodies.empty());
   // Started again, it takes what came while it was stopped.
