@@ -381,6 +381,23 @@ MMRESULT waveOutGetDevCaps(UINT deviceId, WAVEOUTCAPS* caps, UINT size) {
   return MMSYSERR_NOERROR;
 }
 
+// Header preparation is the same in both directions; `d` is null for an unknown handle.
+MMRESULT PrepareHeader(Device* d, WAVEHDR* header, UINT size) {
+  if (!d) return MMSYSERR_INVALHANDLE;
+  if (MMRESULT r = CheckHeader(header, size)) return r;
+  header->dwFlags |= WHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT UnprepareHeader(Device* d, WAVEHDR* header, UINT size) {
+  if (!d) return MMSYSERR_INVALHANDLE;
+  if (MMRESULT r = CheckHeader(header, size)) return r;
+  std::lock_guard lock(d->mutex);
+  if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  header->dwFlags &= ~WHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
 // An SDL device for the format, or 0 when SDL audio is unavailable.
 SDL_AudioDeviceID OpenSdlDevice(const WAVEFORMATEX& format, bool capture) {
   if (!SdlAudioReady()) return 0;
@@ -481,20 +498,11 @@ MMRESULT waveOutClose(HWAVEOUT device) {
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, UINT size) {
-  if (!LookupOut(device)) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = CheckHeader(header, size)) return r;
-  header->dwFlags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return PrepareHeader(LookupOut(device), header, size);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, UINT size) {
-  OutDevice* d = LookupOut(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = CheckHeader(header, size)) return r;
-  std::lock_guard lock(d->mutex);
-  if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  header->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return UnprepareHeader(LookupOut(device), header, size);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, UINT size) {
@@ -621,20 +629,11 @@ MMRESULT waveInClose(HWAVEIN device) {
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT size) {
-  if (!LookupIn(device)) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = CheckHeader(header, size)) return r;
-  header->dwFlags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return PrepareHeader(LookupIn(device), header, size);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT size) {
-  InDevice* d = LookupIn(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = CheckHeader(header, size)) return r;
-  std::lock_guard lock(d->mutex);
-  if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  header->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return UnprepareHeader(LookupIn(device), header, size);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT size) {
