@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/unix_socket.h"
 #include "platform/paths.h"
 #include "platform/push.h"
 #include "platform/registry.h"
@@ -108,18 +109,7 @@ bool ReadFrame(int fd, std::string* payload, int timeoutMs) {
 }
 
 int Connect() {
-  std::string path = SocketPath();
-  sockaddr_un addr{};
-  if (path.size() >= sizeof addr.sun_path) return -1;
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return platform::core::ConnectUnixSocket(SocketPath());
 }
 
 bool LookUpRegistration(std::u16string_view contentType, Registration* out) {

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/unix_socket.h"
 #include "internal.h"
 #include "platform/display.h"
 
@@ -165,30 +166,14 @@ std::string SocketPath(const std::string& dir, std::uint64_t pid) {
   return dir + "/win-" + std::to_string(pid) + ".sock";
 }
 
-bool MakeAddress(const std::string& path, sockaddr_un* addr) {
-  if (path.size() >= sizeof(addr->sun_path)) return false;
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
 /// Connects to the process `pid` of the current device root; -1 when it is gone.
 int ConnectTo(std::uint64_t pid) {
   std::string path = SocketPath(RunDir(), pid);
-  sockaddr_un addr;
-  if (!MakeAddress(path, &addr)) return -1;
   if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
     ::unlink(path.c_str());
     return -1;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return platform::core::ConnectUnixSocket(path);
 }
 
 bool Exchange(std::uint64_t pid, const Writer& request, std::vector<std::uint8_t>* reply) {
@@ -290,7 +275,7 @@ class Listener {
     StopLocked();
     std::string path = SocketPath(dir, kSelf);
     sockaddr_un addr;
-    if (!MakeAddress(path, &addr)) return;
+    if (!platform::core::MakeUnixAddress(path, &addr)) return;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return;
     ::unlink(path.c_str());
