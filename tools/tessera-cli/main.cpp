@@ -23,7 +23,7 @@
 #include "presentation/message_document.h"
 #include "store/message_store.h"
 #include "store/store_window.h"
-#include "ui/config.h"
+#include "config/config.h"
 
 namespace {
 
@@ -130,7 +130,7 @@ class App {
       return false;
     }
     host_.onEvent = [this](const engine::TransferEvent& e) { events_.push_back(e); };
-    std::u16string root = ui::Config().GetUAContentsPath(true);
+    std::u16string root = config::Config().GetUAContentsPath(true);
     if (!store_.Open(root)) {
       Fail("cannot open the message store at %s", U8(root));
       return false;
@@ -301,7 +301,7 @@ int Push(const char* file) {
     return 0;
   }
   std::printf("notification %u\n", id);
-  const int kind = ui::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  const int kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
   engine::TransferEvent e = app.WaitFor(kind, id);
   if (kind == store::kJobFetch)
     std::printf(e.success ? "fetched %u\n" : "fetch failed %u result %d\n", id, e.result);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/keys.h"
 #include "mms/fixed_text.h"
 #include "mms/mms_pdu.h"
 #include "transport/datagram_endpoint.h"
@@ -43,9 +44,9 @@ inline constexpr char kBuiltInGateway[] = "127.0.0.1";
 inline constexpr char kBuiltInMmscUri[] = "http://127.0.0.1:8002/mms";
 inline constexpr std::uint32_t kBuiltInGatewayPort = 9201;
 
-inline constexpr char16_t kMm1ProfileKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1";
-inline constexpr char16_t kSizeLimitKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit";
-inline constexpr char16_t kTryLimitKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\TryLimit";
+inline constexpr const char16_t* kMm1ProfileKey = config::kMm1Key;
+inline constexpr const char16_t* kSizeLimitKey = config::kSizeLimitKey;
+inline constexpr const char16_t* kTryLimitKey = config::kTryLimitKey;
 
 struct Mm1Profile {
   mms::FixedText<64> name;
