@@ -24,6 +24,7 @@
 #include "store/message_store.h"
 #include "store/store_window.h"
 #include "ui/config.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -33,8 +34,8 @@ constexpr UINT kMsgPushBody = WM_USER + 400;
 constexpr UINT_PTR kSignalTimerId = 1;
 volatile std::sig_atomic_t g_stop = 0;
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: tessera-cli compose --to LIST [--subject S] FILE...\n"
                "       tessera-cli send ID\n"
                "       tessera-cli list inbox|outbox|draft|sent\n"
@@ -43,6 +44,10 @@ int Usage() {
                "       tessera-cli push FILE       (hand one WAP push body to the store)\n"
                "       tessera-cli delete FOLDER ID\n"
                "       tessera-cli run             (stay up as the push client until interrupted)\n");
+}
+
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -457,7 +462,7 @@ int Run() {
 int main(int argc, char** argv) {
   // No screen: the window system runs headless unless told otherwise.
   ::setenv("TESSERA_DISPLAY", "headless", 0);
-  if (argc < 2) return Usage();
+  if (int rc = toolargs::HandleCommon(argc, argv, "tessera-cli", &PrintUsage); rc >= 0) return rc;
   std::string_view command = argv[1];
   if (command == "compose") return Compose(argc - 2, argv + 2);
   if (command == "list" && argc == 3) {
