@@ -23,6 +23,7 @@
 #include "presentation/message_document.h"
 #include "store/message_store.h"
 #include "store/store_window.h"
+#include "transport/mm1_engine.h"
 #include "ui/config.h"
 #include "toolargs/toolargs.h"
 
@@ -32,6 +33,9 @@ constexpr const char16_t* kMainClass = u"RIR_WndCls_MainFrme";
 /// A push body handed from the listener thread; lParam owns a std::vector<std::uint8_t>.
 constexpr UINT kMsgPushBody = WM_USER + 400;
 constexpr UINT_PTR kSignalTimerId = 1;
+/// While a transfer runs, a line every this many milliseconds says that it still does.
+constexpr UINT_PTR kProgressTimerId = 2;
+constexpr UINT kProgressIntervalMs = 10000;
 volatile std::sig_atomic_t g_stop = 0;
 
 void PrintUsage(std::FILE* to) {
@@ -144,16 +148,37 @@ class App {
     return true;
   }
 
-  /// Runs the message loop until a job of `kind` for `id` has finished; its event.
+  /// Runs the message loop until a job of `kind` for `id` has finished; its event. Says
+  /// on standard error what it waits for, and again every few seconds.
   engine::TransferEvent WaitFor(int kind, std::uint32_t id) {
+    const char* what = kind == store::kJobSend ? "sending" : kind == store::kJobFetch ? "fetching" : "answering";
+    std::fprintf(stderr, "tessera-cli: %s %u through the WAP gateway %s; waiting for the answer\n", what, id,
+                 Gateway().c_str());
+    SetTimer(window_, kProgressTimerId, kProgressIntervalMs, nullptr);
+    unsigned waited = 0;
     for (;;) {
       for (const auto& e : events_)
-        if (e.kind == engine::TransferEvent::Kind::JobFinished && e.jobKind == kind && e.messageId == id) return e;
+        if (e.kind == engine::TransferEvent::Kind::JobFinished && e.jobKind == kind && e.messageId == id) {
+          KillTimer(window_, kProgressTimerId);
+          return e;
+        }
       MSG msg;
       if (!GetMessage(&msg, nullptr, 0, 0)) return {};
+      if (msg.message == WM_TIMER && msg.hwnd == window_ && msg.wParam == kProgressTimerId) {
+        waited += kProgressIntervalMs / 1000;
+        std::fprintf(stderr, "tessera-cli: still %s %u, %u s so far\n", what, id, waited);
+        continue;
+      }
       TranslateMessage(&msg);
       DispatchMessage(&msg);
     }
+  }
+
+  /// "host:port" of the gateway the engine uses.
+  std::string Gateway() const {
+    const transport::Mm1Engine* e = host_.Engine();
+    if (!e) return "?";
+    return e->gateway.str() + ":" + std::to_string(e->gatewayPort);
   }
 
   store::MessageStore& Store() { return store_; }
@@ -271,7 +296,8 @@ int Send(std::uint32_t id) {
   }
   store::MessageSummary s(nullptr);
   app.Store().Folder(store::FolderId::Outbox)->CopySummary(id, s);
-  std::printf("send failed %u result %d state 0x%08x\n", id, e.result, s.StateFlags());
+  std::printf("send failed %u: %s (result %d, state 0x%08x)\n", id,
+              transport::Mm1ResultText(e.result, app.Gateway()).c_str(), e.result, s.StateFlags());
   return 1;
 }
 
@@ -288,7 +314,8 @@ int Fetch(std::uint32_t id) {
     std::printf("fetched %u\n", id);
     return 0;
   }
-  std::printf("fetch failed %u result %d\n", id, e.result);
+  std::printf("fetch failed %u: %s (result %d)\n", id, transport::Mm1ResultText(e.result, app.Gateway()).c_str(),
+              e.result);
   return 1;
 }
 
@@ -308,10 +335,11 @@ int Push(const char* file) {
   std::printf("notification %u\n", id);
   const int kind = ui::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
   engine::TransferEvent e = app.WaitFor(kind, id);
-  if (kind == store::kJobFetch)
-    std::printf(e.success ? "fetched %u\n" : "fetch failed %u result %d\n", id, e.result);
+  if (e.success)
+    std::printf(kind == store::kJobFetch ? "fetched %u\n" : "deferred %u\n", id);
   else
-    std::printf(e.success ? "deferred %u\n" : "notify-response failed %u result %d\n", id, e.result);
+    std::printf("%s failed %u: %s (result %d)\n", kind == store::kJobFetch ? "fetch" : "notify-response", id,
+                transport::Mm1ResultText(e.result, app.Gateway()).c_str(), e.result);
   return e.success ? 0 : 1;
 }
 
@@ -399,7 +427,8 @@ void PrintEvent(const engine::TransferEvent& e) {
       break;
     case Kind::JobFinished:
       if (!e.success)
-        std::printf("%s failed %u result %d\n", job, e.messageId, e.result);
+        std::printf("%s failed %u: %s (result %d)\n", job, e.messageId, transport::Mm1ResultText(e.result).c_str(),
+                    e.result);
       else if (e.jobKind == store::kJobSend)
         std::printf("sent %u\n", e.messageId);
       else if (e.jobKind == store::kJobFetch)

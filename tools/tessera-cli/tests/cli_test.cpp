@@ -309,6 +309,36 @@ TEST(TesseraCli, KillDuringASendLeavesTheMessageInTheOutbox) {
   }
 }
 
+// With a gateway that never answers, a send says what it is waiting for and, at the end,
+// why it failed in words.
+TEST(TesseraCli, ASendWithoutAGatewaySaysWhatItWaitsForAndWhyItFailed) {
+  platform_testing::ScopedDeviceRoot root;
+  UdpListener gateway(0);
+  ASSERT_TRUE(gateway.bound());
+  Provision("UI\\SizeLimit", "SendDefault", "dword 300000");
+  Provision("UI\\SizeLimit", "RecvDefault", "dword 300000");
+  Provision("UI\\TryLimit", "TryDefault", "dword 1");
+  Provision("mm1", "WTPMaxRetryTimes", "dword 1");
+  Provision("mm1", "SendAndRecvTimeOut", "dword 300");
+  const std::string port = std::to_string(gateway.port());
+  ASSERT_EQ(Tool("mm1tool", "profile add --name Silent --gateway 127.0.0.1 --port " + port +
+                            " --mmsc http://127.0.0.1:1/mms --default"),
+            0);
+  std::ofstream(root.path() + "/note.txt") << "x";
+  Outcome composed = Cli("compose --to +1 " + root.path() + "/note.txt");
+  ASSERT_EQ(composed.code, 0) << composed.text;
+  const std::string id = composed.text.substr(0, composed.text.find('\n'));
+  Outcome sent = Cli("send " + id);
+  EXPECT_EQ(sent.code, 1);
+  EXPECT_NE(sent.text.find("sending " + id + " through the WAP gateway 127.0.0.1:" + port + "; waiting"),
+            std::string::npos)
+      << sent.text;
+  EXPECT_NE(sent.text.find("send failed " + id + ": could not open a session with the WAP gateway 127.0.0.1:" + port +
+                           " (result 302"),
+            std::string::npos)
+      << sent.text;
+}
+
 TEST(TesseraCli, ClearErrors) {
   platform_testing::ScopedDeviceRoot root;
   EXPECT_EQ(Cli("").code, 2);
