@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -110,18 +111,30 @@ class App {
  public:
   ~App() {
     host_.Shutdown();
-    if (opened_) store_.SaveAll();
+    if (opened_ && !readOnly_) store_.SaveAll();
     if (window_) {
       current_ = nullptr;
       DestroyWindow(window_);
     }
   }
 
-  /// The hidden main window and the store; false (with a message) when `tessera` runs.
-  bool Open(bool withEngine) {
-    if (FindWindow(kMainClass, nullptr)) {
-      Fail("Tessera is already running on this device root");
-      return false;
+  /// The hidden main window and the store; false (with a message) when another program
+  /// holds the device root. `readOnly` commands run beside it instead, without a window of
+  /// their own and without saving anything.
+  bool Open(bool withEngine, bool readOnly = false) {
+    if (HWND running = FindWindow(kMainClass, nullptr)) {
+      if (!readOnly) {
+        Fail("%s", HolderText(running) + "; only list and show run beside it");
+        return false;
+      }
+      readOnly_ = true;
+      std::u16string root = ui::Config().GetUAContentsPath(true);
+      if (!store_.Open(root)) {
+        Fail("cannot open the message store at %s", U8(root));
+        return false;
+      }
+      opened_ = true;
+      return true;
     }
     WNDCLASS wc{};
     wc.lpfnWndProc = &App::Proc;
@@ -208,7 +221,23 @@ class App {
     return DefWindowProc(hwnd, message, wParam, lParam);
   }
 
+  // "Tessera is already running on this device root (another tessera-cli, process 42)".
+  static std::string HolderText(HWND running) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(running, &pid);
+    std::string program;
+    if (pid != 0) {
+      std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+      std::getline(comm, program);
+    }
+    std::string text = "Tessera is already running on this device root";
+    if (program.empty()) return text;
+    text += program == "tessera" ? " (the main program" : " (another " + program;
+    return text + ", process " + std::to_string(pid) + ")";
+  }
+
   static inline App* current_ = nullptr;
+  bool readOnly_ = false;
   HWND window_ = nullptr;
   store::MessageStore store_;
   engine::TransferHost host_{&store_};
@@ -345,7 +374,7 @@ int Push(const char* file) {
 
 int List(store::FolderId folderId) {
   App app;
-  if (!app.Open(false)) return 1;
+  if (!app.Open(false, true)) return 1;
   store::MessageFolder* folder = app.Store().Folder(folderId);
   folder->ForEach([&](store::MessageEntry& entry) {
     const store::MessageSummary& s = entry.Summary();
@@ -359,7 +388,7 @@ int List(store::FolderId folderId) {
 
 int Show(std::uint32_t id) {
   App app;
-  if (!app.Open(false)) return 1;
+  if (!app.Open(false, true)) return 1;
   std::optional<store::FolderId> folderId = app.Locate(id);
   if (!folderId) return Fail("no message %s", std::to_string(id));
   store::MessageFolder* folder = app.Store().Folder(*folderId);
