@@ -34,6 +34,11 @@ enum Mm1Result : int {
   kMm1ResponseStatusBase = 322,  ///< + X-Mms-Response-Status 0x81..0x88 of an m-send-conf
 };
 
+/// What a result code of the engine (or of WTP and WSP beneath it) means, in words for a
+/// person: "could not open a session with the WAP gateway 127.0.0.1:9201". `gateway`
+/// ("host:port") names the gateway where the text mentions it.
+std::string Mm1ResultText(int code, std::string_view gateway = {});
+
 /// Bodies of this many octets or more are never sent, whatever the profile allows.
 inline constexpr std::uint32_t kMm1BodyCap = 254001;
 inline constexpr char kMmsContentType[] = "application/vnd.wap.mms-message";
