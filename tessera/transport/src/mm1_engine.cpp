@@ -105,13 +105,14 @@ int OpenSession(Mm1Engine* e, std::unique_ptr<Channel>* channel) {
 
 // m-notifyresp-ind (0x83) or m-acknowledge-ind (0x85) inside an open session. The reply's data
 // is read and dropped.
-int SendNotifyOrAck(Mm1Engine* e, Channel* session, std::uint8_t messageType) {
+// `status` 0 takes the mode's: Retrieved in immediate mode, Deferred in deferred mode.
+int SendNotifyOrAck(Mm1Engine* e, Channel* session, std::uint8_t messageType, std::uint8_t status = 0) {
   if (!session) return kMm1NoSession;
   if (messageType == mms::kAcknowledgeInd && e->notifyRespAfterRetrieval) return kMm1MissingTarget;
   mms::MmsHeaders& h = e->headers;
   h.messageType = messageType;
   if (messageType == mms::kNotifyRespInd)
-    h.status = e->notifyRespAfterRetrieval ? mms::kStatusRetrieved : mms::kStatusDeferred;
+    h.status = status ? status : e->notifyRespAfterRetrieval ? mms::kStatusRetrieved : mms::kStatusDeferred;
   const std::optional<mms::ByteBuffer> pdu = mms::EncodePdu(h);
   if (!pdu) return kMm1EncodeFailed;
   if (e->mmscUri.empty()) return kMm1MissingTarget;
@@ -330,6 +331,17 @@ int Mm1SendDeferredNotifyResp(Mm1Engine* e, std::string_view transactionId) {
   std::unique_ptr<Channel> session;
   if (OpenSession(e, &session) != kMm1Ok) return kMm1NoSessionOpened;
   const int r = SendNotifyOrAck(e, session.get(), mms::kNotifyRespInd);
+  session->Close();
+  return r;
+}
+
+int Mm1AcknowledgeAgain(Mm1Engine* e, std::string_view transactionId) {
+  if (!e) return kMm1InvalidArgument;
+  Prepare(e);
+  if (transactionId.empty() || !e->headers.transactionId.Assign(transactionId)) return kMm1InvalidArgument;
+  std::unique_ptr<Channel> session;
+  if (OpenSession(e, &session) != kMm1Ok) return kMm1NoSessionOpened;
+  const int r = SendNotifyOrAck(e, session.get(), mms::kNotifyRespInd, mms::kStatusRetrieved);
   session->Close();
   return r;
 }

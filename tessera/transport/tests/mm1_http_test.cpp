@@ -271,6 +271,26 @@ TEST_F(Mm1OverHttp, RetrieveGetsTheLocationAndAnswersWithANotifyResponse) {
   EXPECT_EQ(h.transactionId.view(), "TX-1");
 }
 
+TEST_F(Mm1OverHttp, AnsweringANotificationAgainSaysRetrievedInEitherMode) {
+  server.handler = [](const HttpRequest&) { return Status(204); };
+  SetDword(kMm1ProfileKey, u"SendDelayedNotifyResp", 1);
+  ASSERT_EQ(Mm1AcknowledgeAgain(engine.get(), "TX-8"), kMm1Ok);
+  SetDword(kMm1ProfileKey, u"SendDelayedNotifyResp", 0);
+  ASSERT_EQ(Mm1AcknowledgeAgain(engine.get(), "TX-9"), kMm1Ok);
+  EXPECT_EQ(Mm1AcknowledgeAgain(engine.get(), ""), kMm1InvalidArgument);
+  const std::vector<HttpRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const char* ids[] = {"TX-8", "TX-9"};
+  for (int i = 0; i < 2; ++i) {
+    mms::MmsHeaders h;
+    ASSERT_TRUE(mms::DecodePdu(reinterpret_cast<const std::uint8_t*>(requests[i].body.data()),
+                               requests[i].body.size(), h, nullptr));
+    EXPECT_EQ(h.messageType, mms::kNotifyRespInd);
+    EXPECT_EQ(h.status, mms::kStatusRetrieved);
+    EXPECT_EQ(h.transactionId.view(), ids[i]);
+  }
+}
+
 TEST_F(Mm1OverHttp, FailuresGiveTheSameCodesAsThroughTheGateway) {
   const std::pair<int, int> statuses[] = {{404, 314}, {403, 313}, {500, 342}, {503, 345}, {429, 310}};
   for (const auto& [http, code] : statuses) {

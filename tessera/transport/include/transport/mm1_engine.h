@@ -132,6 +132,9 @@ int Mm1Send(Mm1Engine* engine, std::u16string_view packagePath, const mms::SendR
 int Mm1Retrieve(Mm1Engine* engine, std::string_view contentLocation, std::string_view transactionId,
                 const std::string* msisdn, std::u16string_view outputPath, mms::RetrieveResult* result);
 int Mm1SendDeferredNotifyResp(Mm1Engine* engine, std::string_view transactionId);
+/// m-notifyresp-ind with status Retrieved, in either mode, for a notification whose message
+/// was fetched already: the MMSC sends a notification again when the answer was lost.
+int Mm1AcknowledgeAgain(Mm1Engine* engine, std::string_view transactionId);
 
 bool Mm1DecodeNotification(Mm1Engine* engine, const std::uint8_t* data, std::size_t size,
                            mms::NotificationInfo* info);
