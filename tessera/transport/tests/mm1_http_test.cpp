@@ -11,6 +11,7 @@
 
 #include "fake_gateway.h"
 #include "http_test_server.h"
+#include "kannel_harness.h"
 #include "mms/mms_pdu.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -378,4 +379,49 @@ TEST_F(Mm1OverHttp, ACancelEndsATransferThatWouldOtherwiseWaitAMinute) {
   // Far below the minute the stall limit would take; bench/transport measures the figure.
   EXPECT_LT(waited, std::chrono::seconds(5));
   Mm1ClearCancelHook(engine.get());
+}
+
+TEST(HttpsSession, TheMmscMustProveWhoItIs) {
+  if (std::system("command -v openssl >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is not installed";
+  platform_testing::ScopedDeviceRoot root;
+  const std::string dir = root.path();
+  const int made = std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+                                dir + "/key.pem -out " + dir + "/cert.pem >/dev/null 2>&1")
+                                   .c_str());
+  ASSERT_EQ(made, 0);
+  const std::string script = std::string(TESSERA_SOURCE_DIR) + "/tessera/transport/tests/http_server.py";
+  const pid_t origin = kannel_harness::Spawn(
+      {"python3", script, dir, "--tls", dir + "/cert.pem", dir + "/key.pem"}, dir + "/origin.log");
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{origin};
+  ASSERT_TRUE(kannel_harness::WaitFor(
+      [&] { return kannel_harness::ReadText(dir + "/origin.log").rfind("ready ", 0) == 0; }, 10000));
+  const std::string url =
+      "https://127.0.0.1:" + std::to_string(std::atoi(kannel_harness::ReadText(dir + "/origin.log").substr(6).c_str())) +
+      "/post/sealed";
+  const ByteBuffer body = Pattern(5000, 9);
+  auto post = [&](const std::string& caFile, ByteBuffer* reply) {
+    HttpSessionOptions o;
+    o.caFile = caFile;
+    o.timeoutMs = 5000;
+    o.maxRetries = 1;
+    std::unique_ptr<HttpSession> session;
+    int r = HttpSession::Open(std::move(o), &session);
+    if (r == kOk) r = session->Post(url, kMmsContentType, body, nullptr);
+    if (r == kOk) r = session->ReadReply(reply);
+    return r;
+  };
+  ByteBuffer reply;
+  // An MMSC whose certificate nobody vouches for is never sent the message.
+  EXPECT_EQ(post("", &reply), kUnreachable);
+  EXPECT_FALSE(std::ifstream(dir + "/sealed").good());
+  ASSERT_EQ(post(dir + "/cert.pem", &reply), kOk);
+  EXPECT_EQ(Text(reply), "\x8c\x81stored");
+  EXPECT_EQ(ReadFileText(dir + "/sealed"), Text(body));
 }
