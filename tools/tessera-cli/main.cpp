@@ -20,7 +20,10 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "contacts/contacts_session.h"
 #include "presentation/message_document.h"
+#include "sendpage/ids.h"
+#include "sendpage/send_rules.h"
 #include "store/message_store.h"
 #include "store/store_window.h"
 #include "ui/config.h"
@@ -205,6 +208,17 @@ int Compose(int argc, char** argv) {
     }
   }
   if (!haveTo || files.empty()) return Usage();
+  // The send page's rules: numbers, e-mail addresses and contact names, nothing else.
+  ui::ContactsSession contacts;
+  contacts.Open();
+  std::u16string bad;
+  ui::RecipientCheck check = ui::CheckMixedRecipients(&contacts, request.recipients, &bad);
+  if (check.message == ui::ids::kStrListTooLong) return Fail("the recipient list is too long");
+  if (check.message == ui::ids::kStrEmailInvalid) return Fail("not a valid e-mail address: \"%s\"", U8(bad));
+  if (check.message != 0)
+    return Fail("not a valid phone number, e-mail address or contact name: \"%s\"", U8(bad));
+  if (check.recipients.empty()) return Fail("no recipient given");
+  request.recipients = check.recipients;
   // One slide: a video, or a picture and a sound; and a text.
   for (const std::string& file : files) {
     std::u16string path = platform::Utf8ToUtf16(file);
