@@ -21,7 +21,10 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "contacts/contacts_session.h"
 #include "presentation/message_document.h"
+#include "sendpage/ids.h"
+#include "sendpage/send_rules.h"
 #include "store/message_store.h"
 #include "store/store_window.h"
 #include "config/config.h"
@@ -128,7 +131,7 @@ class App {
         return false;
       }
       readOnly_ = true;
-      std::u16string root = ui::Config().GetUAContentsPath(true);
+      std::u16string root = config::Config().GetUAContentsPath(true);
       if (!store_.Open(root)) {
         Fail("cannot open the message store at %s", U8(root));
         return false;
@@ -264,6 +267,17 @@ int Compose(int argc, char** argv) {
     }
   }
   if (!haveTo || files.empty()) return Usage();
+  // The send page's rules: numbers, e-mail addresses and contact names, nothing else.
+  ui::ContactsSession contacts;
+  contacts.Open();
+  std::u16string bad;
+  ui::RecipientCheck check = ui::CheckMixedRecipients(&contacts, request.recipients, &bad);
+  if (check.message == ui::ids::kStrListTooLong) return Fail("the recipient list is too long");
+  if (check.message == ui::ids::kStrEmailInvalid) return Fail("not a valid e-mail address: \"%s\"", U8(bad));
+  if (check.message != 0)
+    return Fail("not a valid phone number, e-mail address or contact name: \"%s\"", U8(bad));
+  if (check.recipients.empty()) return Fail("no recipient given");
+  request.recipients = check.recipients;
   // One slide: a video, or a picture and a sound; and a text.
   for (const std::string& file : files) {
     std::u16string path = platform::Utf8ToUtf16(file);

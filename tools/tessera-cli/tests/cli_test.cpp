@@ -141,7 +141,8 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   EXPECT_EQ(sent.text, "sent " + id + "\n");
   Outcome sentList = Cli("list sent");
   EXPECT_NE(sentList.text.find(id + "\t1\t0x00010002\t"), std::string::npos) << sentList.text;
-  EXPECT_NE(sentList.text.find("\t+4420/TYPE=PLMN\tHello\n"), std::string::npos) << sentList.text;
+  // Stored as the send page stores recipients: each followed by ";".
+  EXPECT_NE(sentList.text.find("\t+4420/TYPE=PLMN;\tHello\n"), std::string::npos) << sentList.text;
   EXPECT_EQ(Cli("list outbox").text, "");
   EXPECT_NE(Cli("show " + id).text.find("message-id: msg-1\n"), std::string::npos);
   const std::string sendLog = ReadText(std::string(TESSERA_BINARY_DIR) + "/bin/Send.txt");
@@ -265,7 +266,7 @@ TEST(TesseraCli, OneMainProgramPerDeviceRoot) {
                             " --mmsc http://127.0.0.1:1/mms --default"),
             0);
   std::ofstream(root.path() + "/note.txt") << "x";
-  Outcome composed = Cli("compose --to +1 " + root.path() + "/note.txt");
+  Outcome composed = Cli("compose --to +15550100 " + root.path() + "/note.txt");
   ASSERT_EQ(composed.code, 0) << composed.text;
   const std::string id = composed.text.substr(0, composed.text.find('\n'));
   const pid_t cli = Spawn({std::string(TESSERA_BINARY_DIR) + "/bin/tessera-cli", "send", id},
@@ -302,7 +303,7 @@ TEST(TesseraCli, KillDuringASendLeavesTheMessageInTheOutbox) {
                             " --mmsc http://127.0.0.1:1/mms --default"),
             0);
   std::ofstream(root.path() + "/note.txt") << "kept";
-  Outcome composed = Cli("compose --to +1 --subject Kept " + root.path() + "/note.txt");
+  Outcome composed = Cli("compose --to +15550100 --subject Kept " + root.path() + "/note.txt");
   ASSERT_EQ(composed.code, 0) << composed.text;
   const std::string id = composed.text.substr(0, composed.text.find('\n'));
 
@@ -363,11 +364,20 @@ TEST(TesseraCli, ClearErrors) {
   EXPECT_EQ(Cli("show x").code, 2);
   EXPECT_EQ(Cli("show 0").code, 2);
   EXPECT_EQ(Cli("compose note.txt").code, 2);  // no --to
-  Outcome missing = Cli("compose --to +1 " + root.path() + "/none.txt");
+  Outcome missing = Cli("compose --to +15550100 " + root.path() + "/none.txt");
   EXPECT_EQ(missing.code, 1);
   EXPECT_NE(missing.text.find("no such file"), std::string::npos) << missing.text;
+  std::ofstream(root.path() + "/note.txt") << "x";
+  for (const char* to : {"''", "';;;'", "abc@", "'not a number'", "'+15550100;12a'", "'a@bc.de;x@y.zz'"}) {
+    Outcome refused = Cli(std::string("compose --to ") + to + " " + root.path() + "/note.txt");
+    EXPECT_EQ(refused.code, 1) << to;
+    EXPECT_TRUE(refused.text.find("not a valid") != std::string::npos ||
+                refused.text.find("no recipient") != std::string::npos)
+        << to << ": " << refused.text;
+  }
+  EXPECT_EQ(Cli("list draft").text, "");
   std::ofstream(root.path() + "/a.xyz") << "?";
-  EXPECT_EQ(Cli("compose --to +1 " + root.path() + "/a.xyz").code, 1);
+  EXPECT_EQ(Cli("compose --to +15550100 " + root.path() + "/a.xyz").code, 1);
   EXPECT_EQ(Cli("show 12345").code, 1);
   EXPECT_EQ(Cli("send 12345").code, 1);
   EXPECT_EQ(Cli("fetch 12345").code, 1);
