@@ -11,6 +11,7 @@
 #include "platform/push.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -76,9 +77,25 @@ void WriteLog(const std::u16string& programPath, bool registered) {
   std::fclose(f);
 }
 
+void PrintUsage(std::FILE* to) {
+  std::fputs(
+      "usage: petrel\n"
+      "  registers the main program (its path from the registry) with the push router as the\n"
+      "  handler of MMS pushes, and writes the outcome to MMS_reglog.txt beside it\n",
+      to);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // The system runs it without arguments; anything else is a person asking.
+  if (argc > 1) {
+    int rc = toolargs::HandleCommon(argc, argv, "petrel", &PrintUsage);
+    if (rc >= 0) return rc;
+    std::fprintf(stderr, "petrel: takes no arguments\n");
+    PrintUsage(stderr);
+    return 2;
+  }
   WaitForSystem();
   std::u16string path = ReadProgramPath();
   PushRouter_UnRegisterClient(kContentType, nullptr);

@@ -27,6 +27,7 @@
 #include "mms/byte_buffer.h"
 #include "mms/mms_pdu.h"
 #include "mms/wsp.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -51,11 +52,15 @@ int gPushSocket = -1;
 long gNextId = 1;
 std::map<std::string, Stored> gByTransaction;  // notification transaction id -> message
 
-int Usage(const char* why) {
-  if (why) std::fprintf(stderr, "mmsc-lite: %s\n", why);
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: mmsc-lite --port P [--push HOST:PORT] [--fail-status 0x81..0x88 [--fail-count N]] "
                "[--dir DIR]\n");
+}
+
+int Usage(const char* why) {
+  if (why) std::fprintf(stderr, "mmsc-lite: %s\n", why);
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -376,6 +381,7 @@ void Serve(int fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "mmsc-lite", &PrintUsage); rc >= 0) return rc;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (i + 1 >= argc) return Usage(("option " + a + " needs a value").c_str());
@@ -401,6 +407,10 @@ int main(int argc, char** argv) {
       gOptions.failCount = n;
     } else if (a == "--dir") {
       gOptions.dir = v;
+      if (std::string error; !toolargs::MakeOutputFolder(gOptions.dir + "/m", &error)) {
+        std::fprintf(stderr, "mmsc-lite: %s\n", error.c_str());
+        return 1;
+      }
     } else {
       return Usage(("unknown option " + a).c_str());
     }

@@ -84,6 +84,15 @@ void TransferHost::Finished(UINT message, bool success, store::MessageEntry* ent
       store_->FetchFinished(entry, success);
       break;
     default:
+      if (job->kind == kJobAcknowledgeAgain) {
+        // The message was fetched before and stays so, whatever became of the answer.
+        entry->Summary().SetStateFlags(job->stateBefore);
+        store::MessageFolder* inbox = store_->Folder(store::FolderId::Inbox);
+        inbox->Release(entry);
+        inbox->Save();
+        queue_->JobDone();
+        break;
+      }
       store_->NotifyResponseFinished(entry);
       break;
   }

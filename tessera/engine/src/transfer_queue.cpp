@@ -29,7 +29,7 @@ bool TransferQueue::IsPending(std::uint32_t messageId) const {
 }
 
 bool TransferQueue::Enqueue(store::MessageEntry* entry, int kind, bool keepState) {
-  if (!entry || kind < store::kJobSend || kind > store::kJobNotifyResponse) return false;
+  if (!entry || kind < store::kJobSend || kind > kJobAcknowledgeAgain) return false;
   if (running_ && running_->entry == entry) return false;
   store::MessageSummary& s = entry->Summary();
   for (const auto& job : pending_) {
@@ -42,6 +42,8 @@ bool TransferQueue::Enqueue(store::MessageEntry* entry, int kind, bool keepState
   job->kind = kind;
   job->entry = entry;
   job->messageId = entry->Id();
+  // The queued state also marks the message as busy, so deleting it withdraws the job.
+  if (kind == kJobAcknowledgeAgain) job->stateBefore = s.StateFlags();
   if (kind == store::kJobSend) {
     if (!keepState) {
       s.SetPriority(0);
@@ -117,7 +119,8 @@ bool TransferQueue::RunNext() {
       job->contentLocation = platform::WideToAnsi(s.ContentLocation());
       job->transactionId = platform::WideToAnsi(s.TransactionId());
       break;
-    default:
+    case store::kJobNotifyResponse:
+    case kJobAcknowledgeAgain:
       starts = store::kMsgNotifyRespStarts;
       job->transactionId = platform::WideToAnsi(s.TransactionId());
       break;

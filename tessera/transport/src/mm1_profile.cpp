@@ -62,6 +62,8 @@ bool WriteString(HKEY key, const char16_t* name, const std::u16string& text) {
   return config::reg::SetStringValue(key, name, text);
 }
 
+constexpr char kUnusableProxy[] = "-";
+
 std::u16string Wide(std::string_view s) {
   return Utf8ToUtf16(s);
 }
@@ -86,11 +88,26 @@ bool WriteIndex(HKEY mm1, const ProfileIndex& index) {
          WriteDword(mm1, u"TotalSettings", index.totalSettings);
 }
 
+// The transport and the proxy sit beside the four original values, so a profile written
+// before they existed reads as a gateway profile.
 bool WriteProfileValues(HKEY key, const Mm1Profile& p) {
   return WriteString(key, u"Name", Wide(p.name.view())) &&
          WriteString(key, u"Gateway", Wide(p.gateway.view())) &&
          WriteString(key, u"MmscURI", Wide(p.mmscUri.view())) &&
-         WriteDword(key, u"GatewayPort", p.gatewayPort);
+         WriteDword(key, u"GatewayPort", p.gatewayPort) &&
+         WriteDword(key, u"Transport", static_cast<std::uint32_t>(p.transport)) &&
+         WriteString(key, u"Proxy", Wide(p.proxy.view()));
+}
+
+void ReadTransportValues(HKEY key, Mm1Profile* p) {
+  std::uint32_t transport = 0;
+  p->transport = ReadDword(key, u"Transport", &transport) && transport == static_cast<std::uint32_t>(Mm1Transport::Http)
+                     ? Mm1Transport::Http
+                     : Mm1Transport::Wsp;
+  std::u16string proxy;
+  // A proxy too long for the field is not cut (a cut "host:8080" could read as "host:80"): it
+  // becomes one that never parses, so transfers are refused rather than sent elsewhere.
+  if (ReadString(key, u"Proxy", &proxy) && !p->proxy.Assign(Utf16ToUtf8(proxy))) p->proxy.Assign(kUnusableProxy);
 }
 
 std::uint32_t RandomBelow(std::uint32_t n) {
@@ -147,6 +164,7 @@ static bool LoadProfile(int index, Mm1Profile* out, int mode, bool withLimits) {
   p.name.Assign(Utf16ToUtf8(name));
   p.gateway.Assign(Utf16ToUtf8(gateway));
   p.mmscUri.Assign(Utf16ToUtf8(uri));
+  ReadTransportValues(sub.get(), &p);
 
   std::uint32_t delayed = 0;
   p.notifyRespAfterRetrieval =
