@@ -5,11 +5,14 @@
 //   tessera [--headless] [--keys "Down Enter ..."] [--describe] [--screenshot FILE]
 //           [/rade "PATH"] [--version]
 
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/dialogs.h"
 #include "platform/paths.h"
@@ -23,12 +26,15 @@
 
 namespace {
 
-volatile std::sig_atomic_t gStopRequested = 0;
-HWND gFrame = nullptr;
-
-void OnSignal(int) {
-  gStopRequested = 1;
-  if (gFrame) PostMessage(gFrame, WM_CLOSE, 0, 0);
+// SIGTERM and SIGINT are taken by a thread of their own, which asks the main frame to close
+// as the user would.
+void WatchSignals(HWND frame, const sigset_t& set) {
+  std::thread([frame, set] {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set, &signal) == 0) PostMessage(frame, WM_CLOSE, 0, 0);
+    }
+  }).detach();
 }
 
 int Usage(const char* problem) {
@@ -91,12 +97,17 @@ int main(int argc, char** argv) {
   // A script runs on the virtual clock, so it sees the same screens every time.
   if (script) platform::testdriver::Enable();
 
+  // Blocked before any thread starts, so every thread leaves them to the watcher.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   ui::Application app;
   ui::Context().instance = nullptr;
   if (!app.Start(nullptr, commandLine, SW_SHOW)) return 1;
-  gFrame = app.Frame()->Handle();
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGINT, OnSignal);
+  WatchSignals(app.Frame()->Handle(), signals);
 
   ui::Driver driver;
   int status = 0;
@@ -128,7 +139,6 @@ int main(int argc, char** argv) {
   }
   const int code = app.Run();
   driver.StopListening();
-  gFrame = nullptr;
   app.Shutdown();
   return status != 0 ? status : code;
 }

@@ -1,9 +1,12 @@
 #include "ui/common/dialog_base.h"
 
+#include "ui/common/ui_ids.h"
+
 namespace ui {
 
 const MessageMapEntry DialogBase::kEntries[] = {
     {kEntryCommand, IDOK, Bind(&DialogBase::CallOk)},
+    {kEntryCommand, kCmdDialogDone, Bind(&DialogBase::CallOk)},
     {kEntryCommand, IDCANCEL, Bind(&DialogBase::CallCancel)},
     {kEntryMessage, WM_CTLCOLORSTATIC, Bind(&DialogBase::CallCtlColor)},
     {kEntryEnd, 0, nullptr},

@@ -10,6 +10,7 @@
 #include "store/store_window.h"
 #include "ui/common/app_context.h"
 #include "ui/common/ui_ids.h"
+#include "contacts/contacts_session.h"
 #include "ui/shell/main_frame.h"
 
 namespace ui {
@@ -58,10 +59,18 @@ int Application::Start(HINSTANCE, const std::u16string& commandLine, int show) {
   if (!resources_->Load(context.programDirectory + u"Wren.dll")) return 0;
   context.resources = resources_.get();
   title_ = resources_->LoadText(kStrCaption);
-  // FIXME: the background bitmap "mmsbkimg.jpg" and the contacts session (ContactsSession::Open,
-  // fatal on failure) and SIM phonebook (optional) join here once they are on main.
+  // FIXME: the background bitmap "mmsbkimg.jpg" joins here with the screens that draw it.
+  contacts_ = std::make_unique<ContactsSession>();
+  if (!contacts_->Open()) {
+    contacts_.reset();
+    return 0;
+  }
+  context.contacts = contacts_.get();
   config_ = std::make_unique<config::Config>();
   context.config = config_.get();
+  // Without a SIM the program goes on without its contacts.
+  sim_ = std::make_unique<SimPhonebook>();
+  if (!sim_->Open()) sim_.reset();
   frame_ = std::make_unique<MainFrame>();
   context.mainFrame = frame_.get();
   if (!frame_->CreateFrame(title_)) {
@@ -82,12 +91,17 @@ int Application::Shutdown() {
   context.mainFrame = nullptr;
   if (frame_ && frame_->Handle()) DestroyWindow(frame_->Handle());
   frame_.reset();
+  context.contacts = nullptr;
+  if (contacts_) contacts_->Close();
+  contacts_.reset();
   context.config = nullptr;
   config_.reset();
   context.resources = nullptr;
   if (resources_) resources_->Unload();
   resources_.reset();
   context.instance = nullptr;
+  if (sim_) sim_->Close();
+  sim_.reset();
   return 0;
 }
 

@@ -4,7 +4,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -131,7 +133,8 @@ LRESULT Driver::OnSubmitted(WPARAM, LPARAM) {
         job->keys.push_back(vk);
       }
       if (!job) continue;
-    } else if (job->command != "describe" && job->command != "screenshot" && job->command != "wait-idle") {
+    } else if (job->command != "describe" && job->command != "screenshot" && job->command != "wait-idle" &&
+               job->command != "advance") {
       job->done(false, "unknown request: " + job->command + "\n");
       continue;
     }
@@ -170,6 +173,11 @@ LRESULT Driver::OnStep(WPARAM, LPARAM) {
   }
   if (job.command == "describe") {
     Finish(job, true, platform::testdriver::DescribeScreen());
+  } else if (job.command == "advance") {
+    // Moves the virtual clock; the timers that fall due run here, inside any modal loop.
+    const long ms = std::strtol(job.argument.c_str(), nullptr, 10);
+    if (ms > 0) platform::testdriver::RunFor(static_cast<DWORD>(std::min(ms, 3600000L)));
+    Finish(job, true, std::string());
   } else if (job.command == "screenshot") {
     const bool saved = !job.argument.empty() && platform::testdriver::SaveScreenshot(job.argument);
     Finish(job, saved, saved ? std::string() : "cannot write " + job.argument + "\n");

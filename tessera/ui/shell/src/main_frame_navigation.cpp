@@ -47,16 +47,19 @@ std::uint32_t MainFrame::MakeDraftFrom(store::FolderId from, std::uint32_t id, U
   store::MessageEntry* entry = source->CheckOut(id);
   if (!entry) return 0;
   const store::MessageSummary old = entry->Summary();
-  std::unique_ptr<store::MessageEntry> made;
+  std::uint32_t newId = 0;
   if (addressing == kAddressNone) {
-    made = store_.Copy(*entry);  // forwarding keeps the media
+    auto copy = store_.Copy(*entry);  // forwarding keeps the media
     source->Release(entry);
+    if (!copy) return 0;
+    newId = copy->Id();
+    if (!draft->Add(std::move(copy))) return 0;
   } else {
     source->Release(entry);
-    const std::uint32_t fresh = NewEmptyDraft();
-    if (fresh == 0) return 0;
-    made = draft->Remove(fresh);
+    newId = NewEmptyDraft();
+    if (newId == 0) return 0;
   }
+  store::MessageEntry* made = draft->CheckOut(newId);
   if (!made) return 0;
   store::MessageSummary& s = made->Summary();
   s.SetSubject(LoadUiText(prefix) + old.Subject());
@@ -70,8 +73,8 @@ std::uint32_t MainFrame::MakeDraftFrom(store::FolderId from, std::uint32_t id, U
   s.SetFrom(u"");
   s.SetStateFlagsNew(store::StateAfter(store::StateEvent::StoredComposed));
   s.SetExtraFlags(s.ExtraFlags() | store::kExtraComposed);
-  const std::uint32_t newId = made->Id();
-  if (!draft->Add(std::move(made)) || !draft->Save()) {
+  draft->Release(made);
+  if (!draft->Save()) {
     if (auto back = draft->Remove(newId)) back->DeleteFiles();
     return 0;
   }

@@ -12,7 +12,7 @@ class DialogBase : public WindowBase {
   /// when the template is missing.
   INT_PTR DoModal(HMODULE module, UINT templateId, HWND owner);
 
-  /// Command IDOK; ends the dialog with 1.
+  /// Command IDOK (and the bar's "OK" key, 40028); ends the dialog with 1.
   virtual LRESULT OnOK(WPARAM wParam, LPARAM lParam);
   /// Command IDCANCEL; ends the dialog with 2.
   virtual LRESULT OnCancel(WPARAM wParam, LPARAM lParam);

@@ -37,6 +37,8 @@ inline constexpr UINT kIdOk = 1;
 inline constexpr UINT kIdCancel = 2;
 inline constexpr UINT kCmdLeftSoftKey = 40128;
 inline constexpr UINT kCmdRightSoftKey = 40164;
+/// The "OK" soft key of the dialogs' bar 120; acts as IDOK.
+inline constexpr UINT kCmdDialogDone = 40028;
 
 // Controls, menus, dialogs, timers.
 inline constexpr int kListControlId = 2003;

@@ -12,6 +12,8 @@
 namespace ui {
 
 class MainFrame;
+class ContactsSession;
+class SimPhonebook;
 
 class Application {
  public:
@@ -46,6 +48,8 @@ class Application {
 
  private:
   std::unique_ptr<ResourceLibrary> resources_;
+  std::unique_ptr<ContactsSession> contacts_;
+  std::unique_ptr<SimPhonebook> sim_;
   std::unique_ptr<config::Config> config_;
   std::unique_ptr<MainFrame> frame_;
   std::u16string title_;

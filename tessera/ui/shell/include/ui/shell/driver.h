@@ -3,7 +3,7 @@
 /// run from the UI thread's own message loop (so they reach modal dialogs too), and the
 /// socket "<device root>/run/tessera-drive.sock" through which tessera-drive drives a running
 /// instance. Requests are one line: "keys K1 K2 ...", "describe", "screenshot FILE" or
-/// "wait-idle"; the answer is a status line ("ok" or "error TEXT") followed by the output.
+/// "wait-idle" ("advance MS" moves the virtual clock of a script run); the answer is a status line ("ok" or "error TEXT") followed by the output.
 #include <functional>
 #include <memory>
 #include <string>
