@@ -4,7 +4,8 @@
 //                 | wait-text TEXT [--timeout S] | wait-idle
 //
 // DIR defaults to TESSERA_ROOT (else the platform's device root). Exit 0 on success, 1 when
-// wait-text times out or the instance reports an error, 2 when no tessera runs there.
+// wait-text times out or the instance reports an error, 2 when no tessera runs there
+// (wait-text waits for one to start until its time-out).
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -83,10 +84,11 @@ int main(int argc, char** argv) {
     if (i + 1 < argc && std::string(argv[i]) == "--timeout") timeout = std::atof(argv[i + 1]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long>(timeout * 1000));
     for (;;) {
+      // An instance that is still starting is waited for as well.
       const Outcome outcome = Ask(socketPath, "describe", &output);
-      if (outcome == Outcome::NoInstance) return noInstance();
       if (outcome == Outcome::Ok && output.find(text) != std::string::npos) return 0;
       if (std::chrono::steady_clock::now() >= deadline) {
+        if (outcome == Outcome::NoInstance) return noInstance();
         std::fprintf(stderr, "tessera-drive: \"%s\" did not appear; the screen is:\n%s", text.c_str(), output.c_str());
         return 1;
       }

@@ -272,4 +272,22 @@ TEST_F(ShellTest, ASecondStartLeavesTheRunningInstanceAlone) {
   EXPECT_EQ(ui::Context().mainFrame, frame);
 }
 
+TEST(ShellStartTest, AMainWindowOfTheCommandLineToolKeepsTheProgramFromStarting) {
+  platform_testing::ScopedDeviceRoot root;
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  // tessera-cli holds a window of the main frame's class while it works on the store.
+  WNDCLASS wc{};
+  wc.lpfnWndProc = &DefWindowProc;
+  wc.lpszClassName = ui::kMainFrameClass;
+  RegisterClass(&wc);
+  HWND holder = CreateWindowEx(0, ui::kMainFrameClass, u"Tessera", WS_POPUP, 0, 0, 176, 180, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(holder, nullptr);
+  Application app;
+  EXPECT_EQ(app.Start(nullptr, u"", SW_SHOW), 0);
+  EXPECT_EQ(app.Frame(), nullptr);
+  DestroyWindow(holder);
+  UnregisterClass(ui::kMainFrameClass, nullptr);
+}
+
 }  // namespace
