@@ -67,10 +67,21 @@ VideoPlacement PlaceVideo(const RECT& target, int videoWidth, int videoHeight) {
     p.top = target.top;
     return p;
   }
-  p.scale =
-      std::min({static_cast<double>(rw) / videoWidth, static_cast<double>(rh) / videoHeight, kMaxVideoScale});
-  p.width = static_cast<int>(videoWidth * p.scale);
-  p.height = static_cast<int>(videoHeight * p.scale);
+  // Sizes come from exact ratios: a picture that fills the width gets the width itself.
+  const std::int64_t w = videoWidth, h = videoHeight;
+  if (2 * rw >= 3 * w && 2 * rh >= 3 * h) {
+    p.scale = kMaxVideoScale;
+    p.width = static_cast<int>(w * 3 / 2);
+    p.height = static_cast<int>(h * 3 / 2);
+  } else if (static_cast<std::int64_t>(rw) * h <= static_cast<std::int64_t>(rh) * w) {
+    p.scale = static_cast<double>(rw) / videoWidth;
+    p.width = rw;
+    p.height = static_cast<int>(h * rw / w);
+  } else {
+    p.scale = static_cast<double>(rh) / videoHeight;
+    p.width = static_cast<int>(w * rh / h);
+    p.height = rh;
+  }
   p.left = target.left + (rw - p.width) / 2;
   p.top = target.top + (rh - p.height) / 2;
   return p;
