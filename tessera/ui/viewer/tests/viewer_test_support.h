@@ -28,7 +28,7 @@ struct Posted {
   DWORD at;  // window clock when it arrived
 };
 
-/// A top-level window that keeps every user message (>= WM_USER) it receives.
+/// A top-level window that keeps every user message (>= WM_USER) and tap it receives.
 class Host {
  public:
   Host() {
@@ -56,7 +56,8 @@ class Host {
  private:
   static LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
     auto* self = reinterpret_cast<Host*>(GetWindowLong(h, GWL_USERDATA));
-    if (self && m >= WM_USER && m < 0x8000) self->log.push_back({m, w, l, platform::WindowClockMs()});
+    if (self && ((m >= WM_USER && m < 0x8000) || m == WM_LBUTTONDOWN))
+      self->log.push_back({m, w, l, platform::WindowClockMs()});
     return DefWindowProc(h, m, w, l);
   }
 };
