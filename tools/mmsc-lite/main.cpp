@@ -6,6 +6,9 @@
 //   mmsc-lite --port P [--push [NUMBER=]HOST:PORT]... [--fail-status 0x81..0x88 [--fail-count N]]
 //             [--dir DIR]
 //
+// A send POSTed to /mms/NUMBER comes from NUMBER when the phone leaves its address for the
+// centre to insert (as an operator knows its subscriber); on /mms the sender stays unknown.
+//
 // `--push NUMBER=HOST:PORT` (repeatable) sends what is meant for that telephone number to the
 // push port of that phone; every other number goes to the plain `--push HOST:PORT`
 // (127.0.0.1:2948 when not given).
@@ -177,6 +180,16 @@ bool SafeId(const std::string& id) {
   return true;
 }
 
+// The number in a POST target "/mms/NUMBER", or "" for any other target.
+std::string Subscriber(const std::string& target) {
+  if (target.rfind("/mms/", 0) != 0) return {};
+  const std::string number = target.substr(5);
+  if (number.empty() || number.size() > 20) return {};
+  for (std::size_t i = 0; i < number.size(); ++i)
+    if (!(number[i] >= '0' && number[i] <= '9') && !(i == 0 && number[i] == '+')) return {};
+  return number == "+" ? std::string() : number;
+}
+
 mms::ByteBuffer SendConf(const std::string& tid, int status, const std::string& messageId) {
   mms::ByteBuffer b;
   b.AppendOctet(0x8C);
@@ -190,7 +203,8 @@ mms::ByteBuffer SendConf(const std::string& tid, int status, const std::string& 
   return b;
 }
 
-mms::ByteBuffer HandleSend(const mms::MmsHeaders& h, const mms::ByteBuffer& body) {
+mms::ByteBuffer HandleSend(mms::MmsHeaders& h, const mms::ByteBuffer& body, const std::string& subscriber) {
+  if (h.from.empty() && !subscriber.empty()) h.from = subscriber + "/TYPE=PLMN";
   if (gOptions.failStatus && gOptions.failCount > 0) {
     --gOptions.failCount;
     return SendConf(h.transactionId.str(), gOptions.failStatus, "");
@@ -375,7 +389,7 @@ void Serve(int fd) {
   if (!mms::DecodePdu(data, body.size(), h, &mmsBody)) return Respond(fd, 400, "Bad Request", nullptr);
   switch (h.messageType) {
     case mms::kSendReq: {
-      const mms::ByteBuffer conf = HandleSend(h, mmsBody ? *mmsBody : mms::ByteBuffer());
+      const mms::ByteBuffer conf = HandleSend(h, mmsBody ? *mmsBody : mms::ByteBuffer(), Subscriber(target));
       LogPdu("sent", conf.data(), static_cast<std::size_t>(conf.length()));
       return Respond(fd, 200, "OK", &conf);
     }

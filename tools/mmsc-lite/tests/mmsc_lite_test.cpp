@@ -52,7 +52,7 @@ class UdpListener {
 
 struct NotificationSeen {
   bool ok = false;
-  std::string location, transactionId;
+  std::string location, transactionId, from;
 };
 
 NotificationSeen DecodePushed(const std::string& datagram) {
@@ -64,6 +64,7 @@ NotificationSeen DecodePushed(const std::string& datagram) {
     seen.ok = true;
     seen.location = info.contentLocation;
     seen.transactionId = info.transactionId;
+    seen.from = info.from.value_or("");
   }
   return seen;
 }
@@ -111,7 +112,7 @@ class MmscLite : public ::testing::Test {
   }
 
   // POSTs a PDU; the HTTP status and the body of the answer.
-  int Post(const mms::ByteBuffer& pdu, std::string* answer = nullptr) {
+  int Post(const mms::ByteBuffer& pdu, std::string* answer = nullptr, const std::string& target = "/mms") {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -121,7 +122,7 @@ class MmscLite : public ::testing::Test {
       ::close(fd);
       return -1;
     }
-    std::string request = "POST /mms HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/vnd.wap.mms-message\r\n"
+    std::string request = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/vnd.wap.mms-message\r\n"
                           "Content-Length: " +
                           std::to_string(pdu.length()) + "\r\n\r\n";
     request.append(reinterpret_cast<const char*>(pdu.data()), static_cast<std::size_t>(pdu.length()));
@@ -196,6 +197,21 @@ TEST_F(MmscLite, EachNumberIsPushedToItsOwnPhone) {
   // Nothing strayed: phone A saw no notification, and the others no report.
   EXPECT_EQ(phoneA.Receive(1), "");
   EXPECT_EQ(others.Receive(1), "");
+}
+
+// A phone that leaves its address to the centre is known by the address it posts to.
+TEST_F(MmscLite, TheSubscribersAddressIsInsertedFromThePostTarget) {
+  UdpListener phoneB;
+  ASSERT_TRUE(Start({"--push", "+15550101=" + phoneB.address()}));
+  ASSERT_EQ(Post(SendReq("", "+15550101/TYPE=PLMN", false), nullptr, "/mms/+15550100"), 200);
+  NotificationSeen seen = DecodePushed(phoneB.Receive());
+  ASSERT_TRUE(seen.ok);
+  EXPECT_EQ(seen.from, "+15550100");
+  // An address the phone gave is kept; a target that is no number inserts nothing.
+  ASSERT_EQ(Post(SendReq("+15550199/TYPE=PLMN", "+15550101/TYPE=PLMN", false), nullptr, "/mms/+15550100"), 200);
+  EXPECT_EQ(DecodePushed(phoneB.Receive()).from, "+15550199");
+  ASSERT_EQ(Post(SendReq("", "+15550101/TYPE=PLMN", false), nullptr, "/mms/1;rm"), 200);
+  EXPECT_EQ(DecodePushed(phoneB.Receive()).from, "");
 }
 
 TEST_F(MmscLite, RefusesAPushTargetItCannotUse) {
