@@ -46,6 +46,7 @@ void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: tessera-cli compose --to LIST [--subject S] FILE...\n"
                "       tessera-cli send ID\n"
+               "       tessera-cli queue ID        (Draft to Outbox for the running program to send)\n"
                "       tessera-cli list inbox|outbox|draft|sent\n"
                "       tessera-cli show ID\n"
                "       tessera-cli fetch ID\n"
@@ -344,6 +345,17 @@ int Send(std::uint32_t id) {
   return 1;
 }
 
+// Moves a draft to the Outbox, queued, without sending it: the program sends it when it runs
+// (or a later `send` does).
+int Queue(std::uint32_t id) {
+  App app;
+  if (!app.Open(false)) return 1;
+  if (app.Locate(id) != store::FolderId::Draft) return Fail("no message %s in the Draft", std::to_string(id));
+  if (!app.Store().SendFromDraft(id)) return Fail("message %s could not be moved to the Outbox", std::to_string(id));
+  std::printf("queued %u\n", id);
+  return 0;
+}
+
 int Fetch(std::uint32_t id) {
   App app;
   if (!app.Open(true)) return 1;
@@ -548,10 +560,11 @@ int main(int argc, char** argv) {
   }
   if (command == "push" && argc == 3) return Push(argv[2]);
   if (command == "run" && argc == 2) return Run();
-  if ((command == "send" || command == "show" || command == "fetch") && argc == 3) {
+  if ((command == "send" || command == "queue" || command == "show" || command == "fetch") && argc == 3) {
     std::optional<std::uint32_t> id = ParseId(argv[2]);
     if (!id) return Usage();
     if (command == "send") return Send(*id);
+    if (command == "queue") return Queue(*id);
     if (command == "show") return Show(*id);
     return Fetch(*id);
   }

@@ -54,6 +54,14 @@ MediaDurationProbe& UnknownDurationProbe() {
   return probe;
 }
 
+namespace {
+MediaDurationProbe* gDefaultProbe = nullptr;
+}  // namespace
+
+void SetDefaultDurationProbe(MediaDurationProbe* probe) {
+  gDefaultProbe = probe;
+}
+
 std::optional<MediaReference>& Slide::Slot(MediaClass c) {
   switch (c) {
     case MediaClass::Image:
@@ -91,7 +99,7 @@ bool ConvertTextPart(std::u16string_view path, std::string_view charset) {
   return platform::WriteFile(path, Utf16LeWithMark(text));
 }
 
-MessageDocument::MessageDocument() : probe_(&UnknownDurationProbe()) {}
+MessageDocument::MessageDocument() : probe_(gDefaultProbe ? gDefaultProbe : &UnknownDurationProbe()) {}
 MessageDocument::~MessageDocument() = default;
 
 void MessageDocument::SetDurationProbe(MediaDurationProbe* probe) {

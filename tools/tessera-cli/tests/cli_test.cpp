@@ -145,7 +145,10 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   EXPECT_NE(sentList.text.find("\t+4420/TYPE=PLMN;\tHello\n"), std::string::npos) << sentList.text;
   EXPECT_EQ(Cli("list outbox").text, "");
   EXPECT_NE(Cli("show " + id).text.find("message-id: msg-1\n"), std::string::npos);
-  const std::string sendLog = ReadText(std::string(TESSERA_BINARY_DIR) + "/bin/Send.txt");
+  // The logs belong to the device root, not to the build's program folder.
+  const std::string programData = root.path() + "/Program Files/Tessera";
+  EXPECT_FALSE(fs::exists(std::string(TESSERA_BINARY_DIR) + "/bin/Send.txt"));
+  const std::string sendLog = ReadText(programData + "/Send.txt");
   EXPECT_NE(sendLog.find("Send Result : 0\r\n"), std::string::npos) << sendLog;
 
   // The notification is fetched at once into the Inbox.
@@ -164,7 +167,7 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   EXPECT_NE(shown.text.find("folder: inbox\n"), std::string::npos) << shown.text;
   EXPECT_NE(shown.text.find("type: 1\n"), std::string::npos) << shown.text;
   EXPECT_NE(shown.text.find("options: status"), std::string::npos) << shown.text;
-  const std::string recvLog = ReadText(std::string(TESSERA_BINARY_DIR) + "/bin/Recv.txt");
+  const std::string recvLog = ReadText(programData + "/Recv.txt");
   EXPECT_NE(recvLog.find("Recv Result : 0\r\n"), std::string::npos) << recvLog;
 
   // Deferred mode: the notification is answered first and stays until fetched on request.
@@ -354,6 +357,25 @@ TEST(TesseraCli, ASendWithoutAGatewaySaysWhatItWaitsForAndWhyItFailed) {
                            " (result 302"),
             std::string::npos)
       << sent.text;
+}
+
+// Queued for the program: the draft waits in the Outbox, queued, and nothing is sent.
+TEST(TesseraCli, QueueMovesADraftToTheOutboxWithoutSending) {
+  platform_testing::ScopedDeviceRoot root;
+  std::ofstream(root.path() + "/note.txt") << "later";
+  Outcome composed = Cli("compose --to +15550101 --subject Later " + root.path() + "/note.txt");
+  ASSERT_EQ(composed.code, 0) << composed.text;
+  const std::string id = composed.text.substr(0, composed.text.find('\n'));
+  Outcome queued = Cli("queue " + id);
+  ASSERT_EQ(queued.code, 0) << queued.text;
+  EXPECT_EQ(queued.text, "queued " + id + "\n");
+  EXPECT_EQ(Cli("list draft").text, "");
+  Outcome outbox = Cli("list outbox");
+  EXPECT_NE(outbox.text.find(id + "\t1\t0x0002"), std::string::npos) << outbox.text;
+  EXPECT_NE(outbox.text.find("\tLater\n"), std::string::npos) << outbox.text;
+  EXPECT_FALSE(fs::exists(root.path() + "/Program Files/Tessera/Send.txt"));  // no transfer was tried
+  EXPECT_EQ(Cli("queue " + id).code, 1);  // not a draft any more
+  EXPECT_EQ(Cli("queue 999").code, 1);
 }
 
 TEST(TesseraCli, ClearErrors) {
