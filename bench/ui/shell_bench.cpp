@@ -28,6 +28,7 @@ void UseFreshRoot() {
     if (const char* made = mkdtemp(pattern)) root = made;
     setenv("TESSERA_ROOT", root.c_str(), 1);
     setenv("TESSERA_DISPLAY", "headless", 1);
+    setenv("TESSERA_PUSHROUTER_AUTOSTART", "0", 1);
     platform::testdriver::Enable();
   }
 }

@@ -29,6 +29,7 @@ class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("TESSERA_DISPLAY", "headless", 1);
+    setenv("TESSERA_PUSHROUTER_AUTOSTART", "0", 1);  // these tests get no pushes
     platform::testdriver::Enable();
     ASSERT_TRUE(app.Start(nullptr, u"", SW_SHOW));
     frame = app.Frame();

@@ -52,6 +52,7 @@ class DriveTest : public ::testing::Test {
   }
   /// Starts `tessera --headless` and waits until it answers.
   void StartInstance() {
+    setenv("TESSERA_PUSHROUTER_AUTOSTART", "0", 1);  // no pushes here
     const std::string program = kBin + "tessera";
     std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("--headless"), nullptr};
     ASSERT_EQ(posix_spawn(&instance, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);

@@ -28,6 +28,7 @@ const MessageMapEntry MainFrame::kEntries[] = {
     {kEntryMessage, store::kMsgNotificationStored, Bind(&MainFrame::OnNotificationStored)},
     {kEntryMessage, WM_CLOSE, Bind(&MainFrame::OnClose)},
     {kEntryMessage, WM_SIZE, Bind(&MainFrame::OnSize)},
+    {kEntryMessage, engine::kMsgPushBody, Bind(&MainFrame::OnPushBody)},
     {kEntryEnd, 0, nullptr},
 };
 const MessageTable MainFrame::kTable = {&WindowBase::kTable, MainFrame::kEntries};
@@ -35,6 +36,7 @@ const MessageTable MainFrame::kTable = {&WindowBase::kTable, MainFrame::kEntries
 MainFrame::MainFrame() = default;
 
 MainFrame::~MainFrame() {
+  pushListener_.Stop();
   host_.Shutdown();
   store_.SetListener(nullptr);
 }
@@ -58,6 +60,9 @@ bool MainFrame::OnCreated() {
   store_.SetFrameWindow(hwnd_);
   engineStarted_ = host_.Start(hwnd_);
   if (!store_.Open(contentsRoot_)) return false;
+  // Pushes come from the device's push router; without one the program runs on, unreachable.
+  pushHandler_ = std::make_unique<engine::WindowPushHandler>(hwnd_);
+  if (!pushListener_.Init(pushHandler_.get()) || !pushListener_.Start()) pushListener_.Stop();
 
   RECT client{};
   ClientRect(&client);
@@ -73,7 +78,13 @@ bool MainFrame::OnCreated() {
 }
 
 void MainFrame::OnDestroyed() {
+  pushListener_.Stop();
   host_.Shutdown();
+}
+
+LRESULT MainFrame::OnPushBody(WPARAM, LPARAM lParam) {
+  engine::FilePushBody(store_, lParam);
+  return 0;
 }
 
 LRESULT MainFrame::OnSize(WPARAM, LPARAM) {

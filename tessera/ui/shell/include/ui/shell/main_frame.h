@@ -7,7 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "engine/push_listener.h"
 #include "engine/transfer_host.h"
+#include "engine/window_push.h"
 #include "store/message_store.h"
 #include "ui/common/list_control.h"
 #include "ui/shell/placeholder_screen.h"
@@ -64,6 +66,7 @@ class MainFrame : public WindowBase {
   LRESULT OnNotificationStored(WPARAM wParam, LPARAM lParam);
   LRESULT OnClose(WPARAM wParam, LPARAM lParam);
   LRESULT OnSize(WPARAM wParam, LPARAM lParam);
+  LRESULT OnPushBody(WPARAM wParam, LPARAM lParam);
   /// Engine and store messages go to the code tessera-cli shares.
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnDestroyed() override;
@@ -79,6 +82,8 @@ class MainFrame : public WindowBase {
 
   store::MessageStore store_;
   engine::TransferHost host_{&store_};
+  std::unique_ptr<engine::WindowPushHandler> pushHandler_;
+  engine::PushListener pushListener_;
   ListControl list_;
   std::u16string contentsRoot_;
   int view_ = 0;
