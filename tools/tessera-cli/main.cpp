@@ -17,6 +17,7 @@
 #include <csignal>
 
 #include "engine/push_listener.h"
+#include "engine/window_push.h"
 #include "engine/transfer_host.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -35,7 +36,7 @@ namespace {
 
 constexpr const char16_t* kMainClass = u"RIR_WndCls_MainFrme";
 /// A push body handed from the listener thread; lParam owns a std::vector<std::uint8_t>.
-constexpr UINT kMsgPushBody = WM_USER + 400;
+using engine::kMsgPushBody;
 constexpr UINT_PTR kSignalTimerId = 1;
 /// While a transfer runs, a line every this many milliseconds says that it still does.
 constexpr UINT_PTR kProgressTimerId = 2;
@@ -450,17 +451,7 @@ int Delete(store::FolderId folder, std::uint32_t id) {
 }
 
 // Hands each body to the main window's thread, which owns the store.
-class PushBridge : public engine::PushHandler {
- public:
-  explicit PushBridge(HWND window) : window_(window) {}
-  void PushArrived(const std::uint8_t* body, std::size_t size) override {
-    auto* copy = new std::vector<std::uint8_t>(body, body + size);
-    if (!PostMessage(window_, kMsgPushBody, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
-  }
-
- private:
-  HWND window_;
-};
+using PushBridge = engine::WindowPushHandler;
 
 void OnSignal(int) {
   g_stop = 1;
@@ -503,9 +494,8 @@ int Run() {
   app.Host().onEvent = &PrintEvent;
   app.extra = [&app](UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kMsgPushBody) {
-      std::unique_ptr<std::vector<std::uint8_t>> body(reinterpret_cast<std::vector<std::uint8_t>*>(lParam));
-      if (app.Store().PushReceived(body->data(), body->size()) == 0)
-        std::printf("ignored push of %zu octets\n", body->size());
+      const std::size_t size = lParam ? reinterpret_cast<std::vector<std::uint8_t>*>(lParam)->size() : 0;
+      if (engine::FilePushBody(app.Store(), lParam) == 0) std::printf("ignored push of %zu octets\n", size);
       std::fflush(stdout);
       return true;
     }

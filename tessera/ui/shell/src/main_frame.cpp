@@ -36,7 +36,7 @@ const MessageTable MainFrame::kTable = {&WindowBase::kTable, MainFrame::kEntries
 MainFrame::MainFrame() = default;
 
 MainFrame::~MainFrame() {
-  pushListener_.Stop();
+  StopPushes();
   host_.Shutdown();
   store_.SetListener(nullptr);
 }
@@ -77,8 +77,16 @@ bool MainFrame::OnCreated() {
   return true;
 }
 
-void MainFrame::OnDestroyed() {
+void MainFrame::StopPushes() {
   pushListener_.Stop();
+  // Bodies handed over while stopping are still filed, to be fetched later.
+  MSG msg;
+  while (PeekMessage(&msg, nullptr, engine::kMsgPushBody, engine::kMsgPushBody, PM_REMOVE))
+    engine::FilePushBody(store_, msg.lParam);
+}
+
+void MainFrame::OnDestroyed() {
+  StopPushes();
   host_.Shutdown();
 }
 

@@ -72,6 +72,7 @@ class MainFrame : public WindowBase {
   void OnDestroyed() override;
 
   void ActOnRow(int row);
+  void StopPushes();
   void RefreshLabels();
   void ShowNotice();
   /// New Drafts message copied from `id` of `folder` with a subject prefix and addresses.
