@@ -21,11 +21,14 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "contacts/contacts_session.h"
 #include "presentation/message_document.h"
+#include "sendpage/ids.h"
+#include "sendpage/send_rules.h"
 #include "store/message_store.h"
 #include "store/store_window.h"
+#include "config/config.h"
 #include "transport/mm1_engine.h"
-#include "ui/config.h"
 #include "toolargs/toolargs.h"
 
 namespace {
@@ -43,6 +46,7 @@ void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: tessera-cli compose --to LIST [--subject S] FILE...\n"
                "       tessera-cli send ID\n"
+               "       tessera-cli queue ID        (Draft to Outbox for the running program to send)\n"
                "       tessera-cli list inbox|outbox|draft|sent\n"
                "       tessera-cli show ID\n"
                "       tessera-cli fetch ID\n"
@@ -128,7 +132,7 @@ class App {
         return false;
       }
       readOnly_ = true;
-      std::u16string root = ui::Config().GetUAContentsPath(true);
+      std::u16string root = config::Config().GetUAContentsPath(true);
       if (!store_.Open(root)) {
         Fail("cannot open the message store at %s", U8(root));
         return false;
@@ -152,7 +156,7 @@ class App {
       return false;
     }
     host_.onEvent = [this](const engine::TransferEvent& e) { events_.push_back(e); };
-    std::u16string root = ui::Config().GetUAContentsPath(true);
+    std::u16string root = config::Config().GetUAContentsPath(true);
     if (!store_.Open(root)) {
       Fail("cannot open the message store at %s", U8(root));
       return false;
@@ -264,6 +268,17 @@ int Compose(int argc, char** argv) {
     }
   }
   if (!haveTo || files.empty()) return Usage();
+  // The send page's rules: numbers, e-mail addresses and contact names, nothing else.
+  ui::ContactsSession contacts;
+  contacts.Open();
+  std::u16string bad;
+  ui::RecipientCheck check = ui::CheckMixedRecipients(&contacts, request.recipients, &bad);
+  if (check.message == ui::ids::kStrListTooLong) return Fail("the recipient list is too long");
+  if (check.message == ui::ids::kStrEmailInvalid) return Fail("not a valid e-mail address: \"%s\"", U8(bad));
+  if (check.message != 0)
+    return Fail("not a valid phone number, e-mail address or contact name: \"%s\"", U8(bad));
+  if (check.recipients.empty()) return Fail("no recipient given");
+  request.recipients = check.recipients;
   // One slide: a video, or a picture and a sound; and a text.
   for (const std::string& file : files) {
     std::u16string path = platform::Utf8ToUtf16(file);
@@ -330,6 +345,17 @@ int Send(std::uint32_t id) {
   return 1;
 }
 
+// Moves a draft to the Outbox, queued, without sending it: the program sends it when it runs
+// (or a later `send` does).
+int Queue(std::uint32_t id) {
+  App app;
+  if (!app.Open(false)) return 1;
+  if (app.Locate(id) != store::FolderId::Draft) return Fail("no message %s in the Draft", std::to_string(id));
+  if (!app.Store().SendFromDraft(id)) return Fail("message %s could not be moved to the Outbox", std::to_string(id));
+  std::printf("queued %u\n", id);
+  return 0;
+}
+
 int Fetch(std::uint32_t id) {
   App app;
   if (!app.Open(true)) return 1;
@@ -362,7 +388,7 @@ int Push(const char* file) {
     return 0;
   }
   std::printf("notification %u\n", id);
-  const int kind = ui::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  const int kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
   engine::TransferEvent e = app.WaitFor(kind, id);
   if (e.success)
     std::printf(kind == store::kJobFetch ? "fetched %u\n" : "deferred %u\n", id);
@@ -534,10 +560,11 @@ int main(int argc, char** argv) {
   }
   if (command == "push" && argc == 3) return Push(argv[2]);
   if (command == "run" && argc == 2) return Run();
-  if ((command == "send" || command == "show" || command == "fetch") && argc == 3) {
+  if ((command == "send" || command == "queue" || command == "show" || command == "fetch") && argc == 3) {
     std::optional<std::uint32_t> id = ParseId(argv[2]);
     if (!id) return Usage();
     if (command == "send") return Send(*id);
+    if (command == "queue") return Queue(*id);
     if (command == "show") return Show(*id);
     return Fetch(*id);
   }
