@@ -184,6 +184,11 @@ TEST_F(ContentsScreenTest, SoundPlaysAndStopsOnTheKeyAndWhenTheSelectionMoves) {
   EXPECT_TRUE(screen_->soundPlaying());
   SendMessage(screen_->hwnd(), audio::kMsgAudioProgress, 3000, 3000);
   EXPECT_FALSE(screen_->soundPlaying());
+  // So does its report of the end (-1), which comes whether or not the length was reported.
+  Command(ids::kCmdOpen);
+  ASSERT_TRUE(screen_->soundPlaying());
+  SendMessage(screen_->hwnd(), audio::kMsgAudioProgress, static_cast<WPARAM>(-1), 3000);
+  EXPECT_FALSE(screen_->soundPlaying());
 }
 
 TEST_F(ContentsScreenTest, SavingATakenNameAsksThenWritesUnderSuffixesZeroAndOne) {

@@ -59,7 +59,7 @@ HWND PictureView::Create(HWND owner) {
   if (!ctx_.resources) return nullptr;
   HWND h = CreateDialogParam(ctx_.resources->module(), MAKEINTRESOURCE(ids::kDlgFullScreen), owner, &Proc,
                              reinterpret_cast<LPARAM>(this));
-  return h && IsWindowVisible(h) ? h : nullptr;
+  return h && !failed_ ? h : nullptr;
 }
 
 BOOL PictureView::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -68,7 +68,8 @@ BOOL PictureView::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_INITDIALOG:
       self->hwnd_ = hwnd;
-      if (!self->OnInit()) EndDialog(hwnd, IDCANCEL);
+      self->failed_ = !self->OnInit();
+      if (self->failed_) EndDialog(hwnd, IDCANCEL);
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
@@ -133,7 +134,7 @@ HWND VideoView::Create(HWND owner) {
   if (!ctx_.resources) return nullptr;
   HWND h = CreateDialogParam(ctx_.resources->module(), MAKEINTRESOURCE(ids::kDlgFullScreen), owner, &Proc,
                              reinterpret_cast<LPARAM>(this));
-  return h && IsWindowVisible(h) ? h : nullptr;
+  return h && !failed_ ? h : nullptr;
 }
 
 bool VideoView::playing() const {
@@ -145,7 +146,8 @@ BOOL VideoView::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (!self) return FALSE;
   if (msg == WM_INITDIALOG) {
     self->hwnd_ = hwnd;
-    if (!self->OnInit()) EndDialog(hwnd, IDCANCEL);
+    self->failed_ = !self->OnInit();
+    if (self->failed_) EndDialog(hwnd, IDCANCEL);
     return TRUE;
   }
   return self->Handle(msg, wParam, lParam);

@@ -33,6 +33,7 @@ class PictureView {
   std::u16string path_;
   presentation::MediaKind kind_;
   HWND hwnd_ = nullptr;
+  bool failed_ = false;
   std::unique_ptr<MediaWindow> media_;
 };
 
@@ -61,6 +62,7 @@ class VideoView {
   ViewerContext ctx_;
   std::u16string path_;
   HWND hwnd_ = nullptr;
+  bool failed_ = false;
   RECT area_{};
   RECT client_{};
   std::unique_ptr<imaging::PackedDib> poster_;
