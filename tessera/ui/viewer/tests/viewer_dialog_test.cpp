@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "audio/clip_player.h"
+#include "platform/dialogs.h"
 #include "platform/menubar.h"
 #include "platform_testing/device_root.h"
+#include "store/message_store.h"
 #include "viewer/video_playback.h"
 #include "viewer/viewer_ids.h"
 #include "viewer_test_support.h"
@@ -168,6 +170,40 @@ TEST_F(ViewerDialogTest, WithoutSlidesTheTextShowsAndPlayIsDisabled) {
   EXPECT_TRUE(dialog_->stopped());
   Command(ids::kCmdNextSlide);
   EXPECT_EQ(dialog_->player().currentSlide(), 0);
+}
+
+// A stored message opened through the viewer's entry point: its package is unpacked, the
+// presentation plays at once (inside the dialog's own loop) and runs to its end.
+TEST_F(ViewerDialogTest, AStoredMessageOpensAndPlaysToItsEnd) {
+  TempFolder store, compose;
+  WriteTextPart(dir_.File("hello.txt"), "hello from a stored message");
+  ASSERT_TRUE(WriteAnimation(dir_.File("pic.gif"), {0}, false));
+  {
+    MessageDocument made;
+    made.SetPartsDirectory(compose.Wide());
+    made.SetDefaultLayout();
+    ASSERT_EQ(made.InsertSlide(-1), 1);
+    ASSERT_EQ(made.AddMediaFile(0, platform::Utf8ToUtf16(dir_.File("pic.gif"))), 1);
+    ASSERT_EQ(made.AddMediaFile(0, platform::Utf8ToUtf16(dir_.File("hello.txt"))), 1);
+    store::MessageEntry probe(7, store.Wide());
+    ASSERT_EQ(made.Save(compose.Wide(), probe.BodyPath()), 1);
+  }
+  store::MessageEntry entry(7, store.Wide());
+  std::string during, after;
+  host_.Later([&] {
+    td::RunFor(500);
+    during = td::DescribeScreen();
+    td::RunFor(2000);
+    after = td::DescribeScreen();
+    PostMessage(GetForegroundWindow(), WM_COMMAND, IDCANCEL, 0);
+  });
+  EXPECT_EQ(viewer::RunViewer(host_.hwnd, &entry, ctx_), IDCANCEL);
+  EXPECT_NE(during.find("text=\"hello from a stored message\""), std::string::npos) << during;
+  EXPECT_NE(during.find("media picture \"1.gif\""), std::string::npos) << during;
+  EXPECT_NE(during.find("left=\"Stop\""), std::string::npos);
+  EXPECT_NE(after.find("progress 0/2000 slide 1/1"), std::string::npos) << after;
+  EXPECT_NE(after.find("left=\"Play\""), std::string::npos);
+  EXPECT_EQ(viewer::RunViewer(host_.hwnd, nullptr, ctx_), IDCANCEL);
 }
 
 }  // namespace
