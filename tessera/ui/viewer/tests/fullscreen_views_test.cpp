@@ -70,8 +70,12 @@ TEST_F(FullScreenViewTest, VideoViewPlaysPausesToItsFrameAndStops) {
   td::RunUntilIdle();  // the posted play command
   EXPECT_TRUE(view.playing());
   EXPECT_NE(td::DescribeScreen().find("left=\"Stop\""), std::string::npos);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  td::RunUntilIdle();
+  // Progress arrives from the player's own thread on its own clock.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (view.position() == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    td::RunUntilIdle();
+  }
   EXPECT_GT(view.position(), 0u);
 
   SendMessage(h, WM_COMMAND, ids::kCmdVideoPlayPause, 0);
