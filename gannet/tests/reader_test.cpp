@@ -352,10 +352,41 @@ TEST(GannetTime, SampleForTimeWithoutStssAndWithZeroDelta) {
   ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
   EXPECT_EQ(n, 6u);
   EXPECT_EQ(ms, 60u);
-  ms = 61;  // first sample that starts at or after 488 units is 7
+  ms = 61;  // 488 units: sample 6 (480..640) is playing, the seek lands on it
   ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
-  EXPECT_EQ(n, 7u);
-  EXPECT_EQ(ms, 80u);
+  EXPECT_EQ(n, 6u);
+  EXPECT_EQ(ms, 60u);
+  ms = 159;  // inside the last sample
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 10u);
+  ms = 160;  // the end of the track
+  EXPECT_EQ(gGetSampleNumForTime(s, &ms, &n), -1);
+}
+
+TEST(GannetTime, SampleForTimeIsNeverAfterTheTarget) {
+  MovieLayout layout;
+  TrackLayout t;
+  t.sizes = Sizes(30);
+  t.timescale = 1000;
+  t.defaultDelta = 100;
+  t.stss = std::vector<uint32_t>{1, 11, 21};
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
+  ASSERT_EQ(m.rc(), 0);
+  TrakSession* s = m.Session(1);
+  // Just before a key frame: the key frame that starts after the target is not taken.
+  uint32_t ms = 1950, n = 0;
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 11u);
+  EXPECT_EQ(ms, 1000u);
+  ms = 2000;
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 21u);
+  ms = 2999;
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 21u);
+  ms = 3000;
+  EXPECT_EQ(gGetSampleNumForTime(s, &ms, &n), -1);
 }
 
 TEST(GannetTime, MillisecondsAreExactForLargeMediaTimes) {

@@ -106,19 +106,31 @@ bool SourceRead(SampleSource& s) {
   ++s.next;
   return true;
 }
+// Forward: the first sync sample after the last one read. Backward: the sync sample at or
+// before the sample preceding the last one read, so that rewinding shows every sync sample.
 bool SourceSync(SampleSource& s, int direction) {
-  std::uint32_t n = direction > 0 ? s.next - 1 : (s.next >= 2 ? s.next - 1 : 1);
-  if (gGetNextSyncPoint(s.session, &n, direction) != 0) return false;
+  if (direction > 0) {
+    std::uint32_t n = s.next - 1;
+    if (gGetNextSyncPoint(s.session, &n, 1) != 0) return false;
+    s.next = n;
+    return true;
+  }
+  if (s.next < 3) return false;
+  std::uint32_t n = s.next - 2, sync = 0;
+  if (gIsSyncPoint(s.session, n, &sync) != 0) return false;
+  if (!sync && gGetNextSyncPoint(s.session, &n, -1) != 0) return false;
   s.next = n;
   return true;
 }
-void SourceStep(SampleSource& s, int delta) {
-  std::int64_t n = static_cast<std::int64_t>(s.next) + delta;
-  s.next = n <= 0 ? 1 : static_cast<std::uint32_t>(n);
-}
+// To the sync sample at or before a time; a time past the end leaves nothing to read.
 bool SourceToTime(SampleSource& s, std::uint32_t timeMs) {
   std::uint32_t t = timeMs, n = 0;
-  if (gGetSampleNumForTime(s.session, &t, &n) != 0) return false;
+  if (gGetSampleNumForTime(s.session, &t, &n) != 0) {
+    std::uint32_t total = 0;
+    gGetTotalSamplesInTrak(s.session, &total);
+    s.next = total + 1;
+    return false;
+  }
   s.next = n;
   return true;
 }
@@ -514,7 +526,6 @@ void VideoTrackThread(void* argument) {
       if (mode == Mode::Normal && gPresentObserver != nullptr) gPresentObserver(src.timeMs);
     }
     previous = src.timeMs;
-    if (mode == Mode::Rewind) SourceStep(src, -2);
   }
 }
 
@@ -567,10 +578,16 @@ void AudioTrackThread(void* argument) {
           break;
         case kTrackForward:
         case kTrackRewind:
+          renderer->control(renderer, 2, 0);
+          state = TState::Idle;
+          draining = false;
+          break;
         case kTrackSeek:
           renderer->control(renderer, 2, 0);
           state = TState::Idle;
           draining = false;
+          // A position past the end of the sound ends the track now.
+          if (!SourceToTime(src, static_cast<std::uint32_t>(m.argument))) Send(c.mainQueue, kNoticeEndOfTrack, 1);
           break;
         case kTrackPlay:
           if (state == TState::Idle) {

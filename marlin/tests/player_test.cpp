@@ -354,6 +354,48 @@ TEST(AudioOnly, EverySampleIsPlayedBeforeTheEndIsReported) {
   EXPECT_EQ(PcmWritten(), static_cast<std::uintmax_t>(frames) * 1024 * 2);
 }
 
+TEST(Seeking, RewindShowsEveryKeyFrameAndASeekPastTheEndEndsBothTracks) {
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  setenv("TESSERA_AUDIO", "file", 1);
+  platform_testing::ScopedDeviceRoot root;
+  // Ten pictures a second, every one a key frame.
+  const std::string clip = MakeClip("all-key.mp4",
+                                    "-f lavfi -i testsrc=size=176x144:rate=10 -f lavfi -i sine=sample_rate=16000 "
+                                    "-t 2 -c:v mpeg4 -g 1 -c:a aac -ac 1");
+  if (clip.empty()) GTEST_SKIP() << "ffmpeg not available";
+  std::uint32_t h = 0, v = 0, a = 0;
+  ASSERT_EQ(MP_OpenMediaPlayer(clip.c_str(), 0, &h), 0);
+  ASSERT_EQ(MP_OpenVideoTrack(h, 0, &v), 0);
+  ASSERT_EQ(MP_OpenAudioTrack(h, 0, &a), 0);
+  Events events;
+  MP_SetCompletionCallback(h, Events::OnCompletion, &events);
+  // The seek shows the picture at 1.5 s (sample 16); rewinding then shows samples 15 down to 1.
+  ASSERT_EQ(MP_SetSeekPosition(h, 1500), 0);
+  std::uint32_t before[7], after[7];
+  MP_GetStatistics(&before[0], &before[1], &before[2], &before[3], &before[4], &before[5], &before[6]);
+  ASSERT_EQ(MP_RewindPlay(h, 8.0f), 0);
+  ASSERT_TRUE(events.WaitCodes(1, 20));
+  MP_GetStatistics(&after[0], &after[1], &after[2], &after[3], &after[4], &after[5], &after[6]);
+  {
+    std::lock_guard lock(events.m);
+    EXPECT_EQ(events.codes, std::vector<int>{1003});
+    events.codes.clear();
+  }
+  EXPECT_EQ(after[0] - before[0], 15u);
+  // A seek past the end reads nothing and ends both tracks.
+  ASSERT_EQ(MP_SetSeekPosition(h, 60000), 0);
+  ASSERT_TRUE(events.WaitCodes(2, 20));
+  {
+    std::lock_guard lock(events.m);
+    std::vector<int> sorted = events.codes;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<int>{1000, 1001}));
+  }
+  MP_CloseTrack(a);
+  MP_CloseTrack(v);
+  MP_CloseMediaPlayer(0);
+}
+
 TEST(ShortAudio, EachTrackEndIsReportedOnce) {
   setenv("TESSERA_DISPLAY", "headless", 1);
   setenv("TESSERA_AUDIO", "file", 1);
