@@ -11,16 +11,21 @@
 #include "imaging/image.h"
 #include "mms/byte_stream.h"
 #include "platform/text.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: imgtool info FILE\n"
                "       imgtool load FILE W H OUT.bmp\n"
                "       imgtool convert SRC DST W H [TYPE]   (type from TYPE, else DST's name)\n"
                "       imgtool frames FILE W H DIR\n"
                "       imgtool save FILE.bmp OUT TYPE   (TYPE: jpeg, png, bmp, wbmp, gif)\n");
+}
+
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -29,14 +34,26 @@ std::u16string Wide(const char* s) {
 }
 
 bool ParseSize(const char* w, const char* h, imaging::Box* box) {
-  char* end = nullptr;
-  const long bw = std::strtol(w, &end, 10);
-  if (*end || bw < 1 || bw > 65535) return false;
-  const long bh = std::strtol(h, &end, 10);
-  if (*end || bh < 1 || bh > 65535) return false;
+  std::uint64_t bw = 0, bh = 0;
+  if (!toolargs::ParseUnsigned(w, 1, 65535, &bw)) {
+    toolargs::BadNumber("imgtool", "W", w, "a width of 1..65535");
+    return false;
+  }
+  if (!toolargs::ParseUnsigned(h, 1, 65535, &bh)) {
+    toolargs::BadNumber("imgtool", "H", h, "a height of 1..65535");
+    return false;
+  }
   box->width = static_cast<int>(bw);
   box->height = static_cast<int>(bh);
   return true;
+}
+
+// The folders above an output file are made when missing.
+bool OutputFolder(const std::string& path) {
+  std::string error;
+  if (toolargs::MakeOutputFolder(path, &error)) return true;
+  std::fprintf(stderr, "imgtool: %s\n", error.c_str());
+  return false;
 }
 
 bool WriteBmpFile(const imaging::PackedDib& dib, const std::string& path) {
@@ -229,8 +246,12 @@ int Save(const char* file, const char* out, const char* typeName) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (int rc = toolargs::HandleCommon(argc, argv, "imgtool", &PrintUsage); rc >= 0) return rc;
   const std::string cmd = argv[1];
+  if (((cmd == "load" || cmd == "convert") && argc == 6 && !OutputFolder(argv[cmd == "load" ? 5 : 3])) ||
+      (cmd == "frames" && argc == 6 && !OutputFolder(std::string(argv[5]) + "/frame")) ||
+      (cmd == "save" && argc == 5 && !OutputFolder(argv[3])))
+    return 1;
   if (cmd == "info" && argc == 3) return Info(argv[2]);
   if (cmd == "load" && argc == 6) return Load(argv[2], argv[3], argv[4], argv[5]);
   if (cmd == "convert" && (argc == 6 || argc == 7))
