@@ -363,6 +363,55 @@ TEST(GannetTime, SampleForTimeWithoutStssAndWithZeroDelta) {
   EXPECT_EQ(gGetSampleNumForTime(s, &ms, &n), -1);
 }
 
+TEST(GannetEdits, EditListsOfBothVersionsAndDamagedOnes) {
+  auto movieWith = [](const Bytes& edts) {
+    MovieLayout layout;
+    TrackLayout t;
+    t.handler = "soun";
+    t.sampleEntry = Mp4aEntry();
+    t.sizes = Sizes(4);
+    t.trakExtra = edts;
+    layout.tracks = {t};
+    return BuildMovie(layout);
+  };
+  BoxWriter v0;
+  v0.Open("edts").OpenFull("elst", 0, 0).U32(2);
+  v0.U32(500).U32(0xFFFFFFFFu).U32(0x10000);  // an empty edit first
+  v0.U32(1500).U32(1024).U32(0x10000);
+  v0.Close().Close();
+  Movie a(movieWith(v0.Take()));
+  ASSERT_EQ(a.rc(), 0);
+  uint32_t count = 0;
+  ASSERT_EQ(gGetEditList(a.get(), 1, nullptr, &count), 0);
+  ASSERT_EQ(count, 2u);
+  EditEntry e[2] = {};
+  uint32_t small = 1;
+  EXPECT_EQ(gGetEditList(a.get(), 1, e, &small), -1);
+  ASSERT_EQ(gGetEditList(a.get(), 1, e, &count), 0);
+  EXPECT_EQ(e[0].segmentDuration, 500u);
+  EXPECT_EQ(e[0].mediaTime, -1);
+  EXPECT_EQ(e[1].mediaTime, 1024);
+  EXPECT_EQ(e[1].rate, 0x10000);
+  EXPECT_EQ(gGetEditList(a.get(), 9, e, &count), -1);
+
+  BoxWriter v1;
+  v1.Open("edts").OpenFull("elst", 1, 0).U32(1).U32(0).U32(3000).U32(0).U32(2112).U32(0x10000).Close().Close();
+  Movie b(movieWith(v1.Take()));
+  ASSERT_EQ(b.rc(), 0);
+  count = 1;
+  ASSERT_EQ(gGetEditList(b.get(), 1, e, &count), 0);
+  EXPECT_EQ(e[0].segmentDuration, 3000u);
+  EXPECT_EQ(e[0].mediaTime, 2112);
+
+  // A count beyond the box: the list is dropped, the track still opens.
+  BoxWriter bad;
+  bad.Open("edts").OpenFull("elst", 0, 0).U32(1000).U32(1).U32(2).U32(3).Close().Close();
+  Movie c(movieWith(bad.Take()));
+  ASSERT_EQ(c.rc(), 0);
+  ASSERT_EQ(gGetEditList(c.get(), 1, nullptr, &count), 0);
+  EXPECT_EQ(count, 0u);
+}
+
 TEST(GannetTime, SampleForTimeIsNeverAfterTheTarget) {
   MovieLayout layout;
   TrackLayout t;
