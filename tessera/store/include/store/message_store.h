@@ -28,6 +28,8 @@ inline constexpr int kFolderCount = 4;
 inline constexpr std::uint32_t kTypeMultimedia = 1;
 inline constexpr std::uint32_t kTypeNotification = 3;
 inline constexpr std::uint32_t kTypeDeliveryReport = 4;
+/// A read report: filed like a delivery report; its status is the X-Mms-Read-Status.
+inline constexpr std::uint32_t kTypeReadReport = 5;
 
 /// `StateFlags`: low word read/unread, high word transfer state.
 inline constexpr std::uint32_t kStateRead = 1;
@@ -212,6 +214,9 @@ class MessageEntry {
   /// Records made from the PDUs the engine hands over; each saves and drops the options.
   bool StoreNotification(const mms::NotificationInfo& info, std::uint32_t now);
   bool StoreDeliveryReport(const mms::DeliveryInfo& info, std::uint32_t now);
+  /// To = the recipient who read (or deleted unread) the message, Message-ID, and in the
+  /// options the report's Date and Read-Status.
+  bool StoreReadReport(const mms::ReadReportInfo& info, std::uint32_t now);
   bool StoreFetchedMessage(const mms::RetrieveResult& result, std::uint32_t now);
 
  private:
@@ -381,7 +386,8 @@ class MessageStore {
   bool Delete(FolderId folder, std::uint32_t messageId);
   bool DeleteSelected(FolderId folder, const std::vector<std::uint32_t>& ids);
 
-  /// Applies a push body: a notification or delivery report becomes an unread Inbox entry.
+  /// Applies a push body: a notification, delivery report or read report becomes an unread
+  /// Inbox entry.
   /// Returns the new message ID, 0 when the body is refused.
   std::uint32_t PushReceived(const std::uint8_t* data, std::size_t size);
 
