@@ -359,14 +359,20 @@ int EncodeSendReq(const std::vector<std::string>& args) {
       !OctetOption(o, "class", 0x80, 0x83, &req.messageClass, &error))
     return Usage(error);
   if (Has(o, "subject")) {
-    mms::StringValue subject;
-    subject.text = Value(o, "subject");
-    const bool ascii = std::all_of(subject.text.begin(), subject.text.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    // The subject is typed in UTF-8 and goes out in the charset asked for.
+    const std::string typed = Value(o, "subject");
+    if (!mms::IsValidUtf8(typed)) return Fail("--subject is not UTF-8 text");
+    const bool ascii =
+        std::all_of(typed.begin(), typed.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     std::uint32_t charset = ascii ? mms::kCharsetUsAscii : mms::kCharsetUtf8;
     if (!NumberOption(o, "subject-charset", &charset, &error)) return Usage(error);
     if (charset == 0 || charset > 0x7FFFFFFF) return Usage("--subject-charset must be a MIBenum number");
+    mms::StringValue subject;
     subject.charset = static_cast<std::int32_t>(charset);
+    if (!mms::CharsetName(subject.charset, nullptr))
+      return Fail("--subject-charset " + std::to_string(charset) + " is not a charset mmstool can write");
+    if (!mms::ConvertFromUtf8(typed, subject.charset, &subject.text))
+      return Fail("the subject cannot be written in charset " + std::to_string(charset));
     req.subject = subject;
   }
 
@@ -471,6 +477,33 @@ std::string GuessContentType(const fs::path& path) {
   return it == kByExtension.end() ? "application/octet-stream" : it->second;
 }
 
+// A text/plain part says its charset: one that is named must be one the package can carry, and an
+// unnamed one is found from the file (ASCII stays us-ascii, UTF-8 is labelled so).
+bool LabelCharset(const std::string& file, std::string* contentType, std::string* error) {
+  std::string media, charset;
+  mms::SplitContentType(*contentType, "charset", &media, &charset);
+  if (media != "text/plain") return true;
+  if (!charset.empty()) {
+    if (mms::CharsetFromName(charset) != 0) return true;
+    *error = file + ": unknown charset " + charset;
+    return false;
+  }
+  std::vector<std::uint8_t> data;
+  if (!ReadFile(file, &data)) {
+    *error = "cannot read " + file;
+    return false;
+  }
+  const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return true;
+  if (!mms::IsValidUtf8(text)) {
+    *error = file + ": not ASCII or UTF-8; give its charset (" + media + ";charset=NAME)";
+    return false;
+  }
+  *contentType += ";charset=utf_8";
+  return true;
+}
+
 void SplitPath(const std::string& file, std::u16string* directory, std::u16string* name) {
   const fs::path p = fs::absolute(fs::path(file));
   *directory = platform::Utf8ToUtf16(p.parent_path().string());
@@ -478,7 +511,7 @@ void SplitPath(const std::string& file, std::u16string* directory, std::u16strin
 }
 
 int PackageBuild(const std::vector<std::string>& args) {
-  std::string out, root;
+  std::string out, root, error;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--root") {
@@ -505,6 +538,7 @@ int PackageBuild(const std::vector<std::string>& args) {
     }
     if (d.contentType.empty()) d.contentType = GuessContentType(file);
     if (!fs::is_regular_file(file)) return Fail("cannot read " + file);
+    if (!LabelCharset(file, &d.contentType, &error)) return Fail(error);
     SplitPath(file, &d.directory, &d.fileName);
     if (!pkg->AddPart(d)) return Fail("cannot add " + file);
   }
@@ -652,10 +686,9 @@ int Package(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc < 2) return Usage("no command");
-  const std::string command = argv[1];
-  const std::vector<std::string> args(argv + 2, argv + argc);
+namespace {
+
+int Run(const std::string& command, const std::vector<std::string>& args) {
   if (command == "decode") return Decode(args);
   if (command == "classify") return Classify(args);
   if (command == "parts") return Parts(args);
@@ -669,4 +702,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   return Usage("unknown command " + command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("no command");
+  // The commands report failures as results; a library exception (a file system error, say)
+  // still ends the tool with a message and status 1, never an abort.
+  try {
+    return Run(argv[1], std::vector<std::string>(argv + 2, argv + argc));
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
 }

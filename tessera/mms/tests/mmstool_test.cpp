@@ -173,6 +173,48 @@ TEST_F(MmsTool, BuildsListsAndExtractsPackages) {
   EXPECT_FALSE(fs::exists(dir_ / "n.pkg")) << "a failed build leaves no package behind";
 }
 
+TEST_F(MmsTool, CharsetOptionsSayWhatTheyWrite) {
+  const std::string out = Quote((dir_ / "s.pdu").string());
+  auto r = Tool("encode send-req --to 1 --subject 'Gr\xC3\xBC\xC3\x9F" "e' --subject-charset 3 " + out);
+  EXPECT_EQ(r.status, 1) << "us-ascii cannot carry the text";
+  EXPECT_NE(Stderr().find("cannot be written in charset 3"), std::string::npos);
+  EXPECT_EQ(Tool("encode send-req --to 1 --subject x --subject-charset 9999 " + out).status, 1);
+  ASSERT_EQ(Tool("encode send-req --to 1 --subject 'Gr\xC3\xBC\xC3\x9F" "e' --subject-charset 4 " + out).status, 0)
+      << Stderr();
+  r = Tool("decode " + out);
+  ASSERT_EQ(r.status, 0) << Stderr();
+  EXPECT_EQ(mms_test::Fields(r.out)["subject"], "Gr\xC3\xBC\xC3\x9F" "e (charset 4)");
+
+  // A text part without a charset is labelled by what it holds.
+  mms_test::WriteBytes(dir_ / "u.txt", {'G', 'r', 0xC3, 0xBC});
+  mms_test::WriteBytes(dir_ / "a.txt", {'h', 'i'});
+  mms_test::WriteBytes(dir_ / "l.txt", {'G', 'r', 0xFC});
+  const std::string pkg = Quote((dir_ / "t.pkg").string());
+  ASSERT_EQ(Tool("package build " + pkg + " " + Quote((dir_ / "u.txt").string() + ":text/plain") + " " +
+                 Quote((dir_ / "a.txt").string() + ":text/plain") + " " +
+                 Quote((dir_ / "l.txt").string() + ":text/plain;charset=iso-8859-1"))
+                .status,
+            0)
+      << Stderr();
+  r = Tool("package list " + pkg);
+  EXPECT_NE(r.out.find("0\ttext/plain;charset=utf_8\t"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1\ttext/plain;charset=us-ascii\t"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("2\ttext/plain;charset=iso-8859-1\t"), std::string::npos) << r.out;
+  EXPECT_EQ(Tool("package build " + pkg + " " + Quote((dir_ / "l.txt").string() + ":text/plain")).status, 1);
+  EXPECT_NE(Stderr().find("not ASCII or UTF-8"), std::string::npos);
+  EXPECT_EQ(Tool("package build " + pkg + " " + Quote((dir_ / "a.txt").string() + ":text/plain;charset=klingon")).status, 1);
+
+  // Two parts of one name both survive extraction.
+  ASSERT_EQ(Tool("package build " + pkg + " " + Quote((dir_ / "a.txt").string()) + " " +
+                 Quote((dir_ / "a.txt").string()))
+                .status,
+            0);
+  r = Tool("package extract " + pkg + " " + Quote((dir_ / "x").string()));
+  ASSERT_EQ(r.status, 0) << Stderr();
+  EXPECT_EQ(r.out, "a.txt\ttext/plain;charset=utf_8\n1.txt\ttext/plain;charset=utf_8\n");
+  EXPECT_EQ(mms_test::ReadBytes(dir_ / "x" / "1.txt"), (Bytes{'h', 'i'}));
+}
+
 // An m-retrieve-conf with a Latin-1 subject, the centre's retrieve status, and a related body:
 // the presentation, a text part named beyond ASCII, and an empty text part.
 Bytes RetrieveConf() {
