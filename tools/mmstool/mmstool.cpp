@@ -32,6 +32,7 @@
 #include "mms/wsp.h"
 #include "platform/text.h"
 #include "slides.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -81,6 +82,10 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>* out) {
 }
 
 bool WriteFile(const std::string& path, const mms::ByteBuffer& data) {
+  if (std::string error; !toolargs::MakeOutputFolder(path, &error)) {
+    std::fprintf(stderr, "mmstool: %s\n", error.c_str());
+    return false;
+  }
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   const bool ok = std::fwrite(data.data(), 1, static_cast<std::size_t>(data.length()), f) ==
@@ -707,7 +712,9 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage("no command");
+  if (int rc = toolargs::HandleCommon(argc, argv, "mmstool", [](std::FILE* to) { std::fputs(kUsage, to); });
+      rc >= 0)
+    return rc;
   // The commands report failures as results; a library exception (a file system error, say)
   // still ends the tool with a message and status 1, never an abort.
   try {

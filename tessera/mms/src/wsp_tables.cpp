@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "mms/wsp.h"
+#include "platform/text.h"
 
 namespace mms {
 
@@ -104,11 +105,7 @@ constexpr CharsetEntry kCharsets[] = {
     {2259, "tis-620", "TIS-620"},
 };
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
+using platform::EqualsNoCase;
 
 }  // namespace
 
