@@ -392,11 +392,15 @@ int Push(const char* file) {
   App app;
   if (!app.Open(true)) return 1;
   std::uint32_t id = app.Store().PushReceived(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
-  if (id == 0) return Fail("not an MMS notification or delivery report: %s", file);
+  if (id == 0) return Fail("not an MMS notification, delivery report or read report: %s", file);
   store::MessageSummary s(nullptr);
   app.Store().Folder(store::FolderId::Inbox)->CopySummary(id, s);
   if (s.MessageType() == store::kTypeDeliveryReport) {
     std::printf("delivery report %u\n", id);
+    return 0;
+  }
+  if (s.MessageType() == store::kTypeReadReport) {
+    std::printf("read report %u\n", id);
     return 0;
   }
   std::printf("notification %u\n", id);

@@ -485,7 +485,9 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
   MessageFolder* inbox = Folder(FolderId::Inbox);
   if (!inbox || !data || size < 2) return 0;
   mms::PushKind kind = mms::ClassifyPush(data, size);
-  if (kind != mms::PushKind::Notification && kind != mms::PushKind::DeliveryReport) return 0;
+  if (kind != mms::PushKind::Notification && kind != mms::PushKind::DeliveryReport &&
+      kind != mms::PushKind::ReadReport)
+    return 0;
   std::size_t offset = 0;
   if (!mms::LocateMmsPdu(data, size, &offset) || offset >= size) return 0;
   const std::uint8_t* pdu = data + offset;
@@ -495,13 +497,17 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
   bool ok = false;
   mms::NotificationInfo notification;
   mms::DeliveryInfo report;
+  mms::ReadReportInfo readReport;
   mms::ClearHeaders(headers);
   if (kind == mms::PushKind::Notification) {
     if (!mms::DecodeNotification(headers, pdu, length, notification)) return 0;
     ok = entry->StoreNotification(notification, LocalNow());
-  } else {
+  } else if (kind == mms::PushKind::DeliveryReport) {
     if (!mms::DecodeDeliveryReport(headers, pdu, length, report)) return 0;
     ok = entry->StoreDeliveryReport(report, LocalNow());
+  } else {
+    if (!mms::DecodeReadReport(headers, pdu, length, readReport)) return 0;
+    ok = entry->StoreReadReport(readReport, LocalNow());
   }
   if (!ok) {
     entry->DeleteFiles();

@@ -173,7 +173,8 @@ class MessageStore {
   bool Delete(FolderId folder, std::uint32_t messageId);
   bool DeleteSelected(FolderId folder, const std::vector<std::uint32_t>& ids);
 
-  /// Applies a push body: a notification or delivery report becomes an unread Inbox entry.
+  /// Applies a push body: a notification, delivery report or read report becomes an unread
+  /// Inbox entry.
   /// Returns the new message ID, 0 when the body is refused.
   std::uint32_t PushReceived(const std::uint8_t* data, std::size_t size);
 
