@@ -63,7 +63,8 @@ struct TransferOperations {
                     std::u16string_view, mms::RetrieveResult*)>
       retrieve = transport::Mm1Retrieve;
   std::function<int(transport::Mm1Engine*, std::string_view)> notifyResponse = transport::Mm1SendDeferredNotifyResp;
-  std::function<int(transport::Mm1Engine*, std::string_view)> acknowledgeAgain = transport::Mm1AcknowledgeAgain;
+  std::function<int(transport::Mm1Engine*, std::string_view)> acknowledgeAgain =
+      transport::Mm1AcknowledgeAgain;
 };
 
 class TransferWorker {
