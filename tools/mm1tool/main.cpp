@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "toolargs/toolargs.h"
 #include "transport/http_session.h"
 #include "transport/mm1_engine.h"
 
@@ -26,9 +27,8 @@ using namespace transport;
 
 namespace {
 
-int Usage(const char* why) {
-  if (why) std::fprintf(stderr, "mm1tool: %s\n", why);
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage:\n"
                "  mm1tool send PACKAGE --to LIST [--cc LIST] [--bcc LIST] [--from ADDR] [--subject TEXT]\n"
                "          [--subject-charset N] [--date N] [--expiry N [--absolute]] [--delivery-report]\n"
@@ -41,6 +41,11 @@ int Usage(const char* why) {
                "  mm1tool profile update INDEX [same options]\n"
                "  mm1tool profile delete INDEX\n"
                "  mm1tool profile use INDEX\n");
+}
+
+int Usage(const char* why) {
+  if (why) std::fprintf(stderr, "mm1tool: %s\n", why);
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -154,6 +159,10 @@ int Send(const Args& a) {
 
 int Retrieve(const Args& a) {
   if (a.positional.size() != 3) return Usage("retrieve needs URL TRANSACTION-ID OUT");
+  if (std::string error; !toolargs::MakeOutputFolder(a.positional[2], &error)) {
+    std::fprintf(stderr, "mm1tool: %s\n", error.c_str());
+    return 1;
+  }
   auto engine = Mm1CreateEngine();
   if (!engine) return Report(kMm1FileError);
   std::string msisdn;
@@ -266,7 +275,7 @@ int ProfileCommand(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage(nullptr);
+  if (int rc = toolargs::HandleCommon(argc, argv, "mm1tool", &PrintUsage); rc >= 0) return rc;
   const std::string cmd = argv[1];
   Args a;
   std::string error;

@@ -2,7 +2,7 @@
 #include "engine/transfer_host.h"
 
 #include "platform/text.h"
-#include "ui/config.h"
+#include "config/config.h"
 
 namespace engine {
 
@@ -104,7 +104,7 @@ void TransferHost::NotificationStored(store::MessageEntry* posted) {
   if (!entry) return;
   std::uint32_t id = entry->Id();
   Report({TransferEvent::Kind::NotificationStored, 0, id, true, 0});
-  int kind = ui::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  int kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
   QueueMessage(store::FolderId::Inbox, id, kind);
 }
 

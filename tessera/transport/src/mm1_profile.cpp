@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/registry.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "transport/mm1_engine.h"
@@ -43,40 +44,22 @@ class Key {
 };
 
 bool ReadDword(HKEY key, const char16_t* name, std::uint32_t* out) {
-  DWORD type = 0;
   DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size) != ERROR_SUCCESS)
-    return false;
-  if (type != REG_DWORD || size != sizeof(value)) return false;
+  if (!config::reg::QueryDword(key, name, &value)) return false;
   *out = value;
   return true;
 }
 
 bool WriteDword(HKEY key, const char16_t* name, std::uint32_t value) {
-  const DWORD v = value;
-  return RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof(v)) ==
-         ERROR_SUCCESS;
+  return config::reg::SetDwordValue(key, name, value);
 }
 
 bool ReadString(HKEY key, const char16_t* name, std::u16string* out) {
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueEx(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
-    return false;
-  std::vector<BYTE> data(size + 2, 0);
-  if (RegQueryValueEx(key, name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
-  std::u16string text(size / 2, u'\0');
-  std::memcpy(text.data(), data.data(), text.size() * 2);
-  const std::size_t z = text.find(u'\0');
-  if (z != std::u16string::npos) text.resize(z);
-  *out = std::move(text);
-  return true;
+  return config::reg::QueryString(key, name, out);
 }
 
 bool WriteString(HKEY key, const char16_t* name, const std::u16string& text) {
-  return RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * 2)) == ERROR_SUCCESS;
+  return config::reg::SetStringValue(key, name, text);
 }
 
 constexpr char kUnusableProxy[] = "-";

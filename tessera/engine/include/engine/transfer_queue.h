@@ -85,7 +85,7 @@ class TransferWorker {
   void Stop();
   bool Started() const { return thread_ != nullptr; }
 
-  /// Where "Send.txt" and "Recv.txt" go; the program directory when empty.
+  /// Where "Send.txt" and "Recv.txt" go; the program's data folder of the device when empty.
   void SetLogDirectory(std::u16string directory) { logDirectory_ = std::move(directory); }
   TransferOperations operations;
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/keys.h"
 #include "mms/fixed_text.h"
 #include "mms/mms_pdu.h"
 #include "transport/datagram_endpoint.h"
@@ -33,6 +34,11 @@ enum Mm1Result : int {
   kMm1ResponseStatusBase = 322,  ///< + X-Mms-Response-Status 0x81..0x88 of an m-send-conf
 };
 
+/// What a result code of the engine (or of WTP and WSP beneath it) means, in words for a
+/// person: "could not open a session with the WAP gateway 127.0.0.1:9201". `gateway`
+/// ("host:port") names the gateway where the text mentions it.
+std::string Mm1ResultText(int code, std::string_view gateway = {});
+
 /// Bodies of this many octets or more are never sent through the WAP gateway, whatever the
 /// profile allows (a WTP message holds at most 256 packets); over HTTP only sendLimit counts.
 inline constexpr std::uint32_t kMm1BodyCap = 254001;
@@ -44,9 +50,9 @@ inline constexpr char kBuiltInGateway[] = "127.0.0.1";
 inline constexpr char kBuiltInMmscUri[] = "http://127.0.0.1:8002/mms";
 inline constexpr std::uint32_t kBuiltInGatewayPort = 9201;
 
-inline constexpr char16_t kMm1ProfileKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1";
-inline constexpr char16_t kSizeLimitKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit";
-inline constexpr char16_t kTryLimitKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\TryLimit";
+inline constexpr const char16_t* kMm1ProfileKey = config::kMm1Key;
+inline constexpr const char16_t* kSizeLimitKey = config::kSizeLimitKey;
+inline constexpr const char16_t* kTryLimitKey = config::kTryLimitKey;
 
 /// How a profile reaches its MMSC: WSP through the WAP gateway, or HTTP (through the proxy
 /// when one is set). Kept as "Transport" (REG_DWORD) in the profile's key; a profile without
