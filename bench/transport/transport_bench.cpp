@@ -10,10 +10,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -67,7 +66,8 @@ bool HttpPost(int originPort, std::size_t size, Cost* best) {
     std::unique_ptr<transport::HttpSession> session;
     int r = transport::HttpSession::Open(std::move(o), &session);
     auto stream = mms::ByteStream::OpenMemory(body.data(), static_cast<std::int64_t>(body.size()));
-    if (r == transport::kOk) r = session->Post(url, "application/vnd.wap.mms-message", mms::ByteBuffer(), stream.get());
+    if (r == transport::kOk)
+      r = session->Post(url, "application/vnd.wap.mms-message", mms::ByteBuffer(), stream.get());
     mms::ByteBuffer reply;
     if (r == transport::kOk) r = session->ReadReply(&reply);
     session.reset();
@@ -108,7 +108,8 @@ double CancelLatency() {
       cancel = 1;
     });
     auto stream = mms::ByteStream::OpenMemory(body.data(), static_cast<std::int64_t>(body.size()));
-    const int r = session->Post(server.Url("/mms"), "application/vnd.wap.mms-message", mms::ByteBuffer(), stream.get());
+    const int r =
+        session->Post(server.Url("/mms"), "application/vnd.wap.mms-message", mms::ByteBuffer(), stream.get());
     const auto returned = Clock::now();
     canceller.join();
     if (r != transport::kCancelled) return -1;
@@ -207,7 +208,8 @@ int main(int argc, char** argv) {
     pduLength = pdu.length();
   }
   Cost http250, http300;
-  const bool httpOk = HttpPost(gateway.originPort(), kBodySize, &http250) && HttpPost(gateway.originPort(), 300000, &http300);
+  const bool httpOk =
+      HttpPost(gateway.originPort(), kBodySize, &http250) && HttpPost(gateway.originPort(), 300000, &http300);
   gateway.Stop();
   const double cancel = CancelLatency();
 
@@ -229,7 +231,8 @@ int main(int argc, char** argv) {
               reference * 1000);
   std::printf("ratio gateway / reference: %.1f\n", best / reference);
   std::printf("\nwall and CPU of this process, best of %d:\n", kRuns);
-  std::printf("  250 KB POST, WSP through the gateway: %8.1f ms wall %7.1f ms CPU\n", best * 1000, bestCpu * 1000);
+  std::printf("  250 KB POST, WSP through the gateway: %8.1f ms wall %7.1f ms CPU\n", best * 1000,
+              bestCpu * 1000);
   if (httpOk) {
     std::printf("  250 KB POST, HTTP to the origin:      %8.1f ms wall %7.1f ms CPU (%.1fx faster)\n",
                 http250.wall * 1000, http250.cpu * 1000, best / http250.wall);

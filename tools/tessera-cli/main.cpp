@@ -187,8 +187,10 @@ class App {
   /// on standard error what it waits for, and again every few seconds.
   engine::TransferEvent WaitFor(int kind, std::uint32_t id) {
     const char* what = kind == store::kJobSend ? "sending" : kind == store::kJobFetch ? "fetching" : "answering";
-    std::fprintf(stderr, "tessera-cli: %s %u through the WAP gateway %s; waiting for the answer\n", what, id,
-                 Gateway().c_str());
+    const transport::Mm1Engine* engine = host_.Engine();
+    const bool web = engine && engine->transport == transport::Mm1Transport::Http;
+    std::fprintf(stderr, "tessera-cli: %s %u %s %s; waiting for the answer\n", what, id,
+                 web ? "over HTTP to" : "through the WAP gateway", Gateway().c_str());
     SetTimer(window_, kProgressTimerId, kProgressIntervalMs, nullptr);
     unsigned waited = 0;
     for (;;) {
@@ -209,10 +211,12 @@ class App {
     }
   }
 
-  /// "host:port" of the gateway the engine uses.
+  /// "host:port" of the gateway the engine uses; over HTTP the MMSC's URL and its proxy.
   std::string Gateway() const {
     const transport::Mm1Engine* e = host_.Engine();
     if (!e) return "?";
+    if (e->transport == transport::Mm1Transport::Http)
+      return e->mmscUri.str() + (e->proxy.empty() ? "" : " through the proxy " + e->proxy.str());
     return e->gateway.str() + ":" + std::to_string(e->gatewayPort);
   }
 
@@ -391,7 +395,9 @@ int Push(const char* file) {
   if (!platform::ReadFile(platform::Utf8ToUtf16(file), body)) return Fail("cannot read %s", file);
   App app;
   if (!app.Open(true)) return 1;
-  std::uint32_t id = app.Store().PushReceived(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+  bool repeated = false;
+  std::uint32_t id =
+      app.Store().PushReceived(reinterpret_cast<const std::uint8_t*>(body.data()), body.size(), &repeated);
   if (id == 0) return Fail("not an MMS notification, delivery report or read report: %s", file);
   store::MessageSummary s(nullptr);
   app.Store().Folder(store::FolderId::Inbox)->CopySummary(id, s);
@@ -403,14 +409,19 @@ int Push(const char* file) {
     std::printf("read report %u\n", id);
     return 0;
   }
-  std::printf("notification %u\n", id);
-  const int kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  // A notification that came again: a message fetched already is answered again, one still
+  // waiting is handled as on arrival.
+  std::printf(repeated ? "notification again %u\n" : "notification %u\n", id);
+  int kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  if (repeated && s.MessageType() == store::kTypeMultimedia) kind = engine::kJobAcknowledgeAgain;
   engine::TransferEvent e = app.WaitFor(kind, id);
+  const char* done = kind == store::kJobFetch ? "fetched" : kind == store::kJobNotifyResponse ? "deferred" : "answered again";
+  const char* job = kind == store::kJobFetch ? "fetch" : kind == store::kJobNotifyResponse ? "notify-response" : "answer";
   if (e.success)
-    std::printf(kind == store::kJobFetch ? "fetched %u\n" : "deferred %u\n", id);
+    std::printf("%s %u\n", done, id);
   else
-    std::printf("%s failed %u: %s (result %d)\n", kind == store::kJobFetch ? "fetch" : "notify-response", id,
-                transport::Mm1ResultText(e.result, app.Gateway()).c_str(), e.result);
+    std::printf("%s failed %u: %s (result %d)\n", job, id, transport::Mm1ResultText(e.result, app.Gateway()).c_str(),
+                e.result);
   return e.success ? 0 : 1;
 }
 
@@ -477,11 +488,14 @@ void OnSignal(int) {
 
 void PrintEvent(const engine::TransferEvent& e) {
   using Kind = engine::TransferEvent::Kind;
-  static const char* const kJobs[] = {"", "send", "fetch", "notify-response"};
-  const char* job = e.jobKind >= 1 && e.jobKind <= 3 ? kJobs[e.jobKind] : "?";
+  static const char* const kJobs[] = {"", "send", "fetch", "notify-response", "answer"};
+  const char* job = e.jobKind >= 1 && e.jobKind <= engine::kJobAcknowledgeAgain ? kJobs[e.jobKind] : "?";
   switch (e.kind) {
     case Kind::NotificationStored:
       std::printf("notification %u\n", e.messageId);
+      break;
+    case Kind::NotificationRepeated:
+      std::printf("notification again %u\n", e.messageId);
       break;
     case Kind::DeliveryReportStored:
       std::printf("delivery report %u\n", e.messageId);
@@ -497,6 +511,8 @@ void PrintEvent(const engine::TransferEvent& e) {
         std::printf("sent %u\n", e.messageId);
       else if (e.jobKind == store::kJobFetch)
         std::printf("fetched %u\n", e.messageId);
+      else if (e.jobKind == engine::kJobAcknowledgeAgain)
+        std::printf("answered again %u\n", e.messageId);
       else
         std::printf("deferred %u\n", e.messageId);
       break;

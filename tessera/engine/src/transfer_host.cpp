@@ -108,6 +108,20 @@ void TransferHost::NotificationStored(store::MessageEntry* posted) {
   QueueMessage(store::FolderId::Inbox, id, kind);
 }
 
+void TransferHost::NotificationRepeated(store::MessageEntry* posted) {
+  store::MessageEntry* entry = FindEntry(store::FolderId::Inbox, 0, posted);
+  if (!entry) return;
+  const std::uint32_t id = entry->Id();
+  Report({TransferEvent::Kind::NotificationRepeated, 0, id, true, 0});
+  // A message fetched already gets its Retrieved answer again. One still waiting is answered
+  // as on arrival: its fetch (or deferred answer) is queued again, which makes a waiting job
+  // due at once and leaves a running one alone.
+  int kind = kJobAcknowledgeAgain;
+  if (entry->Summary().MessageType() == store::kTypeNotification)
+    kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  QueueMessage(store::FolderId::Inbox, id, kind);
+}
+
 bool TransferHost::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   if (!queue_) return false;
   *result = 0;
@@ -128,6 +142,9 @@ bool TransferHost::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lPara
     }
     case store::kMsgNotificationStored:
       NotificationStored(entry);
+      return true;
+    case store::kMsgNotificationRepeated:
+      NotificationRepeated(entry);
       return true;
     case store::kMsgDeliveryReportStored:
       if (store::MessageEntry* found = FindEntry(store::FolderId::Inbox, 0, entry))

@@ -86,7 +86,8 @@ TEST_F(HttpWorkerTest, SendAndFetchWriteTheLogsWithTheEngineCodes) {
       return a;
     }
     // m-send-conf: type, transaction id, version, status Ok, message id "MID-W".
-    const char conf[] = {'\x8C', '\x81', '\x98', 'T', 0, '\x8D', '\x90', '\x92', '\x80', '\x8B', 'M', 'I', 'D', '-', 'W', 0};
+    const char conf[] = {'\x8C', '\x81', '\x98', 'T', 0,   '\x8D', '\x90', '\x92',
+                         '\x80', '\x8B', 'M',    'I', 'D', '-',    'W',    0};
     a.body.assign(conf, sizeof conf);
     return a;
   };
@@ -116,7 +117,8 @@ TEST_F(HttpWorkerTest, SendAndFetchWriteTheLogsWithTheEngineCodes) {
 
   EXPECT_EQ(fetch->result, 314);  // 404, as a gateway's Reply status 0x44
   const std::string recvLog = Log(kRecvLogName);
-  EXPECT_NE(recvLog.find("Msg Url : " + server_.Url("/m/gone") + "\r\nTrans ID : TX-2\r\n"), std::string::npos)
+  EXPECT_NE(recvLog.find("Msg Url : " + server_.Url("/m/gone") + "\r\nTrans ID : TX-2\r\n"),
+            std::string::npos)
       << recvLog;
   EXPECT_NE(recvLog.find("Recv Result : 314\r\n"), std::string::npos) << recvLog;
   EXPECT_FALSE(platform::FileExists(fetch->packagePath));

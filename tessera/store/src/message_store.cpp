@@ -481,7 +481,21 @@ bool MessageStore::DeleteSelected(FolderId folderId, const std::vector<std::uint
   return ok;
 }
 
-std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t size) {
+MessageEntry* MessageStore::FindAnnounced(std::u16string_view transactionId, std::u16string_view location) {
+  MessageEntry* found = nullptr;
+  Folder(FolderId::Inbox)->ForEach([&](MessageEntry& e) {
+    const MessageSummary& s = e.Summary();
+    if (s.MessageType() != kTypeNotification && s.MessageType() != kTypeMultimedia) return true;
+    if ((!transactionId.empty() && s.TransactionId() == transactionId) ||
+        (!location.empty() && s.ContentLocation() == location))
+      found = &e;
+    return found == nullptr;
+  });
+  return found;
+}
+
+std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t size, bool* repeated) {
+  if (repeated) *repeated = false;
   MessageFolder* inbox = Folder(FolderId::Inbox);
   if (!inbox || !data || size < 2) return 0;
   mms::PushKind kind = mms::ClassifyPush(data, size);
@@ -501,6 +515,14 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
   mms::ClearHeaders(headers);
   if (kind == mms::PushKind::Notification) {
     if (!mms::DecodeNotification(headers, pdu, length, notification)) return 0;
+    // The network sends a notification again when it did not hear the answer: the message
+    // it announces is answered again, never filed (or fetched) twice.
+    if (MessageEntry* known = FindAnnounced(platform::Utf8ToUtf16(notification.transactionId),
+                                            platform::Utf8ToUtf16(notification.contentLocation))) {
+      if (repeated) *repeated = true;
+      if (listener_) listener_->NotificationRepeated(known);
+      return known->Id();
+    }
     ok = entry->StoreNotification(notification, LocalNow());
   } else if (kind == mms::PushKind::DeliveryReport) {
     if (!mms::DecodeDeliveryReport(headers, pdu, length, report)) return 0;

@@ -36,6 +36,9 @@ void WindowStoreListener::NotificationStored(MessageEntry* entry) {
 void WindowStoreListener::DeliveryReportStored(MessageEntry* entry) {
   PostMessage(window_, kMsgDeliveryReportStored, 0, reinterpret_cast<LPARAM>(entry));
 }
+void WindowStoreListener::NotificationRepeated(MessageEntry* entry) {
+  PostMessage(window_, kMsgNotificationRepeated, 0, reinterpret_cast<LPARAM>(entry));
+}
 void WindowStoreListener::FetchWanted(std::uint32_t messageId) {
   PostMessage(window_, kMsgNavigate, kNavigateQueueFetch, static_cast<LPARAM>(messageId));
 }

@@ -130,7 +130,7 @@ void MessageStore::OutboxPass() {
 }
 
 bool MessageStore::QueueTransfer(MessageEntry* entry, int kind, bool keepState) {
-  return entry && sink_ && (kind == kJobSend || kind == kJobFetch || kind == kJobNotifyResponse) &&
+  return entry && sink_ && (kind == kJobSend || kind == kJobFetch || kind == kJobNotifyResponse || kind == kJobAcknowledgeAgain) &&
          sink_->Queue(entry, kind, keepState);
 }
 

@@ -101,13 +101,15 @@ bool WriteProfileValues(HKEY key, const Mm1Profile& p) {
 
 void ReadTransportValues(HKEY key, Mm1Profile* p) {
   std::uint32_t transport = 0;
-  p->transport = ReadDword(key, u"Transport", &transport) && transport == static_cast<std::uint32_t>(Mm1Transport::Http)
-                     ? Mm1Transport::Http
-                     : Mm1Transport::Wsp;
+  p->transport =
+      ReadDword(key, u"Transport", &transport) && transport == static_cast<std::uint32_t>(Mm1Transport::Http)
+          ? Mm1Transport::Http
+          : Mm1Transport::Wsp;
   std::u16string proxy;
   // A proxy too long for the field is not cut (a cut "host:8080" could read as "host:80"): it
   // becomes one that never parses, so transfers are refused rather than sent elsewhere.
-  if (ReadString(key, u"Proxy", &proxy) && !p->proxy.Assign(Utf16ToUtf8(proxy))) p->proxy.Assign(kUnusableProxy);
+  if (ReadString(key, u"Proxy", &proxy) && !p->proxy.Assign(Utf16ToUtf8(proxy)))
+    p->proxy.Assign(kUnusableProxy);
 }
 
 std::uint32_t RandomBelow(std::uint32_t n) {

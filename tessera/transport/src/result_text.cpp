@@ -23,7 +23,10 @@ std::string Hex(int value) {
 }  // namespace
 
 std::string Mm1ResultText(int code, std::string_view gateway) {
+  // An HTTP profile names its MMSC (and proxy) instead of a gateway address.
+  const bool web = gateway.find("://") != std::string_view::npos;
   const std::string where = gateway.empty() ? std::string("the WAP gateway")
+                            : web           ? "the MMSC " + std::string(gateway)
                                             : "the WAP gateway " + std::string(gateway);
   switch (code) {
     case kMm1Ok:

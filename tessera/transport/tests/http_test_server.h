@@ -32,8 +32,8 @@ struct HttpAnswer {
   int status = 200;
   std::string contentType = "application/vnd.wap.mms-message";
   std::string body;
-  bool hold = false;          // never answer
-  bool readBody = true;       // false: stop reading after the headers
+  bool hold = false;     // never answer
+  bool readBody = true;  // false: stop reading after the headers
 };
 
 class TestHttpServer {
@@ -62,7 +62,9 @@ class TestHttpServer {
   TestHttpServer& operator=(const TestHttpServer&) = delete;
 
   int port() const { return port_; }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
   std::vector<HttpRequest> Requests() {
     std::lock_guard<std::mutex> g(lock_);
     return requests_;
@@ -144,7 +146,8 @@ class TestHttpServer {
     }
     std::string out = "HTTP/1.1 " + std::to_string(answer.status) + " Status\r\n";
     if (!answer.contentType.empty()) out += "Content-Type: " + answer.contentType + "\r\n";
-    out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n" + answer.body;
+    out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n" +
+           answer.body;
     for (std::size_t off = 0; off < out.size();) {
       const ssize_t w = ::send(fd, out.data() + off, out.size() - off, MSG_NOSIGNAL);
       if (w <= 0) break;

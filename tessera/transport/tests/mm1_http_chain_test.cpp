@@ -80,8 +80,9 @@ class HttpChain : public ::testing::Test {
     ASSERT_EQ(Shell(reg + "SizeLimit' SendDefault dword 400000").status, 0);
     ASSERT_EQ(Shell(reg + "SizeLimit' RecvDefault dword 400000").status, 0);
     ASSERT_EQ(Shell(reg + "TryLimit' TryDefault dword 1").status, 0);
-    ShellRun add = Shell(Bin("mm1tool") + " profile add --name Web --transport http --mmsc http://127.0.0.1:" +
-                         std::to_string(kMmscPort) + "/mms --default");
+    ShellRun add =
+        Shell(Bin("mm1tool") + " profile add --name Web --transport http --mmsc http://127.0.0.1:" +
+              std::to_string(kMmscPort) + "/mms --default");
     ASSERT_EQ(add.status, 0) << add.out;
 
     // A 300 KB picture of noise (no compression shrinks it on the way) and a text.
@@ -102,7 +103,8 @@ class HttpChain : public ::testing::Test {
 
   // Send, take the pushed notification, fetch; the fetched package must equal the sent one.
   void RoundTrip(const std::string& tag) {
-    ShellRun send = Shell(Bin("mm1tool") + " send " + dir_ + "/out.pkg --to +4420/TYPE=PLMN --from +4411/TYPE=PLMN");
+    ShellRun send =
+        Shell(Bin("mm1tool") + " send " + dir_ + "/out.pkg --to +4420/TYPE=PLMN --from +4411/TYPE=PLMN");
     ASSERT_EQ(send.status, 0) << send.out << ReadText(dir_ + "/mmsc.log");
     std::uint8_t datagram[4096];
     const ssize_t n = ::recv(push_, datagram, sizeof datagram, 0);
@@ -111,9 +113,8 @@ class HttpChain : public ::testing::Test {
     mms::NotificationInfo info;
     ASSERT_TRUE(mms::DecodeNotification(headers, datagram, static_cast<std::size_t>(n), info));
     const std::string in = dir_ + "/in-" + tag + ".pkg";
-    ShellRun get =
-        Shell(Bin("mm1tool") + " retrieve " + info.contentLocation + " " + info.transactionId + " " + in +
-              " --msisdn +4420");
+    ShellRun get = Shell(Bin("mm1tool") + " retrieve " + info.contentLocation + " " + info.transactionId +
+                         " " + in + " --msisdn +4420");
     ASSERT_EQ(get.status, 0) << get.out << ReadText(dir_ + "/mmsc.log");
     const std::string sent = ReadText(dir_ + "/out.pkg");
     EXPECT_GT(sent.size(), 300000u);
@@ -145,7 +146,8 @@ TEST_F(HttpChain, SendPushRetrieveWithNoGateway) {
 }
 
 TEST_F(HttpChain, SendPushRetrieveThroughAProxy) {
-  if (::access("/usr/bin/tinyproxy", X_OK) != 0) GTEST_SKIP() << "tinyproxy is not installed: proxy path skipped";
+  if (::access("/usr/bin/tinyproxy", X_OK) != 0)
+    GTEST_SKIP() << "tinyproxy is not installed: proxy path skipped";
   if (Reexecute("HttpChain.SendPushRetrieveThroughAProxy")) return;
   std::ofstream(dir_ + "/tinyproxy.conf") << "Port " << kProxyPort
                                           << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\nAllow 127.0.0.1\n"
@@ -153,8 +155,10 @@ TEST_F(HttpChain, SendPushRetrieveThroughAProxy) {
                                           << dir_ << "/tinyproxy.log\"\n";
   Child proxy;
   proxy.pid = Spawn({"/usr/bin/tinyproxy", "-d", "-c", dir_ + "/tinyproxy.conf"}, dir_ + "/tinyproxy.out");
-  ASSERT_TRUE(WaitFor([] { return PortBound("tcp", kProxyPort); }, 10000)) << ReadText(dir_ + "/tinyproxy.out");
-  ShellRun update = Shell(Bin("mm1tool") + " profile update 1 --proxy 127.0.0.1:" + std::to_string(kProxyPort));
+  ASSERT_TRUE(WaitFor([] { return PortBound("tcp", kProxyPort); }, 10000))
+      << ReadText(dir_ + "/tinyproxy.out");
+  ShellRun update =
+      Shell(Bin("mm1tool") + " profile update 1 --proxy 127.0.0.1:" + std::to_string(kProxyPort));
   ASSERT_EQ(update.status, 0) << update.out;
   EXPECT_NE(Shell(Bin("mm1tool") + " profile list").out.find("transport=http proxy=127.0.0.1:8888"),
             std::string::npos);
@@ -183,14 +187,16 @@ TEST(Mm1toolTransport, HttpProfilesNeedOnlyTheMmscAndAProxyMustBeHostPort) {
   EXPECT_EQ(Shell(tool + "update 1 --proxy 'p:80\r\nX: y'").status, 2);
   EXPECT_EQ(Shell(tool + "update 1 --proxy " + std::string(60, 'p') + ":8080").status, 2);
   EXPECT_EQ(Shell(tool + "update 1 --proxy proxy.example:3128").status, 0);
-  EXPECT_NE(Shell(tool + "list").out.find("1* name=\"W\" gateway= port=0 mmsc=http://mmsc.example/mms transport=http "
-                                          "proxy=proxy.example:3128\n"),
+  EXPECT_NE(Shell(tool + "list")
+                .out.find("1* name=\"W\" gateway= port=0 mmsc=http://mmsc.example/mms transport=http "
+                          "proxy=proxy.example:3128\n"),
             std::string::npos);
   // Back to direct, then back to the gateway: the rest of the profile is kept.
   EXPECT_EQ(Shell(tool + "update 1 --proxy ''").status, 0);
   EXPECT_EQ(Shell(tool + "update 1 --transport wsp --gateway 10.0.0.9 --port 9201").status, 0);
-  EXPECT_NE(Shell(tool + "list").out.find("1* name=\"W\" gateway=10.0.0.9 port=9201 mmsc=http://mmsc.example/mms "
-                                          "transport=wsp\n"),
+  EXPECT_NE(Shell(tool + "list")
+                .out.find("1* name=\"W\" gateway=10.0.0.9 port=9201 mmsc=http://mmsc.example/mms "
+                          "transport=wsp\n"),
             std::string::npos)
       << Shell(tool + "list").out;
 }

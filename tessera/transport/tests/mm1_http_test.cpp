@@ -62,7 +62,8 @@ ByteBuffer Package(std::size_t n) {
 
 // m-send-conf: type, transaction id, version, response status, message id "MID-H".
 std::string SendConf(int status) {
-  return Text(Bytes({0x8C, 0x81, 0x98, 'T', 0x00, 0x8D, 0x90, 0x92, status, 0x8B, 'M', 'I', 'D', '-', 'H', 0x00}));
+  return Text(
+      Bytes({0x8C, 0x81, 0x98, 'T', 0x00, 0x8D, 0x90, 0x92, status, 0x8B, 'M', 'I', 'D', '-', 'H', 0x00}));
 }
 
 // m-retrieve-conf: type, transaction id, version, message id, then the package.
@@ -119,8 +120,8 @@ struct Mm1OverHttp : ::testing::Test {
   std::u16string Path(const std::string& name) { return platform::Utf8ToUtf16(dir + "/" + name); }
 
   int Send(const ByteBuffer& package, std::string* id = nullptr) {
-    std::ofstream(dir + "/out.pkg", std::ios::binary).write(reinterpret_cast<const char*>(package.data()),
-                                                            package.length());
+    std::ofstream(dir + "/out.pkg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(package.data()), package.length());
     mms::SendRequest request;
     request.to = "+4420/TYPE=PLMN";
     std::string ignored;
@@ -385,10 +386,11 @@ TEST(HttpsSession, TheMmscMustProveWhoItIs) {
   if (std::system("command -v openssl >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is not installed";
   platform_testing::ScopedDeviceRoot root;
   const std::string dir = root.path();
-  const int made = std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
-                                dir + "/key.pem -out " + dir + "/cert.pem >/dev/null 2>&1")
-                                   .c_str());
+  const int made =
+      std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                   "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+                   dir + "/key.pem -out " + dir + "/cert.pem >/dev/null 2>&1")
+                      .c_str());
   ASSERT_EQ(made, 0);
   const std::string script = std::string(TESSERA_SOURCE_DIR) + "/tessera/transport/tests/http_server.py";
   const pid_t origin = kannel_harness::Spawn(
@@ -403,7 +405,8 @@ TEST(HttpsSession, TheMmscMustProveWhoItIs) {
   ASSERT_TRUE(kannel_harness::WaitFor(
       [&] { return kannel_harness::ReadText(dir + "/origin.log").rfind("ready ", 0) == 0; }, 10000));
   const std::string url =
-      "https://127.0.0.1:" + std::to_string(std::atoi(kannel_harness::ReadText(dir + "/origin.log").substr(6).c_str())) +
+      "https://127.0.0.1:" +
+      std::to_string(std::atoi(kannel_harness::ReadText(dir + "/origin.log").substr(6).c_str())) +
       "/post/sealed";
   const ByteBuffer body = Pattern(5000, 9);
   auto post = [&](const std::string& caFile, ByteBuffer* reply) {

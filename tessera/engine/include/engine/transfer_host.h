@@ -22,9 +22,10 @@ struct TransferEvent {
     JobFinished = 2,
     NotificationStored = 3,
     DeliveryReportStored = 4,
+    NotificationRepeated = 5,  ///< a notification came again for a message the Inbox holds
   };
   Kind kind = Kind::JobStarted;
-  int jobKind = 0;          ///< 1 send, 2 fetch, 3 deferred notify-response
+  int jobKind = 0;          ///< 1 send, 2 fetch, 3 deferred notify-response, 4 answer again
   std::uint32_t messageId = 0;
   bool success = false;
   int result = 0;           ///< the engine's result code of a finished job
@@ -58,6 +59,7 @@ class TransferHost {
  private:
   void Finished(UINT message, bool success, store::MessageEntry* entry);
   void NotificationStored(store::MessageEntry* entry);
+  void NotificationRepeated(store::MessageEntry* entry);
   store::MessageEntry* FindEntry(store::FolderId folder, std::uint32_t messageId, const void* address);
   void Report(const TransferEvent& event) {
     if (onEvent) onEvent(event);

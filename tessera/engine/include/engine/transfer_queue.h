@@ -26,7 +26,7 @@ inline constexpr DWORD kCancelWaitMs = 180000;
 
 /// A notification that came again for a message fetched already is answered once more
 /// (m-notifyresp-ind, Retrieved) by a job of its own; the message keeps its state.
-inline constexpr int kJobAcknowledgeAgain = 4;
+inline constexpr int kJobAcknowledgeAgain = store::kJobAcknowledgeAgain;
 
 /// Transfer states given to the message (high words of `StateFlags`).
 inline constexpr std::uint32_t kStateQueuedSend = 0x20000;
@@ -63,7 +63,8 @@ struct TransferOperations {
                     std::u16string_view, mms::RetrieveResult*)>
       retrieve = transport::Mm1Retrieve;
   std::function<int(transport::Mm1Engine*, std::string_view)> notifyResponse = transport::Mm1SendDeferredNotifyResp;
-  std::function<int(transport::Mm1Engine*, std::string_view)> acknowledgeAgain = transport::Mm1AcknowledgeAgain;
+  std::function<int(transport::Mm1Engine*, std::string_view)> acknowledgeAgain =
+      transport::Mm1AcknowledgeAgain;
 };
 
 class TransferWorker {

@@ -129,6 +129,9 @@ class StoreListener {
   /// A notification or delivery report was added to the Inbox; `entry` stays the Inbox's.
   virtual void NotificationStored(MessageEntry* /*entry*/) {}
   virtual void DeliveryReportStored(MessageEntry* /*entry*/) {}
+  /// A notification came again for `entry` (a notification or a message fetched already),
+  /// which stays as it is: its answer must go out again.
+  virtual void NotificationRepeated(MessageEntry* /*entry*/) {}
   /// A deferred notify-response went out and messages are retrieved at once: fetch it now.
   virtual void FetchWanted(std::uint32_t /*messageId*/) {}
   /// A message with a queued or running job is being deleted: drop the job.
@@ -174,9 +177,10 @@ class MessageStore {
   bool DeleteSelected(FolderId folder, const std::vector<std::uint32_t>& ids);
 
   /// Applies a push body: a notification, delivery report or read report becomes an unread
-  /// Inbox entry.
-  /// Returns the new message ID, 0 when the body is refused.
-  std::uint32_t PushReceived(const std::uint8_t* data, std::size_t size);
+  /// Inbox entry. Returns the new message ID, 0 when the body is refused. A notification whose
+  /// transaction id or location is that of a notification or fetched message in the Inbox
+  /// is not filed again: the result is that message's ID, with *repeated set.
+  std::uint32_t PushReceived(const std::uint8_t* data, std::size_t size, bool* repeated = nullptr);
 
   /// The engine that takes the store's jobs; may be null (then nothing is queued).
   void SetTransferSink(TransferSink* sink) { sink_ = sink; }
@@ -188,7 +192,8 @@ class MessageStore {
   void NotifyResponseFinished(MessageEntry* entry);
   /// Run once after opening (message 1238): requeues what the Outbox still holds.
   void OutboxPass();
-  /// Hands a checked-out entry to the engine: kind kJobSend, kJobFetch or kJobNotifyResponse.
+  /// Hands a checked-out entry to the engine: kind kJobSend, kJobFetch, kJobNotifyResponse or
+  /// kJobAcknowledgeAgain.
   bool QueueTransfer(MessageEntry* entry, int kind, bool keepState = false);
   /// The store window's WM_CLOSE: refused (false) while a transfer runs, else saves Draft,
   /// Inbox, Outbox and Sent; the caller then ends the message loop.
@@ -204,6 +209,9 @@ class MessageStore {
   bool Move(std::uint32_t messageId, FolderId from, FolderId to);
 
  private:
+  /// The Inbox notification or fetched message with this transaction id or location.
+  MessageEntry* FindAnnounced(std::u16string_view transactionId, std::u16string_view location);
+
   std::u16string root_;
   std::array<std::unique_ptr<MessageFolder>, kFolderCount> folders_;
   std::uint32_t maxId_ = 0;

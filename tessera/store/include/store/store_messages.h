@@ -15,6 +15,8 @@ inline constexpr unsigned kMsgNotificationStored = 0x400 + 211;
 inline constexpr unsigned kMsgDeliveryReportStored = 0x400 + 212;
 inline constexpr unsigned kMsgStoreStarted = 0x400 + 214;
 inline constexpr unsigned kMsgNavigate = 0x400 + 215;
+/// A notification came again for a message the Inbox holds (lParam the entry): answer it again.
+inline constexpr unsigned kMsgNotificationRepeated = 0x400 + 216;
 inline constexpr unsigned kNavigateQueueFetch = 6;
 inline constexpr unsigned kNavigateCancelJob = 8;
 inline constexpr unsigned kNavigateOpen = 10;

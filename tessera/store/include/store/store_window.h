@@ -25,7 +25,7 @@ inline constexpr std::size_t kImportTextOffset = 2604;
 inline constexpr unsigned kMsgStoreOpened = kMsgStoreStarted;  ///< 1238
 
 /// The listener of a front end with a window: every call becomes a message posted to the
-/// window — 1235/1236 with the entry, 1238, and navigation codes 6 (fetch), 8 (cancel job)
+/// window — 1235/1236 (and kMsgNotificationRepeated) with the entry, 1238, and navigation codes 6 (fetch), 8 (cancel job)
 /// and 10 (open) with the message ID.
 class WindowStoreListener final : public StoreListener {
  public:
@@ -33,6 +33,7 @@ class WindowStoreListener final : public StoreListener {
   void StoreOpened() override;
   void NotificationStored(MessageEntry* entry) override;
   void DeliveryReportStored(MessageEntry* entry) override;
+  void NotificationRepeated(MessageEntry* entry) override;
   void FetchWanted(std::uint32_t messageId) override;
   void CancelJobWanted(std::uint32_t messageId) override;
   void ComposedStored(std::uint32_t messageId) override;

@@ -11,6 +11,9 @@ namespace store {
 
 /// Transfer job kinds.
 inline constexpr int kJobSend = 1, kJobFetch = 2, kJobNotifyResponse = 3;
+/// The answer (m-notifyresp-ind, Retrieved) sent again for a fetched message whose
+/// notification came again; the message keeps its state.
+inline constexpr int kJobAcknowledgeAgain = 4;
 
 /// Retry settings of the UI configuration.
 struct RetrySettings {

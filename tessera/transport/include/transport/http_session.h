@@ -66,7 +66,8 @@ class HttpSession {
   int Get(std::string_view url, const WspHeaderList* extra = nullptr);
   /// POST of `data` followed by the rest of `body` (may be null). Every request carries the
   /// configured headers, as every method of a WSP session carries those of its Connect.
-  int Post(std::string_view url, std::string_view contentType, const mms::ByteBuffer& data, mms::ByteStream* body);
+  int Post(std::string_view url, std::string_view contentType, const mms::ByteBuffer& data,
+           mms::ByteStream* body);
   /// The reply of the last method: 0 for a 1xx or 2xx status, else 246 + its WSP status octet.
   int ReadReply(std::string* contentType, mms::ByteBuffer* data);
   int ReadReply(mms::ByteBuffer* data) { return ReadReply(nullptr, data); }
