@@ -1,6 +1,7 @@
 // Petrel: registers the main program with the push router as the handler of MMS pushes, so
 // that the router starts it with "/notify" when a push arrives while it is not running, and
-// writes the outcome as one line of "MMS_reglog.txt" beside the main program.
+// writes the outcome as one line of "MMS_reglog.txt" beside the main program (in its data
+// folder of the device when the program is installed outside the device).
 
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@
 #include "platform/push.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -63,12 +65,11 @@ std::u16string ReadProgramPath() {
   return path;
 }
 
-// "MMS_reglog.txt" in the directory of the main program; a path without a directory part
-// puts it at the root of the device, where a bare name lands on the phone.
+// "MMS_reglog.txt" beside the main program: in its directory when that lies on the device, at
+// the root of the device for a path without a directory part (where a bare name lands on the
+// phone), else in the device's program-data folder, so each device root keeps its own log.
 void WriteLog(const std::u16string& programPath, bool registered) {
-  std::u16string dir(platform::DirectoryPart(programPath));
-  std::u16string logPath =
-      dir.empty() ? platform::JoinPath(platform::DeviceRoot(), kLogName) : dir + kLogName;
+  std::u16string logPath = platform::JoinPath(platform::ProgramDataDirectoryOf(programPath), kLogName);
   FILE* f = std::fopen(platform::NativePath(logPath).c_str(), "w");
   if (!f) return;
   const char* line = registered ? "Register OK in App initialize.\n" : "Register Failed in App initialize.\n";
@@ -76,9 +77,25 @@ void WriteLog(const std::u16string& programPath, bool registered) {
   std::fclose(f);
 }
 
+void PrintUsage(std::FILE* to) {
+  std::fputs(
+      "usage: petrel\n"
+      "  registers the main program (its path from the registry) with the push router as the\n"
+      "  handler of MMS pushes, and writes the outcome to MMS_reglog.txt beside it\n",
+      to);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // The system runs it without arguments; anything else is a person asking.
+  if (argc > 1) {
+    int rc = toolargs::HandleCommon(argc, argv, "petrel", &PrintUsage);
+    if (rc >= 0) return rc;
+    std::fprintf(stderr, "petrel: takes no arguments\n");
+    PrintUsage(stderr);
+    return 2;
+  }
   WaitForSystem();
   std::u16string path = ReadProgramPath();
   PushRouter_UnRegisterClient(kContentType, nullptr);

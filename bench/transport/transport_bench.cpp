@@ -2,21 +2,31 @@
 // namespace) and counts the datagrams, against the protocol's minimum and against a reference
 // run in the same process: the same packets and group round trips over a bare loopback UDP
 // echo, which is what the exchange would cost with a gateway that did no work.
+//
+// Then the same POST, and a 300 KB one, over HTTP straight to the same origin, with the wall
+// time and this process's CPU time of each way; a WTP message holds at most 256 packets of
+// 1000 octets, so 300 KB goes only over HTTP. Last, how long a cancel takes to end an HTTP
+// transfer that the peer holds.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
 
+#include "http_test_server.h"
 #include "kannel_harness.h"
 #include "mms/byte_stream.h"
 #include "platform/registry.h"
 #include "platform_testing/device_root.h"
+#include "transport/http_session.h"
 #include "transport/results.h"
 #include "transport/wsp_session.h"
 
@@ -29,6 +39,82 @@ constexpr int kRuns = 3;
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
+}
+
+// User and system CPU time of this process so far, in seconds.
+double CpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Cost {
+  double wall = 1e9;
+  double cpu = 1e9;
+};
+
+// Best of kRuns HTTP POSTs of `size` octets to the origin; false when one failed.
+bool HttpPost(int originPort, std::size_t size, Cost* best) {
+  std::vector<std::uint8_t> body(size);
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 7);
+  const std::string url = "http://127.0.0.1:" + std::to_string(originPort) + "/post/bench-http";
+  for (int run = 0; run < kRuns; ++run) {
+    const auto start = Clock::now();
+    const double cpu = CpuSeconds();
+    transport::HttpSessionOptions o;
+    o.headers = {{"Accept", "application/vnd.wap.mms-message"}, {"User-Agent", "Tessera-bench/1.0"}};
+    std::unique_ptr<transport::HttpSession> session;
+    int r = transport::HttpSession::Open(std::move(o), &session);
+    auto stream = mms::ByteStream::OpenMemory(body.data(), static_cast<std::int64_t>(body.size()));
+    if (r == transport::kOk) r = session->Post(url, "application/vnd.wap.mms-message", mms::ByteBuffer(), stream.get());
+    mms::ByteBuffer reply;
+    if (r == transport::kOk) r = session->ReadReply(&reply);
+    session.reset();
+    if (r != transport::kOk) {
+      std::fprintf(stderr, "transport_bench: HTTP POST failed with %d\n", r);
+      return false;
+    }
+    best->wall = std::min(best->wall, Seconds(Clock::now() - start));
+    best->cpu = std::min(best->cpu, CpuSeconds() - cpu);
+  }
+  return true;
+}
+
+// From the cancel hook turning to "stop" until the POST returns, against a peer that took
+// the request and never answers; the worst of kRuns.
+double CancelLatency() {
+  transport_test::TestHttpServer server;
+  server.handler = [](const transport_test::HttpRequest&) {
+    transport_test::HttpAnswer a;
+    a.hold = true;
+    a.readBody = false;
+    return a;
+  };
+  static std::atomic<int> cancel{0};
+  double worst = 0;
+  std::vector<std::uint8_t> body(300000, 0x55);
+  for (int run = 0; run < kRuns; ++run) {
+    cancel = 0;
+    transport::HttpSessionOptions o;
+    o.timeoutMs = 60000;
+    o.cancelHook.function = [](int, void*) { return cancel.load() ? 0 : 1; };
+    std::unique_ptr<transport::HttpSession> session;
+    if (transport::HttpSession::Open(std::move(o), &session) != transport::kOk) return -1;
+    Clock::time_point asked;
+    std::thread canceller([&] {
+      while (server.Seen() <= run) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      asked = Clock::now();
+      cancel = 1;
+    });
+    auto stream = mms::ByteStream::OpenMemory(body.data(), static_cast<std::int64_t>(body.size()));
+    const int r = session->Post(server.Url("/mms"), "application/vnd.wap.mms-message", mms::ByteBuffer(), stream.get());
+    const auto returned = Clock::now();
+    canceller.join();
+    if (r != transport::kCancelled) return -1;
+    worst = std::max(worst, Seconds(returned - asked));
+  }
+  return worst;
 }
 
 // `packets` datagrams of 1000 octets in groups of four, each group answered by the echo.
@@ -86,6 +172,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 7);
 
   double best = 1e9;
+  double bestCpu = 1e9;
   transport::WtpStats stats;
   int pduLength = 0;
   for (int run = 0; run < kRuns; ++run) {
@@ -95,6 +182,7 @@ int main(int argc, char** argv) {
     o.serverSduSize = 300000;
     o.headers = {{"Accept", "application/vnd.wap.mms-message"}, {"User-Agent", "Tessera-bench/1.0"}};
     const auto start = Clock::now();
+    const double cpu = CpuSeconds();
     std::unique_ptr<transport::WspSession> session;
     int r = transport::WspSession::Open(std::move(o), &session);
     auto stream = mms::ByteStream::OpenMemory(body.data(), static_cast<std::int64_t>(body.size()));
@@ -110,6 +198,7 @@ int main(int argc, char** argv) {
     stats = session->transaction().stats();
     session.reset();
     best = std::min(best, Seconds(Clock::now() - start));
+    bestCpu = std::min(bestCpu, CpuSeconds() - cpu);
     mms::ByteBuffer headers, pdu;
     transport::EncodeWspHeaderList(
         {{"Accept", "application/vnd.wap.mms-message"}, {"User-Agent", "Tessera-bench/1.0"}}, &headers);
@@ -117,7 +206,10 @@ int main(int argc, char** argv) {
                          mms::ByteBuffer(), &pdu);
     pduLength = pdu.length();
   }
+  Cost http250, http300;
+  const bool httpOk = HttpPost(gateway.originPort(), kBodySize, &http250) && HttpPost(gateway.originPort(), 300000, &http300);
   gateway.Stop();
+  const double cancel = CancelLatency();
 
   // The protocol's minimum: every invoke packet once, one Ack per full group but the last,
   // one Result per method, the final Acks, Connect and Disconnect.
@@ -136,5 +228,17 @@ int main(int argc, char** argv) {
   std::printf("reference (same packets and round trips over a bare loopback echo): %.2f ms\n",
               reference * 1000);
   std::printf("ratio gateway / reference: %.1f\n", best / reference);
+  std::printf("\nwall and CPU of this process, best of %d:\n", kRuns);
+  std::printf("  250 KB POST, WSP through the gateway: %8.1f ms wall %7.1f ms CPU\n", best * 1000, bestCpu * 1000);
+  if (httpOk) {
+    std::printf("  250 KB POST, HTTP to the origin:      %8.1f ms wall %7.1f ms CPU (%.1fx faster)\n",
+                http250.wall * 1000, http250.cpu * 1000, best / http250.wall);
+    std::printf("  300 KB POST, HTTP to the origin:      %8.1f ms wall %7.1f ms CPU\n", http300.wall * 1000,
+                http300.cpu * 1000);
+  }
+  std::printf("  300 KB POST, WSP: not possible (a WTP message holds at most 256 packets of 1000 octets)\n");
+  if (cancel >= 0)
+    std::printf("HTTP cancel of a held 300 KB POST: returns %.1f ms after the hook says stop (worst of %d)\n",
+                cancel * 1000, kRuns);
   return 0;
 }

@@ -1,6 +1,9 @@
 // Opening a movie: the top-level and 'moov' walk through the caller's I/O entry points, then each
 // 'trak' parsed from memory into sample tables.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -493,6 +496,27 @@ struct TrakLocation {
   uint32_t size;
 };
 
+// Size of the file behind a stream, or 0 when the stream is not a plain file.
+uint64_t StreamFileSize(FILE* f) {
+  const int fd = f ? fileno(f) : -1;
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
+  return uint64_t(st.st_size);
+}
+
+// No sample is larger than the files that hold the track's data: a larger declared size can
+// never be read, and callers size their sample buffers by the largest one.
+void CapLargestSample(TrackRecord* track) {
+  uint64_t largest = 0;
+  for (const DataRef& d : track->tables.drefs) {
+    if (!d.stream) continue;
+    const uint64_t size = StreamFileSize(d.stream);
+    if (size == 0) return;  // a stream of unknown size keeps the declared sizes
+    largest = std::max(largest, size);
+  }
+  if (largest > 0 && track->maxSampleSize > largest) track->maxSampleSize = uint32_t(largest);
+}
+
 bool OpenMovie(MovieFile* movie) {
   const ReaderIo& io = movie->io;
   movie->stream = io.open(movie->path.c_str(), "rb");
@@ -563,6 +587,7 @@ bool OpenMovie(MovieFile* movie) {
     movie->tracks.push_back(std::make_unique<TrackRecord>());
     TrackRecord* track = movie->tracks.back().get();
     if (!ParseTrak(movie, body, track)) return false;
+    CapLargestSample(track);
     if (track->type < 5) {
       movie->countByType[track->type]++;
       movie->idLists[track->type].push_back(track->trackId);

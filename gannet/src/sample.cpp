@@ -249,6 +249,8 @@ extern "C" int gReadSample(TrakSession* s, SampleRequest* req) {
   if (!LocateSample(s, req->sampleNumber, !s->offsetMode, &loc)) return -1;
   uint64_t offset = loc.offset;
   uint32_t size = loc.size;
+  // The buffer holds the largest sample that the files can hold; a larger one cannot be read.
+  if (size > s->track->maxSampleSize) return -1;
   if (s->offsetMode) {
     // A constructor may only reach bytes of the sample it names.
     if (uint64_t(s->addOffset) + s->forcedLength > loc.size) return -1;

@@ -276,6 +276,7 @@ void WaveCallback(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1, 
     self->doneTick = GetTickCount();
   }
   QueuePut(self->returnedHeaders, &index);
+  --self->inDevice;
 }
 
 void DestroyAudio(AudioRenderer* self) {
@@ -287,6 +288,14 @@ void DestroyAudio(AudioRenderer* self) {
   DeleteCommandQueue(self->freeBlocks);
   DeleteCommandQueue(self->returnedHeaders);
   delete self;
+}
+
+int WriteHeader(AudioRenderer* self, WAVEHDR* h) {
+  // Counted before the write: the device may hand the header back before waveOutWrite returns.
+  ++self->inDevice;
+  if (waveOutWrite(self->wave, h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) return 0;
+  --self->inDevice;
+  return -1;
 }
 
 int AudioClose(AudioRenderer* self) {
@@ -329,7 +338,7 @@ int AudioSubmitBlock(AudioRenderer* self, BlockDescriptor* block) {
   if (waveOutUnprepareHeader(self->wave, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return -1;
   h.dwFlags = 0;
   if (waveOutPrepareHeader(self->wave, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return -1;
-  return waveOutWrite(self->wave, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR ? 0 : -1;
+  return WriteHeader(self, &h);
 }
 
 int AudioControl(AudioRenderer* self, int type, std::uint32_t) {
@@ -383,6 +392,10 @@ std::uint32_t AudioPlayedMs(const AudioRenderer* self) {
   return static_cast<std::uint32_t>(played + (since < headerMs ? since : headerMs));
 }
 
+bool AudioRendererDrained(const AudioRenderer* self) {
+  return self->inDevice.load() == 0;
+}
+
 int AudioRendererFlush(AudioRenderer* self) {
   if (self->filled == 0) return 0;
   // The unsubmitted blocks of this header are next on the free queue: take them out, the whole
@@ -399,7 +412,7 @@ int AudioRendererFlush(AudioRenderer* self) {
   h.dwFlags = 0;
   h.dwBufferLength = bytes;
   if (waveOutPrepareHeader(self->wave, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return -1;
-  return waveOutWrite(self->wave, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR ? 0 : -1;
+  return WriteHeader(self, &h);
 }
 
 int OpenAudioRenderer(const AudioFormat* format, AudioRenderer** out) {

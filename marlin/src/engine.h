@@ -115,6 +115,8 @@ struct AudioRenderer {
   // Sound handed back by the device since the last start: feeds the audio clock measurement.
   std::atomic<std::uint64_t> doneBytes{0};
   std::atomic<std::uint32_t> doneTick{0};
+  // Headers written to the device and not yet handed back.
+  std::atomic<std::uint32_t> inDevice{0};
 };
 // Position of the sound the device has played since the last start, in ms, interpolated from the
 // last finished header (at most one header ahead of it).
@@ -123,6 +125,8 @@ int OpenAudioRenderer(const AudioFormat* format, AudioRenderer** out);
 // At the end of a track: writes the header being filled with only its submitted blocks, so that
 // the last sound of the track is played too. Returns 0, or -1 when a waveOut call failed.
 int AudioRendererFlush(AudioRenderer* self);
+// True when the device has handed back every header written to it: all sound was played.
+bool AudioRendererDrained(const AudioRenderer* self);
 
 struct VideoRenderer {
   PlanarFrame* (*getFrame)(VideoRenderer* self);

@@ -350,6 +350,9 @@ void DeliverFrame(VideoDecoder* decoder, int w, int h, FrameRequest* request, st
 // Waits `ms` on the queue's event; only a pending command ends the wait early. A take leaves the
 // event set, so a wake-up that brings no command just goes on waiting for the rest of the time:
 // otherwise the first picture after a start would be shown as soon as it is decoded.
+// How often a track that has handed its last sound to the device looks whether it was played.
+constexpr std::uint32_t kDrainPollMs = 10;
+
 void WaitUnlessCommand(CommandQueue* q, std::uint32_t ms) {
   const DWORD start = GetTickCount();
   for (;;) {
@@ -522,11 +525,23 @@ void AudioTrackThread(void* argument) {
   auto* renderer = static_cast<AudioRenderer*>(c.renderer);
   SampleSource& src = *c.source;
   TState state = TState::Idle;
-  bool endSent = false;  // the decode-ahead already reached and reported the end
+  // The last sample is decoded and handed to the device; the end of the track is told once the
+  // device has played it.
+  bool draining = false;
   for (;;) {
     Msg m{};
     bool have;
-    if (state == TState::Running) {
+    if (state == TState::Running && draining) {
+      if (AudioRendererDrained(renderer)) {
+        Send(c.mainQueue, kNoticeEndOfTrack, 1);
+        draining = false;
+        state = TState::Idle;
+        continue;
+      }
+      WaitUnlessCommand(c.trackQueue, kDrainPollMs);
+      have = QueueTryTake(c.trackQueue, &m) == 0;
+      if (!have) continue;
+    } else if (state == TState::Running) {
       have = QueueTryTake(c.trackQueue, &m) == 0;
     } else {
       QueueTake(c.trackQueue, &m);
@@ -555,27 +570,24 @@ void AudioTrackThread(void* argument) {
         case kTrackSeek:
           renderer->control(renderer, 2, 0);
           state = TState::Idle;
-          endSent = false;
+          draining = false;
           break;
         case kTrackPlay:
           if (state == TState::Idle) {
             SourceToTime(src, ClockGet(*c.clock));
             renderer->control(renderer, 3, 0);
+            draining = false;
             int blocks = 0, last = 0;
-            bool ended = false;
             do {
               if (!SourceRead(src)) {
-                ended = true;
+                // A track shorter than the decode-ahead: all of it waits on the device.
+                AudioRendererFlush(renderer);
+                draining = true;
                 break;
               }
               last = DecodeAudioSample(c);
               blocks += last;
             } while (blocks < 16 && 16 - blocks >= last);
-            endSent = ended;
-            if (ended) {
-              AudioRendererFlush(renderer);
-              Send(c.mainQueue, kNoticeEndOfTrack, 1);
-            }
           }
           Send(c.mainQueue, kNoticeReady, 1);
           state = TState::Ready;
@@ -589,11 +601,8 @@ void AudioTrackThread(void* argument) {
     const bool got = SourceRead(src);
     gStats[6] += Elapsed(r0);
     if (!got) {
-      // A track shorter than the decode-ahead has been reported already: once is enough.
       AudioRendererFlush(renderer);
-      if (!endSent) Send(c.mainQueue, kNoticeEndOfTrack, 1);
-      endSent = false;
-      state = TState::Idle;
+      draining = true;
       continue;
     }
     DecodeAudioSample(c);

@@ -311,6 +311,49 @@ namespace {
 
 // Sound shorter than the decode-ahead ends while MP_Play is still filling the device: the end
 // is reported once, not again when playback starts.
+// Bytes of sound the file audio backend has written under the device root.
+std::uintmax_t PcmWritten() {
+  std::uintmax_t pcm = 0;
+  const fs::path dir = fs::path(getenv("TESSERA_ROOT")) / "audio-out";
+  if (!fs::exists(dir)) return 0;
+  for (auto& e : fs::directory_iterator(dir)) pcm += fs::file_size(e) - 44;
+  return pcm;
+}
+
+TEST(AudioOnly, EverySampleIsPlayedBeforeTheEndIsReported) {
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  setenv("TESSERA_AUDIO", "file", 1);
+  platform_testing::ScopedDeviceRoot root;
+  const std::string clip =
+      MakeClip("audio-only.3gp", "-f lavfi -i sine=frequency=500:sample_rate=8000:duration=1 -c:a aac -ac 1 -b:a 16k");
+  if (clip.empty()) GTEST_SKIP() << "ffmpeg not available";
+  MovieFile* movie = nullptr;
+  ASSERT_EQ(gOpenMP4File(&movie, clip.c_str(), nullptr), 0);
+  TrakSession* s = nullptr;
+  ASSERT_EQ(gOpenTrakSession(movie, &s, 1), 0);
+  std::uint32_t frames = 0;
+  gGetTotalSamplesInTrak(s, &frames);
+  gCloseTrakSession(s);
+  gCloseMP4File(movie);
+  ASSERT_GT(frames, 7u);
+
+  std::uint32_t h = 0, a = 0;
+  ASSERT_EQ(MP_OpenMediaPlayer(clip.c_str(), 0, &h), 0);
+  ASSERT_EQ(MP_OpenAudioTrack(h, 0, &a), 0);
+  Events events;
+  MP_SetCompletionCallback(h, Events::OnCompletion, &events);
+  ASSERT_EQ(MP_Play(h), 0);
+  ASSERT_TRUE(events.WaitCodes(1, 20));
+  // A caller that closes on the completion loses nothing: the device has played it all.
+  EXPECT_EQ(MP_CloseTrack(a), 0);
+  EXPECT_EQ(MP_CloseMediaPlayer(0), 0);
+  {
+    std::lock_guard lock(events.m);
+    EXPECT_EQ(events.codes, std::vector<int>{1001});
+  }
+  EXPECT_EQ(PcmWritten(), static_cast<std::uintmax_t>(frames) * 1024 * 2);
+}
+
 TEST(ShortAudio, EachTrackEndIsReportedOnce) {
   setenv("TESSERA_DISPLAY", "headless", 1);
   setenv("TESSERA_AUDIO", "file", 1);

@@ -89,6 +89,18 @@ TEST_F(PetrelTest, MissingPathIsRefusedAndLoggedAtTheDeviceRoot) {
   EXPECT_FALSE(platform::push::LookUpRegistration(kMms, nullptr));
 }
 
+// Installed outside the device (as a build's bin folder is), the log goes to the device's
+// program-data folder: two device roots never share it.
+TEST_F(PetrelTest, ProgramOutsideTheDeviceLogsIntoTheDevicesProgramFolder) {
+  const std::string outside = root_.path() + "-install";
+  std::filesystem::create_directories(outside);
+  SetProgramPath(platform::Utf8ToUtf16(outside + "/tessera"));
+  ASSERT_EQ(RunPetrel(), 0);
+  EXPECT_FALSE(std::filesystem::exists(outside + "/MMS_reglog.txt"));
+  EXPECT_EQ(Read(root_.path() + "/Program Files/Tessera/MMS_reglog.txt"), "Register OK in App initialize.\n");
+  std::filesystem::remove_all(outside);
+}
+
 TEST_F(PetrelTest, LongPathsAreKeptWhole) {
   std::string dir = root_.path() + "/" + std::string(200, 'd') + "/" + std::string(100, 'e');
   std::filesystem::create_directories(dir);

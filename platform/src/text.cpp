@@ -114,6 +114,27 @@ std::string WideToNarrowCopy(std::u16string_view text) {
   return out;
 }
 
+namespace {
+template <typename C>
+C FoldAscii(C c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<C>(c - 'A' + 'a') : c;
+}
+template <typename C>
+bool EqualsFolded(std::basic_string_view<C> a, std::basic_string_view<C> b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return EqualsFolded(a, b);
+}
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+  return EqualsFolded(a, b);
+}
+
 std::size_t WideLength(const WCHAR* text) {
   std::size_t n = 0;
   if (text)

@@ -61,6 +61,36 @@ TEST_F(FilesTest, DeviceRootDocumentsAndProgramDirectory) {
   EXPECT_EQ(platform::ProgramDirectory(), Utf8ToUtf16(exePath.substr(0, exePath.rfind('/'))));
 }
 
+// The files a program writes beside itself follow the device root; the read-only program
+// files stay where the program is installed.
+TEST_F(FilesTest, ProgramWrittenFilesBelongToTheDevice) {
+  const std::u16string data = platform::ProgramDataDirectory();
+  EXPECT_EQ(data, P("Program Files/Tessera"));
+  EXPECT_TRUE(platform::DirectoryExists(data));
+  EXPECT_NE(data, platform::ProgramDirectory());
+
+  // A second device root gets a folder of its own.
+  {
+    platform_testing::ScopedDeviceRoot other;
+    EXPECT_EQ(platform::ProgramDataDirectory(), Utf8ToUtf16(other.path() + "/Program Files/Tessera"));
+  }
+
+  // A program installed on the device writes beside itself; a bare name means the root.
+  EXPECT_EQ(platform::ProgramDataDirectoryOf(P("Apps/Mms/tessera")), P("Apps/Mms"));
+  EXPECT_EQ(platform::ProgramDataDirectoryOf(u"tessera"), Utf8ToUtf16(root_.path()));
+  EXPECT_EQ(platform::ProgramDataDirectoryOf(u"/opt/elsewhere/tessera"), data);
+  // A folder that merely starts with the root's name is not on the device.
+  EXPECT_EQ(platform::ProgramDataDirectoryOf(Utf8ToUtf16(root_.path() + "-twin/tessera")), data);
+
+  // Reached through a link, the root is still recognised.
+  const std::string link = root_.path() + "-link";
+  ASSERT_EQ(::symlink(root_.path().c_str(), link.c_str()), 0);
+  ::setenv("TESSERA_ROOT", link.c_str(), 1);
+  EXPECT_EQ(platform::ProgramDataDirectoryOf(P("Apps/tessera")), P("Apps"));
+  ::setenv("TESSERA_ROOT", root_.path().c_str(), 1);
+  ::unlink(link.c_str());
+}
+
 TEST(DeviceRootFallbacks, XdgDataHomeThenHome) {
   platform_testing::ScopedDeviceRoot scratch;  // restores TESSERA_ROOT afterwards
   std::string xdgOld = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";

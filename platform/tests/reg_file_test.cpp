@@ -206,6 +206,66 @@ TEST(RegFile, ExportAndImportThroughTheRegistry) {
   EXPECT_EQ(exported[1].values.size(), 1u);
 }
 
+TEST(RegFile, NamesAndValuesWithLineBreaksComeBackWhole) {
+  platform_testing::ScopedDeviceRoot root;
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"T\\two\nline key\\cr\rkey", 0, nullptr, 0, 0, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  const std::string text = Sz(u"first\nsecond\r\nthird");
+  const std::string dword = Dw(7);
+  ASSERT_EQ(RegSetValueEx(k, u"multi\nline", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                          static_cast<DWORD>(text.size())),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueEx(k, u"ends with\r", 0, REG_DWORD, reinterpret_cast<const BYTE*>(dword.data()), 4),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueEx(k, u"quote\" and \\n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(dword.data()), 4),
+            ERROR_SUCCESS);
+  RegCloseKey(k);
+
+  std::vector<RegFileKey> exported;
+  ASSERT_EQ(platform::ExportRegistry(u"HKLM\\T", exported), ERROR_SUCCESS);
+  const std::string saved = platform::FormatRegFile(exported);
+  ASSERT_EQ(RegDeleteKey(HKEY_LOCAL_MACHINE, u"T"), ERROR_SUCCESS);
+  std::vector<RegFileKey> keys;
+  RegFileError error;
+  ASSERT_TRUE(platform::ParseRegFile(saved, keys, error)) << error.line << ": " << error.message << "\n" << saved;
+  ASSERT_EQ(platform::ImportRegistry(keys), ERROR_SUCCESS);
+
+  ASSERT_EQ(platform::ExportRegistry(u"HKLM\\T", exported), ERROR_SUCCESS);
+  EXPECT_EQ(platform::FormatRegFile(exported), saved);
+  ASSERT_EQ(exported.size(), 3u);
+  EXPECT_EQ(exported[2].path, u"HKEY_LOCAL_MACHINE\\T\\two\nline key\\cr\rkey");
+  ASSERT_EQ(exported[2].values.size(), 3u);
+  EXPECT_EQ(exported[2].values[0].name, u"multi\nline");
+  EXPECT_EQ(exported[2].values[0].data, text);
+  EXPECT_EQ(exported[2].values[1].name, u"ends with\r");
+  EXPECT_EQ(exported[2].values[2].name, u"quote\" and \\n");
+}
+
+TEST(RegFile, EveryKeyDepthTheRegistryTakesCanBeExported) {
+  platform_testing::ScopedDeviceRoot root;
+  std::u16string path = u"Deep";
+  for (int level = 2; level <= 512; ++level) path += u"\\k";
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr, &k, nullptr), ERROR_SUCCESS);
+  // One level more is refused, whether asked for in one path or from the deepest key.
+  HKEY deeper = nullptr;
+  EXPECT_EQ(RegCreateKeyEx(k, u"one more", 0, nullptr, 0, 0, nullptr, &deeper, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, (path + u"\\x").c_str(), 0, nullptr, 0, 0, nullptr, &deeper, nullptr),
+            ERROR_INVALID_PARAMETER);
+  // Opening what exists at the limit still works.
+  HKEY again = nullptr;
+  EXPECT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr, &again, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(again);
+  RegCloseKey(k);
+
+  std::vector<RegFileKey> exported;
+  ASSERT_EQ(platform::ExportRegistry(u"HKEY_LOCAL_MACHINE", exported), ERROR_SUCCESS);
+  ASSERT_EQ(exported.size(), 513u);
+  EXPECT_EQ(exported.back().path, u"HKEY_LOCAL_MACHINE\\" + path);
+}
+
 TEST(RegFile, RootNames) {
   HKEY root;
   std::u16string rest;

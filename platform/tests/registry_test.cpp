@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -263,6 +265,20 @@ TEST_F(RegistryTest, DeleteKeyRemovesTheSubtreeAndInvalidatesHandles) {
   EXPECT_EQ(RegDeleteKey(HKEY_LOCAL_MACHINE, u""), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteValue(keep, u"absent"), ERROR_FILE_NOT_FOUND);
   for (HKEY h : {leaf, mid, keep, fresh}) EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+}
+
+// Many short writers (each compose is one) must not grow the write-ahead log without end.
+TEST_F(RegistryTest, TheWriteAheadLogStaysSmall) {
+  HKEY k = Create(u"\\SOFTWARE\\Corvane\\RU15");
+  const std::string wal = root_.path() + "/registry.db-wal";
+  off_t largest = 0;
+  for (DWORD i = 0; i < 3000; ++i) {
+    ASSERT_EQ(SetDword(k, u"MSG_MAX_ID", i), ERROR_SUCCESS);
+    struct stat st{};
+    if (::stat(wal.c_str(), &st) == 0) largest = std::max(largest, st.st_size);
+  }
+  RegCloseKey(k);
+  EXPECT_LT(largest, 1024 * 1024) << "the log reached " << largest << " bytes";
 }
 
 TEST_F(RegistryTest, BadHandlesAndArgumentsAreRefused) {

@@ -10,11 +10,12 @@
 #include "decoder.h"
 #include "gannet/gannet.h"
 #include "md5.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
-void Usage() {
-  std::fprintf(stderr,
+void Usage(std::FILE* to = stderr) {
+  std::fprintf(to,
                "usage: brindle-decode [--framemd5] IN.(m4v|263|mp4|3gp) [OUT.yuv]\n"
                "  writes every decoded frame as raw I420 to OUT.yuv, or with --framemd5 prints\n"
                "  one MD5 per frame (to OUT when given, else to standard output)\n");
@@ -111,6 +112,8 @@ bool ReadMovie(const std::string& path, Input& in) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "brindle-decode", [](std::FILE* to) { Usage(to); }); rc >= 0)
+    return rc;
   bool md5 = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
@@ -165,6 +168,11 @@ int main(int argc, char** argv) {
   }
   std::FILE* out = stdout;
   if (files.size() == 2) {
+    std::string error;
+    if (!toolargs::MakeOutputFolder(files[1], &error)) {
+      std::fprintf(stderr, "brindle-decode: %s\n", error.c_str());
+      return 1;
+    }
     out = std::fopen(files[1].c_str(), "wb");
     if (!out) {
       std::fprintf(stderr, "brindle-decode: cannot create %s\n", files[1].c_str());

@@ -13,14 +13,19 @@
 #include "mms/byte_stream.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: cliptool info FILE\n"
                "       cliptool play FILE [--loops N] [--from MS --to MS]\n"
                "       cliptool record OUT --seconds N [--amr]\n");
+}
+
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -143,6 +148,11 @@ int Record(const std::string& out, int seconds, bool amr) {
     return 1;
   }
   bool realTime = haveEncoder && encoder.RealTime();
+  std::string error;
+  if (!toolargs::MakeOutputFolder(out, &error)) {
+    std::fprintf(stderr, "cliptool: %s\n", error.c_str());
+    return 1;
+  }
   std::u16string target = platform::Utf8ToUtf16(out);
   // Without the real-time encoder the sound is recorded as WAV and converted at the end.
   std::u16string working = realTime || !amr ? target : target + u".wav";
@@ -185,6 +195,7 @@ int Record(const std::string& out, int seconds, bool amr) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "cliptool", &PrintUsage); rc >= 0) return rc;
   if (argc < 3) return Usage();
   std::string command = argv[1];
   if (command == "info") {
@@ -202,7 +213,8 @@ int main(int argc, char** argv) {
       } else if (!std::strcmp(argv[i], "--to") && more && ParseInt(argv[i + 1], 1, 0x7FFFFFFF, &to)) {
         ++i;
       } else {
-        std::fprintf(stderr, "cliptool: bad option %s\n", argv[i]);
+        std::fprintf(stderr, "cliptool: bad option %s%s%s\n", argv[i], i + 1 < argc ? " " : "",
+                     i + 1 < argc ? argv[i + 1] : "");
         return Usage();
       }
     }
@@ -217,7 +229,8 @@ int main(int argc, char** argv) {
       } else if (!std::strcmp(argv[i], "--amr")) {
         amr = true;
       } else {
-        std::fprintf(stderr, "cliptool: bad option %s\n", argv[i]);
+        std::fprintf(stderr, "cliptool: bad option %s%s%s\n", argv[i], i + 1 < argc ? " " : "",
+                     i + 1 < argc ? argv[i + 1] : "");
         return Usage();
       }
     }

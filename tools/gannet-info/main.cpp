@@ -7,14 +7,19 @@
 #include <vector>
 
 #include "gannet/gannet.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
-int Usage() {
-  fprintf(stderr,
+void PrintUsage(FILE* to) {
+  fprintf(to,
           "usage: gannet-info FILE\n"
           "       gannet-info --samples TRACK FILE\n"
           "       gannet-info --time TRACK MS FILE\n");
+}
+
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -138,6 +143,7 @@ int PrintTimeLookup(MovieFile* movie, uint32_t trackId, uint32_t ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "gannet-info", &PrintUsage); rc >= 0) return rc;
   enum { kSummary, kSamples, kTime } mode = kSummary;
   uint32_t trackId = 0, ms = 0;
   const char* path = nullptr;
@@ -145,11 +151,12 @@ int main(int argc, char** argv) {
     path = argv[1];
   } else if (argc == 4 && strcmp(argv[1], "--samples") == 0) {
     mode = kSamples;
-    if (!ParseU32(argv[2], &trackId)) return Usage();
+    if (!ParseU32(argv[2], &trackId)) return toolargs::BadNumber("gannet-info", "TRACK", argv[2], "a track number");
     path = argv[3];
   } else if (argc == 5 && strcmp(argv[1], "--time") == 0) {
     mode = kTime;
-    if (!ParseU32(argv[2], &trackId) || !ParseU32(argv[3], &ms)) return Usage();
+    if (!ParseU32(argv[2], &trackId)) return toolargs::BadNumber("gannet-info", "TRACK", argv[2], "a track number");
+    if (!ParseU32(argv[3], &ms)) return toolargs::BadNumber("gannet-info", "MS", argv[3], "milliseconds");
     path = argv[4];
   } else {
     return Usage();

@@ -12,6 +12,7 @@
 
 #include "marlin/marlin.h"
 #include "platform/window.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -38,6 +39,11 @@ void OnTrackbar(void*, std::uint32_t ms) {
 }
 
 bool WritePpm(const std::string& path, const FrameRequest& r, const std::vector<std::uint8_t>& rgb565) {
+  std::string error;
+  if (!toolargs::MakeOutputFolder(path, &error)) {
+    std::fprintf(stderr, "marlin-play: %s\n", error.c_str());
+    return false;
+  }
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
   std::fprintf(f, "P6\n%u %u\n255\n", r.width, r.height);
@@ -51,39 +57,47 @@ bool WritePpm(const std::string& path, const FrameRequest& r, const std::vector<
   return std::fclose(f) == 0;
 }
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: marlin-play FILE [--seek MS] [--ff SPEED] [--rewind SPEED] [--frame OUT.ppm AT_MS] "
                "[--first-frame OUT.ppm]\n");
-  return 2;
 }
 
-bool ParseNumber(const char* text, double* out) {
-  char* end = nullptr;
-  *out = std::strtod(text, &end);
-  return end != text && *end == '\0';
+int Usage() {
+  PrintUsage(stderr);
+  return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (int rc = toolargs::HandleCommon(argc, argv, "marlin-play", &PrintUsage); rc >= 0) return rc;
   const std::string file = argv[1];
+  if (file.size() > 1 && file[0] == '-') return Usage();
   double seek = -1, ff = 0, rewind = 0, frameAt = -1;
   std::string frameOut, firstOut;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    auto next = [&](double* v) { return i + 1 < argc && ParseNumber(argv[++i], v) && *v >= 0; };
+    // A bad number is named with its option; speeds must be above zero.
+    bool badNumber = false;
+    auto next = [&](double* v, double min, const char* what) {
+      if (i + 1 >= argc) return false;
+      const char* text = argv[++i];
+      if (toolargs::ParseDecimal(text, 0, 1e9, v) && *v >= min && (min == 0 || *v > 0)) return true;
+      badNumber = true;
+      toolargs::BadNumber("marlin-play", a.c_str(), text, what);
+      return false;
+    };
     if (a == "--seek") {
-      if (!next(&seek)) return Usage();
+      if (!next(&seek, 0, "milliseconds")) return badNumber ? 2 : Usage();
     } else if (a == "--ff") {
-      if (!next(&ff) || ff <= 0) return Usage();
+      if (!next(&ff, 1e-9, "a speed above 0")) return badNumber ? 2 : Usage();
     } else if (a == "--rewind") {
-      if (!next(&rewind) || rewind <= 0) return Usage();
+      if (!next(&rewind, 1e-9, "a speed above 0")) return badNumber ? 2 : Usage();
     } else if (a == "--frame") {
       if (i + 2 >= argc) return Usage();
       frameOut = argv[++i];
-      if (!next(&frameAt)) return Usage();
+      if (!next(&frameAt, 0, "milliseconds")) return badNumber ? 2 : Usage();
     } else if (a == "--first-frame") {
       if (i + 1 >= argc) return Usage();
       firstOut = argv[++i];

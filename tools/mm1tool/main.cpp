@@ -7,7 +7,9 @@
 //   mm1tool retrieve URL TRANSACTION-ID OUT [--msisdn N]
 //   mm1tool notifyresp TRANSACTION-ID
 //   mm1tool profile list | add OPTIONS | update INDEX OPTIONS | delete INDEX | use INDEX
-//     OPTIONS: --name N --gateway IPV4 --port P --mmsc URL [--default]
+//     OPTIONS: --name N --gateway IPV4 --port P --mmsc URL [--transport wsp|http]
+//              [--proxy HOST:PORT] [--default]
+//   An http profile needs only --mmsc; --proxy "" goes straight to the MMSC again.
 
 #include <cerrno>
 #include <cstdio>
@@ -17,15 +19,16 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "toolargs/toolargs.h"
+#include "transport/http_session.h"
 #include "transport/mm1_engine.h"
 
 using namespace transport;
 
 namespace {
 
-int Usage(const char* why) {
-  if (why) std::fprintf(stderr, "mm1tool: %s\n", why);
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage:\n"
                "  mm1tool send PACKAGE --to LIST [--cc LIST] [--bcc LIST] [--from ADDR] [--subject TEXT]\n"
                "          [--subject-charset N] [--date N] [--expiry N [--absolute]] [--delivery-report]\n"
@@ -34,9 +37,15 @@ int Usage(const char* why) {
                "  mm1tool notifyresp TRANSACTION-ID\n"
                "  mm1tool profile list\n"
                "  mm1tool profile add --name N --gateway IPV4 --port P --mmsc URL [--default]\n"
+               "          [--transport wsp|http] [--proxy HOST:PORT]   (http needs only --mmsc)\n"
                "  mm1tool profile update INDEX [same options]\n"
                "  mm1tool profile delete INDEX\n"
                "  mm1tool profile use INDEX\n");
+}
+
+int Usage(const char* why) {
+  if (why) std::fprintf(stderr, "mm1tool: %s\n", why);
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -56,7 +65,8 @@ const std::map<std::string, bool> kTakesValue = {
     {"class", true},       {"msisdn", true},
     {"name", true},        {"gateway", true},
     {"port", true},        {"mmsc", true},
-    {"default", false},
+    {"default", false},    {"transport", true},
+    {"proxy", true},
 };
 
 bool ParseArgs(int argc, char** argv, int first, Args* out, std::string* error) {
@@ -149,6 +159,10 @@ int Send(const Args& a) {
 
 int Retrieve(const Args& a) {
   if (a.positional.size() != 3) return Usage("retrieve needs URL TRANSACTION-ID OUT");
+  if (std::string error; !toolargs::MakeOutputFolder(a.positional[2], &error)) {
+    std::fprintf(stderr, "mm1tool: %s\n", error.c_str());
+    return 1;
+  }
   auto engine = Mm1CreateEngine();
   if (!engine) return Report(kMm1FileError);
   std::string msisdn;
@@ -185,8 +199,11 @@ int ProfileCommand(const Args& a) {
         std::printf("%d  (unreadable)\n", i);
         continue;
       }
-      std::printf("%d%s name=\"%s\" gateway=%s port=%u mmsc=%s\n", i, i == def ? "*" : " ", p.name.c_str(),
-                  p.gateway.c_str(), p.gatewayPort, p.mmscUri.c_str());
+      std::printf("%d%s name=\"%s\" gateway=%s port=%u mmsc=%s transport=%s", i, i == def ? "*" : " ",
+                  p.name.c_str(), p.gateway.c_str(), p.gatewayPort, p.mmscUri.c_str(),
+                  p.transport == Mm1Transport::Http ? "http" : "wsp");
+      if (!p.proxy.empty()) std::printf(" proxy=%s", p.proxy.c_str());
+      std::printf("\n");
     }
     return 0;
   }
@@ -199,8 +216,20 @@ int ProfileCommand(const Args& a) {
       std::fprintf(stderr, "mm1tool: profile %u cannot be read\n", index);
       return 1;
     }
-    if (!update && (!a.Has("gateway") || !a.Has("port") || !a.Has("mmsc")))
-      return Usage("profile add needs --gateway, --port and --mmsc");
+    if (a.Has("transport")) {
+      const std::string& t = a.options.at("transport");
+      if (t != "wsp" && t != "http") return Usage("--transport must be wsp or http");
+      p.transport = t == "http" ? Mm1Transport::Http : Mm1Transport::Wsp;
+    }
+    // Over HTTP the gateway is not used; a WSP profile needs it.
+    if (!update && !a.Has("mmsc")) return Usage("profile add needs --mmsc");
+    if (!update && p.transport == Mm1Transport::Wsp && (!a.Has("gateway") || !a.Has("port")))
+      return Usage("profile add needs --gateway and --port (or --transport http)");
+    if (a.Has("proxy")) {
+      const std::string& proxy = a.options.at("proxy");
+      if (!proxy.empty() && !ParseProxy(proxy, nullptr, nullptr)) return Usage("--proxy must be HOST:PORT");
+      if (!p.proxy.Assign(proxy)) return Usage("--proxy is longer than 63 octets");
+    }
     if (a.Has("name") && !p.name.Assign(a.options.at("name")))
       return Usage("--name is longer than 63 octets");
     if (a.Has("gateway") && !p.gateway.Assign(a.options.at("gateway")))
@@ -246,7 +275,7 @@ int ProfileCommand(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage(nullptr);
+  if (int rc = toolargs::HandleCommon(argc, argv, "mm1tool", &PrintUsage); rc >= 0) return rc;
   const std::string cmd = argv[1];
   Args a;
   std::string error;

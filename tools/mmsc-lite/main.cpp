@@ -3,7 +3,15 @@
 // connectionless Push PDUs over UDP, serves the m-retrieve-conf on GET of its location, logs
 // notify-responses and acknowledgements, and sends the sender an m-delivery-ind when asked.
 //
-//   mmsc-lite --port P [--push HOST:PORT] [--fail-status 0x81..0x88 [--fail-count N]] [--dir DIR]
+//   mmsc-lite --port P [--push [NUMBER=]HOST:PORT]... [--fail-status 0x81..0x88 [--fail-count N]]
+//             [--dir DIR]
+//
+// A send POSTed to /mms/NUMBER comes from NUMBER when the phone leaves its address for the
+// centre to insert (as an operator knows its subscriber); on /mms the sender stays unknown.
+//
+// `--push NUMBER=HOST:PORT` (repeatable) sends what is meant for that telephone number to the
+// push port of that phone; every other number goes to the plain `--push HOST:PORT`
+// (127.0.0.1:2948 when not given).
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -27,13 +35,19 @@
 #include "mms/byte_buffer.h"
 #include "mms/mms_pdu.h"
 #include "mms/wsp.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
+struct PushTarget {
+  std::string host = "127.0.0.1";
+  int port = 2948;
+};
+
 struct Options {
   int port = 0;
-  std::string pushHost = "127.0.0.1";
-  int pushPort = 2948;
+  PushTarget push;                            // numbers without a target of their own
+  std::map<std::string, PushTarget> pushFor;  // number (without "/TYPE=PLMN") -> its phone
   int failStatus = 0;
   long failCount = 1;
   std::string dir;
@@ -51,11 +65,17 @@ int gPushSocket = -1;
 long gNextId = 1;
 std::map<std::string, Stored> gByTransaction;  // notification transaction id -> message
 
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: mmsc-lite --port P [--push [NUMBER=]HOST:PORT]... "
+               "[--fail-status 0x81..0x88 [--fail-count N]] [--dir DIR]
+");
+}
+
 int Usage(const char* why) {
-  if (why) std::fprintf(stderr, "mmsc-lite: %s\n", why);
-  std::fprintf(stderr,
-               "usage: mmsc-lite --port P [--push HOST:PORT] [--fail-status 0x81..0x88 [--fail-count N]] "
-               "[--dir DIR]\n");
+  if (why) std::fprintf(stderr, "mmsc-lite: %s
+", why);
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -126,9 +146,15 @@ void LogPdu(const char* direction, const std::uint8_t* data, std::size_t size) {
   std::fflush(stdout);
 }
 
+// The push port of the phone with that number (an address with or without its type suffix).
+const PushTarget& TargetFor(const std::string& number) {
+  const auto it = gOptions.pushFor.find(mms::ParseAddress(number).text);
+  return it == gOptions.pushFor.end() ? gOptions.push : it->second;
+}
+
 // WSP connectionless Push: TID, type 0x06, header length, content type
 // application/vnd.wap.mms-message (0x3E), X-Wap-Application-Id x-wap-application:mms.ua (4).
-void Push(const mms::ByteBuffer& pdu) {
+void Push(const mms::ByteBuffer& pdu, const PushTarget& target) {
   mms::ByteBuffer b;
   static std::uint8_t tid = 0;
   b.AppendOctet(tid++);
@@ -140,13 +166,14 @@ void Push(const mms::ByteBuffer& pdu) {
   b.AppendBuffer(pdu);
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(gOptions.pushPort));
-  inet_pton(AF_INET, gOptions.pushHost.c_str(), &to.sin_addr);
+  to.sin_port = htons(static_cast<std::uint16_t>(target.port));
+  inet_pton(AF_INET, target.host.c_str(), &to.sin_addr);
+  std::printf("push to %s:%d\n", target.host.c_str(), target.port);
   LogPdu("push", pdu.data(), static_cast<std::size_t>(pdu.length()));
   if (sendto(gPushSocket, b.data(), static_cast<std::size_t>(b.length()), 0, reinterpret_cast<sockaddr*>(&to),
              sizeof to) < 0)
-    std::fprintf(stderr, "mmsc-lite: push to %s:%d failed: %s\n", gOptions.pushHost.c_str(),
-                 gOptions.pushPort, std::strerror(errno));
+    std::fprintf(stderr, "mmsc-lite: push to %s:%d failed: %s\n", target.host.c_str(), target.port,
+                 std::strerror(errno));
 }
 
 std::string Location(const std::string& id) {
@@ -158,6 +185,16 @@ bool SafeId(const std::string& id) {
   for (char c : id)
     if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z') && c != '-') return false;
   return true;
+}
+
+// The number in a POST target "/mms/NUMBER", or "" for any other target.
+std::string Subscriber(const std::string& target) {
+  if (target.rfind("/mms/", 0) != 0) return {};
+  const std::string number = target.substr(5);
+  if (number.empty() || number.size() > 20) return {};
+  for (std::size_t i = 0; i < number.size(); ++i)
+    if (!(number[i] >= '0' && number[i] <= '9') && !(i == 0 && number[i] == '+')) return {};
+  return number == "+" ? std::string() : number;
 }
 
 mms::ByteBuffer SendConf(const std::string& tid, int status, const std::string& messageId) {
@@ -173,7 +210,8 @@ mms::ByteBuffer SendConf(const std::string& tid, int status, const std::string& 
   return b;
 }
 
-mms::ByteBuffer HandleSend(const mms::MmsHeaders& h, const mms::ByteBuffer& body) {
+mms::ByteBuffer HandleSend(mms::MmsHeaders& h, const mms::ByteBuffer& body, const std::string& subscriber) {
+  if (h.from.empty() && !subscriber.empty()) h.from = subscriber + "/TYPE=PLMN";
   if (gOptions.failStatus && gOptions.failCount > 0) {
     --gOptions.failCount;
     return SendConf(h.transactionId.str(), gOptions.failStatus, "");
@@ -241,7 +279,7 @@ mms::ByteBuffer HandleSend(const mms::MmsHeaders& h, const mms::ByteBuffer& body
     mms::EncodeValueLength(ind, static_cast<std::uint32_t>(rel.length()));
     ind.AppendBuffer(rel);
     AppendText(ind, 0x83, Location(id));
-    Push(ind);
+    Push(ind, TargetFor(r.text));
   }
   return SendConf(h.transactionId.str(), 0x80, messageId);
 }
@@ -266,7 +304,7 @@ void HandleDone(const mms::MmsHeaders& h) {
   mms::EncodeLongInteger(d, static_cast<std::uint32_t>(std::time(nullptr)));
   d.AppendOctet(0x95);
   d.AppendOctet(0x81);  // Retrieved
-  Push(d);
+  Push(d, TargetFor(sender.text));
 }
 
 void Respond(int fd, int code, const char* reason, const mms::ByteBuffer* body) {
@@ -358,7 +396,7 @@ void Serve(int fd) {
   if (!mms::DecodePdu(data, body.size(), h, &mmsBody)) return Respond(fd, 400, "Bad Request", nullptr);
   switch (h.messageType) {
     case mms::kSendReq: {
-      const mms::ByteBuffer conf = HandleSend(h, mmsBody ? *mmsBody : mms::ByteBuffer());
+      const mms::ByteBuffer conf = HandleSend(h, mmsBody ? *mmsBody : mms::ByteBuffer(), Subscriber(target));
       LogPdu("sent", conf.data(), static_cast<std::size_t>(conf.length()));
       return Respond(fd, 200, "OK", &conf);
     }
@@ -376,23 +414,36 @@ void Serve(int fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "mmsc-lite", &PrintUsage); rc >= 0) return rc;
+  bool portGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (i + 1 >= argc) return Usage(("option " + a + " needs a value").c_str());
     const char* v = argv[++i];
     long n = 0;
     if (a == "--port") {
-      if (!Number(v, 1, 65535, &n)) return Usage("--port must be 1..65535");
+      if (!Number(v, 0, 65535, &n)) return Usage("--port must be 0..65535 (0: any free port)");
       gOptions.port = static_cast<int>(n);
+      portGiven = true;
     } else if (a == "--push") {
-      const std::string s = v;
+      std::string s = v;
+      std::string number;
+      const std::size_t equals = s.rfind('=');  // a number may carry "/TYPE=PLMN"
+      if (equals != std::string::npos) {
+        number = mms::ParseAddress(s.substr(0, equals)).text;
+        s.erase(0, equals + 1);
+        if (number.empty()) return Usage("--push NUMBER=IPV4:PORT needs a number");
+      }
       const std::size_t colon = s.rfind(':');
       in_addr probe{};
       if (colon == std::string::npos || !Number(s.c_str() + colon + 1, 1, 65535, &n) ||
           inet_pton(AF_INET, s.substr(0, colon).c_str(), &probe) != 1)
-        return Usage("--push must be IPV4:PORT");
-      gOptions.pushHost = s.substr(0, colon);
-      gOptions.pushPort = static_cast<int>(n);
+        return Usage("--push must be [NUMBER=]IPV4:PORT");
+      const PushTarget target{s.substr(0, colon), static_cast<int>(n)};
+      if (number.empty())
+        gOptions.push = target;
+      else
+        gOptions.pushFor[number] = target;
     } else if (a == "--fail-status") {
       if (!Number(v, 0x81, 0x88, &n)) return Usage("--fail-status must be 0x81..0x88");
       gOptions.failStatus = static_cast<int>(n);
@@ -401,11 +452,15 @@ int main(int argc, char** argv) {
       gOptions.failCount = n;
     } else if (a == "--dir") {
       gOptions.dir = v;
+      if (std::string error; !toolargs::MakeOutputFolder(gOptions.dir + "/m", &error)) {
+        std::fprintf(stderr, "mmsc-lite: %s\n", error.c_str());
+        return 1;
+      }
     } else {
       return Usage(("unknown option " + a).c_str());
     }
   }
-  if (gOptions.port == 0) return Usage("--port is required");
+  if (!portGiven) return Usage("--port is required");
   if (gOptions.dir.empty()) {
     char tmpl[] = "/tmp/mmsc-lite.XXXXXX";
     if (!mkdtemp(tmpl)) {
@@ -435,6 +490,9 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+  socklen_t size = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &size);
+  gOptions.port = ntohs(addr.sin_port);  // the one chosen for --port 0
   std::printf("ready %d store %s\n", gOptions.port, gOptions.dir.c_str());
   std::fflush(stdout);
   for (;;) {

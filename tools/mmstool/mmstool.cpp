@@ -29,6 +29,7 @@
 #include "mms/wsp.h"
 #include "platform/text.h"
 #include "slides.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -68,6 +69,10 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>* out) {
 }
 
 bool WriteFile(const std::string& path, const mms::ByteBuffer& data) {
+  if (std::string error; !toolargs::MakeOutputFolder(path, &error)) {
+    std::fprintf(stderr, "mmstool: %s\n", error.c_str());
+    return false;
+  }
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   const bool ok = std::fwrite(data.data(), 1, static_cast<std::size_t>(data.length()), f) ==
@@ -508,7 +513,8 @@ int Package(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage("no command");
+  if (int rc = toolargs::HandleCommon(argc, argv, "mmstool", [](std::FILE* to) { std::fputs(kUsage, to); }); rc >= 0)
+    return rc;
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "decode") return Decode(args);

@@ -12,15 +12,20 @@
 #include "gannet/gannet.h"
 #include "osprey/adts.h"
 #include "osprey/osprey.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: osprey-decode [--channels 1|2] IN OUT.raw\n"
                "       osprey-decode --info IN\n"
                "IN is AAC LC in ADTS framing (.aac) or an MP4/3GP file with an AAC track;\n"
                "OUT receives s16le interleaved samples.\n");
+}
+
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -165,6 +170,7 @@ bool IsMp4(const std::vector<uint8_t>& data) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "osprey-decode", &PrintUsage); rc >= 0) return rc;
   bool info = false;
   int channels = 0;
   std::vector<const char*> paths;
@@ -172,8 +178,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--info") == 0) {
       info = true;
     } else if (std::strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
-      channels = std::atoi(argv[++i]);
-      if (channels != 1 && channels != 2) return Usage();
+      std::uint64_t n = 0;
+      if (!toolargs::ParseUnsigned(argv[++i], 1, 2, &n)) return toolargs::BadNumber("osprey-decode", "--channels", argv[i], "1 or 2");
+      channels = static_cast<int>(n);
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       return Usage();
     } else {
@@ -181,6 +188,10 @@ int main(int argc, char** argv) {
     }
   }
   if (paths.size() != (info ? 1u : 2u)) return Usage();
+  if (std::string error; !info && !toolargs::MakeOutputFolder(paths[1], &error)) {
+    std::fprintf(stderr, "osprey-decode: %s\n", error.c_str());
+    return 1;
+  }
 
   std::vector<uint8_t> data;
   if (!ReadFile(paths[0], data)) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,7 +27,9 @@
 #include "sendpage/send_rules.h"
 #include "store/message_store.h"
 #include "store/store_window.h"
-#include "ui/config.h"
+#include "config/config.h"
+#include "transport/mm1_engine.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -34,18 +37,26 @@ constexpr const char16_t* kMainClass = u"RIR_WndCls_MainFrme";
 /// A push body handed from the listener thread; lParam owns a std::vector<std::uint8_t>.
 constexpr UINT kMsgPushBody = WM_USER + 400;
 constexpr UINT_PTR kSignalTimerId = 1;
+/// While a transfer runs, a line every this many milliseconds says that it still does.
+constexpr UINT_PTR kProgressTimerId = 2;
+constexpr UINT kProgressIntervalMs = 10000;
 volatile std::sig_atomic_t g_stop = 0;
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: tessera-cli compose --to LIST [--subject S] FILE...\n"
                "       tessera-cli send ID\n"
+               "       tessera-cli queue ID        (Draft to Outbox for the running program to send)\n"
                "       tessera-cli list inbox|outbox|draft|sent\n"
                "       tessera-cli show ID\n"
                "       tessera-cli fetch ID\n"
                "       tessera-cli push FILE       (hand one WAP push body to the store)\n"
                "       tessera-cli delete FOLDER ID\n"
                "       tessera-cli run             (stay up as the push client until interrupted)\n");
+}
+
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -104,18 +115,30 @@ class App {
  public:
   ~App() {
     host_.Shutdown();
-    if (opened_) store_.SaveAll();
+    if (opened_ && !readOnly_) store_.SaveAll();
     if (window_) {
       current_ = nullptr;
       DestroyWindow(window_);
     }
   }
 
-  /// The hidden main window and the store; false (with a message) when `tessera` runs.
-  bool Open(bool withEngine) {
-    if (FindWindow(kMainClass, nullptr)) {
-      Fail("Tessera is already running on this device root");
-      return false;
+  /// The hidden main window and the store; false (with a message) when another program
+  /// holds the device root. `readOnly` commands run beside it instead, without a window of
+  /// their own and without saving anything.
+  bool Open(bool withEngine, bool readOnly = false) {
+    if (HWND running = FindWindow(kMainClass, nullptr)) {
+      if (!readOnly) {
+        Fail("%s", HolderText(running) + "; only list and show run beside it");
+        return false;
+      }
+      readOnly_ = true;
+      std::u16string root = config::Config().GetUAContentsPath(true);
+      if (!store_.Open(root)) {
+        Fail("cannot open the message store at %s", U8(root));
+        return false;
+      }
+      opened_ = true;
+      return true;
     }
     WNDCLASS wc{};
     wc.lpfnWndProc = &App::Proc;
@@ -133,7 +156,7 @@ class App {
       return false;
     }
     host_.onEvent = [this](const engine::TransferEvent& e) { events_.push_back(e); };
-    std::u16string root = ui::Config().GetUAContentsPath(true);
+    std::u16string root = config::Config().GetUAContentsPath(true);
     if (!store_.Open(root)) {
       Fail("cannot open the message store at %s", U8(root));
       return false;
@@ -142,16 +165,37 @@ class App {
     return true;
   }
 
-  /// Runs the message loop until a job of `kind` for `id` has finished; its event.
+  /// Runs the message loop until a job of `kind` for `id` has finished; its event. Says
+  /// on standard error what it waits for, and again every few seconds.
   engine::TransferEvent WaitFor(int kind, std::uint32_t id) {
+    const char* what = kind == store::kJobSend ? "sending" : kind == store::kJobFetch ? "fetching" : "answering";
+    std::fprintf(stderr, "tessera-cli: %s %u through the WAP gateway %s; waiting for the answer\n", what, id,
+                 Gateway().c_str());
+    SetTimer(window_, kProgressTimerId, kProgressIntervalMs, nullptr);
+    unsigned waited = 0;
     for (;;) {
       for (const auto& e : events_)
-        if (e.kind == engine::TransferEvent::Kind::JobFinished && e.jobKind == kind && e.messageId == id) return e;
+        if (e.kind == engine::TransferEvent::Kind::JobFinished && e.jobKind == kind && e.messageId == id) {
+          KillTimer(window_, kProgressTimerId);
+          return e;
+        }
       MSG msg;
       if (!GetMessage(&msg, nullptr, 0, 0)) return {};
+      if (msg.message == WM_TIMER && msg.hwnd == window_ && msg.wParam == kProgressTimerId) {
+        waited += kProgressIntervalMs / 1000;
+        std::fprintf(stderr, "tessera-cli: still %s %u, %u s so far\n", what, id, waited);
+        continue;
+      }
       TranslateMessage(&msg);
       DispatchMessage(&msg);
     }
+  }
+
+  /// "host:port" of the gateway the engine uses.
+  std::string Gateway() const {
+    const transport::Mm1Engine* e = host_.Engine();
+    if (!e) return "?";
+    return e->gateway.str() + ":" + std::to_string(e->gatewayPort);
   }
 
   store::MessageStore& Store() { return store_; }
@@ -181,7 +225,23 @@ class App {
     return DefWindowProc(hwnd, message, wParam, lParam);
   }
 
+  // "Tessera is already running on this device root (another tessera-cli, process 42)".
+  static std::string HolderText(HWND running) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(running, &pid);
+    std::string program;
+    if (pid != 0) {
+      std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+      std::getline(comm, program);
+    }
+    std::string text = "Tessera is already running on this device root";
+    if (program.empty()) return text;
+    text += program == "tessera" ? " (the main program" : " (another " + program;
+    return text + ", process " + std::to_string(pid) + ")";
+  }
+
   static inline App* current_ = nullptr;
+  bool readOnly_ = false;
   HWND window_ = nullptr;
   store::MessageStore store_;
   engine::TransferHost host_{&store_};
@@ -280,8 +340,20 @@ int Send(std::uint32_t id) {
   }
   store::MessageSummary s(nullptr);
   app.Store().Folder(store::FolderId::Outbox)->CopySummary(id, s);
-  std::printf("send failed %u result %d state 0x%08x\n", id, e.result, s.StateFlags());
+  std::printf("send failed %u: %s (result %d, state 0x%08x)\n", id,
+              transport::Mm1ResultText(e.result, app.Gateway()).c_str(), e.result, s.StateFlags());
   return 1;
+}
+
+// Moves a draft to the Outbox, queued, without sending it: the program sends it when it runs
+// (or a later `send` does).
+int Queue(std::uint32_t id) {
+  App app;
+  if (!app.Open(false)) return 1;
+  if (app.Locate(id) != store::FolderId::Draft) return Fail("no message %s in the Draft", std::to_string(id));
+  if (!app.Store().SendFromDraft(id)) return Fail("message %s could not be moved to the Outbox", std::to_string(id));
+  std::printf("queued %u\n", id);
+  return 0;
 }
 
 int Fetch(std::uint32_t id) {
@@ -297,7 +369,8 @@ int Fetch(std::uint32_t id) {
     std::printf("fetched %u\n", id);
     return 0;
   }
-  std::printf("fetch failed %u result %d\n", id, e.result);
+  std::printf("fetch failed %u: %s (result %d)\n", id, transport::Mm1ResultText(e.result, app.Gateway()).c_str(),
+              e.result);
   return 1;
 }
 
@@ -315,18 +388,19 @@ int Push(const char* file) {
     return 0;
   }
   std::printf("notification %u\n", id);
-  const int kind = ui::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  const int kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
   engine::TransferEvent e = app.WaitFor(kind, id);
-  if (kind == store::kJobFetch)
-    std::printf(e.success ? "fetched %u\n" : "fetch failed %u result %d\n", id, e.result);
+  if (e.success)
+    std::printf(kind == store::kJobFetch ? "fetched %u\n" : "deferred %u\n", id);
   else
-    std::printf(e.success ? "deferred %u\n" : "notify-response failed %u result %d\n", id, e.result);
+    std::printf("%s failed %u: %s (result %d)\n", kind == store::kJobFetch ? "fetch" : "notify-response", id,
+                transport::Mm1ResultText(e.result, app.Gateway()).c_str(), e.result);
   return e.success ? 0 : 1;
 }
 
 int List(store::FolderId folderId) {
   App app;
-  if (!app.Open(false)) return 1;
+  if (!app.Open(false, true)) return 1;
   store::MessageFolder* folder = app.Store().Folder(folderId);
   folder->ForEach([&](store::MessageEntry& entry) {
     const store::MessageSummary& s = entry.Summary();
@@ -340,7 +414,7 @@ int List(store::FolderId folderId) {
 
 int Show(std::uint32_t id) {
   App app;
-  if (!app.Open(false)) return 1;
+  if (!app.Open(false, true)) return 1;
   std::optional<store::FolderId> folderId = app.Locate(id);
   if (!folderId) return Fail("no message %s", std::to_string(id));
   store::MessageFolder* folder = app.Store().Folder(*folderId);
@@ -408,7 +482,8 @@ void PrintEvent(const engine::TransferEvent& e) {
       break;
     case Kind::JobFinished:
       if (!e.success)
-        std::printf("%s failed %u result %d\n", job, e.messageId, e.result);
+        std::printf("%s failed %u: %s (result %d)\n", job, e.messageId, transport::Mm1ResultText(e.result).c_str(),
+                    e.result);
       else if (e.jobKind == store::kJobSend)
         std::printf("sent %u\n", e.messageId);
       else if (e.jobKind == store::kJobFetch)
@@ -471,7 +546,7 @@ int Run() {
 int main(int argc, char** argv) {
   // No screen: the window system runs headless unless told otherwise.
   ::setenv("TESSERA_DISPLAY", "headless", 0);
-  if (argc < 2) return Usage();
+  if (int rc = toolargs::HandleCommon(argc, argv, "tessera-cli", &PrintUsage); rc >= 0) return rc;
   std::string_view command = argv[1];
   if (command == "compose") return Compose(argc - 2, argv + 2);
   if (command == "list" && argc == 3) {
@@ -485,10 +560,11 @@ int main(int argc, char** argv) {
   }
   if (command == "push" && argc == 3) return Push(argv[2]);
   if (command == "run" && argc == 2) return Run();
-  if ((command == "send" || command == "show" || command == "fetch") && argc == 3) {
+  if ((command == "send" || command == "queue" || command == "show" || command == "fetch") && argc == 3) {
     std::optional<std::uint32_t> id = ParseId(argv[2]);
     if (!id) return Usage();
     if (command == "send") return Send(*id);
+    if (command == "queue") return Queue(*id);
     if (command == "show") return Show(*id);
     return Fetch(*id);
   }

@@ -15,6 +15,7 @@
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -267,6 +268,10 @@ int main(int argc, char** argv) {
   }
   std::string command = args[0];
   args.erase(args.begin());
+  if (command == "--version") {
+    std::cout << "tessera-reg " << toolargs::Version() << "\n";
+    return 0;
+  }
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kUsage;
     return 0;

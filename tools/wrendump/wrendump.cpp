@@ -1,6 +1,7 @@
-// wrendump [LIBRARY]: prints every resource of a resource library ("Wren.dll" in the
-// program directory by default), one resource per line (dialog controls and menu items
-// indented below their resource):
+// wrendump LIBRARY: prints every resource of a resource library, one resource per line
+// (dialog controls and menu items indented below their resource). The file is read as
+// data, never loaded, so nothing in it runs; a bare name is looked for in the current
+// folder, then in the program directory:
 //   string ID TEXT
 //   menu ID [bar: key ..., key ...]      then its items
 //   dialog ID XxY+WxH "caption" font PT "FACE"   then its controls
@@ -9,11 +10,13 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "platform/module.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -105,24 +108,42 @@ void PrintImage(const char* kind, const platform::ResourceEntry& e) {
     std::printf("%s %u (damaged)\n", kind, e.id);
 }
 
+void PrintUsage(std::FILE* to) {
+  std::fputs(
+      "usage: wrendump LIBRARY\n"
+      "  prints every resource of a resource library such as Wren.dll; a name without a\n"
+      "  folder is looked for in the current folder, then beside wrendump\n",
+      to);
+}
+
+// A path with a folder is taken as it is; a bare name comes from the current folder
+// first, then from the program directory.
+std::string Locate(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  if (platform::FileExists(platform::Utf8ToUtf16(name))) return name;
+  std::string beside = platform::Utf16ToUtf8(platform::JoinPath(platform::ProgramDirectory(), platform::Utf8ToUtf16(name)));
+  return platform::FileExists(platform::Utf8ToUtf16(beside)) ? beside : name;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-    std::fprintf(stderr, "usage: wrendump [LIBRARY]\n");
+  if (int rc = toolargs::HandleCommon(argc, argv, "wrendump", &PrintUsage); rc >= 0) return rc;
+  if (argc != 2 || argv[1][0] == '-') {
+    PrintUsage(stderr);
     return 2;
   }
-  const std::u16string path = argc == 2 ? platform::Utf8ToUtf16(argv[1])
-                                        : platform::JoinPath(platform::ProgramDirectory(), u"Wren.dll");
-  HMODULE module = LoadLibrary(path.c_str());
-  if (!module) {
-    std::fprintf(stderr, "wrendump: cannot load %s\n", platform::Utf16ToUtf8(path).c_str());
+  const std::string path = Locate(argv[1]);
+  std::string file;
+  if (!platform::ReadFile(platform::Utf8ToUtf16(path), file)) {
+    std::fprintf(stderr, "wrendump: cannot read %s\n", path.c_str());
     return 1;
   }
-  const platform::ResourceTable table = platform::ResourceTable::FromModule(module);
+  std::vector<std::uint8_t> storage;
+  const platform::ResourceTable table = platform::ResourceTable::FromModuleFile(
+      {reinterpret_cast<const std::uint8_t*>(file.data()), file.size()}, &storage);
   if (!table.valid()) {
-    std::fprintf(stderr, "wrendump: %s has no valid resource table\n", platform::Utf16ToUtf8(path).c_str());
-    FreeLibrary(module);
+    std::fprintf(stderr, "wrendump: %s has no valid resource table\n", path.c_str());
     return 1;
   }
   for (std::size_t i = 0; i < table.size(); ++i) {
@@ -169,6 +190,5 @@ int main(int argc, char** argv) {
         break;
     }
   }
-  FreeLibrary(module);
   return 0;
 }

@@ -14,18 +14,23 @@
 #include <vector>
 
 #include "mms/byte_stream.h"
+#include "toolargs/toolargs.h"
 #include "transport/results.h"
 #include "transport/wsp_session.h"
 
 namespace {
 
-int Usage() {
+void PrintUsage(std::FILE* to) {
   std::fprintf(
-      stderr,
+      to,
       "usage: wsptool get URL [--gateway HOST:PORT] [--header NAME:VALUE]... [-o OUT]\n"
       "       wsptool post URL FILE [--content-type T] [--gateway HOST:PORT] [--header NAME:VALUE]... "
       "[-o OUT]\n"
       "       common options: --timeout MS  --retries N  --client-sdu N  --server-sdu N\n");
+}
+
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -74,6 +79,7 @@ int Fail(int code, const char* step) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "wsptool", &PrintUsage); rc >= 0) return rc;
   if (argc < 3) return Usage();
   const std::string method = argv[1];
   if (method != "get" && method != "post") return Usage();
@@ -121,6 +127,10 @@ int main(int argc, char** argv) {
       extra.push_back({v.substr(0, colon), v.substr(start)});
     } else if (arg == "-o") {
       out = value;
+      if (std::string error; !toolargs::MakeOutputFolder(out, &error)) {
+        std::fprintf(stderr, "wsptool: %s\n", error.c_str());
+        return 1;
+      }
     } else if (arg == "--content-type") {
       contentType = value;
     } else if (arg == "--timeout" || arg == "--retries" || arg == "--client-sdu" || arg == "--server-sdu") {

@@ -14,14 +14,19 @@
 #include "platform/paths.h"
 #include "platform/push.h"
 #include "router.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
-int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "pushrouter: %s\n", problem);
-  std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
                "usage: pushrouter [--port P] [--bind ADDR]\n"
                "       pushrouter --inject FILE [--type CONTENT-TYPE]\n");
+}
+
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "pushrouter: %s\n", problem);
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -87,6 +92,9 @@ int Inject(const std::string& file, const std::string& type) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Without arguments the router runs: clients start it that way.
+  if (argc > 1)
+    if (int rc = toolargs::HandleCommon(argc, argv, "pushrouter", &PrintUsage); rc >= 0) return rc;
   pushrouter::Options options;
   std::string injectFile;
   std::string type = "application/vnd.wap.mms-message";
@@ -97,7 +105,8 @@ int main(int argc, char** argv) {
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     if (a == "--port") {
       const char* v = value();
-      if (!v || !ParsePort(v, &options.port)) return Usage("--port needs a number 0..65535");
+      if (!v) return Usage("--port needs a number 0..65535");
+      if (!ParsePort(v, &options.port)) return toolargs::BadNumber("pushrouter", "--port", v, "a number 0..65535");
     } else if (a == "--bind") {
       const char* v = value();
       if (!v) return Usage("--bind needs an IPv4 address");
@@ -112,9 +121,6 @@ int main(int argc, char** argv) {
       if (!v || !*v) return Usage("--type needs a content type");
       type = v;
       typeGiven = true;
-    } else if (a == "--help" || a == "-h") {
-      Usage(nullptr);
-      return 0;
     } else {
       return Usage(("unknown argument " + a).c_str());
     }

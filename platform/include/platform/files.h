@@ -77,6 +77,8 @@ bool MatchesPattern(std::u16string_view name, std::u16string_view pattern);
 
 /// fopen with UTF-16 path and mode ("r", "wb", "a+", ...); nullptr on failure.
 std::FILE* OpenFile(std::u16string_view path, std::u16string_view mode);
+/// Flushes an open file's buffer and makes its contents durable on disk (FlushFileBuffers).
+bool SyncFile(std::FILE* file);
 
 /// Whole-file helpers for small files. ReadFile fails on a missing file; WriteFile
 /// replaces the file atomically (temporary file and rename).

@@ -22,9 +22,20 @@ std::u16string DocumentsFolder();
 /// Full path of the running executable (/proc/self/exe).
 std::u16string ProgramPath();
 
-/// Directory of the running executable: where "Wren.dll", the decoders and the program's
-/// logs live.
+/// Directory of the running executable: where the read-only program files live ("Wren.dll",
+/// the decoders, the sounds and pictures installed with the program).
 std::u16string ProgramDirectory();
+
+/// Where the running program keeps the files it writes beside itself (transfer logs, the last
+/// notification, the registration log). They belong to the device, so two device roots served
+/// by one installation never share them: the program directory when it lies on the device
+/// (below the device root), else "<device root>/Program Files/Tessera", created when missing.
+std::u16string ProgramDataDirectory();
+
+/// The same rule for the program at `programPath` (as a registry value names it): its own
+/// directory when that lies on the device, the device root for a bare file name (where a
+/// bare name lands on the phone), else the device's program-data folder.
+std::u16string ProgramDataDirectoryOf(std::u16string_view programPath);
 
 /// `dir` + separator + `name`, without doubling a separator already present.
 std::u16string JoinPath(std::u16string_view dir, std::u16string_view name);

@@ -82,6 +82,12 @@ inline constexpr int kMaxMenuDepth = 8;
 /// Largest bitmap or icon the loader decodes (either side, in pixels).
 inline constexpr int kMaxImageSide = 2048;
 
+/// The bytes of the data symbol `name` that a shared object (64-bit little-endian ELF)
+/// exports, read from the file's own sections without loading it, so no code of the file
+/// runs. False when the file is not such an object or the symbol is missing, undefined,
+/// without contents or outside the file.
+bool ReadExportedData(std::span<const std::uint8_t> file, const char* name, std::vector<std::uint8_t>* out);
+
 struct ResourceEntry {
   WORD type = 0;
   WORD id = 0;
@@ -97,6 +103,9 @@ class ResourceTable {
   static ResourceTable FromBytes(const void* data, std::size_t size);
   /// The table exported by a module, or an empty view.
   static ResourceTable FromModule(HMODULE module);
+  /// The table inside a module file read as plain data (see ReadExportedData); `storage`
+  /// receives the bytes the view points into.
+  static ResourceTable FromModuleFile(std::span<const std::uint8_t> file, std::vector<std::uint8_t>* storage);
 
   bool valid() const { return !bytes_.empty(); }
   std::size_t size() const { return count_; }

@@ -26,6 +26,11 @@ inline std::string WideToAnsi(std::u16string_view text) { return Utf16ToUtf8(tex
 std::u16string NarrowToWideCopy(std::string_view text);
 std::string WideToNarrowCopy(std::u16string_view text);
 
+/// ASCII case-insensitive equality (only A-Z fold), the one comparison used for content
+/// types, file extensions, names and header fields.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+
 /// Length of a zero-terminated 16-bit string.
 std::size_t WideLength(const WCHAR* text);
 

@@ -376,6 +376,15 @@ bool ListDirectory(std::u16string_view dirPath, std::vector<DirectoryEntry>& ent
   return true;
 }
 
+bool SyncFile(std::FILE* file) {
+  if (!file) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) return Fail(errno);
+  return true;
+}
+
 std::FILE* OpenFile(std::u16string_view path, std::u16string_view mode) {
   std::string p;
   if (!ToNative(path, p)) return nullptr;

@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,6 +21,23 @@ std::string Env(const char* name) {
 std::u16string StripTrailing(std::u16string p) {
   while (p.size() > 1 && p.back() == kPathSeparator) p.pop_back();
   return p;
+}
+
+// "<root>\Program Files\Tessera", where the program would be installed on the phone.
+constexpr const char16_t* kProgramFilesFolder = u"Program Files";
+constexpr const char16_t* kProgramFolder = u"Tessera";
+
+bool Below(std::u16string_view path, std::u16string_view dir) {
+  return path.size() > dir.size() && path.substr(0, dir.size()) == dir && path[dir.size()] == kPathSeparator;
+}
+
+// True when `dir` is the device root or lies below it, as written or once links are resolved.
+bool OnDevice(std::u16string_view dir, const std::u16string& root) {
+  if (dir == root || Below(dir, root)) return true;
+  char resolved[PATH_MAX];
+  if (!::realpath(NativePath(root).c_str(), resolved)) return false;
+  const std::u16string real = Utf8ToUtf16(resolved);
+  return dir == real || Below(dir, real);
 }
 
 }  // namespace
@@ -57,6 +76,20 @@ std::u16string ProgramDirectory() {
   std::u16string p = ProgramPath();
   std::u16string_view dir = DirectoryPart(p);
   return StripTrailing(std::u16string(dir));
+}
+
+std::u16string ProgramDataDirectory() {
+  return ProgramDataDirectoryOf(ProgramPath());
+}
+
+std::u16string ProgramDataDirectoryOf(std::u16string_view programPath) {
+  const std::u16string root = DeviceRoot();
+  const std::u16string dir = StripTrailing(std::u16string(DirectoryPart(programPath)));
+  if (dir.empty()) return root;
+  if (OnDevice(dir, root)) return dir;
+  const std::u16string data = JoinPath(JoinPath(root, kProgramFilesFolder), kProgramFolder);
+  CreateDirectories(data);
+  return data;
 }
 
 std::u16string JoinPath(std::u16string_view dir, std::u16string_view name) {

@@ -69,11 +69,14 @@ bool ReadQuoted(std::string_view s, std::size_t& pos, std::string& out, std::str
     char c = s[pos++];
     if (c == '"') return true;
     if (c == '\\') {
-      if (pos >= s.size() || (s[pos] != '\\' && s[pos] != '"')) {
-        message = "bad escape in quoted text (only \\\\ and \\\" are allowed)";
+      // Line breaks in names are written as \n and \r so that a name stays on its line.
+      char e = pos < s.size() ? s[pos] : 0;
+      if (e != '\\' && e != '"' && e != 'n' && e != 'r') {
+        message = "bad escape in quoted text (only \\\\, \\\", \\n and \\r are allowed)";
         return false;
       }
-      out.push_back(s[pos++]);
+      out.push_back(e == 'n' ? '\n' : e == 'r' ? '\r' : e);
+      ++pos;
     } else {
       out.push_back(c);
     }
@@ -195,11 +198,24 @@ bool IsCleanString(const std::string& data, std::u16string& text) {
 std::string Quote(std::u16string_view text) {
   std::string out = "\"";
   for (char c : Utf16ToUtf8(text)) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      if (c == '\\' || c == '"') out.push_back('\\');
+      out.push_back(c);
+    }
   }
   out.push_back('"');
   return out;
+}
+
+// A key path is written bare, as usual, unless one of its names holds a line break; then
+// it is quoted like a value name (the separators doubled).
+std::string KeyPathText(std::u16string_view path) {
+  if (path.find_first_of(u"\r\n") == std::u16string_view::npos) return Utf16ToUtf8(path);
+  return Quote(path);
 }
 
 void AppendHex(std::string& out, std::size_t prefixLength, const std::string& data) {
@@ -318,6 +334,14 @@ bool ParseRegFile(std::string_view input, std::vector<RegFileKey>& keys, RegFile
         key.remove = true;
         name.remove_prefix(1);
       }
+      std::string unquoted;
+      if (!name.empty() && name.front() == '"') {
+        std::size_t p = 0;
+        std::string message;
+        if (!ReadQuoted(name, p, unquoted, message)) return fail(startLine, message);
+        if (p != name.size()) return fail(startLine, "text after the quoted key name");
+        name = unquoted;
+      }
       HKEY root;
       std::u16string rest;
       if (!SplitRootPath(Utf8ToUtf16(name), root, rest))
@@ -358,7 +382,7 @@ std::string FormatRegFile(const std::vector<RegFileKey>& keys) {
   for (const RegFileKey& key : keys) {
     out += "\n[";
     if (key.remove) out += "-";
-    out += Utf16ToUtf8(key.path);
+    out += KeyPathText(key.path);
     out += "]\n";
     for (const RegFileValue& v : key.values) {
       std::string line = v.name.empty() ? std::string("@") : Quote(v.name);

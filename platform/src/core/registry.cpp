@@ -1,10 +1,14 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -36,6 +40,15 @@ namespace {
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 constexpr int kBusyTimeoutMs = 15000;
+// Keys nest at most this many levels below their root, so that every key can be exported
+// and walked without unbounded recursion.
+constexpr sqlite3_int64 kMaxKeyDepth = 512;
+// The log is copied into the database every 128 pages and cut back to 256 KB whenever
+// it starts over, so that a long series of short-lived writers cannot grow it without end.
+constexpr const char* kLogPragmas = "PRAGMA wal_autocheckpoint=128; PRAGMA journal_size_limit=262144";
+// Beside the database, the marker that the database holds too. A database without its
+// marker beside a marker file was lost (deleted or emptied) after the device was set up.
+constexpr const char* kMarkerFileName = "/registry.marker";
 
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS keys("
@@ -51,7 +64,10 @@ const char* const kSchema =
     "  fold TEXT NOT NULL,"
     "  type INTEGER NOT NULL,"
     "  data BLOB NOT NULL,"
-    "  UNIQUE(key, fold));";
+    "  UNIQUE(key, fold));"
+    "CREATE TABLE IF NOT EXISTS meta("
+    "  name TEXT PRIMARY KEY,"
+    "  value TEXT NOT NULL);";
 
 struct Registry {
   std::mutex lock;
@@ -239,6 +255,47 @@ std::string FoldUtf8(const std::u16string& s) {
   return platform::Utf16ToUtf8(platform::core::Fold(s));
 }
 
+std::string ReadSmallFile(const std::string& path) {
+  std::string out;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[128];
+    std::size_t n = std::fread(buf, 1, sizeof buf, f);
+    out.assign(buf, n);
+    std::fclose(f);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// Written beside and then renamed, so that a reader never sees half a marker.
+void WriteMarkerFile(const std::string& path, const std::string& marker) {
+  std::string temp = path + "." + std::to_string(::getpid());
+  FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return;
+  bool ok = std::fwrite(marker.data(), 1, marker.size(), f) == marker.size() && std::fputc('\n', f) != EOF;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) std::remove(temp.c_str());
+}
+
+std::string NewMarker() {
+  unsigned char bytes[8] = {};
+  int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  bool random = fd >= 0 && ::read(fd, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes);
+  if (fd >= 0) ::close(fd);
+  if (!random) {
+    auto now = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    now ^= static_cast<std::uint64_t>(::getpid()) << 40;
+    std::memcpy(bytes, &now, sizeof bytes);
+  }
+  char text[17];
+  for (int i = 0; i < 8; ++i) std::snprintf(text + 2 * i, 3, "%02x", bytes[i]);
+  return text;
+}
+
+// Inside the set-up transaction: the database's marker, made now when it has none
+// (`made` tells which).
+int EnsureMarker(sqlite3* db, std::string& marker, bool& made);
+
 // Opens the database of the current device root, reopening when the root changed (tests
 // switch roots) or when this is a forked child (an inherited connection must not be
 // used, nor closed, in the child).
@@ -269,21 +326,68 @@ LONG Db(sqlite3*& out) {
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   rc = Exec(db, "PRAGMA journal_mode=WAL");
   if (rc == SQLITE_OK) rc = Exec(db, "PRAGMA synchronous=NORMAL");
+  if (rc == SQLITE_OK) rc = Exec(db, kLogPragmas);
+  std::string marker;
+  bool madeMarker = false;
   if (rc == SQLITE_OK) {
     Txn t(db, true);
     rc = t.rc();
     if (rc == SQLITE_OK) rc = Exec(db, kSchema);
+    if (rc == SQLITE_OK) rc = EnsureMarker(db, marker, madeMarker);
     if (rc == SQLITE_OK) rc = t.Commit();
   }
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(db);
     return MapSqlite(rc, ERROR_CANTOPEN);
   }
+  const std::string markerPath = platform::NativePath(platform::DeviceRoot()) + kMarkerFileName;
+  const std::string previous = ReadSmallFile(markerPath);
+  if (madeMarker && !previous.empty()) {
+    // Said once: the new marker is recorded at once, so the next program is quiet.
+    std::fprintf(stderr,
+                 "%s: the registry of this device (%s) was missing or empty and has been set up anew; "
+                 "every setting is back to its default and push registrations are gone\n",
+                 program_invocation_short_name, path.c_str());
+  }
+  if (previous != marker) WriteMarkerFile(markerPath, marker);
   r.db = db;
   r.path = path;
   r.pid = pid;
   out = db;
   return ERROR_SUCCESS;
+}
+
+int EnsureMarker(sqlite3* db, std::string& marker, bool& made) {
+  made = false;
+  {
+    Stmt q(db, "SELECT value FROM meta WHERE name='marker'");
+    int rc = q.Step();
+    if (rc == SQLITE_ROW) {
+      marker = q.Text(0);
+      return SQLITE_OK;
+    }
+    if (rc != SQLITE_DONE) return rc;
+  }
+  marker = NewMarker();
+  Stmt ins(db, "INSERT INTO meta(name, value) VALUES('marker', ?)");
+  ins.Bind(1, marker);
+  int rc = ins.Step();
+  if (rc != SQLITE_DONE) return rc;
+  made = true;
+  return SQLITE_OK;
+}
+
+// Levels between `id` and its root (a root's direct child has depth 1).
+int KeyDepth(sqlite3* db, sqlite3_int64 id, sqlite3_int64& depth) {
+  Stmt q(db,
+         "WITH RECURSIVE up(id, d) AS (SELECT ?, 0 UNION ALL "
+         "SELECT k.parent, up.d + 1 FROM keys k JOIN up ON k.id = up.id WHERE k.parent <> 0 AND up.d < 100000) "
+         "SELECT max(d) FROM up");
+  q.Bind(1, id);
+  int rc = q.Step();
+  if (rc != SQLITE_ROW) return rc;
+  depth = q.Int(0);
+  return SQLITE_OK;
 }
 
 // Id of a root key, made on first use (inside the caller's transaction when writing).
@@ -457,6 +561,18 @@ LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void
   bool created = false;
   sqlite3_int64 target = 0;
   LONG e = InKey(key, true, true, [&](sqlite3* db, sqlite3_int64 id) -> LONG {
+    if (!parts.empty()) {
+      sqlite3_int64 depth = 0;
+      if (static_cast<sqlite3_int64>(parts.size()) > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+      if (int rc = KeyDepth(db, id, depth); rc != SQLITE_OK) return MapSqlite(rc, ERROR_CANTREAD);
+      // Opening an existing deep key is fine; only a new level past the limit is refused.
+      if (depth + static_cast<sqlite3_int64>(parts.size()) > kMaxKeyDepth) {
+        sqlite3_int64 walked = id;
+        std::size_t existing = 0;
+        while (existing < parts.size() && FindChild(db, walked, parts[existing], walked) == ERROR_SUCCESS) ++existing;
+        if (existing < parts.size()) return ERROR_INVALID_PARAMETER;
+      }
+    }
     for (const auto& p : parts) {
       sqlite3_int64 child;
       LONG found = FindChild(db, id, p, child);

@@ -82,8 +82,20 @@ bool EnsureOpenLocked() {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   if (const char* s = std::getenv("TESSERA_SCALE")) d.scale = std::clamp(std::atoi(s), 1, 8);
   int w = Size().width, h = Size().height;
-  d.window = SDL_CreateWindow("Tessera", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w * d.scale,
-                              h * d.scale, 0);
+  // TESSERA_WINDOW_POS=X,Y places the desktop window (so two phones can stand side by side);
+  // TESSERA_WINDOW_TITLE names it.
+  int x = SDL_WINDOWPOS_UNDEFINED, y = SDL_WINDOWPOS_UNDEFINED;
+  if (const char* pos = std::getenv("TESSERA_WINDOW_POS")) {
+    int px = 0, py = 0;
+    char comma = 0;
+    if (std::sscanf(pos, "%d%c%d", &px, &comma, &py) == 3 && comma == ',' && px >= -16384 && px <= 16384 &&
+        py >= -16384 && py <= 16384) {
+      x = px;
+      y = py;
+    }
+  }
+  const char* title = std::getenv("TESSERA_WINDOW_TITLE");
+  d.window = SDL_CreateWindow(title && *title ? title : "Tessera", x, y, w * d.scale, h * d.scale, 0);
   if (d.window) d.renderer = SDL_CreateRenderer(d.window, -1, 0);
   if (d.renderer)
     d.texture = SDL_CreateTexture(d.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, w, h);

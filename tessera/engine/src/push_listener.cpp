@@ -93,7 +93,7 @@ void PushListener::Stop() {
 }
 
 std::u16string PushListener::NotificationPath() const {
-  std::u16string dir = directory_.empty() ? platform::ProgramDirectory() : directory_;
+  std::u16string dir = directory_.empty() ? platform::ProgramDataDirectory() : directory_;
   return platform::JoinPath(dir, kNotificationFileName);
 }
 

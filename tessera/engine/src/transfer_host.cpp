@@ -2,7 +2,7 @@
 #include "engine/transfer_host.h"
 
 #include "platform/text.h"
-#include "ui/config.h"
+#include "config/config.h"
 
 namespace engine {
 
@@ -84,6 +84,15 @@ void TransferHost::Finished(UINT message, bool success, store::MessageEntry* ent
       store_->FetchFinished(entry, success);
       break;
     default:
+      if (job->kind == kJobAcknowledgeAgain) {
+        // The message was fetched before and stays so, whatever became of the answer.
+        entry->Summary().SetStateFlags(job->stateBefore);
+        store::MessageFolder* inbox = store_->Folder(store::FolderId::Inbox);
+        inbox->Release(entry);
+        inbox->Save();
+        queue_->JobDone();
+        break;
+      }
       store_->NotifyResponseFinished(entry);
       break;
   }
@@ -95,7 +104,7 @@ void TransferHost::NotificationStored(store::MessageEntry* posted) {
   if (!entry) return;
   std::uint32_t id = entry->Id();
   Report({TransferEvent::Kind::NotificationStored, 0, id, true, 0});
-  int kind = ui::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
+  int kind = config::Config().GetSendDelayedNotifyResp() == 0 ? store::kJobFetch : store::kJobNotifyResponse;
   QueueMessage(store::FolderId::Inbox, id, kind);
 }
 

@@ -11,7 +11,7 @@
 namespace engine {
 
 TransferLog::TransferLog(std::u16string_view name, std::u16string_view directory)
-    : path_(platform::JoinPath(directory.empty() ? platform::ProgramDirectory() : std::u16string(directory), name)) {}
+    : path_(platform::JoinPath(directory.empty() ? platform::ProgramDataDirectory() : std::u16string(directory), name)) {}
 
 void TransferLog::First(std::u16string_view line) {
   Write(line, true);

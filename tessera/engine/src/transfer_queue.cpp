@@ -3,7 +3,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "ui/config.h"
+#include "config/config.h"
 
 namespace engine {
 
@@ -29,7 +29,7 @@ bool TransferQueue::IsPending(std::uint32_t messageId) const {
 }
 
 bool TransferQueue::Enqueue(store::MessageEntry* entry, int kind, bool keepState) {
-  if (!entry || kind < store::kJobSend || kind > store::kJobNotifyResponse) return false;
+  if (!entry || kind < store::kJobSend || kind > kJobAcknowledgeAgain) return false;
   if (running_ && running_->entry == entry) return false;
   store::MessageSummary& s = entry->Summary();
   for (const auto& job : pending_) {
@@ -42,6 +42,8 @@ bool TransferQueue::Enqueue(store::MessageEntry* entry, int kind, bool keepState
   job->kind = kind;
   job->entry = entry;
   job->messageId = entry->Id();
+  // The queued state also marks the message as busy, so deleting it withdraws the job.
+  if (kind == kJobAcknowledgeAgain) job->stateBefore = s.StateFlags();
   if (kind == store::kJobSend) {
     if (!keepState) {
       s.SetPriority(0);
@@ -72,7 +74,7 @@ bool TransferQueue::StartNext() {
   for (const auto& job : pending_) due = due || job->entry->Summary().Minute() < 1;
   bool started = false;
   if (due) {
-    ui::Config config;
+    config::Config config;
     std::u16string via = config.GetConnectionVia();
     if (config.GetAutoDisconnect()) {
       started = SUCCEEDED(bearer_->Connect(via));
@@ -117,7 +119,8 @@ bool TransferQueue::RunNext() {
       job->contentLocation = platform::WideToAnsi(s.ContentLocation());
       job->transactionId = platform::WideToAnsi(s.TransactionId());
       break;
-    default:
+    case store::kJobNotifyResponse:
+    case kJobAcknowledgeAgain:
       starts = store::kMsgNotifyRespStarts;
       job->transactionId = platform::WideToAnsi(s.TransactionId());
       break;
@@ -133,7 +136,7 @@ void TransferQueue::Withdraw(std::uint32_t messageId) {
   if (running_ && running_->messageId == messageId) {
     if (worker_) worker_->Cancel();
     running_.reset();
-    if (bearer_ && ui::Config().GetAutoDisconnect()) bearer_->Stop();
+    if (bearer_ && config::Config().GetAutoDisconnect()) bearer_->Stop();
     StartNext();
     return;
   }
@@ -163,25 +166,21 @@ std::shared_ptr<TransferJob> TransferQueue::TakeFinished(store::MessageEntry* en
   if (!running_ || running_->entry != entry) return nullptr;
   std::shared_ptr<TransferJob> job = std::move(running_);
   running_.reset();
-  if (bearer_ && ui::Config().GetAutoDisconnect()) bearer_->Stop();
+  if (bearer_ && config::Config().GetAutoDisconnect()) bearer_->Stop();
   return job;
 }
 
 void ProvisionDefaultWspHeaders() {
-  constexpr const char16_t* kKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1\\WspHeader";
   HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, config::kWspHeaderKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
     RegCloseKey(key);
     return;
   }
-  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) != ERROR_SUCCESS) return;
-  auto set = [&](const char16_t* name, std::u16string_view text) {
-    std::u16string data(text);
-    RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                  static_cast<DWORD>((data.size() + 1) * sizeof(char16_t)));
-  };
-  set(u"User-Agent", u"Tessera/1.0");
-  set(u"Accept", u"application/vnd.wap.mms-message");
+  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, config::kWspHeaderKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  config::reg::SetStringValue(key, u"User-Agent", u"Tessera/1.0");
+  config::reg::SetStringValue(key, u"Accept", u"application/vnd.wap.mms-message");
   RegCloseKey(key);
 }
 

@@ -124,6 +124,10 @@ void TransferWorker::Run(TransferJob& job) {
       success = RunFetch(job);
       finished = store::kMsgFetchFinished;
       break;
+    case kJobAcknowledgeAgain:
+      success = RunAcknowledgeAgain(job);
+      finished = store::kMsgNotifyRespFinished;
+      break;
     default:
       success = RunNotifyResponse(job);
       finished = store::kMsgNotifyRespFinished;
@@ -170,6 +174,12 @@ bool TransferWorker::RunFetch(TransferJob& job) {
 bool TransferWorker::RunNotifyResponse(TransferJob& job) {
   if (job.transactionId.empty()) return false;
   job.result = operations.notifyResponse(engine_, job.transactionId);
+  return job.result == 0;
+}
+
+bool TransferWorker::RunAcknowledgeAgain(TransferJob& job) {
+  if (job.transactionId.empty()) return false;
+  job.result = operations.acknowledgeAgain(engine_, job.transactionId);
   return job.result == 0;
 }
 

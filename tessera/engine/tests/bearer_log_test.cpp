@@ -133,9 +133,20 @@ TEST(TransferLogFile, FirstLineReplacesLaterLinesAppend) {
   EXPECT_FALSE(platform::FileExists(nowhere.Path()));
 }
 
-TEST(TransferLogFile, DefaultsToTheProgramDirectory) {
-  TransferLog log(kRecvLogName);
-  EXPECT_EQ(log.Path(), platform::JoinPath(platform::ProgramDirectory(), u"Recv.txt"));
+// Two device roots served by one installation keep logs of their own.
+TEST(TransferLogFile, DefaultsToTheDevicesProgramFolder) {
+  platform_testing::ScopedDeviceRoot a;
+  TransferLog first(kRecvLogName);
+  first.First(u"phone A");
+  {
+    platform_testing::ScopedDeviceRoot b;
+    TransferLog second(kRecvLogName);
+    EXPECT_EQ(second.Path(), platform::Utf8ToUtf16(b.path() + "/Program Files/Tessera/Recv.txt"));
+    second.First(u"phone B");
+    EXPECT_EQ(ReadAll(second.Path()), "phone B\r\n");
+  }
+  EXPECT_EQ(first.Path(), platform::Utf8ToUtf16(a.path() + "/Program Files/Tessera/Recv.txt"));
+  EXPECT_EQ(ReadAll(first.Path()), "phone A\r\n");
 }
 
 }  // namespace

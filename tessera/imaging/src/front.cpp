@@ -226,23 +226,19 @@ std::unique_ptr<PackedDib> LoadRows(RowSource& src, Box* box) {
   std::vector<std::uint8_t> scratch(static_cast<std::size_t>(src.deliveredWidth) * 3 + 16);
   if (scale == 1.0) {
     for (int y = 0; y < src.height && y < out.height; ++y) {
-      if (!src.Next(row.data())) break;
+      if (!src.Next(row.data())) return nullptr;  // a decoder error gives no picture
       ConvertRow(src.format, shifts, row.data(), scratch.data(), dib->TopRow(y), out.width);
     }
   } else {
     double a = 0;
     int r = 0, converted = 0;
-    bool readAll = true;
     for (int y = 0; y < src.height; ++y) {
       a += scale;
       const int whole = static_cast<int>(a);
       // Rows that will not be converted need not be decoded where the format allows it;
       // the last one is always read for the final row below.
       const bool wanted = whole > r || y == src.height - 1;
-      if (!(wanted ? src.Next(row.data()) : src.Skip(row.data()))) {
-        readAll = false;
-        break;
-      }
+      if (!(wanted ? src.Next(row.data()) : src.Skip(row.data()))) return nullptr;
       if (whole > r) {
         r = whole;
         if (converted >= out.height) break;
@@ -251,7 +247,7 @@ std::unique_ptr<PackedDib> LoadRows(RowSource& src, Box* box) {
     }
     // The accumulator first reaches 1 one sample late, so it can end a row short of the
     // output height; the last source row fills that row instead of leaving it white.
-    if (readAll && converted == out.height - 1 && src.height > 0)
+    if (converted == out.height - 1 && src.height > 0)
       ConvertRow(src.format, shifts, row.data(), scratch.data(), dib->TopRow(converted), out.width);
   }
   *box = out;

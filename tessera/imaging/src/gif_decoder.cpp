@@ -36,6 +36,7 @@ struct GifDecoder::Lzw {
   std::uint32_t bitBuf = 0;
   int bitCount = 0;
   bool dataEnded = false;  // the zero-length block was read
+  bool truncated = false;  // the file ended inside the code stream
   bool failed = false;     // end code, broken code or missing data: no more pixels
 
   void Reset() {
@@ -251,6 +252,7 @@ int GifDecoder::SelectFrame(int n) {
     z.bitBuf = 0;
     z.bitCount = 0;
     z.dataEnded = false;
+    z.truncated = false;
     z.failed = false;
     frame_ = f;
     frameSelected_ = true;
@@ -269,6 +271,7 @@ int GifDecoder::NextCode() {
       std::uint8_t size;
       if (!ReadByte(&size)) {
         z.dataEnded = true;
+        z.truncated = true;
         return -1;
       }
       if (size == 0) {
@@ -282,6 +285,7 @@ int GifDecoder::NextCode() {
       b = buf_[bufPos_++];  // the common case: the byte is in the window
     } else if (!ReadByte(&b)) {
       z.dataEnded = true;
+      z.truncated = true;
       z.blockLeft = 0;
       return -1;
     }
@@ -336,6 +340,10 @@ bool GifDecoder::FillStack() {
   }
   z.failed = true;
   return false;
+}
+
+bool GifDecoder::frameTruncated() const {
+  return frameSelected_ && lzw_->truncated;
 }
 
 int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {

@@ -102,11 +102,14 @@ const PackedDib* GifPlayer::Render(int n, bool* end, int* delayMs) {
 
   int x0, x1;
   MappedRange(colMap_, f.left, f.width, &x0, &x1);
+  lastFrameShort_ = false;
   for (int r = 0; r < f.height; ++r) {
     int number = 0;
-    // A code stream that ends early leaves the rest of the frame undrawn; the pixels of
-    // the row it ended in are still drawn.
+    // A code stream that ends early in a whole file leaves the rest of the frame undrawn;
+    // the pixels of the row it ended in are still drawn. A file cut inside the frame is a
+    // read error.
     const bool complete = decoder_->ReadRow(row_.data(), &number) == kGifOk;
+    if (!complete && decoder_->frameTruncated()) return nullptr;
     const int valid = decoder_->lastRowPixels();
     const int sy = f.top + number;
     const int cy = sy < screen_.height ? rowOwner_[sy] : -1;
@@ -123,7 +126,10 @@ const PackedDib* GifPlayer::Render(int n, bool* end, int* delayMs) {
         dst[3 * x + 2] = c.rgbRed;
       }
     }
-    if (!complete) break;
+    if (!complete) {
+      lastFrameShort_ = true;
+      break;
+    }
   }
   last_ = f;
   haveLast_ = true;

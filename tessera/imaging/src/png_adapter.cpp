@@ -61,6 +61,21 @@ void FlushData(png_structp png) {
 
 const png_byte kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 
+// Largest buffer libpng may allocate for one chunk: the chunks the reader keeps (palette,
+// transparency, density) are a few hundred octets, so a larger declared length is a lie and
+// must not cost its size in memory.
+constexpr png_alloc_size_t kChunkAllocationLimit = 256 * 1024;
+// Ancillary chunks kept in memory at most (text, suggested palettes, unknown chunks).
+constexpr png_uint_32 kChunkCacheLimit = 16;
+
+// Ancillary chunks the program never uses: libpng skips them without allocating their data.
+const png_byte kIgnoredChunks[] = {
+    't', 'E', 'X', 't', '\0', 'z', 'T', 'X', 't', '\0', 'i', 'T', 'X', 't', '\0', 'i', 'C', 'C', 'P', '\0',
+    's', 'P', 'L', 'T', '\0', 'e', 'X', 'I', 'f', '\0', 't', 'I', 'M', 'E', '\0', 'h', 'I', 'S', 'T', '\0',
+    's', 'C', 'A', 'L', '\0', 'p', 'C', 'A', 'L', '\0', 'o', 'F', 'F', 's', '\0', 's', 'B', 'I', 'T', '\0',
+    'c', 'H', 'R', 'M', '\0', 'g', 'A', 'M', 'A', '\0', 's', 'R', 'G', 'B', '\0', 'b', 'K', 'G', 'D', '\0',
+};
+
 }  // namespace
 
 int PngOpenReader(mms::ByteStream* stream, PngReader** out) {
@@ -94,6 +109,11 @@ int PngOpenReader(mms::ByteStream* stream, PngReader** out) {
   png_set_sig_bytes(r->png, 4);
   // The decoders refuse pictures above the pixel budget before allocating rows.
   png_set_user_limits(r->png, 0xFFFFF, 0xFFFFF);
+  png_set_chunk_malloc_max(r->png, kChunkAllocationLimit);
+  png_set_chunk_cache_max(r->png, kChunkCacheLimit);
+  png_set_keep_unknown_chunks(r->png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+  png_set_keep_unknown_chunks(r->png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
+                              static_cast<int>(sizeof kIgnoredChunks / 5));
   png_read_info(r->png, r->info);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0;

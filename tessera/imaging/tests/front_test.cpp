@@ -14,6 +14,7 @@ namespace {
 
 using imaging_test::LoadFull;
 using imaging_test::Pixel;
+using imaging_test::Shell;
 using imaging_test::TempDir;
 using imaging_test::Wide;
 
@@ -112,6 +113,62 @@ TEST(Front, MissingOrUnknownFilesFail) {
   EXPECT_FALSE(LoadImageFitted(Wide(dir.Path("junk.bmp")), &zero, kTypeByExtension));
   // Video has no source until the player registers one.
   EXPECT_FALSE(LoadImageFitted(Wide(dir.Path("clip.3gp")), &box, kTypeByExtension));
+}
+
+// A 4-bit RLE file of 32 x 16 pixels: each row one run of alternating 1 and 2, then an end of
+// line; the last row ends the bitmap.
+std::vector<std::uint8_t> Rle4Picture() {
+  std::vector<std::uint8_t> data;
+  for (int y = 0; y < 16; ++y) {
+    data.insert(data.end(), {32, 0x12, 0, static_cast<std::uint8_t>(y == 15 ? 1 : 0)});
+  }
+  std::vector<std::uint8_t> f = {'B', 'M'};
+  auto u32 = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) f.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  const std::uint32_t offset = 14 + 40 + 16 * 4;
+  u32(offset + static_cast<std::uint32_t>(data.size()));
+  u32(0);
+  u32(offset);
+  for (std::uint32_t v : {40u, 32u, 16u}) u32(v);
+  f.insert(f.end(), {1, 0, 4, 0});  // planes, bits
+  for (std::uint32_t v : {2u, static_cast<std::uint32_t>(data.size()), 2835u, 2835u, 16u, 0u}) u32(v);
+  for (int i = 0; i < 16; ++i) f.insert(f.end(), {static_cast<std::uint8_t>(16 * i), 0, 0, 0});
+  f.insert(f.end(), data.begin(), data.end());
+  return f;
+}
+
+TEST(Front, PicturesCutInHalfGiveNoBitmap) {
+  REQUIRE_MAGICK();
+  TempDir dir;
+  const std::string source = "-size 64x48 gradient:red-blue -swirl 90 ";
+  const std::vector<std::pair<const char*, std::string>> made = {
+      {"b24.bmp", "-type truecolor BMP3:"},
+      {"rle8.bmp", "-colors 200 -type palette -compress rle BMP3:"},
+      {"p.png", "PNG24:"},
+      {"i.png", "-interlace PNG PNG24:"},
+      {"g.gif", "GIF:"},
+      {"w.wbmp", "WBMP:"},
+  };
+  for (const auto& [name, options] : made)
+    ASSERT_TRUE(Shell("convert " + source + options + dir.Path(name))) << name;
+  imaging_test::WriteFile(dir.Path("rle4.bmp"), Rle4Picture());
+  std::vector<std::string> names = {"rle4.bmp"};
+  for (const auto& m : made) names.push_back(m.first);
+  for (const std::string& name : names) {
+    const auto whole = imaging_test::ReadFile(dir.Path(name));
+    ASSERT_GT(whole.size(), 100u) << name;
+    // The whole file loads, at full size and fitted into a smaller box.
+    EXPECT_TRUE(imaging_test::LoadFull(dir.Path(name))) << name;
+    Box small{20, 20};
+    EXPECT_TRUE(LoadImageFitted(Wide(dir.Path(name)), &small, kTypeByExtension)) << name;
+    // Half of it is a decoder error: no picture, whatever the box.
+    const std::string cut = dir.Path("cut-" + name);
+    imaging_test::WriteFile(cut, std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<long>(whole.size() / 2)));
+    EXPECT_FALSE(imaging_test::LoadFull(cut)) << name;
+    small = Box{20, 20};
+    EXPECT_FALSE(LoadImageFitted(Wide(cut), &small, kTypeByExtension)) << name;
+  }
 }
 
 std::unique_ptr<PackedDib> FakeVideo(std::u16string_view, Box* box, int) {

@@ -413,6 +413,32 @@ TEST(GifDecoder, TruncationAtEveryOffsetIsHandled) {
   }
 }
 
+TEST(GifAnimation, EndCodeBeforeTheLastRowDrawsWhatArrivedAndSaysSo) {
+  // 4 x 4 screen, table red, green, blue, white; one frame whose codes are clear, four
+  // green pixels (one row) and the end code, 3 bits then 4 bits wide.
+  const std::vector<std::uint8_t> whole = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0x81, 0, 0,
+                                     255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255,
+                                     0x2C, 0, 0, 0, 0, 4, 0, 4, 0, 0, 2, 3, 0x4C, 0x12, 0x05, 0, 0x3B};
+  Player p(whole, Box{4, 4});
+  ASSERT_TRUE(p.player);
+  bool end = false;
+  int delay = 0;
+  const PackedDib* canvas = p.player->Render(0, &end, &delay);
+  ASSERT_TRUE(canvas);
+  EXPECT_TRUE(p.player->lastFrameShort());
+  EXPECT_TRUE(IsColour(*canvas, 3, 0, kTable[1]));
+  EXPECT_TRUE(IsColour(*canvas, 0, 1, kTable[0]));  // background where no row arrived
+  // The same frame in a file that ends inside its codes is a read error.
+  Player cut(std::vector<std::uint8_t>(whole.begin(), whole.end() - 4), Box{4, 4});
+  ASSERT_TRUE(cut.player);
+  EXPECT_FALSE(cut.player->Render(0, &end, &delay));
+  EXPECT_FALSE(end);
+  // A whole frame is not short.
+  Player full(MakeAnimation(8, 8, 0, {{Rect(0, 0, 8, 8), 2}}), Box{8, 8});
+  ASSERT_TRUE(full.player->Render(0, &end, &delay));
+  EXPECT_FALSE(full.player->lastFrameShort());
+}
+
 TEST(GifConformance, InterlacedAndAnimatedMatchImageMagick) {
   REQUIRE_MAGICK();
   TempDir dir;

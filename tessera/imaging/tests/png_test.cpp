@@ -180,6 +180,89 @@ TEST(PngReader, TruncatedAndCorruptFilesFailCleanly) {
   }
 }
 
+// Chunk builder for hand-made files; the CRC is the one PNG uses.
+std::uint32_t Crc(const std::uint8_t* p, std::size_t n, std::uint32_t crc = 0xFFFFFFFFu) {
+  for (std::size_t i = 0; i < n; ++i) {
+    crc ^= p[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return crc;
+}
+
+void Put32(std::vector<std::uint8_t>* out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void PutChunk(std::vector<std::uint8_t>* out, const char* type, const std::vector<std::uint8_t>& data,
+              std::uint32_t declared) {
+  Put32(out, declared);
+  const std::size_t start = out->size();
+  out->insert(out->end(), type, type + 4);
+  out->insert(out->end(), data.begin(), data.end());
+  Put32(out, Crc(out->data() + start, out->size() - start) ^ 0xFFFFFFFFu);
+}
+
+void PutChunk(std::vector<std::uint8_t>* out, const char* type, const std::vector<std::uint8_t>& data) {
+  PutChunk(out, type, data, static_cast<std::uint32_t>(data.size()));
+}
+
+// A 16 x 12 grey picture with one ancillary chunk of the given type, data and declared length
+// placed before its image data. Stored (uncompressed) deflate blocks keep it free of zlib.
+std::vector<std::uint8_t> GreyWithChunk(const char* type, const std::vector<std::uint8_t>& data,
+                                        std::uint32_t declared) {
+  std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+  PutChunk(&out, "IHDR", {0, 0, 0, 16, 0, 0, 0, 12, 8, 0, 0, 0, 0});
+  PutChunk(&out, type, data, declared);
+  std::vector<std::uint8_t> raw;
+  for (int y = 0; y < 12; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < 16; ++x) raw.push_back(static_cast<std::uint8_t>(16 * x));
+  }
+  std::vector<std::uint8_t> z = {0x78, 0x01, 1, static_cast<std::uint8_t>(raw.size()),
+                                 static_cast<std::uint8_t>(raw.size() >> 8),
+                                 static_cast<std::uint8_t>(~raw.size()),
+                                 static_cast<std::uint8_t>(~raw.size() >> 8)};
+  z.insert(z.end(), raw.begin(), raw.end());
+  std::uint32_t a = 1, b = 0;
+  for (std::uint8_t v : raw) {
+    a = (a + v) % 65521;
+    b = (b + a) % 65521;
+  }
+  Put32(&z, (b << 16) | a);
+  PutChunk(&out, "IDAT", z);
+  PutChunk(&out, "IEND", {});
+  return out;
+}
+
+TEST(PngReader, DeclaredChunkLengthsCostNoMemory) {
+  if (!imaging_test::AllocationMeter::available()) GTEST_SKIP() << "no allocation hooks in this build";
+  TempDir dir;
+  const std::vector<std::uint8_t> text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'};
+  // Text, compressed text, colour profile and a private chunk each claiming almost 2 GB in a
+  // file of a few hundred octets.
+  for (const char* type : {"tEXt", "zTXt", "iCCP", "prVt", "sPLT"}) {
+    const auto bytes = GreyWithChunk(type, text, 1982045221u);
+    ASSERT_LT(bytes.size(), 400u);
+    imaging_test::WriteFile(dir.Path("lie.png"), bytes);
+    imaging_test::AllocationMeter meter;
+    Box box{16, 12};
+    auto dib = LoadImageFitted(imaging_test::Wide(dir.Path("lie.png")), &box, kTypePng);
+    EXPECT_LT(meter.largest(), 1u << 20) << type;
+    EXPECT_LT(meter.total(), 4u << 20) << type;
+  }
+  // Honest ancillary chunks, large or small, are skipped: the picture still loads.
+  for (std::size_t size : {std::size_t{10}, std::size_t{600000}}) {
+    std::vector<std::uint8_t> big = text;
+    big.resize(size, 'x');
+    imaging_test::WriteFile(dir.Path("ok.png"), GreyWithChunk("tEXt", big, static_cast<std::uint32_t>(size)));
+    imaging_test::AllocationMeter meter;
+    auto dib = imaging_test::LoadFull(dir.Path("ok.png"));
+    ASSERT_TRUE(dib) << size;
+    EXPECT_EQ(imaging_test::Pixel(*dib, 3, 5)[0], 48);
+    EXPECT_LT(meter.largest(), 1u << 20) << size;
+  }
+}
+
 struct PngVariant {
   const char* name;
   const char* options;

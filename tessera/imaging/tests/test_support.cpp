@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,7 +12,50 @@
 #include "imaging/image.h"
 #include "platform/text.h"
 
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                                         void (*)(const volatile void*))
+    __attribute__((weak));
+
 namespace imaging_test {
+
+namespace {
+
+std::atomic<bool> gMetering{false};
+std::atomic<std::size_t> gAllocated{0};
+std::atomic<std::size_t> gLargest{0};
+
+void OnAllocate(const volatile void*, std::size_t size) {
+  if (!gMetering.load(std::memory_order_relaxed)) return;
+  gAllocated.fetch_add(size, std::memory_order_relaxed);
+  std::size_t seen = gLargest.load(std::memory_order_relaxed);
+  while (size > seen && !gLargest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+  }
+}
+
+void OnFree(const volatile void*) {}
+
+// The sanitizer accepts only a few hook installations per process: install once.
+bool InstallHooks() {
+  static const bool installed =
+      __sanitizer_install_malloc_and_free_hooks != nullptr &&
+      __sanitizer_install_malloc_and_free_hooks(OnAllocate, OnFree) != 0;
+  return installed;
+}
+
+}  // namespace
+
+AllocationMeter::AllocationMeter() {
+  InstallHooks();
+  gAllocated = 0;
+  gLargest = 0;
+  gMetering = true;
+}
+
+AllocationMeter::~AllocationMeter() { gMetering = false; }
+
+bool AllocationMeter::available() { return InstallHooks(); }
+std::size_t AllocationMeter::total() const { return gAllocated.load(); }
+std::size_t AllocationMeter::largest() const { return gLargest.load(); }
 
 bool HaveTool(const char* name) {
   return Shell(std::string("command -v ") + name + " >/dev/null 2>&1");

@@ -35,6 +35,19 @@ int CountMismatches(const imaging::PackedDib& dib, const Rgb& ref, int tolerance
 /// Loads a file at full size (box of its own size).
 std::unique_ptr<imaging::PackedDib> LoadFull(const std::string& path, std::uint32_t type = 0xFFFE);
 
+/// Counts the bytes allocated (malloc and new) on any thread while it lives, through the
+/// sanitizer's allocation hooks. available() is false in a build without them.
+class AllocationMeter {
+ public:
+  AllocationMeter();
+  ~AllocationMeter();
+  AllocationMeter(const AllocationMeter&) = delete;
+  AllocationMeter& operator=(const AllocationMeter&) = delete;
+  static bool available();
+  std::size_t total() const;
+  std::size_t largest() const;
+};
+
 /// A temporary directory for one test.
 class TempDir {
  public:

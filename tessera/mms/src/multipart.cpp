@@ -33,11 +33,7 @@ std::string_view MediaOf(std::string_view contentType) {
   return contentType.substr(0, contentType.find(';'));
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
+using platform::EqualsNoCase;
 
 // Characters that cannot stand in a file name of the device become '_'; a name made only of
 // dots would name the directory itself or its parent, so its dots go too.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "mms/wsp.h"
+#include "platform/text.h"
 
 namespace mms {
 
@@ -52,11 +53,7 @@ constexpr CharsetEntry kCharsets[] = {
     {kCharsetUcs2, "iso-10646-ucs-2"},
 };
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
+using platform::EqualsNoCase;
 
 }  // namespace
 

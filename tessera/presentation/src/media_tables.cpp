@@ -43,18 +43,7 @@ constexpr ExtensionRow kExtensions[] = {
     {u".3gp", 0x40001, true},
 };
 
-template <typename C>
-C Lower(C c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<C>(c - 'A' + 'a') : c;
-}
-
-template <typename C>
-bool EqualsNoCase(std::basic_string_view<C> a, std::basic_string_view<C> b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
+using platform::EqualsNoCase;
 
 MediaKind LookupType(std::string_view type) {
   for (const TypeRow& row : kContentTypes)

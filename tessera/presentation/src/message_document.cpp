@@ -17,17 +17,6 @@ class NeverKnows final : public MediaDurationProbe {
   std::uint32_t DurationMs(std::u16string_view, MediaKind) override { return 0; }
 };
 
-bool EqualsNoCase16(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x - u'A' + u'a');
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y - u'A' + u'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string CharsetOf(std::string_view contentType) {
   std::string lower(contentType);
   for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -63,6 +52,14 @@ bool NameTaken(const std::u16string& dir, const std::u16string& name) {
 MediaDurationProbe& UnknownDurationProbe() {
   static NeverKnows probe;
   return probe;
+}
+
+namespace {
+MediaDurationProbe* gDefaultProbe = nullptr;
+}  // namespace
+
+void SetDefaultDurationProbe(MediaDurationProbe* probe) {
+  gDefaultProbe = probe;
 }
 
 std::optional<MediaReference>& Slide::Slot(MediaClass c) {
@@ -102,7 +99,7 @@ bool ConvertTextPart(std::u16string_view path, std::string_view charset) {
   return platform::WriteFile(path, Utf16LeWithMark(text));
 }
 
-MessageDocument::MessageDocument() : probe_(&UnknownDurationProbe()) {}
+MessageDocument::MessageDocument() : probe_(gDefaultProbe ? gDefaultProbe : &UnknownDurationProbe()) {}
 MessageDocument::~MessageDocument() = default;
 
 void MessageDocument::SetDurationProbe(MediaDurationProbe* probe) {
@@ -292,7 +289,7 @@ int MessageDocument::AddMediaFile(int slideIndex, std::u16string_view sourcePath
 
   MediaItem* item = nullptr;
   for (const auto& m : media_)
-    if (!m->sourcePath.empty() && m->kind == kind && EqualsNoCase16(m->sourcePath, sourcePath))
+    if (!m->sourcePath.empty() && m->kind == kind && platform::EqualsNoCase(m->sourcePath, sourcePath))
       item = m.get();
   if (item == nullptr) {
     if (!platform::CreateDirectories(partsDirectory_)) return 0;
@@ -317,7 +314,7 @@ int MessageDocument::AddMediaFile(int slideIndex, std::u16string_view sourcePath
     fresh->fileName = name;
     const bool shared =
         mediaClass != MediaClass::Text && !(mediaClass == MediaClass::Audio && !recordingPath.empty() &&
-                                            EqualsNoCase16(recordingPath, sourcePath));
+                                            platform::EqualsNoCase(recordingPath, sourcePath));
     if (shared) fresh->sourcePath = sourcePath;
     item = AppendMedia(std::move(fresh));
   }

@@ -105,27 +105,7 @@ std::uint32_t ChildNamed(const XmlDocument& xml, std::uint32_t parent, std::stri
   return 0;
 }
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-bool EqualsNoCase16(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x - u'A' + u'a');
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y - u'A' + u'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+using platform::EqualsNoCase;
 
 MediaItem* FindMedia(MessageDocument& document, std::string_view src) {
   std::string normal;
@@ -140,8 +120,8 @@ MediaItem* FindMedia(MessageDocument& document, std::string_view src) {
     if (cid && !item->contentId.empty()) {
       std::u16string_view id = item->contentId;
       if (id.size() >= 2 && id.front() == u'<' && id.back() == u'>') id = id.substr(1, id.size() - 2);
-      if (EqualsNoCase16(id, wanted)) return item.get();
-    } else if (EqualsNoCase16(item->fileName, wanted)) {
+      if (EqualsNoCase(id, wanted)) return item.get();
+    } else if (EqualsNoCase(item->fileName, wanted)) {
       return item.get();
     }
   }

@@ -1,11 +1,8 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 
+#include "config/registry.h"
 #include "platform/files.h"
-#include "platform/registry.h"
 #include "platform/text.h"
 #include "store/message_store.h"
 #include "store_internal.h"
@@ -35,7 +32,7 @@ bool WriteReplace(const std::u16string& target, const std::u16string& temporary,
   if (!file) return false;
   bool ok = FaultPoint() && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   ok = std::fflush(file) == 0 && ok;
-  ok = ::fsync(::fileno(file)) == 0 && ok;
+  ok = platform::SyncFile(file) && ok;
   ok = std::fclose(file) == 0 && ok;
   if (ok) ok = FaultPoint() && platform::MoveFile(temporary, target, true);
   if (!ok) platform::DeleteFile(temporary);
@@ -43,40 +40,22 @@ bool WriteReplace(const std::u16string& target, const std::u16string& temporary,
 }
 
 DWORD ReadDword(const char16_t* key, const char16_t* value, DWORD fallback) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return fallback;
-  DWORD type = 0, data = 0, size = sizeof data;
-  LONG rc = RegQueryValueEx(handle, value, nullptr, &type, reinterpret_cast<LPBYTE>(&data), &size);
-  RegCloseKey(handle);
-  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof data) return fallback;
-  return data;
+  return config::reg::GetDword(HKEY_LOCAL_MACHINE, key, value, fallback, config::reg::Check::Exact);
 }
 
 bool WriteDword(const char16_t* key, const char16_t* value, DWORD data) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  LONG rc = RegSetValueEx(handle, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
-  RegCloseKey(handle);
-  return rc == ERROR_SUCCESS;
+  return config::reg::SetDword(HKEY_LOCAL_MACHINE, key, value, data, false);
 }
 
 bool DeleteKey(const char16_t* key) {
-  LONG rc = RegDeleteKey(HKEY_LOCAL_MACHINE, key);
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+  return config::reg::DeleteKey(HKEY_LOCAL_MACHINE, key);
 }
 
 std::u16string ReadString(const char16_t* key, const char16_t* value, std::size_t maxChars) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return {};
-  std::u16string text(maxChars + 1, u'\0');
-  DWORD type = 0, size = static_cast<DWORD>(text.size() * 2);
-  LONG rc = RegQueryValueEx(handle, value, nullptr, &type, reinterpret_cast<LPBYTE>(text.data()), &size);
-  RegCloseKey(handle);
-  if (rc != ERROR_SUCCESS || type != REG_SZ) return {};
-  text.resize(size / 2);
-  if (auto zero = text.find(u'\0'); zero != std::u16string::npos) text.resize(zero);
+  std::u16string text;
+  if (!config::reg::GetString(HKEY_LOCAL_MACHINE, key, value, static_cast<DWORD>((maxChars + 1) * 2), &text,
+                              config::reg::Check::Exact))
+    return {};
   return text;
 }
 

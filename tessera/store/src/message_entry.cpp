@@ -131,8 +131,7 @@ SendOptionsRecord* MessageEntry::Options() {
   std::u16string path = OptionsPath();
   if (!platform::FileExists(path)) {
     SendOptionsRecord defaults;
-    static constexpr const char16_t* kUiKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI";
-    DWORD report = internal::ReadDword(kUiKey, u"DeliverReport", 0);
+    DWORD report = internal::ReadDword(config::kUiKey, u"DeliverReport", 0);
     defaults.deliveryReport = static_cast<std::int32_t>(report) > 0 ? 1 : 0;
     options_ = std::make_unique<SendOptionsRecord>(defaults);
     return options_.get();

@@ -240,7 +240,7 @@ bool MessageStore::Open(const std::u16string& root) {
   }
   // The engine is attached (SetTransferSink) before opening; the store window runs the
   // Outbox pass when this arrives.
-  if (frame_) PostMessage(frame_, kMsgStoreStarted, 0, 0);
+  if (listener_) listener_->StoreOpened();
   return ok;
 }
 
@@ -321,8 +321,8 @@ bool MessageStore::Delete(FolderId folderId, std::uint32_t messageId) {
   if (!folder) return false;
   MessageSummary summary(nullptr);
   if (!folder->CopySummary(messageId, summary)) return false;
-  if ((summary.StateFlags() & (kStateInProgress | kStateQueued | kStateWaitRetry)) && frame_)
-    PostMessage(frame_, kMsgNavigate, kNavigateCancelJob, static_cast<LPARAM>(messageId));
+  if ((summary.StateFlags() & (kStateInProgress | kStateQueued | kStateWaitRetry)) && listener_)
+    listener_->CancelJobWanted(messageId);
   // The engine lets go of the message now: a job left in its list would outlive the entry.
   if (sink_) sink_->Withdraw(messageId);
   auto entry = folder->Remove(messageId);
@@ -362,18 +362,15 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
   auto entry = NewEntry();
   mms::MmsHeaders headers;
   bool ok = false;
-  unsigned message = 0;
   mms::NotificationInfo notification;
   mms::DeliveryInfo report;
   mms::ClearHeaders(headers);
   if (kind == mms::PushKind::Notification) {
     if (!mms::DecodeNotification(headers, pdu, length, notification)) return 0;
     ok = entry->StoreNotification(notification, LocalNow());
-    message = kMsgNotificationStored;
   } else {
     if (!mms::DecodeDeliveryReport(headers, pdu, length, report)) return 0;
     ok = entry->StoreDeliveryReport(report, LocalNow());
-    message = kMsgDeliveryReportStored;
   }
   if (!ok) {
     entry->DeleteFiles();
@@ -386,7 +383,12 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
     if (auto back = inbox->Remove(id)) back->DeleteFiles();
     return 0;
   }
-  if (frame_) PostMessage(frame_, message, 0, reinterpret_cast<LPARAM>(raw));
+  if (listener_) {
+    if (kind == mms::PushKind::Notification)
+      listener_->NotificationStored(raw);
+    else
+      listener_->DeliveryReportStored(raw);
+  }
   return id;
 }
 

@@ -179,7 +179,7 @@ DWORD RetrySettings::Interval(DWORD n) const {
 }
 
 RetrySettings RetrySettings::Read() {
-  static constexpr const char16_t* kKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\TryLimit";
+  const char16_t* kKey = config::kTryLimitKey;
   RetrySettings settings;
   settings.tryDefault = std::min<DWORD>(internal::ReadDword(kKey, u"TryDefault", 0), 5);
   for (DWORD n = 1; n <= settings.tryDefault; ++n) {

@@ -27,6 +27,33 @@ void WriteField(std::string& bytes, std::size_t offset, std::u16string_view text
 
 }  // namespace
 
+void WindowStoreListener::StoreOpened() {
+  PostMessage(window_, kMsgStoreStarted, 0, 0);
+}
+void WindowStoreListener::NotificationStored(MessageEntry* entry) {
+  PostMessage(window_, kMsgNotificationStored, 0, reinterpret_cast<LPARAM>(entry));
+}
+void WindowStoreListener::DeliveryReportStored(MessageEntry* entry) {
+  PostMessage(window_, kMsgDeliveryReportStored, 0, reinterpret_cast<LPARAM>(entry));
+}
+void WindowStoreListener::FetchWanted(std::uint32_t messageId) {
+  PostMessage(window_, kMsgNavigate, kNavigateQueueFetch, static_cast<LPARAM>(messageId));
+}
+void WindowStoreListener::CancelJobWanted(std::uint32_t messageId) {
+  PostMessage(window_, kMsgNavigate, kNavigateCancelJob, static_cast<LPARAM>(messageId));
+}
+void WindowStoreListener::ComposedStored(std::uint32_t messageId) {
+  PostMessage(window_, kMsgNavigate, kNavigateOpen, static_cast<LPARAM>(messageId));
+}
+
+void MessageStore::SetFrameWindow(HWND frame) {
+  frameListener_.reset();
+  listener_ = nullptr;
+  if (!frame) return;
+  frameListener_ = std::make_unique<WindowStoreListener>(frame);
+  listener_ = frameListener_.get();
+}
+
 bool DecodeImportRecord(const void* data, std::size_t size, ComposeRequest* out) {
   if (!data || size < kImportRecordSize || !out) return false;
   const auto* bytes = static_cast<const std::uint8_t*>(data);

@@ -1,4 +1,5 @@
 // What the store does with the engine's results and after a restart.
+#include "config/keys.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "presentation/message_document.h"
@@ -6,12 +7,9 @@
 #include "store_internal.h"
 
 namespace store {
-namespace {
 
-constexpr const char16_t* kUiKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI";
-constexpr const char16_t* kMm1Key = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1";
-
-}  // namespace
+using config::kMm1Key;
+using config::kUiKey;
 
 std::optional<mms::SendRequest> MessageStore::SendParameters(MessageEntry& entry) {
   SendOptionsRecord* options = entry.Options();
@@ -93,8 +91,8 @@ void MessageStore::NotifyResponseFinished(MessageEntry* entry) {
   entry->Summary().SetStateFlagsNew(StateAfter(StateEvent::NotifyResponseFinished));
   inbox->Release(entry);
   inbox->Save();
-  if (internal::ReadDword(kMm1Key, u"SendDelayedNotifyResp", 0) == 0 && frame_)
-    PostMessage(frame_, kMsgNavigate, kNavigateQueueFetch, static_cast<LPARAM>(entry->Id()));
+  if (internal::ReadDword(kMm1Key, u"SendDelayedNotifyResp", 0) == 0 && listener_)
+    listener_->FetchWanted(entry->Id());
   if (sink_) sink_->JobDone();
 }
 
@@ -210,7 +208,7 @@ std::uint32_t MessageStore::NewComposedMessage(const ComposeRequest& request, st
     if (auto back = draft->Remove(id)) back->DeleteFiles();
     return 0;
   }
-  if (frame_) PostMessage(frame_, kMsgNavigate, kNavigateOpen, static_cast<LPARAM>(id));
+  if (listener_) listener_->ComposedStored(id);
   return id;
 }
 

@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "config/keys.h"
 #include "platform/types.h"
 
 namespace transport::detail {
 
-inline constexpr char16_t kMm1Key[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1";
-inline constexpr char16_t kWspHeaderKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1\\WspHeader";
+inline constexpr const char16_t* kMm1Key = config::kMm1Key;
+inline constexpr const char16_t* kWspHeaderKey = config::kWspHeaderKey;
 
 // Reads one value of the mm1 key; false when the key or the value is absent.
 bool ReadMm1Value(const char16_t* name, DWORD* type, std::vector<BYTE>* data);

@@ -9,6 +9,7 @@
 #include "mms/byte_stream.h"
 #include "mms/wsp.h"
 #include "platform/text.h"
+#include "transport/http_session.h"
 #include "transport/results.h"
 
 namespace transport {
@@ -21,7 +22,71 @@ bool IsMmsContentType(std::string_view type) {
   return type == kMmsContentType;
 }
 
-int OpenSession(Mm1Engine* e, std::unique_ptr<WspSession>* session) {
+// One operation's link to the MMSC: a WSP session through the gateway, or HTTP straight to
+// the MMSC (or through the profile's proxy). Both hand up the same result codes.
+class Channel {
+ public:
+  virtual ~Channel() = default;
+  virtual int Get(std::string_view uri, const WspHeaderList* extra) = 0;
+  virtual int Post(std::string_view uri, std::string_view contentType, bool withHeaders,
+                   const mms::ByteBuffer& data, mms::ByteStream* body) = 0;
+  virtual int ReadReply(std::string* contentType, mms::ByteBuffer* data) = 0;
+  int ReadReply(mms::ByteBuffer* data) { return ReadReply(nullptr, data); }
+  virtual void Close() = 0;
+};
+
+class WspChannel final : public Channel {
+ public:
+  explicit WspChannel(std::unique_ptr<WspSession> s) : s_(std::move(s)) {}
+  int Get(std::string_view uri, const WspHeaderList* extra) override { return s_->Get(uri, extra); }
+  int Post(std::string_view uri, std::string_view contentType, bool withHeaders, const mms::ByteBuffer& data,
+           mms::ByteStream* body) override {
+    return s_->Post(uri, contentType, withHeaders, data, body);
+  }
+  int ReadReply(std::string* contentType, mms::ByteBuffer* data) override {
+    return s_->ReadReply(contentType, data);
+  }
+  void Close() override { s_->Close(); }
+
+ private:
+  std::unique_ptr<WspSession> s_;
+};
+
+class HttpChannel final : public Channel {
+ public:
+  explicit HttpChannel(std::unique_ptr<HttpSession> s) : s_(std::move(s)) {}
+  int Get(std::string_view uri, const WspHeaderList* extra) override { return s_->Get(uri, extra); }
+  // Every HTTP request carries the configured headers, so withHeaders has nothing to add.
+  int Post(std::string_view uri, std::string_view contentType, bool, const mms::ByteBuffer& data,
+           mms::ByteStream* body) override {
+    return s_->Post(uri, contentType, data, body);
+  }
+  int ReadReply(std::string* contentType, mms::ByteBuffer* data) override {
+    return s_->ReadReply(contentType, data);
+  }
+  void Close() override { s_->Close(); }
+
+ private:
+  std::unique_ptr<HttpSession> s_;
+};
+
+int OpenHttp(Mm1Engine* e, std::unique_ptr<Channel>* channel) {
+  HttpSessionOptions o;
+  o.proxy = e->proxy.str();
+  o.cancelHook = e->cancelHook;
+  o.headers = e->headerList;
+  o.timeoutMs = e->timeoutMs;
+  o.maxRetries = e->maxRetries;
+  o.replyLimit = e->recvLimit;
+  o.caFile = e->caFile;
+  std::unique_ptr<HttpSession> session;
+  if (HttpSession::Open(std::move(o), &session) != kOk) return kMm1NoSessionOpened;
+  channel->reset(new (std::nothrow) HttpChannel(std::move(session)));
+  return *channel ? kMm1Ok : kMm1NoSessionOpened;
+}
+
+int OpenSession(Mm1Engine* e, std::unique_ptr<Channel>* channel) {
+  if (e->transport == Mm1Transport::Http) return OpenHttp(e, channel);
   WspSessionOptions o;
   o.gateway = e->gateway.str();
   o.gatewayPort = static_cast<int>(e->gatewayPort);
@@ -32,18 +97,22 @@ int OpenSession(Mm1Engine* e, std::unique_ptr<WspSession>* session) {
   o.timeoutMs = e->timeoutMs;
   o.maxRetries = e->maxRetries;
   if (e->portFactory) o.port = e->portFactory();
-  return WspSession::Open(std::move(o), session) == kOk ? kMm1Ok : kMm1NoSessionOpened;
+  std::unique_ptr<WspSession> session;
+  if (WspSession::Open(std::move(o), &session) != kOk) return kMm1NoSessionOpened;
+  channel->reset(new (std::nothrow) WspChannel(std::move(session)));
+  return *channel ? kMm1Ok : kMm1NoSessionOpened;
 }
 
 // m-notifyresp-ind (0x83) or m-acknowledge-ind (0x85) inside an open session. The reply's data
 // is read and dropped.
-int SendNotifyOrAck(Mm1Engine* e, WspSession* session, std::uint8_t messageType) {
+// `status` 0 takes the mode's: Retrieved in immediate mode, Deferred in deferred mode.
+int SendNotifyOrAck(Mm1Engine* e, Channel* session, std::uint8_t messageType, std::uint8_t status = 0) {
   if (!session) return kMm1NoSession;
   if (messageType == mms::kAcknowledgeInd && e->notifyRespAfterRetrieval) return kMm1MissingTarget;
   mms::MmsHeaders& h = e->headers;
   h.messageType = messageType;
   if (messageType == mms::kNotifyRespInd)
-    h.status = e->notifyRespAfterRetrieval ? mms::kStatusRetrieved : mms::kStatusDeferred;
+    h.status = status ? status : e->notifyRespAfterRetrieval ? mms::kStatusRetrieved : mms::kStatusDeferred;
   const std::optional<mms::ByteBuffer> pdu = mms::EncodePdu(h);
   if (!pdu) return kMm1EncodeFailed;
   if (e->mmscUri.empty()) return kMm1MissingTarget;
@@ -57,6 +126,8 @@ void CopyProfile(Mm1Engine* e, const Mm1Profile& p) {
   e->gateway.Assign(p.gateway.view());
   e->gatewayPort = p.gatewayPort;
   e->mmscUri.Assign(p.mmscUri.view());
+  e->transport = p.transport;
+  e->proxy.Assign(p.proxy.view());
   e->sendLimit = p.sendLimit;
   e->recvLimit = p.recvLimit;
   e->tryCount = p.tryCount;
@@ -161,7 +232,8 @@ int Mm1Send(Mm1Engine* e, std::u16string_view packagePath, const mms::SendReques
   if (!related && !mixed) return kMm1NotMultipart;
   const std::int64_t bodyLength = fileSize - file->Tell();
   if (bodyLength <= 0) return kMm1FileError;
-  if (bodyLength > static_cast<std::int64_t>(e->sendLimit) || bodyLength >= kMm1BodyCap) return kMm1TooLarge;
+  if (bodyLength > static_cast<std::int64_t>(e->sendLimit)) return kMm1TooLarge;
+  if (e->transport == Mm1Transport::Wsp && bodyLength >= kMm1BodyCap) return kMm1TooLarge;
 
   mms::MmsHeaders& h = e->headers;
   h.contentType.Assign(ct.mediaType);
@@ -171,7 +243,7 @@ int Mm1Send(Mm1Engine* e, std::u16string_view packagePath, const mms::SendReques
   }
   if (!mms::LoadSendRequest(h, *request)) return kMm1InvalidArgument;
 
-  std::unique_ptr<WspSession> session;
+  std::unique_ptr<Channel> session;
   if (OpenSession(e, &session) != kMm1Ok) return kMm1NoSessionOpened;
 
   h.messageType = mms::kSendReq;
@@ -210,7 +282,7 @@ int Mm1Retrieve(Mm1Engine* e, std::string_view contentLocation, std::string_view
   if (!h.contentLocation.Assign(contentLocation) || !h.transactionId.Assign(transactionId))
     return kMm1InvalidArgument;
 
-  std::unique_ptr<WspSession> session;
+  std::unique_ptr<Channel> session;
   if (OpenSession(e, &session) != kMm1Ok) return kMm1NoSessionOpened;
   if (h.contentLocation.empty()) return kMm1MissingTarget;
   WspHeaderList extra;
@@ -256,9 +328,20 @@ int Mm1SendDeferredNotifyResp(Mm1Engine* e, std::string_view transactionId) {
   Prepare(e);
   if (e->notifyRespAfterRetrieval || transactionId.empty()) return kMm1InvalidArgument;
   if (!e->headers.transactionId.Assign(transactionId)) return kMm1InvalidArgument;
-  std::unique_ptr<WspSession> session;
+  std::unique_ptr<Channel> session;
   if (OpenSession(e, &session) != kMm1Ok) return kMm1NoSessionOpened;
   const int r = SendNotifyOrAck(e, session.get(), mms::kNotifyRespInd);
+  session->Close();
+  return r;
+}
+
+int Mm1AcknowledgeAgain(Mm1Engine* e, std::string_view transactionId) {
+  if (!e) return kMm1InvalidArgument;
+  Prepare(e);
+  if (transactionId.empty() || !e->headers.transactionId.Assign(transactionId)) return kMm1InvalidArgument;
+  std::unique_ptr<Channel> session;
+  if (OpenSession(e, &session) != kMm1Ok) return kMm1NoSessionOpened;
+  const int r = SendNotifyOrAck(e, session.get(), mms::kNotifyRespInd, mms::kStatusRetrieved);
   session->Close();
   return r;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/registry.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "transport/mm1_engine.h"
@@ -43,41 +44,25 @@ class Key {
 };
 
 bool ReadDword(HKEY key, const char16_t* name, std::uint32_t* out) {
-  DWORD type = 0;
   DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size) != ERROR_SUCCESS)
-    return false;
-  if (type != REG_DWORD || size != sizeof(value)) return false;
+  if (!config::reg::QueryDword(key, name, &value)) return false;
   *out = value;
   return true;
 }
 
 bool WriteDword(HKEY key, const char16_t* name, std::uint32_t value) {
-  const DWORD v = value;
-  return RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof(v)) ==
-         ERROR_SUCCESS;
+  return config::reg::SetDwordValue(key, name, value);
 }
 
 bool ReadString(HKEY key, const char16_t* name, std::u16string* out) {
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueEx(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
-    return false;
-  std::vector<BYTE> data(size + 2, 0);
-  if (RegQueryValueEx(key, name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
-  std::u16string text(size / 2, u'\0');
-  std::memcpy(text.data(), data.data(), text.size() * 2);
-  const std::size_t z = text.find(u'\0');
-  if (z != std::u16string::npos) text.resize(z);
-  *out = std::move(text);
-  return true;
+  return config::reg::QueryString(key, name, out);
 }
 
 bool WriteString(HKEY key, const char16_t* name, const std::u16string& text) {
-  return RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * 2)) == ERROR_SUCCESS;
+  return config::reg::SetStringValue(key, name, text);
 }
+
+constexpr char kUnusableProxy[] = "-";
 
 std::u16string Wide(std::string_view s) {
   return Utf8ToUtf16(s);
@@ -103,11 +88,26 @@ bool WriteIndex(HKEY mm1, const ProfileIndex& index) {
          WriteDword(mm1, u"TotalSettings", index.totalSettings);
 }
 
+// The transport and the proxy sit beside the four original values, so a profile written
+// before they existed reads as a gateway profile.
 bool WriteProfileValues(HKEY key, const Mm1Profile& p) {
   return WriteString(key, u"Name", Wide(p.name.view())) &&
          WriteString(key, u"Gateway", Wide(p.gateway.view())) &&
          WriteString(key, u"MmscURI", Wide(p.mmscUri.view())) &&
-         WriteDword(key, u"GatewayPort", p.gatewayPort);
+         WriteDword(key, u"GatewayPort", p.gatewayPort) &&
+         WriteDword(key, u"Transport", static_cast<std::uint32_t>(p.transport)) &&
+         WriteString(key, u"Proxy", Wide(p.proxy.view()));
+}
+
+void ReadTransportValues(HKEY key, Mm1Profile* p) {
+  std::uint32_t transport = 0;
+  p->transport = ReadDword(key, u"Transport", &transport) && transport == static_cast<std::uint32_t>(Mm1Transport::Http)
+                     ? Mm1Transport::Http
+                     : Mm1Transport::Wsp;
+  std::u16string proxy;
+  // A proxy too long for the field is not cut (a cut "host:8080" could read as "host:80"): it
+  // becomes one that never parses, so transfers are refused rather than sent elsewhere.
+  if (ReadString(key, u"Proxy", &proxy) && !p->proxy.Assign(Utf16ToUtf8(proxy))) p->proxy.Assign(kUnusableProxy);
 }
 
 std::uint32_t RandomBelow(std::uint32_t n) {
@@ -164,6 +164,7 @@ static bool LoadProfile(int index, Mm1Profile* out, int mode, bool withLimits) {
   p.name.Assign(Utf16ToUtf8(name));
   p.gateway.Assign(Utf16ToUtf8(gateway));
   p.mmscUri.Assign(Utf16ToUtf8(uri));
+  ReadTransportValues(sub.get(), &p);
 
   std::uint32_t delayed = 0;
   p.notifyRespAfterRetrieval =

@@ -3,10 +3,11 @@
 
 GET /size/N returns N pattern octets as application/vnd.wap.mms-message; POST /post/NAME
 stores the request body as DIR/NAME and answers a short MMS-typed body. Prints "ready PORT"
-once listening.
+once listening. With "--tls CERT KEY" after DIR it speaks HTTPS.
 """
 import http.server
 import os
+import ssl
 import sys
 
 
@@ -45,6 +46,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if len(sys.argv) == 5 and sys.argv[2] == "--tls":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print("ready", server.server_address[1], flush=True)
     server.serve_forever()
 

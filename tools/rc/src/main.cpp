@@ -11,6 +11,7 @@
 #include <string>
 
 #include "rc/compiler.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -36,14 +37,19 @@ bool WriteAll(const std::string& path, const void* data, std::size_t size) {
   return !ec;
 }
 
+void PrintUsage(std::FILE* to) {
+  std::fputs("usage: tessera-rc SCRIPT -o OUT.cpp [--binary OUT.bin] [--depfile OUT.d]\n", to);
+}
+
 int Usage() {
-  std::cerr << "usage: tessera-rc SCRIPT -o OUT.cpp [--binary OUT.bin] [--depfile OUT.d]\n";
+  PrintUsage(stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "tessera-rc", &PrintUsage); rc >= 0) return rc;
   std::string script;
   std::string output;
   std::string binary;

@@ -145,7 +145,10 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   EXPECT_NE(sentList.text.find("\t+4420/TYPE=PLMN;\tHello\n"), std::string::npos) << sentList.text;
   EXPECT_EQ(Cli("list outbox").text, "");
   EXPECT_NE(Cli("show " + id).text.find("message-id: msg-1\n"), std::string::npos);
-  const std::string sendLog = ReadText(std::string(TESSERA_BINARY_DIR) + "/bin/Send.txt");
+  // The logs belong to the device root, not to the build's program folder.
+  const std::string programData = root.path() + "/Program Files/Tessera";
+  EXPECT_FALSE(fs::exists(std::string(TESSERA_BINARY_DIR) + "/bin/Send.txt"));
+  const std::string sendLog = ReadText(programData + "/Send.txt");
   EXPECT_NE(sendLog.find("Send Result : 0\r\n"), std::string::npos) << sendLog;
 
   // The notification is fetched at once into the Inbox.
@@ -164,7 +167,7 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   EXPECT_NE(shown.text.find("folder: inbox\n"), std::string::npos) << shown.text;
   EXPECT_NE(shown.text.find("type: 1\n"), std::string::npos) << shown.text;
   EXPECT_NE(shown.text.find("options: status"), std::string::npos) << shown.text;
-  const std::string recvLog = ReadText(std::string(TESSERA_BINARY_DIR) + "/bin/Recv.txt");
+  const std::string recvLog = ReadText(programData + "/Recv.txt");
   EXPECT_NE(recvLog.find("Recv Result : 0\r\n"), std::string::npos) << recvLog;
 
   // Deferred mode: the notification is answered first and stays until fetched on request.
@@ -200,7 +203,11 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
     Reaper runReaper{run};
     ASSERT_TRUE(WaitFor([&] { return ReadText(runLog).find("running\n") != std::string::npos; }, 10000))
         << ReadText(runLog);
-    EXPECT_EQ(Cli("list inbox").code, 1);  // the running push client holds the main window
+    // The running push client holds the main window: reading works beside it, changing does not.
+    EXPECT_EQ(Cli("list inbox").code, 0);
+    Outcome refused = Cli("delete inbox 1");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.text.find("(another tessera-cli, process "), std::string::npos) << refused.text;
     ASSERT_EQ(Tool("pushrouter", "--inject " + (dir / "third.bin").string()), 0);
     EXPECT_TRUE(WaitFor([&] { return ReadText(runLog).find("fetched ") != std::string::npos; }, 30000))
         << ReadText(runLog) << ReadText((dir / "wapbox.log").string());
@@ -242,9 +249,11 @@ TEST(TesseraCli, OneMainProgramPerDeviceRoot) {
   HWND running = CreateWindowEx(0, u"RIR_WndCls_MainFrme", u"Tessera", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                 nullptr, nullptr);
   ASSERT_NE(running, nullptr);
-  Outcome refused = Cli("list inbox");
+  Outcome refused = Cli("delete inbox 1");
   EXPECT_EQ(refused.code, 1);
   EXPECT_NE(refused.text.find("already running"), std::string::npos) << refused.text;
+  EXPECT_NE(refused.text.find("only list and show run beside it"), std::string::npos) << refused.text;
+  EXPECT_EQ(Cli("list inbox").code, 0);
   EXPECT_EQ(Tool("tessera", ""), 1);
   DestroyWindow(running);
   EXPECT_EQ(Cli("list inbox").code, 0);
@@ -269,6 +278,16 @@ TEST(TesseraCli, OneMainProgramPerDeviceRoot) {
   EXPECT_TRUE(seen);
   if (seen) {
     EXPECT_EQ(Tool("tessera", ""), 1);
+    // A second tessera-cli is told who holds the root; reading runs beside the send.
+    Outcome second = Cli("compose --to +1 " + root.path() + "/note.txt");
+    EXPECT_EQ(second.code, 1);
+    EXPECT_NE(second.text.find("(another tessera-cli, process "), std::string::npos) << second.text;
+    Outcome listed = Cli("list outbox");
+    EXPECT_EQ(listed.code, 0) << listed.text;
+    EXPECT_NE(listed.text.find(id + "\t1\t"), std::string::npos) << listed.text;
+    Outcome shown = Cli("show " + id);
+    EXPECT_EQ(shown.code, 0) << shown.text;
+    EXPECT_NE(shown.text.find("folder: outbox\n"), std::string::npos) << shown.text;
   }
   ::kill(cli, SIGTERM);
   ::waitpid(cli, nullptr, 0);
@@ -308,6 +327,55 @@ TEST(TesseraCli, KillDuringASendLeavesTheMessageInTheOutbox) {
     EXPECT_EQ(Cli("list draft").text, "");
     EXPECT_EQ(Cli("list sent").text, "");
   }
+}
+
+// With a gateway that never answers, a send says what it is waiting for and, at the end,
+// why it failed in words.
+TEST(TesseraCli, ASendWithoutAGatewaySaysWhatItWaitsForAndWhyItFailed) {
+  platform_testing::ScopedDeviceRoot root;
+  UdpListener gateway(0);
+  ASSERT_TRUE(gateway.bound());
+  Provision("UI\\SizeLimit", "SendDefault", "dword 300000");
+  Provision("UI\\SizeLimit", "RecvDefault", "dword 300000");
+  Provision("UI\\TryLimit", "TryDefault", "dword 1");
+  Provision("mm1", "WTPMaxRetryTimes", "dword 1");
+  Provision("mm1", "SendAndRecvTimeOut", "dword 300");
+  const std::string port = std::to_string(gateway.port());
+  ASSERT_EQ(Tool("mm1tool", "profile add --name Silent --gateway 127.0.0.1 --port " + port +
+                            " --mmsc http://127.0.0.1:1/mms --default"),
+            0);
+  std::ofstream(root.path() + "/note.txt") << "x";
+  Outcome composed = Cli("compose --to +1 " + root.path() + "/note.txt");
+  ASSERT_EQ(composed.code, 0) << composed.text;
+  const std::string id = composed.text.substr(0, composed.text.find('\n'));
+  Outcome sent = Cli("send " + id);
+  EXPECT_EQ(sent.code, 1);
+  EXPECT_NE(sent.text.find("sending " + id + " through the WAP gateway 127.0.0.1:" + port + "; waiting"),
+            std::string::npos)
+      << sent.text;
+  EXPECT_NE(sent.text.find("send failed " + id + ": could not open a session with the WAP gateway 127.0.0.1:" + port +
+                           " (result 302"),
+            std::string::npos)
+      << sent.text;
+}
+
+// Queued for the program: the draft waits in the Outbox, queued, and nothing is sent.
+TEST(TesseraCli, QueueMovesADraftToTheOutboxWithoutSending) {
+  platform_testing::ScopedDeviceRoot root;
+  std::ofstream(root.path() + "/note.txt") << "later";
+  Outcome composed = Cli("compose --to +15550101 --subject Later " + root.path() + "/note.txt");
+  ASSERT_EQ(composed.code, 0) << composed.text;
+  const std::string id = composed.text.substr(0, composed.text.find('\n'));
+  Outcome queued = Cli("queue " + id);
+  ASSERT_EQ(queued.code, 0) << queued.text;
+  EXPECT_EQ(queued.text, "queued " + id + "\n");
+  EXPECT_EQ(Cli("list draft").text, "");
+  Outcome outbox = Cli("list outbox");
+  EXPECT_NE(outbox.text.find(id + "\t1\t0x0002"), std::string::npos) << outbox.text;
+  EXPECT_NE(outbox.text.find("\tLater\n"), std::string::npos) << outbox.text;
+  EXPECT_FALSE(fs::exists(root.path() + "/Program Files/Tessera/Send.txt"));  // no transfer was tried
+  EXPECT_EQ(Cli("queue " + id).code, 1);  // not a draft any more
+  EXPECT_EQ(Cli("queue 999").code, 1);
 }
 
 TEST(TesseraCli, ClearErrors) {

@@ -152,6 +152,43 @@ TEST_F(TesseraRegTest, MistakesGiveAMessageAndStatusOne) {
   EXPECT_NE(help.out.find("usage"), std::string::npos);
 }
 
+TEST_F(TesseraRegTest, ALostRegistryIsReportedOnce) {
+  ASSERT_EQ(Run({"set", kKey, "Sort", "dword", "2"}).status, 0);
+  Result quiet = Run({"query", kKey, "Sort"});
+  EXPECT_EQ(quiet.err, "");
+
+  // Deleted: the next program says so, the one after is quiet again.
+  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink(File(std::string("registry.db") + suffix).c_str());
+  Result lost = Run({"query", kKey, "Sort"});
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_NE(lost.err.find("registry of this device"), std::string::npos) << lost.err;
+  EXPECT_NE(lost.err.find("set up anew"), std::string::npos) << lost.err;
+  EXPECT_EQ(Run({"query", "HKLM"}).err, "");
+
+  // Emptied to no bytes at all: said as well.
+  ASSERT_EQ(Run({"set", kKey, "Sort", "dword", "2"}).status, 0);
+  for (const char* suffix : {"-wal", "-shm"}) ::unlink(File(std::string("registry.db") + suffix).c_str());
+  ASSERT_EQ(::truncate(File("registry.db").c_str(), 0), 0);
+  EXPECT_NE(Run({"query", "HKLM"}).err.find("set up anew"), std::string::npos);
+}
+
+TEST_F(TesseraRegTest, NamesAndValuesWithLineBreaksSurviveExportAndImport) {
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"A\\line\nbreak", 0, nullptr, 0, 0, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  std::u16string text = u"one\ntwo";
+  ASSERT_EQ(RegSetValueEx(k, u"name\nwith break", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * 2)),
+            ERROR_SUCCESS);
+  RegCloseKey(k);
+  RegFlushKey(HKEY_LOCAL_MACHINE);
+  ASSERT_EQ(Run({"export", File("saved.reg"), "HKLM\\A"}).status, 0);
+  ASSERT_EQ(Run({"delete", "HKLM\\A"}).status, 0);
+  Result imported = Run({"import", File("saved.reg")});
+  ASSERT_EQ(imported.status, 0) << imported.err << Slurp(File("saved.reg"));
+  EXPECT_EQ(Run({"query", "HKLM\\A\\line\nbreak", "name\nwith break"}).out, "one\ntwo\n");
+}
+
 TEST_F(TesseraRegTest, RootOptionPicksTheDevice) {
   std::string other = File("other-device");
   ASSERT_EQ(Run({"--root", other, "set", "HKLM\\A", "v", "dword", "0x10"}).status, 0);

@@ -27,6 +27,7 @@
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "toolargs/toolargs.h"
 
 namespace {
 
@@ -559,18 +560,25 @@ int RunMessageBox(const std::string& text, Script* script) {
   return script->ok ? 0 : 1;
 }
 
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: uidemo --window [--list N]\n"
+               "       uidemo --headless [--keys \"Down Down Enter\"] [--screenshot FILE] "
+               "[--describe] [--dialog ID | --msgbox TEXT | --list N]\n"
+               "  --window opens the demo in a desktop window until it is closed\n");
+}
+
 int Usage(const char* error) {
   if (error) std::fprintf(stderr, "uidemo: %s\n", error);
-  std::fprintf(stderr,
-               "usage: uidemo [--headless] [--keys \"Down Down Enter\"] [--screenshot FILE] "
-               "[--describe] [--dialog ID | --msgbox TEXT | --list N]\n");
+  PrintUsage(stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool headless = false, describe = false;
+  if (int rc = toolargs::HandleCommon(argc, argv, "uidemo", &PrintUsage); rc >= 0) return rc;
+  bool headless = false, describe = false, window = false;
   std::string keys, screenshot, msgbox;
   int dialogId = -1;
   int listRows = -1;
@@ -578,6 +586,8 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--headless") {
       headless = true;
+    } else if (a == "--window") {
+      window = true;
     } else if (a == "--describe") {
       describe = true;
     } else if (a == "--keys" && i + 1 < argc) {
@@ -596,9 +606,6 @@ int main(int argc, char** argv) {
       listRows = static_cast<int>(v);
     } else if (a == "--msgbox" && i + 1 < argc) {
       msgbox = argv[++i];
-    } else if (a == "--help" || a == "-h") {
-      Usage(nullptr);
-      return 0;
     } else {
       return Usage(("unknown argument: " + a).c_str());
     }
@@ -610,7 +617,14 @@ int main(int argc, char** argv) {
     if (!vk) return Usage(("unknown key: " + name).c_str());
     vks.push_back(vk);
   }
-  if (headless || !screenshot.empty() || describe || !vks.empty()) {
+  // Without a script the demo waits for a person: only --window asks for that.
+  // Dialogs and message boxes always run headless and end with their script.
+  const bool dialogs = dialogId > 0 || !msgbox.empty();
+  const bool scripted = headless || !screenshot.empty() || describe || !vks.empty();
+  if (!scripted && !dialogs && !window) return Usage("say --window to open the demo, or --headless with a script");
+  if (window && (scripted || dialogs))
+    return Usage("--window takes no script, dialog or message box (those run headless)");
+  if (scripted) {
     setenv("TESSERA_DISPLAY", "headless", 1);
     platform::testdriver::Enable();
     headless = true;
@@ -641,6 +655,11 @@ int main(int argc, char** argv) {
       return 1;
     }
     return 0;
+  }
+  if (platform::DisplayIsHeadless()) {
+    DestroyUi();
+    std::fprintf(stderr, "uidemo: no display to open a window on (try --headless with a script)\n");
+    return 1;
   }
   MSG msg;
   while (GetMessage(&msg, nullptr, 0, 0)) {

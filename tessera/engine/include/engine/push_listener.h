@@ -15,7 +15,7 @@ namespace engine {
 
 /// Content type the listener opens and registers.
 inline constexpr const char16_t* kMmsPushContentType = u"application/vnd.wap.mms-message";
-/// File that holds the latest push body, in the program directory.
+/// File that holds the latest push body, in the program's data folder of the device.
 inline constexpr const char16_t* kNotificationFileName = u"Notification.dat";
 /// Longest wait of one receive; Stop returns within about this long.
 inline constexpr DWORD kReceiveWaitMs = 3000;
@@ -58,7 +58,8 @@ class PushListener {
   void Stop();
 
   bool running() const { return running_ != 0; }
-  /// Directory of "Notification.dat"; the program directory unless set (tests set it).
+  /// Directory of "Notification.dat"; the program's data folder of the device
+  /// (platform::ProgramDataDirectory) unless set (tests set it).
   void SetNotificationDirectory(std::u16string directory) { directory_ = std::move(directory); }
   std::u16string NotificationPath() const;
 

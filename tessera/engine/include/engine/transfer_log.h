@@ -1,6 +1,6 @@
 #pragma once
 /// The plain-text logs of the last transfer attempt: "Send.txt" for send jobs and "Recv.txt"
-/// for fetch jobs, in the program's directory. A job's first line creates its log anew, so
+/// for fetch jobs, beside the program in its data folder of the device. A job's first line creates its log anew, so
 /// each log holds the latest attempt only; the later lines append. Lines end in CR LF.
 #include <string>
 #include <string_view>
@@ -14,7 +14,7 @@ inline constexpr std::size_t kLogLineMax = 1024;
 
 class TransferLog {
  public:
-  /// A log named `name` in `directory` (the program directory when empty).
+  /// A log named `name` in `directory` (platform::ProgramDataDirectory() when empty).
   explicit TransferLog(std::u16string_view name, std::u16string_view directory = {});
   /// Writes the job's first line, replacing the file.
   void First(std::u16string_view line);

@@ -24,6 +24,10 @@ inline constexpr UINT kRetryTimerMs = 60000;
 /// How long Cancel waits for the worker's acknowledgement.
 inline constexpr DWORD kCancelWaitMs = 180000;
 
+/// A notification that came again for a message fetched already is answered once more
+/// (m-notifyresp-ind, Retrieved) by a job of its own; the message keeps its state.
+inline constexpr int kJobAcknowledgeAgain = 4;
+
 /// Transfer states given to the message (high words of `StateFlags`).
 inline constexpr std::uint32_t kStateQueuedSend = 0x20000;
 inline constexpr std::uint32_t kStateQueuedFetch = 0x1020000;
@@ -43,6 +47,9 @@ struct TransferJob {
   std::u16string subject, to;                   ///< for the send log
   std::string contentLocation, transactionId;
 
+  /// The state a kJobAcknowledgeAgain message had when it was queued, given back at the end.
+  std::uint32_t stateBefore = 0;
+
   int result = -1;
   std::string receivedMessageId;
   mms::RetrieveResult retrieved;
@@ -56,6 +63,7 @@ struct TransferOperations {
                     std::u16string_view, mms::RetrieveResult*)>
       retrieve = transport::Mm1Retrieve;
   std::function<int(transport::Mm1Engine*, std::string_view)> notifyResponse = transport::Mm1SendDeferredNotifyResp;
+  std::function<int(transport::Mm1Engine*, std::string_view)> acknowledgeAgain = transport::Mm1AcknowledgeAgain;
 };
 
 class TransferWorker {
@@ -76,7 +84,7 @@ class TransferWorker {
   void Stop();
   bool Started() const { return thread_ != nullptr; }
 
-  /// Where "Send.txt" and "Recv.txt" go; the program directory when empty.
+  /// Where "Send.txt" and "Recv.txt" go; the program's data folder of the device when empty.
   void SetLogDirectory(std::u16string directory) { logDirectory_ = std::move(directory); }
   TransferOperations operations;
 
@@ -90,6 +98,7 @@ class TransferWorker {
   bool RunSend(TransferJob& job);
   bool RunFetch(TransferJob& job);
   bool RunNotifyResponse(TransferJob& job);
+  bool RunAcknowledgeAgain(TransferJob& job);
 
   HANDLE requestEvent_ = nullptr;
   HANDLE doneEvent_ = nullptr;

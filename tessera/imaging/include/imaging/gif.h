@@ -82,6 +82,9 @@ class GifDecoder {
   int rowsRead() const { return rowsOut_; }
   /// Pixels of the last row that were decoded before the code stream ended.
   int lastRowPixels() const { return lastRowPixels_; }
+  /// True when the selected frame's code stream was cut by the end of the file (a read
+  /// error), as opposed to an end code or a broken code inside a whole file.
+  bool frameTruncated() const;
 
   /// Walks all blocks to the trailer from the first frame.
   int Prescan(GifPrescan* out);
@@ -131,9 +134,13 @@ class GifPlayer {
   static std::unique_ptr<GifPlayer> Open(mms::ByteStream* stream, Box* box);
   ~GifPlayer();
   /// Draws frame n over the canvas. Past the last frame *end is set and null is returned;
-  /// null too on any read or structure error. *delayMs is the frame's delay (10 ms for 0).
+  /// null too on any read or structure error, a file that ends inside the frame included.
+  /// *delayMs is the frame's delay (10 ms for 0).
   const PackedDib* Render(int n, bool* end, int* delayMs);
   const PackedDib* canvas() const { return canvas_.get(); }
+  /// True when the last frame drawn ended early in a whole file (its code stream reached the
+  /// end code before the last row): only the rows that arrived were drawn.
+  bool lastFrameShort() const { return lastFrameShort_; }
 
  private:
   GifPlayer() = default;
@@ -151,6 +158,7 @@ class GifPlayer {
   std::unique_ptr<PackedDib> canvas_;
   GifFrame last_;
   bool haveLast_ = false;
+  bool lastFrameShort_ = false;
   std::vector<std::uint8_t> row_;
 };
 

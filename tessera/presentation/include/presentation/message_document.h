@@ -44,6 +44,9 @@ class MediaDurationProbe {
 };
 /// The probe used by documents that were given none: it never knows.
 MediaDurationProbe& UnknownDurationProbe();
+/// The probe new documents start with (null: UnknownDurationProbe); the program sets the
+/// one that asks the decoders at start-up.
+void SetDefaultDurationProbe(MediaDurationProbe* probe);
 
 struct MediaItem {
   MediaKind kind = kKindUnknown;

@@ -24,6 +24,24 @@ inline constexpr std::size_t kImportVideoOffset = 2084;
 inline constexpr std::size_t kImportTextOffset = 2604;
 inline constexpr unsigned kMsgStoreOpened = kMsgStoreStarted;  ///< 1238
 
+/// The listener of a front end with a window: every call becomes a message posted to the
+/// window — 1235/1236 with the entry, 1238, and navigation codes 6 (fetch), 8 (cancel job)
+/// and 10 (open) with the message ID.
+class WindowStoreListener final : public StoreListener {
+ public:
+  explicit WindowStoreListener(HWND window) : window_(window) {}
+  void StoreOpened() override;
+  void NotificationStored(MessageEntry* entry) override;
+  void DeliveryReportStored(MessageEntry* entry) override;
+  void FetchWanted(std::uint32_t messageId) override;
+  void CancelJobWanted(std::uint32_t messageId) override;
+  void ComposedStored(std::uint32_t messageId) override;
+  HWND Window() const { return window_; }
+
+ private:
+  HWND window_;
+};
+
 /// Decodes a record. False when `data` is null or shorter than the record: a short block is
 /// never read past its end. A field without its NUL ends at the field's end.
 bool DecodeImportRecord(const void* data, std::size_t size, ComposeRequest* out);

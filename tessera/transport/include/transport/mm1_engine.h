@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/keys.h"
 #include "mms/fixed_text.h"
 #include "mms/mms_pdu.h"
 #include "transport/datagram_endpoint.h"
@@ -33,7 +34,13 @@ enum Mm1Result : int {
   kMm1ResponseStatusBase = 322,  ///< + X-Mms-Response-Status 0x81..0x88 of an m-send-conf
 };
 
-/// Bodies of this many octets or more are never sent, whatever the profile allows.
+/// What a result code of the engine (or of WTP and WSP beneath it) means, in words for a
+/// person: "could not open a session with the WAP gateway 127.0.0.1:9201". `gateway`
+/// ("host:port") names the gateway where the text mentions it.
+std::string Mm1ResultText(int code, std::string_view gateway = {});
+
+/// Bodies of this many octets or more are never sent through the WAP gateway, whatever the
+/// profile allows (a WTP message holds at most 256 packets); over HTTP only sendLimit counts.
 inline constexpr std::uint32_t kMm1BodyCap = 254001;
 inline constexpr char kMmsContentType[] = "application/vnd.wap.mms-message";
 
@@ -43,9 +50,17 @@ inline constexpr char kBuiltInGateway[] = "127.0.0.1";
 inline constexpr char kBuiltInMmscUri[] = "http://127.0.0.1:8002/mms";
 inline constexpr std::uint32_t kBuiltInGatewayPort = 9201;
 
-inline constexpr char16_t kMm1ProfileKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1";
-inline constexpr char16_t kSizeLimitKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit";
-inline constexpr char16_t kTryLimitKey[] = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\TryLimit";
+inline constexpr const char16_t* kMm1ProfileKey = config::kMm1Key;
+inline constexpr const char16_t* kSizeLimitKey = config::kSizeLimitKey;
+inline constexpr const char16_t* kTryLimitKey = config::kTryLimitKey;
+
+/// How a profile reaches its MMSC: WSP through the WAP gateway, or HTTP (through the proxy
+/// when one is set). Kept as "Transport" (REG_DWORD) in the profile's key; a profile without
+/// the value, or with any other number, uses the gateway.
+enum class Mm1Transport : std::uint32_t {
+  Wsp = 0,
+  Http = 1,
+};
 
 struct Mm1Profile {
   mms::FixedText<64> name;
@@ -56,6 +71,9 @@ struct Mm1Profile {
   std::uint32_t sendLimit = 0;
   std::uint32_t recvLimit = 0;
   std::uint32_t tryCount = 0;
+  Mm1Transport transport = Mm1Transport::Wsp;
+  /// "Proxy" (REG_SZ) of the profile's key: host:port of the HTTP proxy; empty goes direct.
+  mms::FixedText<64> proxy;
 };
 
 /// "DefaultSetting" and "TotalSettings" with the mark 'w' when both were read.
@@ -76,7 +94,7 @@ bool Mm1LoadProfile(int index, Mm1Profile* out, int mode = kLoadByIndex);
 bool Mm1ReadProfileEntry(int index, Mm1Profile* out);
 /// The new TotalSettings (the profile's index), or -1.
 int Mm1AddProfile(const Mm1Profile& profile, bool makeDefault);
-/// Rewrites Name, Gateway, MmscURI and GatewayPort; TotalSettings or -1.
+/// Rewrites Name, Gateway, MmscURI, GatewayPort, Transport and Proxy; TotalSettings or -1.
 int Mm1UpdateProfile(int index, const Mm1Profile& profile, bool makeDefault);
 /// TotalSettings after the deletion, or -1.
 int Mm1DeleteProfile(int index);
@@ -93,6 +111,8 @@ struct Mm1Engine {
   mms::FixedText<128> gateway;
   mms::FixedText<128> mmscUri;
   std::uint32_t gatewayPort = 0;
+  Mm1Transport transport = Mm1Transport::Wsp;
+  mms::FixedText<64> proxy;
   mms::MmsHeaders headers;
   CancelHook cancelHook;
   WspHeaderList headerList;
@@ -101,6 +121,8 @@ struct Mm1Engine {
   /// Time-out and retries handed to the session; -1 reads the registry.
   std::int64_t timeoutMs = -1;
   int maxRetries = -1;
+  /// Extra trust anchors (PEM) for HTTPS MMSCs; empty uses the system's (tests set their own).
+  std::string caFile;
 };
 
 /// Loads the default profile into the engine (reportAllowed set); null on allocation failure.
@@ -116,6 +138,9 @@ int Mm1Send(Mm1Engine* engine, std::u16string_view packagePath, const mms::SendR
 int Mm1Retrieve(Mm1Engine* engine, std::string_view contentLocation, std::string_view transactionId,
                 const std::string* msisdn, std::u16string_view outputPath, mms::RetrieveResult* result);
 int Mm1SendDeferredNotifyResp(Mm1Engine* engine, std::string_view transactionId);
+/// m-notifyresp-ind with status Retrieved, in either mode, for a notification whose message
+/// was fetched already: the MMSC sends a notification again when the answer was lost.
+int Mm1AcknowledgeAgain(Mm1Engine* engine, std::string_view transactionId);
 
 bool Mm1DecodeNotification(Mm1Engine* engine, const std::uint8_t* data, std::size_t size,
                            mms::NotificationInfo* info);

@@ -15,6 +15,7 @@ enum Result : int {
   kStatusBase = 246,         ///< + status octet of a Reply whose status is 0x30 or more
   kNoPdu = 300,              ///< no PDU, or an undecodable one, came back
   kUnexpectedPdu = 301,      ///< a PDU of an unexpected type came back (or too many redirects)
+  kUnreachable = 302,        ///< no connection to the peer could be made (HTTP), as a session not opened
 };
 
 }  // namespace transport

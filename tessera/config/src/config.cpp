@@ -1,4 +1,4 @@
-#include "ui/config.h"
+#include "config/config.h"
 
 #include <string>
 
@@ -6,71 +6,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
-namespace ui {
-
-namespace reg {
-
-DWORD GetDword(HKEY root, const WCHAR* key, const WCHAR* name, DWORD defaultValue) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyEx(root, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
-                     nullptr) != ERROR_SUCCESS)
-    return defaultValue;
-  // A value shorter than four bytes reads as its octets, zero-extended; a longer one does
-  // not fit and yields the default.
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  const LONG rc = RegQueryValueEx(handle, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&value), &size);
-  RegCloseKey(handle);
-  return rc == ERROR_SUCCESS ? value : defaultValue;
-}
-
-bool SetDword(HKEY root, const WCHAR* key, const WCHAR* name, DWORD value, bool flush) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyEx(root, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
-                     nullptr) != ERROR_SUCCESS)
-    return false;
-  bool ok = RegSetValueEx(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-            ERROR_SUCCESS;
-  if (ok && flush) ok = RegFlushKey(handle) == ERROR_SUCCESS;
-  RegCloseKey(handle);
-  return ok;
-}
-
-bool GetString(HKEY root, const WCHAR* key, const WCHAR* name, DWORD maxBytes, std::u16string* out) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyEx(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  std::u16string buffer(maxBytes / 2 + 1, u'\0');
-  DWORD size = maxBytes;
-  const LONG rc =
-      RegQueryValueEx(handle, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer.data()), &size);
-  RegCloseKey(handle);
-  if (rc != ERROR_SUCCESS) return false;
-  // The stored text need not carry its NUL; the spare unit at the end always ends it.
-  buffer.resize(size / 2);
-  const std::size_t nul = buffer.find(u'\0');
-  if (nul != std::u16string::npos) buffer.resize(nul);
-  *out = std::move(buffer);
-  return true;
-}
-
-bool SetString(HKEY root, const WCHAR* key, const WCHAR* name, std::u16string_view text, bool flush) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyEx(root, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
-                     nullptr) != ERROR_SUCCESS)
-    return false;
-  const std::u16string data(text);
-  bool ok = RegSetValueEx(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>((data.size() + 1) * 2)) == ERROR_SUCCESS;
-  if (ok && flush) ok = RegFlushKey(handle) == ERROR_SUCCESS;
-  RegCloseKey(handle);
-  return ok;
-}
-
-bool DeleteKey(HKEY root, const WCHAR* key) {
-  return RegDeleteKey(root, key) == ERROR_SUCCESS;
-}
-
-}  // namespace reg
+namespace config {
 
 namespace {
 
@@ -377,4 +313,4 @@ bool Config::SetCurSoundPath(std::u16string_view path) const {
   return reg::SetString(HKEY_LOCAL_MACHINE, kFolderKey, u"Cur_SoundPath", path, false);
 }
 
-}  // namespace ui
+}  // namespace config

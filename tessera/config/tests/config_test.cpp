@@ -1,4 +1,4 @@
-#include "ui/config.h"
+#include "config/config.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +10,15 @@
 
 namespace {
 
-using ui::Config;
+using config::Config;
 
 class ConfigTest : public ::testing::Test {
  protected:
   void SetDword(const WCHAR* key, const WCHAR* name, DWORD value) {
-    ASSERT_TRUE(ui::reg::SetDword(HKEY_LOCAL_MACHINE, key, name, value, false));
+    ASSERT_TRUE(config::reg::SetDword(HKEY_LOCAL_MACHINE, key, name, value, false));
   }
   DWORD Stored(const WCHAR* key, const WCHAR* name) {
-    return ui::reg::GetDword(HKEY_LOCAL_MACHINE, key, name, 0xDEADBEEF);
+    return config::reg::GetDword(HKEY_LOCAL_MACHINE, key, name, 0xDEADBEEF);
   }
   bool Exists(const WCHAR* key, const WCHAR* name) { return Stored(key, name) != 0xDEADBEEF; }
 
@@ -60,70 +60,70 @@ TEST_F(ConfigTest, DefaultsWhenNothingIsStoredAndNothingWrittenBack) {
   EXPECT_EQ(config.GetCurPicturePath(), u"");
 
   for (const WCHAR* name : {u"Sort", u"SaveSentMessage", u"RecordFileRatio", u"DefaultResolution"})
-    EXPECT_FALSE(Exists(ui::kUiKey, name));
-  EXPECT_FALSE(Exists(ui::kCaptureKey, u"PhotoRes"));
-  EXPECT_FALSE(Exists(ui::kTryLimitKey, u"Interval1"));
-  EXPECT_FALSE(Exists(ui::kMiscKey, u"NotificationDisplayTime"));
+    EXPECT_FALSE(Exists(config::kUiKey, name));
+  EXPECT_FALSE(Exists(config::kCaptureKey, u"PhotoRes"));
+  EXPECT_FALSE(Exists(config::kTryLimitKey, u"Interval1"));
+  EXPECT_FALSE(Exists(config::kMiscKey, u"NotificationDisplayTime"));
   std::u16string text;
-  EXPECT_FALSE(ui::reg::GetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"PicturePath", 260, &text));
+  EXPECT_FALSE(config::reg::GetString(HKEY_LOCAL_MACHINE, config::kFolderKey, u"PicturePath", 260, &text));
   config.GetPicturePath(true);
-  EXPECT_FALSE(ui::reg::GetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"PicturePath", 260, &text));
+  EXPECT_FALSE(config::reg::GetString(HKEY_LOCAL_MACHINE, config::kFolderKey, u"PicturePath", 260, &text));
 }
 
 TEST_F(ConfigTest, ReadingRulesOfStoredValues) {
-  SetDword(ui::kUiKey, u"DeliverReport", 0xFFFFFFFF);  // -1 is not above 0
+  SetDword(config::kUiKey, u"DeliverReport", 0xFFFFFFFF);  // -1 is not above 0
   EXPECT_FALSE(config.GetDeliverReport());
-  SetDword(ui::kUiKey, u"DeliverReport", 2);
+  SetDword(config::kUiKey, u"DeliverReport", 2);
   EXPECT_TRUE(config.GetDeliverReport());
-  SetDword(ui::kUiKey, u"AutoResend", 0xFFFFFFFF);  // any non-zero is true
+  SetDword(config::kUiKey, u"AutoResend", 0xFFFFFFFF);  // any non-zero is true
   EXPECT_TRUE(config.GetAutoResend());
-  SetDword(ui::kUiKey, u"SaveSentMessage", 0);
+  SetDword(config::kUiKey, u"SaveSentMessage", 0);
   EXPECT_FALSE(config.GetSaveSentMessage());
 
-  SetDword(ui::kSizeLimitKey, u"SendCount", 9);
+  SetDword(config::kSizeLimitKey, u"SendCount", 9);
   EXPECT_EQ(config.GetSendCount(), 5u);
-  SetDword(ui::kSizeLimitKey, u"SendCount", 3);
-  SetDword(ui::kSizeLimitKey, u"SendLimit1", 30 * 1024);
-  SetDword(ui::kSizeLimitKey, u"SendLimit3", 300 * 1024);
+  SetDword(config::kSizeLimitKey, u"SendCount", 3);
+  SetDword(config::kSizeLimitKey, u"SendLimit1", 30 * 1024);
+  SetDword(config::kSizeLimitKey, u"SendLimit3", 300 * 1024);
   EXPECT_EQ(config.GetSendLimits(), (std::vector<DWORD>{30 * 1024, 0, 300 * 1024}));
 
-  SetDword(ui::kTryLimitKey, u"TryDefault", 9);
+  SetDword(config::kTryLimitKey, u"TryDefault", 9);
   EXPECT_EQ(config.GetTryDefault(), 5u);
-  SetDword(ui::kTryLimitKey, u"Interval2", 15);
+  SetDword(config::kTryLimitKey, u"Interval2", 15);
   EXPECT_EQ(config.GetIntervals(3), (std::vector<DWORD>{60, 15, 60}));
 
-  SetDword(ui::kCaptureKey, u"VideoFileRatio", 95);
+  SetDword(config::kCaptureKey, u"VideoFileRatio", 95);
   EXPECT_EQ(config.GetVideoFileRatio(), 95u);
-  SetDword(ui::kCaptureKey, u"VideoFileRatio", 200);
+  SetDword(config::kCaptureKey, u"VideoFileRatio", 200);
   EXPECT_EQ(config.GetVideoFileRatio(), 95u);
-  SetDword(ui::kCaptureKey, u"VideoFileRatio", 94);
+  SetDword(config::kCaptureKey, u"VideoFileRatio", 94);
   EXPECT_EQ(config.GetVideoFileRatio(), 94u);
-  SetDword(ui::kCaptureKey, u"PhotoLandscape", 1);
+  SetDword(config::kCaptureKey, u"PhotoLandscape", 1);
   EXPECT_TRUE(config.GetPhotoLandscape());
 
   // A Sort stored out of range by another tool still gives a usable order.
-  SetDword(ui::kUiKey, u"Sort", 9);
+  SetDword(config::kUiKey, u"Sort", 9);
   EXPECT_EQ(config.GetSort(), 3u);
 
   // A string where a number belongs: the stored type is not examined, a value that does
   // not fit four bytes yields the default.
   ASSERT_TRUE(
-      ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kMiscKey, u"NotificationDisplayTime", u"long text", false));
+      config::reg::SetString(HKEY_LOCAL_MACHINE, config::kMiscKey, u"NotificationDisplayTime", u"long text", false));
   EXPECT_EQ(config.GetNotificationDisplayTime(), 5u);
 }
 
 TEST_F(ConfigTest, SettersStoreWhatTheScreensNeed) {
   EXPECT_TRUE(config.SetSort(0));
-  EXPECT_EQ(Stored(ui::kUiKey, u"Sort"), 3u);
+  EXPECT_EQ(Stored(config::kUiKey, u"Sort"), 3u);
   EXPECT_TRUE(config.SetSort(5));
-  EXPECT_EQ(Stored(ui::kUiKey, u"Sort"), 3u);
+  EXPECT_EQ(Stored(config::kUiKey, u"Sort"), 3u);
   EXPECT_TRUE(config.SetSort(4));
   EXPECT_EQ(config.GetSort(), 4u);
 
   EXPECT_TRUE(config.SetSaveSentMessage(false));
-  EXPECT_EQ(Stored(ui::kUiKey, u"SaveSentMessage"), 0u);
+  EXPECT_EQ(Stored(config::kUiKey, u"SaveSentMessage"), 0u);
   EXPECT_TRUE(config.SetSaveSentMessage(true));
-  EXPECT_EQ(Stored(ui::kUiKey, u"SaveSentMessage"), 1u);
+  EXPECT_EQ(Stored(config::kUiKey, u"SaveSentMessage"), 1u);
 
   EXPECT_TRUE(config.SetTryDefault(0));
   EXPECT_EQ(config.GetTryDefault(), 1u);
@@ -143,7 +143,7 @@ TEST_F(ConfigTest, SettersStoreWhatTheScreensNeed) {
   EXPECT_TRUE(config.SetConnectionVia(u"WAP Network"));
   EXPECT_EQ(config.GetConnectionVia(), u"WAP Network");
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, ui::kUiKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, config::kUiKey, 0, KEY_READ, &key), ERROR_SUCCESS);
   DWORD type = 0, size = 0;
   ASSERT_EQ(RegQueryValueEx(key, u"ConnectionVia", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
   RegCloseKey(key);
@@ -165,7 +165,7 @@ TEST_F(ConfigTest, EmptyFolderSettingResolvesToDocumentsAndIsCreated) {
 
   // Nested defaults are made level by level.
   std::u16string contents;
-  EXPECT_TRUE(config.GetFolder(ui::ConfigFolder::UAContents, true, &contents));
+  EXPECT_TRUE(config.GetFolder(config::ConfigFolder::UAContents, true, &contents));
   EXPECT_EQ(contents, docs + u"/UAContents/MMS UA/");
   EXPECT_TRUE(platform::DirectoryExists(contents));
 
@@ -174,7 +174,7 @@ TEST_F(ConfigTest, EmptyFolderSettingResolvesToDocumentsAndIsCreated) {
 }
 
 TEST_F(ConfigTest, ConfiguredFoldersGetTheirSeparatorAndLiveBelowTheRoot) {
-  ASSERT_TRUE(ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"SoundPath", u"\\Storage\\Sounds\\Deep",
+  ASSERT_TRUE(config::reg::SetString(HKEY_LOCAL_MACHINE, config::kFolderKey, u"SoundPath", u"\\Storage\\Sounds\\Deep",
                                  false));
   const std::u16string expected = platform::DeviceRoot() + u"/Storage/Sounds/Deep/";
   EXPECT_EQ(config.GetSoundPath(true), expected);
@@ -182,15 +182,15 @@ TEST_F(ConfigTest, ConfiguredFoldersGetTheirSeparatorAndLiveBelowTheRoot) {
 
   // A native absolute path stays as it is.
   const std::u16string native = platform::DeviceRoot() + u"/native/videos";
-  ASSERT_TRUE(ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"VideoPath", native, false));
+  ASSERT_TRUE(config::reg::SetString(HKEY_LOCAL_MACHINE, config::kFolderKey, u"VideoPath", native, false));
   EXPECT_EQ(config.GetVideoPath(false), native + u"/");
 
   // Creation that cannot succeed is reported while the path is still given.
   ASSERT_TRUE(platform::WriteFile(platform::DeviceRoot() + u"/blocker", "x"));
   ASSERT_TRUE(
-      ui::reg::SetString(HKEY_LOCAL_MACHINE, ui::kFolderKey, u"UnknownPath", u"\\blocker\\sub", false));
+      config::reg::SetString(HKEY_LOCAL_MACHINE, config::kFolderKey, u"UnknownPath", u"\\blocker\\sub", false));
   std::u16string path;
-  EXPECT_FALSE(config.GetFolder(ui::ConfigFolder::Unknown, true, &path));
+  EXPECT_FALSE(config.GetFolder(config::ConfigFolder::Unknown, true, &path));
   EXPECT_EQ(path, platform::DeviceRoot() + u"/blocker/sub/");
 
   EXPECT_TRUE(config.SetCurPicturePath(u"/x/y/"));
@@ -222,13 +222,13 @@ std::vector<std::string> Snapshot(const Config& c) {
 TEST_F(ConfigTest, ShippedDefaultsFileMatchesTheBuiltInDefaults) {
   std::string text;
   ASSERT_TRUE(
-      platform::ReadFile(platform::Utf8ToUtf16(TESSERA_SOURCE_DIR "/tessera/ui/config/defaults.reg"), text));
+      platform::ReadFile(platform::Utf8ToUtf16(TESSERA_SOURCE_DIR "/tessera/config/defaults.reg"), text));
   std::vector<platform::RegFileKey> keys;
   platform::RegFileError error;
   ASSERT_TRUE(platform::ParseRegFile(text, keys, error)) << error.line << ": " << error.message;
   const std::vector<std::string> before = Snapshot(config);
   ASSERT_EQ(platform::ImportRegistry(keys), ERROR_SUCCESS);
-  EXPECT_TRUE(Exists(ui::kUiKey, u"Sort"));
+  EXPECT_TRUE(Exists(config::kUiKey, u"Sort"));
   EXPECT_EQ(Snapshot(config), before);
 }
 

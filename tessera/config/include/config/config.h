@@ -9,19 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
+#include "config/keys.h"
+#include "config/registry.h"
 #include "platform/types.h"
 
-namespace ui {
-
-inline constexpr const WCHAR* kRootKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA";
-inline constexpr const WCHAR* kUiKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI";
-inline constexpr const WCHAR* kSizeLimitKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\SizeLimit";
-inline constexpr const WCHAR* kTryLimitKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\UI\\TryLimit";
-inline constexpr const WCHAR* kCaptureKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\Capture";
-inline constexpr const WCHAR* kMiscKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\Misc";
-inline constexpr const WCHAR* kMm1Key = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\mm1";
-inline constexpr const WCHAR* kFolderKey = u"\\SOFTWARE\\Corvane\\Corvane MMS UA\\Config\\Folder";
+namespace config {
 
 /// Folder settings; the order is that of the folder table.
 enum class ConfigFolder {
@@ -34,21 +26,6 @@ enum class ConfigFolder {
   VideoDec = 6,
 };
 
-/// Registry helpers of the accessor; all take the root key, the key path and the value
-/// name.
-namespace reg {
-/// Opens the key with full access, creating it when absent; a missing key or value (or
-/// any failure) yields `defaultValue`. The stored type is not examined.
-DWORD GetDword(HKEY root, const WCHAR* key, const WCHAR* name, DWORD defaultValue);
-/// Creates the key when needed, writes a REG_DWORD and flushes the key when asked.
-bool SetDword(HKEY root, const WCHAR* key, const WCHAR* name, DWORD value, bool flush);
-/// Reads a string of at most `maxBytes` bytes (with its NUL); false when the key or value
-/// is absent or does not fit. The text stops at its first NUL.
-bool GetString(HKEY root, const WCHAR* key, const WCHAR* name, DWORD maxBytes, std::u16string* out);
-/// Writes REG_SZ of the text with its NUL, (length + 1) * 2 bytes.
-bool SetString(HKEY root, const WCHAR* key, const WCHAR* name, std::u16string_view text, bool flush);
-bool DeleteKey(HKEY root, const WCHAR* key);
-}  // namespace reg
 
 class Config {
  public:
@@ -151,4 +128,4 @@ class Config {
 /// path that is not already absolute on the host lies below the device root.
 std::u16string ResolveDevicePath(std::u16string_view text);
 
-}  // namespace ui
+}  // namespace config
