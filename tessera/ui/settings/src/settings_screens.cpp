@@ -6,6 +6,8 @@
 #include "config/config.h"
 #include "platform/connmgr.h"
 #include "platform/dialogs.h"
+#include "platform/gdi.h"
+#include "platform/listview.h"
 #include "platform/menubar.h"
 #include "platform/text.h"
 #include "sendpage/ids.h"
@@ -16,6 +18,7 @@ namespace ui {
 namespace {
 
 constexpr UINT kStrCaption = 40063;
+constexpr UINT kStrConfirmDelete = 40192;
 
 void FullScreenWithBar(const ResourceLibrary& r, HWND dlg, UINT bar) {
   SHINITDLGINFO info{SHIDIM_FLAGS, dlg, SHIDIF_SIZEDLGFULLSCREEN};
@@ -106,12 +109,187 @@ BOOL SettingsProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
         EndDialog(dlg, 1);
         return TRUE;
       }
+      if (id == ids::kCmdProfiles) {
+        RunProfiles(*s->resources, dlg);
+        return TRUE;
+      }
       if (id == ids::kCmdSettingsClose || id == IDCANCEL) {
         EndDialog(dlg, 0);
         return TRUE;
       }
       return FALSE;
     }
+    default:
+      return FALSE;
+  }
+}
+
+struct ProfilesState {
+  const ResourceLibrary* resources;
+  HWND list = nullptr;
+  HWND bar = nullptr;
+  HFONT bold = nullptr;
+  HICON mark = nullptr;
+  int active = 0;
+  std::vector<std::u16string> names;  // row i shows profile i + 1
+};
+
+int SelectedProfile(ProfilesState* s) {
+  int row = static_cast<int>(SendMessage(s->list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  return row < 0 ? 0 : row + 1;
+}
+
+void FillProfiles(ProfilesState* s, int select) {
+  SendMessage(s->list, LVM_DELETEALLITEMS, 0, 0);
+  s->names.clear();
+  s->active = transport::Mm1DefaultProfileIndex();
+  int count = transport::Mm1ProfileCount();
+  for (int i = 1; i <= count; ++i) {
+    transport::Mm1Profile p;
+    std::u16string name = transport::Mm1ReadProfileEntry(i, &p) ? platform::AnsiToWide(p.name.view()) : u"";
+    s->names.push_back(name);
+    LVITEM item{};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = i - 1;
+    item.pszText = s->names.back().data();
+    item.lParam = i;
+    SendMessage(s->list, LVM_INSERTITEM, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  if (count > 0) {
+    int row = select < 1 ? 0 : (select > count ? count - 1 : select - 1);
+    LVITEM st{};
+    st.stateMask = st.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessage(s->list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&st));
+  }
+}
+
+void UpdateProfileCommands(ProfilesState* s, HMENU popup) {
+  bool allowed = ProfileCanBeSelectedOrDeleted(static_cast<int>(s->names.size()), SelectedProfile(s), s->active);
+  for (UINT id : {ids::kCmdProfileSelect, ids::kCmdProfileDelete})
+    EnableMenuItem(popup, id, MF_BYCOMMAND | (allowed ? MF_ENABLED : MFS_GRAYED));
+  EnableMenuItem(popup, ids::kCmdProfileEdit, MF_BYCOMMAND | (s->names.empty() ? MFS_GRAYED : MF_ENABLED));
+}
+
+BOOL ProfilesProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* s = reinterpret_cast<ProfilesState*>(GetWindowLong(dlg, DWL_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      SetWindowLong(dlg, DWL_USER, lParam);
+      s = reinterpret_cast<ProfilesState*>(lParam);
+      FullScreenWithBar(*s->resources, dlg, ids::kProfileListMenuBar);
+      std::u16string title = s->resources->LoadText(106);
+      SetWindowText(dlg, title.c_str());
+      RECT rc;
+      GetClientRect(dlg, &rc);
+      s->list = CreateWindowEx(0, WC_LISTVIEW, u"",
+                               WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                                   LVS_OWNERDRAWFIXED | LVS_NOCOLUMNHEADER,
+                               0, 0, rc.right, rc.bottom, dlg,
+                               reinterpret_cast<HMENU>(static_cast<std::intptr_t>(ids::kListControl)), nullptr,
+                               nullptr);
+      SendMessage(s->list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+      WCHAR empty[] = u"";
+      LVCOLUMN col{LVCF_WIDTH | LVCF_FMT, LVCFMT_LEFT, rc.right, empty, 0, 0};
+      SendMessage(s->list, LVM_INSERTCOLUMN, 0, reinterpret_cast<LPARAM>(&col));
+      LOGFONT lf{};
+      lf.lfHeight = -12;
+      lf.lfWeight = FW_BOLD;
+      s->bold = CreateFontIndirect(&lf);
+      s->mark = LoadIcon(s->resources->module(), MAKEINTRESOURCE(ids::kActiveProfileIcon));
+      FillProfiles(s, transport::Mm1DefaultProfileIndex());
+      SetFocus(s->list);
+      return FALSE;
+    }
+    case WM_DRAWITEM: {
+      if (!s) return FALSE;
+      auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (d->itemID >= s->names.size()) return TRUE;
+      bool active = static_cast<int>(d->itemID) + 1 == s->active;
+      RECT r = d->rcItem;
+      r.left += 4;
+      SetBkMode(d->hDC, TRANSPARENT);
+      HGDIOBJ old = active && s->bold ? SelectObject(d->hDC, s->bold) : nullptr;
+      if (active && s->mark) {
+        DrawIcon(d->hDC, d->rcItem.right - 18, d->rcItem.top + 1, s->mark);
+        r.right -= 20;
+      }
+      DrawText(d->hDC, s->names[d->itemID].c_str(), -1, &r,
+               DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | (active ? 0 : DT_END_ELLIPSIS));
+      if (old) SelectObject(d->hDC, old);
+      return TRUE;
+    }
+    case WM_PLATFORM_DESCRIBE: {
+      if (!s) return FALSE;
+      auto* out = reinterpret_cast<std::string*>(lParam);
+      int selected = SelectedProfile(s);
+      for (std::size_t i = 0; i < s->names.size(); ++i)
+        *out += "profile " + std::to_string(i + 1) + " \"" + platform::Utf16ToUtf8(s->names[i]) + "\"" +
+                (static_cast<int>(i) + 1 == s->active ? " active" : "") +
+                (static_cast<int>(i) + 1 == selected ? " selected" : "") + "\n";
+      SetWindowLong(dlg, DWL_MSGRESULT, 1);
+      return TRUE;
+    }
+    case WM_INITMENUPOPUP:
+      if (s) UpdateProfileCommands(s, reinterpret_cast<HMENU>(wParam));
+      return TRUE;
+    case WM_COMMAND: {
+      if (!s) return FALSE;
+      UINT id = LOWORD(wParam);
+      int selected = SelectedProfile(s);
+      bool allowed = ProfileCanBeSelectedOrDeleted(static_cast<int>(s->names.size()), selected, s->active);
+      switch (id) {
+        case ids::kCmdProfileNew: {
+          transport::Mm1Profile active;
+          transport::Mm1LoadProfile(s->active, &active, transport::kLoadByIndex);
+          transport::Mm1Profile fresh = NewProfileFrom(active);
+          if (EditProfile(*s->resources, dlg, &fresh, true, 0) == 1) {
+            int index = transport::Mm1AddProfile(fresh, false);
+            FillProfiles(s, index > 0 ? index : selected);
+          }
+          return TRUE;
+        }
+        case ids::kCmdProfileEdit:
+        case IDOK: {
+          transport::Mm1Profile p;
+          if (selected < 1 || !transport::Mm1LoadProfile(selected, &p, transport::kLoadByIndex)) return TRUE;
+          if (EditProfile(*s->resources, dlg, &p, false, selected) == 1) {
+            transport::Mm1UpdateProfile(selected, p, selected == s->active);
+            FillProfiles(s, selected);
+          }
+          return TRUE;
+        }
+        case ids::kCmdProfileSelect: {
+          transport::Mm1Profile p;
+          if (allowed && transport::Mm1LoadProfile(selected, &p, transport::kLoadByIndex)) {
+            transport::Mm1UpdateProfile(selected, p, true);
+            FillProfiles(s, selected);
+            InvalidateRect(s->list, nullptr, TRUE);
+          }
+          return TRUE;
+        }
+        case ids::kCmdProfileDelete: {
+          if (!allowed) return TRUE;
+          std::u16string text = s->resources->LoadText(kStrConfirmDelete),
+                         caption = s->resources->LoadText(kStrCaption);
+          if (MessageBox(dlg, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+            transport::Mm1DeleteProfile(selected);
+            FillProfiles(s, selected);
+          }
+          return TRUE;
+        }
+        case IDCANCEL:
+          EndDialog(dlg, 1);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    }
+    case WM_DESTROY:
+      if (s && s->bold) {
+        DeleteObject(s->bold);
+        s->bold = nullptr;
+      }
+      return FALSE;
     default:
       return FALSE;
   }
@@ -204,6 +382,14 @@ int RunSettings(const ResourceLibrary& resources, HWND owner) {
   INT_PTR r = DialogBoxParam(resources.module(), MAKEINTRESOURCE(ids::kSettingsDialog), owner, SettingsProc,
                              reinterpret_cast<LPARAM>(&state));
   return r == 1 ? 1 : 0;
+}
+
+int RunProfiles(const ResourceLibrary& resources, HWND owner) {
+  ProfilesState state;
+  state.resources = &resources;
+  DialogBoxParam(resources.module(), MAKEINTRESOURCE(ids::kProfileListDialog), owner, ProfilesProc,
+                 reinterpret_cast<LPARAM>(&state));
+  return 1;
 }
 
 int EditProfile(const ResourceLibrary& resources, HWND owner, transport::Mm1Profile* profile, bool isNew,

@@ -124,5 +124,33 @@ TEST_F(SettingsScreenTest, ProfileEditorRefusesAnEmptyNameThenSavesWithTheFixedP
   EXPECT_EQ(profile.gatewayPort, 9201u);
 }
 
+TEST_F(SettingsScreenTest, TheActiveProfileCannotBeDeletedAnotherOneCanAfterConfirming) {
+  transport::Mm1Profile p;
+  p.gatewayPort = 9201;
+  for (const char* name : {"Home", "Work", "Travel"}) {
+    p.name.Assign(name);
+    p.gateway.Assign("10.0.0.1");
+    p.mmscUri.Assign("http://mmsc/");
+    ASSERT_GT(transport::Mm1AddProfile(p, std::string(name) == "Home"), 0);
+  }
+  ASSERT_EQ(transport::Mm1DefaultProfileIndex(), 1);
+  Script script;
+  std::string first, after;
+  script.Describe(&first);
+  script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, ids::kCmdProfileDelete, 0); });  // refused
+  script.Key("Down");
+  script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, ids::kCmdProfileDelete, 0); });
+  script.Key("SoftLeft");  // Yes
+  script.Describe(&after);
+  script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, IDCANCEL, 0); });
+  script.Start();
+  EXPECT_EQ(RunProfiles(resources, script.owner()), 1);
+  EXPECT_NE(first.find("profile 1 \"Home\" active selected"), std::string::npos) << first;
+  EXPECT_EQ(transport::Mm1ProfileCount(), 2);
+  EXPECT_NE(after.find("profile 1 \"Home\" active"), std::string::npos) << after;
+  EXPECT_NE(after.find("\"Travel\""), std::string::npos) << after;
+  EXPECT_EQ(after.find("\"Work\""), std::string::npos) << after;
+}
+
 }  // namespace
 }  // namespace ui
