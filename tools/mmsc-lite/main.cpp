@@ -68,13 +68,11 @@ std::map<std::string, Stored> gByTransaction;  // notification transaction id ->
 void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: mmsc-lite --port P [--push [NUMBER=]HOST:PORT]... "
-               "[--fail-status 0x81..0x88 [--fail-count N]] [--dir DIR]
-");
+               "[--fail-status 0x81..0x88 [--fail-count N]] [--dir DIR]\n");
 }
 
 int Usage(const char* why) {
-  if (why) std::fprintf(stderr, "mmsc-lite: %s
-", why);
+  if (why) std::fprintf(stderr, "mmsc-lite: %s\n", why);
   PrintUsage(stderr);
   return 2;
 }
