@@ -132,12 +132,14 @@ class App {
         return false;
       }
       readOnly_ = true;
-      std::u16string root = config::Config().GetUAContentsPath(true);
+      store_.SetReadOnly(true);
+      std::u16string root = config::Config().GetUAContentsPath(false);
       if (!store_.Open(root)) {
         Fail("cannot open the message store at %s", U8(root));
         return false;
       }
       opened_ = true;
+      ReportRecoveries();
       return true;
     }
     WNDCLASS wc{};
@@ -162,7 +164,22 @@ class App {
       return false;
     }
     opened_ = true;
+    ReportRecoveries();
     return true;
+  }
+
+  /// Says which folders had to be rebuilt from the message files.
+  void ReportRecoveries() {
+    static const char* const kNames[] = {"Inbox", "Outbox", "Draft", "Sent"};
+    for (const store::IndexRecovery& r : store_.Recoveries()) {
+      std::fprintf(stderr, "tessera-cli: the %s index and its backup could not be read; ",
+                   kNames[static_cast<int>(r.folder)]);
+      if (r.damagedAside.empty())
+        std::fprintf(stderr, "it was rebuilt from the message files in memory only (%zu messages)\n", r.recovered);
+      else
+        std::fprintf(stderr, "it was rebuilt from the message files (%zu messages); the damaged file is kept as %s\n",
+                     r.recovered, U8(r.damagedAside).c_str());
+    }
   }
 
   /// Runs the message loop until a job of `kind` for `id` has finished; its event. Says
@@ -268,6 +285,7 @@ int Compose(int argc, char** argv) {
     }
   }
   if (!haveTo || files.empty()) return Usage();
+  request.subject = subject;
   // The send page's rules: numbers, e-mail addresses and contact names, nothing else.
   ui::ContactsSession contacts;
   contacts.Open();
@@ -307,16 +325,9 @@ int Compose(int argc, char** argv) {
     return Fail("a slide with a video holds no picture or sound");
   App app;
   if (!app.Open(false)) return 1;
+  // The subject goes in with the message: it is stored whole or not at all.
   std::uint32_t id = app.Store().NewComposedMessage(request, 176, 180);
-  if (id == 0) return Fail("the message could not be stored");
-  if (!subject.empty()) {
-    store::MessageFolder* draft = app.Store().Folder(store::FolderId::Draft);
-    if (store::MessageEntry* entry = draft->CheckOut(id)) {
-      entry->Summary().SetSubject(subject);
-      draft->Release(entry);
-      draft->Save();
-    }
-  }
+  if (id == 0) return Fail("the message could not be stored: %s", store::DescribeLastFailure());
   std::printf("%u\n", id);
   return 0;
 }
@@ -444,7 +455,10 @@ int Show(std::uint32_t id) {
 int Delete(store::FolderId folder, std::uint32_t id) {
   App app;
   if (!app.Open(false)) return 1;
-  if (!app.Store().Delete(folder, id)) return Fail("no message %s in that folder", std::to_string(id));
+  store::MessageSummary summary(nullptr);
+  if (!app.Store().Folder(folder)->CopySummary(id, summary)) return Fail("no message %s in that folder", std::to_string(id));
+  if (!app.Store().Delete(folder, id))
+    return Fail("%s", "message " + std::to_string(id) + " could not be deleted: " + store::DescribeLastFailure());
   std::printf("deleted %u\n", id);
   return 0;
 }
