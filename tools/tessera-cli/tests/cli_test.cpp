@@ -258,10 +258,10 @@ TEST(TesseraCli, OneMainProgramPerDeviceRoot) {
   EXPECT_NE(refused.text.find("already running"), std::string::npos) << refused.text;
   EXPECT_NE(refused.text.find("only list and show run beside it"), std::string::npos) << refused.text;
   EXPECT_EQ(Cli("list inbox").code, 0);
-  EXPECT_EQ(Tool("tessera", ""), 1);
+  EXPECT_EQ(Tool("tessera", "--headless --describe"), 1);
   DestroyWindow(running);
   EXPECT_EQ(Cli("list inbox").code, 0);
-  EXPECT_EQ(Tool("tessera", ""), 0);
+  EXPECT_EQ(Tool("tessera", "--headless --describe"), 0);
 
   // The reverse: while a tessera-cli waits on a transfer, `tessera` does not start. The
   // gateway here takes the datagrams and never answers.
@@ -281,7 +281,7 @@ TEST(TesseraCli, OneMainProgramPerDeviceRoot) {
   const bool seen = WaitFor([] { return FindWindow(u"RIR_WndCls_MainFrme", nullptr) != nullptr; }, 10000);
   EXPECT_TRUE(seen);
   if (seen) {
-    EXPECT_EQ(Tool("tessera", ""), 1);
+    EXPECT_EQ(Tool("tessera", "--headless --describe"), 1);
     // A second tessera-cli is told who holds the root; reading runs beside the send.
     Outcome second = Cli("compose --to +15550100 " + root.path() + "/note.txt");
     EXPECT_EQ(second.code, 1);
