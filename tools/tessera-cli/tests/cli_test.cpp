@@ -138,7 +138,9 @@ TEST(TesseraCli, SendToSentAndFetchToInboxThroughTheGateway) {
   EXPECT_NE(Cli("list draft").text.find(id + "\t1\t0x00010002\t"), std::string::npos);
   Outcome sent = Cli("send " + id);
   ASSERT_EQ(sent.code, 0) << sent.text << ReadText((dir / "wapbox.log").string());
-  EXPECT_EQ(sent.text, "sent " + id + "\n");
+  // What it waits for goes to standard error, which comes first here.
+  EXPECT_TRUE(sent.text.size() >= id.size() + 6 && sent.text.rfind("sent " + id + "\n") == sent.text.size() - id.size() - 6)
+      << sent.text;
   Outcome sentList = Cli("list sent");
   EXPECT_NE(sentList.text.find(id + "\t1\t0x00010002\t"), std::string::npos) << sentList.text;
   // Stored as the send page stores recipients: each followed by ";".
@@ -279,7 +281,7 @@ TEST(TesseraCli, OneMainProgramPerDeviceRoot) {
   if (seen) {
     EXPECT_EQ(Tool("tessera", ""), 1);
     // A second tessera-cli is told who holds the root; reading runs beside the send.
-    Outcome second = Cli("compose --to +1 " + root.path() + "/note.txt");
+    Outcome second = Cli("compose --to +15550100 " + root.path() + "/note.txt");
     EXPECT_EQ(second.code, 1);
     EXPECT_NE(second.text.find("(another tessera-cli, process "), std::string::npos) << second.text;
     Outcome listed = Cli("list outbox");
@@ -345,7 +347,7 @@ TEST(TesseraCli, ASendWithoutAGatewaySaysWhatItWaitsForAndWhyItFailed) {
                             " --mmsc http://127.0.0.1:1/mms --default"),
             0);
   std::ofstream(root.path() + "/note.txt") << "x";
-  Outcome composed = Cli("compose --to +1 " + root.path() + "/note.txt");
+  Outcome composed = Cli("compose --to +15550100 " + root.path() + "/note.txt");
   ASSERT_EQ(composed.code, 0) << composed.text;
   const std::string id = composed.text.substr(0, composed.text.find('\n'));
   Outcome sent = Cli("send " + id);
