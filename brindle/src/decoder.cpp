@@ -567,9 +567,11 @@ void Decoder::PredictMacroblock(int mbIndex) {
   int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
   const Picture& ref = pictures_[current_];
   Picture& dst = *target_;
-  Plane luma{ref.y, ref.stride, layer_.width, layer_.height};
-  // Chroma edges follow the luma edges halved (at least one sample for one-sample-wide layers).
-  int cw = std::max(1, layer_.width >> 1), ch = std::max(1, layer_.height >> 1);
+  // A reference is extended from its decoded area, which covers whole macroblocks: samples of
+  // the partial macroblocks beyond the picture's right and bottom edges are predicted from as
+  // they were decoded, and only beyond them are the edge samples repeated.
+  Plane luma{ref.y, ref.stride, mbWidth_ * 16, mbHeight_ * 16};
+  int cw = mbWidth_ * 8, ch = mbHeight_ * 8;
   Plane cb{ref.u, ref.chromaStride, cw, ch};
   Plane cr{ref.v, ref.chromaStride, cw, ch};
   int gw = 2 * mbWidth_;

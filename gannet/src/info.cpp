@@ -1,4 +1,5 @@
 // Movie and track queries: counts, id lists, media info, decoder configurations, references, SDP.
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -129,6 +130,21 @@ void ReleaseReferenceTrackIds(ReferenceTrackIds* refs) {
 }  // namespace gannet
 
 using namespace gannet;
+
+extern "C" int gGetEditList(MovieFile* movie, uint32_t trackId, EditEntry* entries, uint32_t* count) {
+  if (!movie || !count) return -1;
+  TrackRecord* track = FindTrack(movie, trackId, nullptr);
+  if (!track) return -1;
+  const uint32_t n = uint32_t(track->edits.size());
+  if (!entries) {
+    *count = n;
+    return 0;
+  }
+  if (*count < n) return -1;
+  std::copy(track->edits.begin(), track->edits.end(), entries);
+  *count = n;
+  return 0;
+}
 
 extern "C" int gGetTrakTimes(MovieFile* movie, uint32_t trackId, uint32_t* timescale, uint32_t* durationMs) {
   if (!movie || !timescale || !durationMs) return -1;

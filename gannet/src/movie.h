@@ -171,6 +171,7 @@ struct TrackRecord {
   std::vector<TrackReference> refs;  // at most 10, in file order
   int hintRefIndex = -1;
   std::string sdp;
+  std::vector<EditEntry> edits;
   SampleTables tables;
 
   ~TrackRecord() {

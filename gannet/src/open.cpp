@@ -452,6 +452,35 @@ bool ParseTref(ByteReader body, TrackRecord* track) {
   return it.ok();
 }
 
+// 'edts' → 'elst'. The list only tells the player where the sound starts; a damaged one is
+// dropped rather than failing the track.
+void ReadEditList(ByteReader edts, TrackRecord* track) {
+  BoxIterator it(edts);
+  Box box;
+  while (it.Next(&box)) {
+    if (box.type != FourCc("elst")) continue;
+    ByteReader r = box.Body();
+    const uint8_t version = r.U8();
+    r.Skip(3);
+    const uint32_t count = r.U32();
+    const size_t entrySize = version == 1 ? 20 : 12;
+    if (!r.ok() || version > 1 || count > r.remaining() / entrySize) return;
+    std::vector<EditEntry> edits(count);
+    for (EditEntry& e : edits) {
+      if (version == 1) {
+        e.segmentDuration = r.U64();
+        e.mediaTime = int64_t(r.U64());
+      } else {
+        e.segmentDuration = r.U32();
+        e.mediaTime = int32_t(r.U32());
+      }
+      e.rate = int32_t(r.U32());
+    }
+    if (r.ok()) track->edits = std::move(edits);
+    return;
+  }
+}
+
 bool ParseTrak(MovieFile* movie, const std::vector<uint8_t>& trak, TrackRecord* track) {
   bool haveTkhd = false, haveMdia = false;
   BoxIterator it(ByteReader(trak.data() + 8, trak.size() - 8));
@@ -473,6 +502,7 @@ bool ParseTrak(MovieFile* movie, const std::vector<uint8_t>& trak, TrackRecord* 
         if (!ParseTref(box.Body(), track)) return false;
         break;
       case FourCc("edts"):
+        ReadEditList(box.Body(), track);
         break;
       case FourCc("udta"): {
         bool found = false;

@@ -319,15 +319,15 @@ extern "C" int gGetSampleNumForTime(TrakSession* s, uint32_t* timeMs, uint32_t* 
   for (; e < t.stts.size(); ++e) {
     count += t.stts[e].count;
     end += uint64_t(t.stts[e].count) * t.stts[e].value;
-    if (end >= target) break;
+    if (end > target) break;
   }
-  if (e == t.stts.size()) return -1;
-  // First sample of the entry that starts at or after the target; a zero delta means every sample
-  // of the entry starts at its end time.
-  uint32_t delta = t.stts[e].value;
-  uint64_t k = delta ? (end - target) / delta : 0;
-  if (k > count) k = count;
-  uint64_t candidate = count - k + 1;
+  if (e == t.stts.size()) return -1;  // at or past the end of the track
+  // The sample playing at the target: the last of the entry that starts at or before it. The
+  // entry ends after the target, so its delta is not zero.
+  const uint64_t delta = t.stts[e].value;
+  const uint64_t entryStart = end - uint64_t(t.stts[e].count) * delta;
+  const uint64_t index = std::min<uint64_t>((target - entryStart) / delta, t.stts[e].count - 1);
+  uint64_t candidate = count - t.stts[e].count + index + 1;
   if (candidate > UINT32_MAX) return -1;
   uint32_t n = uint32_t(candidate);
   if (!IsSync(t, n)) {

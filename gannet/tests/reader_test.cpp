@@ -352,10 +352,90 @@ TEST(GannetTime, SampleForTimeWithoutStssAndWithZeroDelta) {
   ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
   EXPECT_EQ(n, 6u);
   EXPECT_EQ(ms, 60u);
-  ms = 61;  // first sample that starts at or after 488 units is 7
+  ms = 61;  // 488 units: sample 6 (480..640) is playing, the seek lands on it
   ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
-  EXPECT_EQ(n, 7u);
-  EXPECT_EQ(ms, 80u);
+  EXPECT_EQ(n, 6u);
+  EXPECT_EQ(ms, 60u);
+  ms = 159;  // inside the last sample
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 10u);
+  ms = 160;  // the end of the track
+  EXPECT_EQ(gGetSampleNumForTime(s, &ms, &n), -1);
+}
+
+TEST(GannetEdits, EditListsOfBothVersionsAndDamagedOnes) {
+  auto movieWith = [](const Bytes& edts) {
+    MovieLayout layout;
+    TrackLayout t;
+    t.handler = "soun";
+    t.sampleEntry = Mp4aEntry();
+    t.sizes = Sizes(4);
+    t.trakExtra = edts;
+    layout.tracks = {t};
+    return BuildMovie(layout);
+  };
+  BoxWriter v0;
+  v0.Open("edts").OpenFull("elst", 0, 0).U32(2);
+  v0.U32(500).U32(0xFFFFFFFFu).U32(0x10000);  // an empty edit first
+  v0.U32(1500).U32(1024).U32(0x10000);
+  v0.Close().Close();
+  Movie a(movieWith(v0.Take()));
+  ASSERT_EQ(a.rc(), 0);
+  uint32_t count = 0;
+  ASSERT_EQ(gGetEditList(a.get(), 1, nullptr, &count), 0);
+  ASSERT_EQ(count, 2u);
+  EditEntry e[2] = {};
+  uint32_t small = 1;
+  EXPECT_EQ(gGetEditList(a.get(), 1, e, &small), -1);
+  ASSERT_EQ(gGetEditList(a.get(), 1, e, &count), 0);
+  EXPECT_EQ(e[0].segmentDuration, 500u);
+  EXPECT_EQ(e[0].mediaTime, -1);
+  EXPECT_EQ(e[1].mediaTime, 1024);
+  EXPECT_EQ(e[1].rate, 0x10000);
+  EXPECT_EQ(gGetEditList(a.get(), 9, e, &count), -1);
+
+  BoxWriter v1;
+  v1.Open("edts").OpenFull("elst", 1, 0).U32(1).U32(0).U32(3000).U32(0).U32(2112).U32(0x10000).Close().Close();
+  Movie b(movieWith(v1.Take()));
+  ASSERT_EQ(b.rc(), 0);
+  count = 1;
+  ASSERT_EQ(gGetEditList(b.get(), 1, e, &count), 0);
+  EXPECT_EQ(e[0].segmentDuration, 3000u);
+  EXPECT_EQ(e[0].mediaTime, 2112);
+
+  // A count beyond the box: the list is dropped, the track still opens.
+  BoxWriter bad;
+  bad.Open("edts").OpenFull("elst", 0, 0).U32(1000).U32(1).U32(2).U32(3).Close().Close();
+  Movie c(movieWith(bad.Take()));
+  ASSERT_EQ(c.rc(), 0);
+  ASSERT_EQ(gGetEditList(c.get(), 1, nullptr, &count), 0);
+  EXPECT_EQ(count, 0u);
+}
+
+TEST(GannetTime, SampleForTimeIsNeverAfterTheTarget) {
+  MovieLayout layout;
+  TrackLayout t;
+  t.sizes = Sizes(30);
+  t.timescale = 1000;
+  t.defaultDelta = 100;
+  t.stss = std::vector<uint32_t>{1, 11, 21};
+  layout.tracks = {t};
+  Movie m(BuildMovie(layout));
+  ASSERT_EQ(m.rc(), 0);
+  TrakSession* s = m.Session(1);
+  // Just before a key frame: the key frame that starts after the target is not taken.
+  uint32_t ms = 1950, n = 0;
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 11u);
+  EXPECT_EQ(ms, 1000u);
+  ms = 2000;
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 21u);
+  ms = 2999;
+  ASSERT_EQ(gGetSampleNumForTime(s, &ms, &n), 0);
+  EXPECT_EQ(n, 21u);
+  ms = 3000;
+  EXPECT_EQ(gGetSampleNumForTime(s, &ms, &n), -1);
 }
 
 TEST(GannetTime, MillisecondsAreExactForLargeMediaTimes) {

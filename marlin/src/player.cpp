@@ -1,4 +1,5 @@
 // The player: API calls, the ControlThread and the two track threads.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -106,22 +107,44 @@ bool SourceRead(SampleSource& s) {
   ++s.next;
   return true;
 }
+// Forward: the first sync sample after the last one read. Backward: the sync sample at or
+// before the sample preceding the last one read, so that rewinding shows every sync sample.
 bool SourceSync(SampleSource& s, int direction) {
-  std::uint32_t n = direction > 0 ? s.next - 1 : (s.next >= 2 ? s.next - 1 : 1);
-  if (gGetNextSyncPoint(s.session, &n, direction) != 0) return false;
+  if (direction > 0) {
+    std::uint32_t n = s.next - 1;
+    if (gGetNextSyncPoint(s.session, &n, 1) != 0) return false;
+    s.next = n;
+    return true;
+  }
+  if (s.next < 3) return false;
+  std::uint32_t n = s.next - 2, sync = 0;
+  if (gIsSyncPoint(s.session, n, &sync) != 0) return false;
+  if (!sync && gGetNextSyncPoint(s.session, &n, -1) != 0) return false;
   s.next = n;
   return true;
 }
-void SourceStep(SampleSource& s, int delta) {
-  std::int64_t n = static_cast<std::int64_t>(s.next) + delta;
-  s.next = n <= 0 ? 1 : static_cast<std::uint32_t>(n);
-}
+// To the sync sample at or before a time; a time past the end leaves nothing to read.
 bool SourceToTime(SampleSource& s, std::uint32_t timeMs) {
   std::uint32_t t = timeMs, n = 0;
-  if (gGetSampleNumForTime(s.session, &t, &n) != 0) return false;
+  if (gGetSampleNumForTime(s.session, &t, &n) != 0) {
+    std::uint32_t total = 0;
+    gGetTotalSamplesInTrak(s.session, &total);
+    s.next = total + 1;
+    return false;
+  }
   s.next = n;
   return true;
 }
+
+// The sound an AAC encoder puts before the first real sample (named by the track's edit
+// list) is dropped when playback starts at the first sample. Once part of a decoder output was
+// dropped, renderer blocks are filled across decoder outputs.
+struct AudioStart {
+  std::uint32_t primingBytes = 0;  // decoder output before the first real sample
+  std::uint32_t skipBytes = 0;     // still to drop
+  BlockDescriptor* pending = nullptr;
+  std::uint32_t fill = 0;
+};
 
 struct TrackThreadContext {
   CommandQueue* mainQueue;
@@ -130,6 +153,7 @@ struct TrackThreadContext {
   void* decoder;
   void* renderer;
   MediaClock* clock;
+  AudioStart* start;
 };
 
 struct Track {
@@ -141,6 +165,7 @@ struct Track {
   void* renderer = nullptr;
   CommandQueue* queue = nullptr;
   HANDLE thread = nullptr;
+  AudioStart start;
   TrackThreadContext context{};
   bool amr = false;
 };
@@ -261,13 +286,64 @@ void Present(TrackThreadContext& c) {
   gStats[2] += Elapsed(t0);
 }
 
+// Hands a block filled across decoder outputs to the device, its rest silent.
+void SubmitPending(TrackThreadContext& c) {
+  AudioStart& a = *c.start;
+  if (a.pending == nullptr) return;
+  auto* r = static_cast<AudioRenderer*>(c.renderer);
+  const std::uint32_t capacity = a.pending->samplesPerBlock * a.pending->channels * 2;
+  std::memset(a.pending->data + a.fill, 0, capacity - a.fill);
+  r->submitBlock(r, a.pending);
+  a.pending = nullptr;
+  a.fill = 0;
+}
+
 // Decodes the current sample into renderer blocks; returns the number of blocks filled.
 int DecodeAudioSample(TrackThreadContext& c) {
   auto* r = static_cast<AudioRenderer*>(c.renderer);
   SampleSource& s = *c.source;
+  AudioStart& a = *c.start;
   std::uint32_t offset = 0;
   int filled = 0;
   while (offset < s.size) {
+    if (a.skipBytes > 0 || a.pending != nullptr) {
+      // Through the scratch buffer: drop what is still to be skipped, then append the rest to
+      // the block being filled.
+      std::uint32_t inSize = s.size - offset;
+      std::uint32_t outSize = static_cast<std::uint32_t>(r->scratch.size());
+      const DWORD t0 = GetTickCount();
+      const int rc = ADec(c.decoder)->decode(ADec(c.decoder), s.data + offset, &inSize,
+                                             reinterpret_cast<std::int16_t*>(r->scratch.data()), &outSize);
+      gStats[5] += Elapsed(t0);
+      ++gStats[4];
+      if (rc != 0 || inSize == 0) break;  // a broken frame: drop the rest of the sample
+      offset += inSize;
+      const std::uint8_t* p = r->scratch.data();
+      std::uint32_t n = outSize;
+      const std::uint32_t drop = std::min(a.skipBytes, n);
+      a.skipBytes -= drop;
+      p += drop;
+      n -= drop;
+      while (n > 0) {
+        if (a.pending == nullptr) {
+          a.pending = r->getBlock(r);
+          a.fill = 0;
+        }
+        const std::uint32_t capacity = a.pending->samplesPerBlock * a.pending->channels * 2;
+        const std::uint32_t take = std::min(capacity - a.fill, n);
+        std::memcpy(a.pending->data + a.fill, p, take);
+        a.fill += take;
+        p += take;
+        n -= take;
+        if (a.fill == capacity) {
+          r->submitBlock(r, a.pending);
+          a.pending = nullptr;
+          a.fill = 0;
+          ++filled;
+        }
+      }
+      continue;
+    }
     BlockDescriptor* block = r->getBlock(r);
     std::uint32_t inSize = s.size - offset;
     std::uint32_t outSize = block->samplesPerBlock * block->channels * 2;
@@ -514,7 +590,6 @@ void VideoTrackThread(void* argument) {
       if (mode == Mode::Normal && gPresentObserver != nullptr) gPresentObserver(src.timeMs);
     }
     previous = src.timeMs;
-    if (mode == Mode::Rewind) SourceStep(src, -2);
   }
 }
 
@@ -567,20 +642,29 @@ void AudioTrackThread(void* argument) {
           break;
         case kTrackForward:
         case kTrackRewind:
-        case kTrackSeek:
           renderer->control(renderer, 2, 0);
           state = TState::Idle;
           draining = false;
           break;
+        case kTrackSeek:
+          renderer->control(renderer, 2, 0);
+          state = TState::Idle;
+          draining = false;
+          // A position past the end of the sound ends the track now.
+          if (!SourceToTime(src, static_cast<std::uint32_t>(m.argument))) Send(c.mainQueue, kNoticeEndOfTrack, 1);
+          break;
         case kTrackPlay:
           if (state == TState::Idle) {
             SourceToTime(src, ClockGet(*c.clock));
+            SubmitPending(c);
             renderer->control(renderer, 3, 0);
+            c.start->skipBytes = src.next == 1 ? c.start->primingBytes : 0;
             draining = false;
             int blocks = 0, last = 0;
             do {
               if (!SourceRead(src)) {
                 // A track shorter than the decode-ahead: all of it waits on the device.
+                SubmitPending(c);
                 AudioRendererFlush(renderer);
                 draining = true;
                 break;
@@ -601,6 +685,7 @@ void AudioTrackThread(void* argument) {
     const bool got = SourceRead(src);
     gStats[6] += Elapsed(r0);
     if (!got) {
+      SubmitPending(c);
       AudioRendererFlush(renderer);
       draining = true;
       continue;
@@ -823,10 +908,26 @@ void UndoTrack(Track& t) {
   t.id = -1;
 }
 
+// Samples (at the decoder's rate) before the first real one: where the first non-empty edit
+// of the track's edit list starts its media. At most ten seconds are believed.
+std::uint32_t PrimingSamples(std::uint32_t trackId, std::uint32_t sampleRate) {
+  std::uint32_t count = 0, timescale = 0, durationMs = 0;
+  if (gGetEditList(g.movie, trackId, nullptr, &count) != 0 || count == 0) return 0;
+  std::vector<EditEntry> edits(count);
+  if (gGetEditList(g.movie, trackId, edits.data(), &count) != 0) return 0;
+  if (gGetTrakTimes(g.movie, trackId, &timescale, &durationMs) != 0 || timescale == 0) return 0;
+  for (const EditEntry& e : edits) {
+    if (e.mediaTime < 0) continue;  // an empty edit
+    const std::uint64_t samples = static_cast<std::uint64_t>(e.mediaTime) * sampleRate / timescale;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(samples, std::uint64_t{10} * sampleRate));
+  }
+  return 0;
+}
+
 bool StartTrack(Track& t, void (*entry)(void*), int priority) {
   t.queue = CreateCommandQueue(16, sizeof(Msg), nullptr, nullptr);
   if (t.queue == nullptr) return false;
-  t.context = {g.mainQueue, t.queue, &t.source, t.decoder, t.renderer, g.clock};
+  t.context = {g.mainQueue, t.queue, &t.source, t.decoder, t.renderer, g.clock, &t.start};
   t.thread = StartThread(entry, &t.context, priority);
   return t.thread != nullptr;
 }
@@ -1025,6 +1126,7 @@ MARLIN_API int MP_OpenAudioTrack(std::uint32_t handle, std::uint32_t trackId, st
       f.deviceId = g.device.deviceId;
       f.samplesPerBlock = 1024;
       ok = OpenAudioRenderer(&f, &renderer) == 0;
+      t.start.primingBytes = PrimingSamples(trackId, cfg.sampleRate) * f.channels * 2;
     }
   } else if (ok) {
     AudioFormat f{1, 16, 8000, 16000, 4, 4, 0xFFFF, g.device.deviceId, 160, 0};

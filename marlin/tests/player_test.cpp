@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,6 +38,21 @@ std::string MakeClip(const std::string& name, const std::string& args) {
   if (fs::exists(out)) return out.string();
   const std::string cmd = "ffmpeg -hide_banner -loglevel error -y " + args + " '" + out.string() + "'";
   return std::system(cmd.c_str()) == 0 ? out.string() : std::string();
+}
+
+// Samples of an audio track that its edit list skips at the start (the clips' audio timescale
+// is their sample rate).
+std::uint32_t PrimingSamples(const std::string& clip, std::uint32_t trackId) {
+  MovieFile* movie = nullptr;
+  if (gOpenMP4File(&movie, clip.c_str(), nullptr) != 0) return 0;
+  std::uint32_t count = 0;
+  std::int64_t start = 0;
+  if (gGetEditList(movie, trackId, nullptr, &count) == 0 && count > 0) {
+    std::vector<EditEntry> edits(count);
+    if (gGetEditList(movie, trackId, edits.data(), &count) == 0) start = edits[0].mediaTime;
+  }
+  gCloseMP4File(movie);
+  return static_cast<std::uint32_t>(start);
 }
 
 std::string AvClip() {
@@ -215,7 +232,7 @@ TEST_F(PlayerTest, PlaysToTheEndWithBothCompletionCodes) {
   gCloseMP4File(movie);
   std::uintmax_t pcm = 0;
   for (auto& e : fs::directory_iterator(fs::path(getenv("TESSERA_ROOT")) / "audio-out")) pcm += fs::file_size(e) - 44;
-  EXPECT_EQ(pcm, static_cast<std::uintmax_t>(frames) * 1024 * 2);
+  EXPECT_EQ(pcm, (static_cast<std::uintmax_t>(frames) * 1024 - PrimingSamples(clip_, audio_)) * 2);
 }
 
 TEST_F(PlayerTest, StopAndSeekLeaveTheClockPaused) {
@@ -351,7 +368,102 @@ TEST(AudioOnly, EverySampleIsPlayedBeforeTheEndIsReported) {
     std::lock_guard lock(events.m);
     EXPECT_EQ(events.codes, std::vector<int>{1001});
   }
-  EXPECT_EQ(PcmWritten(), static_cast<std::uintmax_t>(frames) * 1024 * 2);
+  // The clip's timescale is its sample rate: the priming its edit list names is not played.
+  const std::uint32_t priming = PrimingSamples(clip, 1);
+  EXPECT_GT(priming, 0u);
+  EXPECT_EQ(PcmWritten(), (static_cast<std::uintmax_t>(frames) * 1024 - priming) * 2);
+}
+
+// Reads the 16-bit samples of the WAV files the file backend wrote (one device: one file).
+std::vector<std::int16_t> PlayedSamples() {
+  std::vector<std::int16_t> out;
+  const fs::path dir = fs::path(getenv("TESSERA_ROOT")) / "audio-out";
+  for (auto& e : fs::directory_iterator(dir)) {
+    std::ifstream in(e.path(), std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    for (size_t i = 44; i + 1 < bytes.size(); i += 2)
+      out.push_back(static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) | (bytes[i + 1] << 8)));
+  }
+  return out;
+}
+
+TEST(AudioOnly, SoundStartsWithTheFirstRealSample) {
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  setenv("TESSERA_AUDIO", "file", 1);
+  platform_testing::ScopedDeviceRoot root;
+  // 300 Hz at 16 kHz: a period of 53.3 samples, so a shift by a whole AAC frame shows.
+  const std::string clip =
+      MakeClip("start.mp4", "-f lavfi -i sine=frequency=300:sample_rate=16000:duration=0.5 -c:a aac -ac 1 -b:a 64k");
+  if (clip.empty()) GTEST_SKIP() << "ffmpeg not available";
+  const fs::path reference = fs::path(root.path()) / "reference.raw";
+  const std::string decode = "ffmpeg -hide_banner -loglevel error -y -i '" + clip + "' -f s16le -ac 1 '" +
+                             reference.string() + "'";
+  ASSERT_EQ(std::system(decode.c_str()), 0);
+  std::ifstream in(reference, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  std::vector<std::int16_t> expected;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    expected.push_back(static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) | (bytes[i + 1] << 8)));
+  ASSERT_GT(expected.size(), 4000u);
+
+  std::uint32_t h = 0, a = 0;
+  ASSERT_EQ(MP_OpenMediaPlayer(clip.c_str(), 0, &h), 0);
+  ASSERT_EQ(MP_OpenAudioTrack(h, 0, &a), 0);
+  Events events;
+  MP_SetCompletionCallback(h, Events::OnCompletion, &events);
+  ASSERT_EQ(MP_Play(h), 0);
+  ASSERT_TRUE(events.WaitCodes(1, 20));
+  MP_CloseTrack(a);
+  MP_CloseMediaPlayer(0);
+  const std::vector<std::int16_t> played = PlayedSamples();
+  ASSERT_GE(played.size(), 4000u);
+  // Both decoders drop the same priming: the sounds line up sample by sample.
+  int worst = 0;
+  for (size_t i = 0; i < 4000; ++i) worst = std::max(worst, std::abs(played[i] - expected[i]));
+  EXPECT_LE(worst, 16);
+}
+
+TEST(Seeking, RewindShowsEveryKeyFrameAndASeekPastTheEndEndsBothTracks) {
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  setenv("TESSERA_AUDIO", "file", 1);
+  platform_testing::ScopedDeviceRoot root;
+  // Ten pictures a second, every one a key frame.
+  const std::string clip = MakeClip("all-key.mp4",
+                                    "-f lavfi -i testsrc=size=176x144:rate=10 -f lavfi -i sine=sample_rate=16000 "
+                                    "-t 2 -c:v mpeg4 -g 1 -c:a aac -ac 1");
+  if (clip.empty()) GTEST_SKIP() << "ffmpeg not available";
+  std::uint32_t h = 0, v = 0, a = 0;
+  ASSERT_EQ(MP_OpenMediaPlayer(clip.c_str(), 0, &h), 0);
+  ASSERT_EQ(MP_OpenVideoTrack(h, 0, &v), 0);
+  ASSERT_EQ(MP_OpenAudioTrack(h, 0, &a), 0);
+  Events events;
+  MP_SetCompletionCallback(h, Events::OnCompletion, &events);
+  // The seek shows the picture at 1.5 s (sample 16); rewinding then shows samples 15 down to 1.
+  // The video thread takes the two commands in order: 16 pictures are decoded in all.
+  std::uint32_t before[7], after[7];
+  MP_GetStatistics(&before[0], &before[1], &before[2], &before[3], &before[4], &before[5], &before[6]);
+  ASSERT_EQ(MP_SetSeekPosition(h, 1500), 0);
+  ASSERT_EQ(MP_RewindPlay(h, 8.0f), 0);
+  ASSERT_TRUE(events.WaitCodes(1, 20));
+  MP_GetStatistics(&after[0], &after[1], &after[2], &after[3], &after[4], &after[5], &after[6]);
+  {
+    std::lock_guard lock(events.m);
+    EXPECT_EQ(events.codes, std::vector<int>{1003});
+    events.codes.clear();
+  }
+  EXPECT_EQ(after[0] - before[0], 16u);
+  // A seek past the end reads nothing and ends both tracks.
+  ASSERT_EQ(MP_SetSeekPosition(h, 60000), 0);
+  ASSERT_TRUE(events.WaitCodes(2, 20));
+  {
+    std::lock_guard lock(events.m);
+    std::vector<int> sorted = events.codes;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<int>{1000, 1001}));
+  }
+  MP_CloseTrack(a);
+  MP_CloseTrack(v);
+  MP_CloseMediaPlayer(0);
 }
 
 TEST(ShortAudio, EachTrackEndIsReportedOnce) {

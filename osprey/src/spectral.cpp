@@ -144,25 +144,33 @@ void NoiseBand(int32_t* coef, int start, int end, int energy, uint32_t& random) 
 void ApplyNoise(const ChannelStream* cs[2], int count, const uint8_t (*msUsed)[kMaxBands], int32_t* coef[2],
                 uint32_t& random) {
   const IcsInfo& info = cs[0]->info;
-  int window = 0;
-  for (int g = 0; g < info.numGroups; ++g) {
-    for (int b = 0; b < info.maxSfb; ++b) {
-      const bool leftNoise = cs[0]->bandType[g][b] == kNoiseHcb;
-      const bool rightNoise = count == 2 && cs[1]->bandType[g][b] == kNoiseHcb;
-      if (!leftNoise && !rightNoise) continue;
-      // With mid/side on a band that is noise in both channels, both get the same noise.
-      const bool correlated = leftNoise && rightNoise && msUsed != nullptr && msUsed[g][b];
-      ForBandWindows(info, window, g, b, [&](int start, int end) {
-        const uint32_t seed = random;
-        if (leftNoise) NoiseBand(coef[0], start, end, cs[0]->scale[g][b], random);
-        if (rightNoise) {
-          uint32_t r = correlated ? seed : random;
-          NoiseBand(coef[1], start, end, cs[1]->scale[g][b], r);
-          if (!correlated) random = r;
-        }
-      });
+  // One generator serves the element: the left channel's noise bands are drawn first, in band
+  // order, then the right channel's. With mid/side on a band that is noise in both channels the
+  // right channel repeats the left channel's noise instead of drawing its own.
+  uint32_t leftSeed[8][kMaxBands];
+  for (int c = 0; c < count; ++c) {
+    int window = 0;
+    for (int g = 0; g < info.numGroups; ++g) {
+      for (int b = 0; b < info.maxSfb; ++b) {
+        if (cs[c]->bandType[g][b] != kNoiseHcb) continue;
+        const bool correlated = count == 2 && cs[0]->bandType[g][b] == kNoiseHcb &&
+                                cs[1]->bandType[g][b] == kNoiseHcb && msUsed != nullptr && msUsed[g][b];
+        int w = window;
+        ForBandWindows(info, window, g, b, [&](int start, int end) {
+          if (c == 0) {
+            leftSeed[w][b] = random;
+            NoiseBand(coef[0], start, end, cs[0]->scale[g][b], random);
+          } else if (correlated) {
+            uint32_t r = leftSeed[w][b];
+            NoiseBand(coef[1], start, end, cs[1]->scale[g][b], r);
+          } else {
+            NoiseBand(coef[1], start, end, cs[1]->scale[g][b], random);
+          }
+          ++w;
+        });
+      }
+      window += info.groupLength[g];
     }
-    window += info.groupLength[g];
   }
 }
 

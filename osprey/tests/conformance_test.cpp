@@ -48,6 +48,8 @@ const Case kCases[] = {
      "aevalsrc=0.4*(random(0)-0.5)+0.3*sin(2*PI*300*t)|"
      "0.25*(random(0)-0.5)+0.1*(random(1)-0.5)+0.2*sin(2*PI*300*t):s=44100:d=3",
      "-aac_pns 0 -aac_is 1 -b:a 64k"},
+    // Noise substitution on in a stereo pair: the order in which the channels draw their noise.
+    {"stereo-44k-sine500-pns", 44100, 2, "sine=frequency=500:sample_rate=44100:duration=3", "-b:a 64k"},
     {"stereo-48k-midside", 48000, 2,
      "aevalsrc=0.4*sin(2*PI*440*t)*(1+0.5*sin(2*PI*3*t))+0.2*sin(2*PI*3520*t+sin(2*PI*5*t))|"
      "0.3*sin(2*PI*660*t)+0.25*sin(2*PI*440*t)*(1+0.5*sin(2*PI*3*t)):s=48000:d=3",
@@ -84,7 +86,10 @@ TEST_P(OspreyConformance, MatchesReferenceDecoders) {
   refs.push_back({"ffmpeg aac_fixed", FfmpegDecode(dir, aac, "aac_fixed"), c.channels, 0, 80.0});
   // faad assumes implicit SBR below 32 kHz and doubles the rate, so it only
   // serves the higher rates; it writes mono as two channels and drops the first block.
-  if (c.rate >= 32000 && HaveTool("faad")) {
+  // faad draws substituted noise from a generator of its own, so it only serves streams
+  // without noise substitution (it is 75 dB, 11 LSB, from ffmpeg on the stereo PNS stream).
+  const bool noiseFree = std::string(c.options).find("-aac_pns 0") != std::string::npos;
+  if (c.rate >= 32000 && noiseFree && HaveTool("faad")) {
     const std::string out = dir.Path("ref-faad.raw");
     if (test::Run("faad -q -b 1 -f 2 -o " + out + " " + aac + " >/dev/null 2>&1"))
       refs.push_back({"faad", ReadPcm(out), 2, 1024, 90.0});

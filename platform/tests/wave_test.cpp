@@ -112,6 +112,83 @@ TEST(WaveOut, CallbackMayResetItsOwnDevice) {
   EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
+struct SelfCloser {
+  std::atomic<HWAVEOUT> out{nullptr};
+  std::atomic<HWAVEIN> in{nullptr};
+  std::atomic<int> closed{0};
+  std::atomic<MMRESULT> rc{MMSYSERR_ERROR};
+};
+
+void CloseOutFromCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+  auto* c = reinterpret_cast<SelfCloser*>(instance);
+  if (message == WOM_CLOSE) ++c->closed;
+  if (message == WOM_DONE && c->out.exchange(nullptr)) c->rc = waveOutClose(device);
+}
+
+void CloseInFromCallback(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+  auto* c = reinterpret_cast<SelfCloser*>(instance);
+  if (message == WIM_CLOSE) ++c->closed;
+  if (message == WIM_DATA && c->in.exchange(nullptr)) c->rc = waveInClose(device);
+}
+
+}  // namespace
+
+extern "C" int __sanitizer_get_ownership(const volatile void* p) __attribute__((weak));
+
+namespace {
+
+// True once the allocator no longer holds p as a live block (waits up to five seconds for a
+// thread that frees it on its way out).
+bool FreedSoon(const void* p) {
+  for (int i = 0; i < 500; ++i) {
+    if (!__sanitizer_get_ownership(p)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(WaveDevices, ClosingFromItsOwnCallbackFreesTheDevice) {
+  if (!__sanitizer_get_ownership) GTEST_SKIP() << "no allocator queries in this build";
+  setenv("TESSERA_AUDIO", "null", 1);
+  WAVEFORMATEX f = Pcm(8000, 1, 8);
+  std::vector<char> pcm(80, char(0x80));  // 10 ms
+  {
+    SelfCloser c;
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&CloseOutFromCallback),
+                          reinterpret_cast<DWORD_PTR>(&c), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    ASSERT_TRUE(__sanitizer_get_ownership(out));
+    c.out = out;
+    WAVEHDR h{};
+    h.lpData = pcm.data();
+    h.dwBufferLength = 80;
+    ASSERT_EQ(waveOutPrepareHeader(out, &h, sizeof h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, &h, sizeof h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(FreedSoon(out));
+    EXPECT_EQ(c.rc, MMSYSERR_NOERROR);
+    EXPECT_EQ(c.closed, 1);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE);
+  }
+  {
+    SelfCloser c;
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&CloseInFromCallback),
+                         reinterpret_cast<DWORD_PTR>(&c), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    c.in = in;
+    WAVEHDR h{};
+    h.lpData = pcm.data();
+    h.dwBufferLength = 80;
+    ASSERT_EQ(waveInPrepareHeader(in, &h, sizeof h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInAddBuffer(in, &h, sizeof h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    EXPECT_TRUE(FreedSoon(in));
+    EXPECT_EQ(c.rc, MMSYSERR_NOERROR);
+    EXPECT_EQ(c.closed, 1);
+  }
+}
+
 TEST(WaveOut, FileBackendWritesPlayableWav) {
   platform_testing::ScopedDeviceRoot root;
   setenv("TESSERA_AUDIO", "file", 1);

@@ -86,6 +86,49 @@ TEST_F(WindowScreenTest, ClicksReachTheWindowUnderneathAndSoftKeysBecomeKeys) {
   DestroyAll({top});
 }
 
+TEST_F(WindowScreenTest, ATapOnAnotherTopLevelWindowBringsItToTheFront) {
+  HWND below = MakeTop(u"below");
+  HWND above = MakeTop(u"above", WS_POPUP | WS_VISIBLE);
+  MoveWindow(above, 20, 40, 50, 50, TRUE);
+  SetForegroundWindow(above);
+  td::RunUntilIdle();
+  ASSERT_EQ(GetForegroundWindow(), above);
+  TheLog().Take();
+
+  // Outside `above`, on `below`: it comes to the front, told that a tap did it, and then
+  // gets the tap itself.
+  td::Click(150, 150);
+  td::RunUntilIdle();
+  EXPECT_EQ(GetForegroundWindow(), below);
+  auto records = TheLog().Take();
+  std::vector<Record> interesting;
+  for (const Record& r : records)
+    if (r.msg == WM_ACTIVATE || r.msg == WM_LBUTTONDOWN) interesting.push_back(r);
+  ASSERT_EQ(interesting.size(), 3u);
+  EXPECT_EQ(interesting[0].hwnd, above);
+  EXPECT_EQ(LOWORD(interesting[0].wParam), WA_INACTIVE);
+  EXPECT_EQ(interesting[1].hwnd, below);
+  EXPECT_EQ(LOWORD(interesting[1].wParam), WA_CLICKACTIVE);
+  EXPECT_EQ(interesting[2].hwnd, below);
+  EXPECT_EQ(interesting[2].msg, WM_LBUTTONDOWN);
+  // `below` is now drawn over `above`: the same point in `above` hits `below`.
+  EXPECT_EQ(WindowFromPoint(POINT{30, 70}), below);
+
+  // A tap on the window already in front changes nothing but delivers the tap.
+  td::Click(150, 150);
+  td::RunUntilIdle();
+  for (const Record& r : TheLog().Take()) EXPECT_NE(r.msg, static_cast<UINT>(WM_ACTIVATE));
+
+  // A disabled window (behind a modal dialog) is not brought forward.
+  SetForegroundWindow(above);
+  EnableWindow(below, FALSE);
+  td::RunUntilIdle();
+  td::Click(150, 150);
+  td::RunUntilIdle();
+  EXPECT_EQ(GetForegroundWindow(), above);
+  DestroyAll({above, below});
+}
+
 TEST_F(WindowScreenTest, UncoveredWindowsRepaintAndSizeMessagesArrive) {
   HWND below = MakeTop(u"below");
   HWND above = MakeTop(u"above", WS_POPUP | WS_VISIBLE, below);

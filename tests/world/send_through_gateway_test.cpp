@@ -90,17 +90,27 @@ class World {
   std::string RootA() const { return dir_ + "/phone-a"; }
   std::string RootB() const { return dir_ + "/phone-b"; }
   std::string Logs() const { return dir_ + "/logs"; }
-  std::string Options() const {
-    return "--bin " + Quote(kBin) + " --dir " + Quote(dir_) + " --media " + Quote(std::string(TESSERA_BINARY_DIR) + "/demo-media");
+  std::vector<std::string> Options() const {
+    return {"--bin", kBin, "--dir", dir_, "--media", std::string(TESSERA_BINARY_DIR) + "/demo-media"};
   }
-  Outcome SetUp() { return Run(Quote(kWorld) + " setup --fresh " + Options()); }
+  Outcome SetUp() {
+    std::string command = Quote(kWorld) + " setup --fresh";
+    for (const auto& o : Options()) command += " " + Quote(o);
+    return Run(command);
+  }
   bool Up() {
     pid_ = ::fork();
     if (pid_ == 0) {
       const std::string out = dir_ + "/world.out";
       std::freopen(out.c_str(), "w", stdout);
       ::dup2(::fileno(stdout), 2);
-      ::execl("/bin/sh", "sh", "-c", (Quote(kWorld) + " up --phones headless " + Options()).c_str(), nullptr);
+      // The script itself, not a shell around it: the stop signal must reach its trap.
+      std::vector<std::string> args{kWorld, "up", "--phones", "headless"};
+      for (const auto& o : Options()) args.push_back(o);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
       ::_exit(127);
     }
     return WaitFor([&] { return ReadText(dir_ + "/world.env").find("READY=1") != std::string::npos; }, 180);

@@ -35,6 +35,8 @@
 #include "mms/byte_buffer.h"
 #include "mms/mms_pdu.h"
 #include "mms/wsp.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "toolargs/toolargs.h"
 
 namespace {
@@ -378,9 +380,9 @@ void Serve(int fd) {
   if (method == "GET") {
     const std::string id = target.rfind("/m/", 0) == 0 ? target.substr(3) : std::string();
     if (!SafeId(id)) return Respond(fd, 404, "Not Found", nullptr);
-    std::ifstream in(gOptions.dir + "/" + id, std::ios::binary);
-    if (!in) return Respond(fd, 404, "Not Found", nullptr);
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string data;
+    if (!platform::ReadFile(platform::Utf8ToUtf16(gOptions.dir + "/" + id), data))
+      return Respond(fd, 404, "Not Found", nullptr);
     mms::ByteBuffer out(data.data(), static_cast<std::int32_t>(data.size()));
     LogPdu("sent", out.data(), static_cast<std::size_t>(out.length()));
     return Respond(fd, 200, "OK", &out);

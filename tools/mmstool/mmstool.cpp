@@ -2,6 +2,8 @@
 //
 //   mmstool decode FILE
 //   mmstool classify FILE
+//   mmstool parts FILE.pdu
+//   mmstool extract FILE.pdu DIR
 //   mmstool encode send-req --to LIST [options] OUT
 //   mmstool encode notifyresp-ind --transaction-id T --status 0x81|0x83 OUT
 //   mmstool encode acknowledge-ind --transaction-id T OUT
@@ -24,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mms/charset.h"
 #include "mms/mms_pdu.h"
 #include "mms/multipart.h"
 #include "mms/wsp.h"
@@ -39,6 +42,8 @@ constexpr const char* kUsage =
     "usage:\n"
     "  mmstool decode FILE\n"
     "  mmstool classify FILE\n"
+    "  mmstool parts FILE.pdu\n"
+    "  mmstool extract FILE.pdu DIR\n"
     "  mmstool encode send-req --to LIST [--cc LIST] [--bcc LIST] [--from ADDR] [--subject TEXT]\n"
     "          [--subject-charset N] [--date N] [--expiry N [--absolute]] [--delivery-report]\n"
     "          [--read-reply] [--priority 0x80..0x82] [--class 0x80..0x83]\n"
@@ -61,11 +66,19 @@ int Usage(const std::string& message) {
   return 2;
 }
 
+// Reads a whole regular file; a folder, a missing file or a read error is "cannot read".
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  out->clear();
+  std::uint8_t chunk[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
 }
 
 bool WriteFile(const std::string& path, const mms::ByteBuffer& data) {
@@ -80,7 +93,7 @@ bool WriteFile(const std::string& path, const mms::ByteBuffer& data) {
   return std::fclose(f) == 0 && ok;
 }
 
-// Texts are printed with every octet outside printable ASCII as \xNN.
+// Octets are printed with every octet outside printable ASCII as \xNN.
 std::string Escape(std::string_view text) {
   std::string out;
   for (unsigned char c : text) {
@@ -93,6 +106,33 @@ std::string Escape(std::string_view text) {
     }
   }
   return out;
+}
+
+// UTF-8 text is printed as it is, with control characters and octets that are not part of a
+// valid sequence as \xNN.
+std::string Readable(std::string_view text) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    if (c >= 0x80 && (n > text.size() - i || !mms::IsValidUtf8(text.substr(i, n)))) n = 0;
+    if (c >= 0x20 && c != 0x7F && n > 0) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out += Escape(text.substr(i, 1));
+      ++i;
+    }
+  }
+  return out;
+}
+
+// A received text as readable UTF-8 by its charset; an unknown charset keeps escaped octets.
+std::string ReadableText(const mms::StringValue& value) {
+  std::string utf8;
+  if (!mms::ConvertToUtf8(value.text, value.charset, &utf8)) return Escape(value.text);
+  return Readable(utf8);
 }
 
 std::string Hex(std::uint8_t value) {
@@ -120,7 +160,7 @@ void PrintHeaders(const mms::MmsHeaders& h, const std::optional<mms::ByteBuffer>
     std::printf("%s: %s\n", name, value.c_str());
   };
   const auto text = [&](F field, const char* name, std::string_view value) {
-    if (h.Decoded(field)) line(name, Escape(value));
+    if (h.Decoded(field)) line(name, Readable(value));
   };
   const auto octet = [&](F field, const char* name, std::uint8_t value) {
     if (h.Decoded(field)) line(name, Hex(value));
@@ -128,12 +168,15 @@ void PrintHeaders(const mms::MmsHeaders& h, const std::optional<mms::ByteBuffer>
   const auto time = [&](F field, const char* name, std::uint32_t value, bool absolute) {
     if (h.Decoded(field)) line(name, std::to_string(value) + (absolute ? " (absolute)" : " (relative)"));
   };
-  const auto encoded = [&](F field, const char* name, const std::optional<mms::StringValue>& value) {
+  const auto encoded = [&](F field, const char* name, const std::optional<mms::StringValue>& value,
+                           bool withCharset) {
     if (!h.Decoded(field)) return;
     if (!value)
       line(name, "");
+    else if (withCharset)
+      line(name, ReadableText(*value) + " (charset " + std::to_string(value->charset) + ")");
     else
-      line(name, Escape(value->text) + " (charset " + std::to_string(value->charset) + ")");
+      line(name, ReadableText(*value));
   };
   octet(F::MessageType, "message-type", h.messageType);
   text(F::TransactionId, "transaction-id", h.transactionId.view());
@@ -143,7 +186,7 @@ void PrintHeaders(const mms::MmsHeaders& h, const std::optional<mms::ByteBuffer>
   text(F::To, "to", h.to.view());
   text(F::Cc, "cc", h.cc.view());
   text(F::Bcc, "bcc", h.bcc.view());
-  encoded(F::Subject, "subject", h.subject);
+  encoded(F::Subject, "subject", h.subject, true);
   if (h.Decoded(F::ContentType)) {
     line("content-type", Escape(h.contentType.view()));
     if (!h.typeParam.empty()) line("type", Escape(h.typeParam.view()));
@@ -154,32 +197,56 @@ void PrintHeaders(const mms::MmsHeaders& h, const std::optional<mms::ByteBuffer>
   if (h.Decoded(F::MessageSize)) line("message-size", std::to_string(h.messageSize));
   time(F::Expiry, "expiry", h.expiry, h.expiryAbsolute);
   time(F::DeliveryTime, "delivery-time", h.deliveryTime, h.deliveryTimeAbsolute);
-  if (h.Decoded(F::DeliveryReport) || h.Decoded(F::ReportAllowed))
-    line("delivery-report", h.deliveryReport ? "1" : "0");
+  if (h.Decoded(F::DeliveryReport)) line("delivery-report", h.deliveryReport ? "1" : "0");
+  if (h.Decoded(F::ReportAllowed)) line("report-allowed", h.reportAllowed ? "1" : "0");
   if (h.Decoded(F::ReadReply)) line("read-reply", h.readReply ? "1" : "0");
-  octet(F::MessageClass, "message-class", h.messageClass);
+  if (h.Decoded(F::MessageClass) && !h.messageClassText.empty())
+    line("message-class", Readable(h.messageClassText.view()));
+  else
+    octet(F::MessageClass, "message-class", h.messageClass);
   octet(F::Priority, "priority", h.priority);
   octet(F::SenderVisibility, "sender-visibility", h.senderVisibility);
   octet(F::Status, "status", h.status);
   octet(F::ResponseStatus, "response-status", h.responseStatus);
-  encoded(F::ResponseText, "response-text", h.responseText);
+  encoded(F::ResponseText, "response-text", h.responseText, false);
+  octet(F::RetrieveStatus, "retrieve-status", h.retrieveStatus);
+  encoded(F::RetrieveText, "retrieve-text", h.retrieveText, false);
+  octet(F::ReadStatus, "read-status", h.readStatus);
+  text(F::PreviouslySentBy, "previously-sent-by", h.previouslySentBy.view());
+  if (h.Decoded(F::PreviouslySentDate)) line("previously-sent-date", std::to_string(h.previouslySentDate));
   if (body) line("body-length", std::to_string(body->length()));
+}
+
+// Reads and decodes a PDU file, bare or in a WSP push; prints the failure and returns false.
+bool DecodeFile(const std::string& file, std::vector<std::uint8_t>* data, std::size_t* offset,
+                mms::MmsHeaders* headers, std::optional<mms::ByteBuffer>* body) {
+  if (!ReadFile(file, data)) {
+    Fail("cannot read " + file);
+    return false;
+  }
+  *offset = 0;
+  if (!mms::LocateMmsPdu(data->data(), data->size(), offset)) {
+    if (data->size() >= 2 && (*data)[1] == 0x06) {
+      Fail(file + ": push PDU does not carry an MMS message");
+      return false;
+    }
+    *offset = 0;
+  }
+  mms::ClearHeaders(*headers);
+  if (!mms::DecodePdu(data->data() + *offset, data->size() - *offset, *headers, body)) {
+    Fail(file + (data->empty() ? ": empty file" : ": not a valid MMS PDU"));
+    return false;
+  }
+  return true;
 }
 
 int Decode(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("decode takes one FILE");
   std::vector<std::uint8_t> data;
-  if (!ReadFile(args[0], &data)) return Fail("cannot read " + args[0]);
   std::size_t offset = 0;
-  if (!mms::LocateMmsPdu(data.data(), data.size(), &offset)) {
-    if (data.size() >= 2 && data[1] == 0x06)
-      return Fail(args[0] + ": push PDU does not carry an MMS message");
-    offset = 0;
-  }
   mms::MmsHeaders headers;
   std::optional<mms::ByteBuffer> body;
-  if (!mms::DecodePdu(data.data() + offset, data.size() - offset, headers, &body))
-    return Fail(args[0] + ": not a valid MMS PDU");
+  if (!DecodeFile(args[0], &data, &offset, &headers, &body)) return 1;
   PrintHeaders(headers, body);
   return 0;
 }
@@ -195,12 +262,15 @@ int Classify(const std::vector<std::string>& args) {
     case mms::PushKind::DeliveryReport:
       std::puts("delivery-report");
       break;
+    case mms::PushKind::ReadReport:
+      std::puts("read-report");
+      break;
     case mms::PushKind::Unknown:
       std::puts("unknown");
       break;
     case mms::PushKind::Error:
       std::puts("error");
-      break;
+      return Fail(args[0] + ": shorter than 2 octets");
   }
   return 0;
 }
@@ -294,14 +364,20 @@ int EncodeSendReq(const std::vector<std::string>& args) {
       !OctetOption(o, "class", 0x80, 0x83, &req.messageClass, &error))
     return Usage(error);
   if (Has(o, "subject")) {
-    mms::StringValue subject;
-    subject.text = Value(o, "subject");
-    const bool ascii = std::all_of(subject.text.begin(), subject.text.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    // The subject is typed in UTF-8 and goes out in the charset asked for.
+    const std::string typed = Value(o, "subject");
+    if (!mms::IsValidUtf8(typed)) return Fail("--subject is not UTF-8 text");
+    const bool ascii =
+        std::all_of(typed.begin(), typed.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     std::uint32_t charset = ascii ? mms::kCharsetUsAscii : mms::kCharsetUtf8;
     if (!NumberOption(o, "subject-charset", &charset, &error)) return Usage(error);
     if (charset == 0 || charset > 0x7FFFFFFF) return Usage("--subject-charset must be a MIBenum number");
+    mms::StringValue subject;
     subject.charset = static_cast<std::int32_t>(charset);
+    if (!mms::CharsetName(subject.charset, nullptr))
+      return Fail("--subject-charset " + std::to_string(charset) + " is not a charset mmstool can write");
+    if (!mms::ConvertFromUtf8(typed, subject.charset, &subject.text))
+      return Fail("the subject cannot be written in charset " + std::to_string(charset));
     req.subject = subject;
   }
 
@@ -406,6 +482,33 @@ std::string GuessContentType(const fs::path& path) {
   return it == kByExtension.end() ? "application/octet-stream" : it->second;
 }
 
+// A text/plain part says its charset: one that is named must be one the package can carry, and an
+// unnamed one is found from the file (ASCII stays us-ascii, UTF-8 is labelled so).
+bool LabelCharset(const std::string& file, std::string* contentType, std::string* error) {
+  std::string media, charset;
+  mms::SplitContentType(*contentType, "charset", &media, &charset);
+  if (media != "text/plain") return true;
+  if (!charset.empty()) {
+    if (mms::CharsetFromName(charset) != 0) return true;
+    *error = file + ": unknown charset " + charset;
+    return false;
+  }
+  std::vector<std::uint8_t> data;
+  if (!ReadFile(file, &data)) {
+    *error = "cannot read " + file;
+    return false;
+  }
+  const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return true;
+  if (!mms::IsValidUtf8(text)) {
+    *error = file + ": not ASCII or UTF-8; give its charset (" + media + ";charset=NAME)";
+    return false;
+  }
+  *contentType += ";charset=utf_8";
+  return true;
+}
+
 void SplitPath(const std::string& file, std::u16string* directory, std::u16string* name) {
   const fs::path p = fs::absolute(fs::path(file));
   *directory = platform::Utf8ToUtf16(p.parent_path().string());
@@ -413,7 +516,7 @@ void SplitPath(const std::string& file, std::u16string* directory, std::u16strin
 }
 
 int PackageBuild(const std::vector<std::string>& args) {
-  std::string out, root;
+  std::string out, root, error;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--root") {
@@ -440,6 +543,7 @@ int PackageBuild(const std::vector<std::string>& args) {
     }
     if (d.contentType.empty()) d.contentType = GuessContentType(file);
     if (!fs::is_regular_file(file)) return Fail("cannot read " + file);
+    if (!LabelCharset(file, &d.contentType, &error)) return Fail(error);
     SplitPath(file, &d.directory, &d.fileName);
     if (!pkg->AddPart(d)) return Fail("cannot add " + file);
   }
@@ -461,20 +565,69 @@ std::unique_ptr<mms::MultipartPackage> OpenPackage(const std::string& file) {
   return mms::MultipartPackage::Open(platform::Utf8ToUtf16(file));
 }
 
+void ListParts(const mms::MultipartPackage& pkg) {
+  std::printf("content-type: %s\n", Escape(pkg.contentType()).c_str());
+  const auto& parts = pkg.parts();
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const mms::PackagePart& p = parts[i];
+    std::printf("%zu\t%s\t%s\t%s\t%lld\t%lld\t%d%s\n", i, Escape(p.contentType).c_str(),
+                p.contentId ? Readable(*p.contentId).c_str() : "-", p.name ? Readable(*p.name).c_str() : "-",
+                static_cast<long long>(p.dataOffset), static_cast<long long>(p.dataLength), p.drm ? 1 : 0,
+                static_cast<int>(i) == pkg.rootIndex() ? "\troot" : "");
+  }
+}
+
+int ExtractParts(mms::MultipartPackage& pkg, const std::string& target) {
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  if (!fs::is_directory(target)) return Fail("cannot create " + target);
+  const std::u16string dir = platform::Utf8ToUtf16(target);
+  // Nothing already in the folder is overwritten: a name that is taken gets a free "%d%s" name.
+  std::vector<std::u16string> used;
+  pkg.SetNameCallback([&](std::u16string& name) {
+    const auto taken = [&](const std::u16string& n) {
+      std::error_code e;
+      return fs::exists(fs::path(platform::Utf16ToUtf8(mms::JoinPath(dir, n))), e) ||
+             std::find(used.begin(), used.end(), n) != used.end();
+    };
+    if (taken(name)) {
+      const std::size_t dot = name.rfind(u'.');
+      const std::u16string ext = dot == std::u16string::npos ? std::u16string() : name.substr(dot);
+      for (int n = 1;; ++n) {
+        std::u16string candidate = platform::Utf8ToUtf16(std::to_string(n)) + ext;
+        if (!taken(candidate)) {
+          name = std::move(candidate);
+          break;
+        }
+      }
+    }
+    used.push_back(name);
+  });
+  if (pkg.RootIsPresentation()) {
+    std::u16string smil = u"mms.smil";
+    for (int n = 1; fs::exists(fs::path(platform::Utf16ToUtf8(mms::JoinPath(dir, smil))), ec); ++n)
+      smil = platform::Utf8ToUtf16(std::to_string(n)) + u".smil";
+    if (!pkg.ExtractRoot(dir, smil)) return Fail("cannot extract the presentation");
+    used.push_back(smil);
+    std::printf("%s\t%s\n", Readable(platform::Utf16ToUtf8(smil)).c_str(),
+                Escape(pkg.root()->contentType).c_str());
+  }
+  for (int i = 0; i < pkg.ExtractableCount(); ++i) {
+    mms::ExtractedPart part;
+    part.directory = dir;
+    if (!pkg.ExtractPart(i, part)) return Fail("cannot extract part " + std::to_string(i));
+    std::printf("%s\t%s\n", Readable(platform::Utf16ToUtf8(part.name)).c_str(),
+                Escape(part.contentType).c_str());
+  }
+  return 0;
+}
+
 int PackageList(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("package list takes one FILE");
   if (!fs::is_regular_file(args[0])) return Fail("cannot read " + args[0]);
   auto pkg = OpenPackage(args[0]);
   if (!pkg) return Fail(args[0] + ": not a valid package");
-  std::printf("content-type: %s\n", Escape(pkg->contentType()).c_str());
-  const auto& parts = pkg->parts();
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    const mms::PackagePart& p = parts[i];
-    std::printf("%zu\t%s\t%s\t%s\t%lld\t%lld\t%d%s\n", i, Escape(p.contentType).c_str(),
-                p.contentId ? Escape(*p.contentId).c_str() : "-", p.name ? Escape(*p.name).c_str() : "-",
-                static_cast<long long>(p.dataOffset), static_cast<long long>(p.dataLength), p.drm ? 1 : 0,
-                static_cast<int>(i) == pkg->rootIndex() ? "\troot" : "");
-  }
+  ListParts(*pkg);
   return 0;
 }
 
@@ -483,22 +636,48 @@ int PackageExtract(const std::vector<std::string>& args) {
   if (!fs::is_regular_file(args[0])) return Fail("cannot read " + args[0]);
   auto pkg = OpenPackage(args[0]);
   if (!pkg) return Fail(args[0] + ": not a valid package");
-  std::error_code ec;
-  fs::create_directories(args[1], ec);
-  if (!fs::is_directory(args[1])) return Fail("cannot create " + args[1]);
-  const std::u16string dir = platform::Utf8ToUtf16(args[1]);
-  if (pkg->root()) {
-    if (!pkg->ExtractRoot(dir, u"mms.smil")) return Fail("cannot extract the presentation");
-    std::printf("mms.smil\t%s\n", Escape(pkg->root()->contentType).c_str());
+  return ExtractParts(*pkg, args[1]);
+}
+
+// The body of an m-retrieve-conf or m-send-req: its package starts at the Content-Type field.
+struct PduBody {
+  std::vector<std::uint8_t> data;
+  std::unique_ptr<mms::MultipartPackage> package;
+};
+
+bool OpenPduBody(const std::string& file, PduBody* out) {
+  std::size_t offset = 0;
+  mms::MmsHeaders headers;
+  std::optional<mms::ByteBuffer> body;
+  if (!DecodeFile(file, &out->data, &offset, &headers, &body)) return false;
+  if (!headers.Decoded(mms::MmsField::ContentType) || !body) {
+    Fail(file + ": not an m-retrieve-conf or m-send-req with a body");
+    return false;
   }
-  for (int i = 0; i < pkg->ExtractableCount(); ++i) {
-    mms::ExtractedPart part;
-    part.directory = dir;
-    if (!pkg->ExtractPart(i, part)) return Fail("cannot extract part " + std::to_string(i));
-    std::printf("%s\t%s\n", Escape(platform::Utf16ToUtf8(part.name)).c_str(),
-                Escape(part.contentType).c_str());
+  const std::size_t start = offset + headers.contentTypeOffset;
+  auto stream = mms::ByteStream::OpenMemory(static_cast<const std::uint8_t*>(out->data.data()) + start,
+                                            static_cast<std::int64_t>(out->data.size() - start));
+  out->package = mms::MultipartPackage::Parse(std::move(stream));
+  if (!out->package) {
+    Fail(file + ": the body is not a valid multipart");
+    return false;
   }
+  return true;
+}
+
+int Parts(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("parts takes one FILE.pdu");
+  PduBody body;
+  if (!OpenPduBody(args[0], &body)) return 1;
+  ListParts(*body.package);
   return 0;
+}
+
+int Extract(const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage("extract takes FILE.pdu and DIR");
+  PduBody body;
+  if (!OpenPduBody(args[0], &body)) return 1;
+  return ExtractParts(*body.package, args[1]);
 }
 
 int Package(const std::vector<std::string>& args) {
@@ -512,13 +691,13 @@ int Package(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (int rc = toolargs::HandleCommon(argc, argv, "mmstool", [](std::FILE* to) { std::fputs(kUsage, to); }); rc >= 0)
-    return rc;
-  const std::string command = argv[1];
-  const std::vector<std::string> args(argv + 2, argv + argc);
+namespace {
+
+int Run(const std::string& command, const std::vector<std::string>& args) {
   if (command == "decode") return Decode(args);
   if (command == "classify") return Classify(args);
+  if (command == "parts") return Parts(args);
+  if (command == "extract") return Extract(args);
   if (command == "encode") return Encode(args);
   if (command == "package") return Package(args);
   if (command == "slides") return SlidesCommand(args);
@@ -528,4 +707,19 @@ int main(int argc, char** argv) {
     return 0;
   }
   return Usage("unknown command " + command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (int rc = toolargs::HandleCommon(argc, argv, "mmstool", [](std::FILE* to) { std::fputs(kUsage, to); });
+      rc >= 0)
+    return rc;
+  // The commands report failures as results; a library exception (a file system error, say)
+  // still ends the tool with a message and status 1, never an abort.
+  try {
+    return Run(argv[1], std::vector<std::string>(argv + 2, argv + argc));
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
 }

@@ -15,10 +15,14 @@ namespace {
 using presentation::MediaReference;
 using presentation::MessageDocument;
 
+constexpr int kMaxSlides = 9;
+
 constexpr const char* kSlidesUsage =
     "usage:\n"
     "  mmstool slides PACKAGE\n"
-    "  mmstool compose OUT.pkg [--slide] FILE...\n";
+    "  mmstool compose OUT.pkg [--slide] FILE...\n"
+    "    (one picture or video, one text and one sound per slide; a taken place starts the next\n"
+    "     slide; at most 9 slides; a video only alone on one slide without a sound)\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "mmstool: %s\n", message.c_str());
@@ -104,21 +108,49 @@ int ComposeCommand(const std::vector<std::string>& args) {
   MessageDocument document;
   document.SetPartsDirectory(parts.path());
   document.SetDefaultLayout();
+  // The composer's rules: one picture or video, one text and one sound per slide, at most nine
+  // slides, and a video only in a message of one slide without a sound. A file whose place on
+  // the current slide is taken starts the next slide; what cannot fit is refused, never dropped.
   int current = -1;
+  bool newSlide = true;
+  bool hasVideo = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--slide") {
-      document.InsertSlide(-1);
-      current = document.slideCount() - 1;
+      newSlide = true;
       continue;
-    }
-    if (current < 0) {
-      document.InsertSlide(-1);
-      current = 0;
     }
     const std::u16string path = platform::Utf8ToUtf16(args[i]);
     if (!platform::FileExists(path)) return Fail("cannot open " + args[i]);
-    if (presentation::KindClass(presentation::KindFromFileName(path)) > 4)
-      return Fail(args[i] + ": unknown media kind (by its extension)");
+    const std::uint32_t kind = presentation::KindClass(presentation::KindFromFileName(path));
+    if (kind < 1 || kind > 4) return Fail(args[i] + ": unknown media kind (by its extension)");
+    const auto mediaClass = static_cast<presentation::MediaClass>(kind);
+    if (current >= 0 && !newSlide) {
+      const presentation::Slide* slide = document.slide(current);
+      const bool visualTaken = slide->image.has_value() || slide->video.has_value();
+      const bool taken =
+          mediaClass == presentation::MediaClass::Image || mediaClass == presentation::MediaClass::Video
+              ? visualTaken
+          : mediaClass == presentation::MediaClass::Text ? slide->text.has_value()
+                                                         : slide->audio.has_value();
+      newSlide = taken;
+    }
+    if (current < 0 || newSlide) {
+      if (document.slideCount() >= kMaxSlides)
+        return Fail(args[i] + " does not fit: a message holds at most " + std::to_string(kMaxSlides) +
+                    " slides");
+      if (hasVideo) return Fail(args[i] + " does not fit: a message with a video has one slide");
+      document.InsertSlide(-1);
+      current = document.slideCount() - 1;
+      newSlide = false;
+    }
+    if (mediaClass == presentation::MediaClass::Video) {
+      if (document.slideCount() > 1)
+        return Fail(args[i] + " does not fit: a message with a video has one slide");
+      if (document.slide(current)->audio) return Fail(args[i] + " does not fit: a video slide has no sound");
+      hasVideo = true;
+    }
+    if (mediaClass == presentation::MediaClass::Audio && hasVideo)
+      return Fail(args[i] + " does not fit: a video slide has no sound");
     if (!document.AddMediaFile(current, path)) return Fail("cannot add " + args[i]);
   }
   if (document.empty()) return Fail("no slides");

@@ -17,6 +17,7 @@
 #include <csignal>
 
 #include "engine/push_listener.h"
+#include "engine/window_push.h"
 #include "engine/transfer_host.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -35,7 +36,7 @@ namespace {
 
 constexpr const char16_t* kMainClass = u"RIR_WndCls_MainFrme";
 /// A push body handed from the listener thread; lParam owns a std::vector<std::uint8_t>.
-constexpr UINT kMsgPushBody = WM_USER + 400;
+using engine::kMsgPushBody;
 constexpr UINT_PTR kSignalTimerId = 1;
 /// While a transfer runs, a line every this many milliseconds says that it still does.
 constexpr UINT_PTR kProgressTimerId = 2;
@@ -132,12 +133,14 @@ class App {
         return false;
       }
       readOnly_ = true;
-      std::u16string root = config::Config().GetUAContentsPath(true);
+      store_.SetReadOnly(true);
+      std::u16string root = config::Config().GetUAContentsPath(false);
       if (!store_.Open(root)) {
         Fail("cannot open the message store at %s", U8(root));
         return false;
       }
       opened_ = true;
+      ReportRecoveries();
       return true;
     }
     WNDCLASS wc{};
@@ -162,7 +165,22 @@ class App {
       return false;
     }
     opened_ = true;
+    ReportRecoveries();
     return true;
+  }
+
+  /// Says which folders had to be rebuilt from the message files.
+  void ReportRecoveries() {
+    static const char* const kNames[] = {"Inbox", "Outbox", "Draft", "Sent"};
+    for (const store::IndexRecovery& r : store_.Recoveries()) {
+      std::fprintf(stderr, "tessera-cli: the %s index and its backup could not be read; ",
+                   kNames[static_cast<int>(r.folder)]);
+      if (r.damagedAside.empty())
+        std::fprintf(stderr, "it was rebuilt from the message files in memory only (%zu messages)\n", r.recovered);
+      else
+        std::fprintf(stderr, "it was rebuilt from the message files (%zu messages); the damaged file is kept as %s\n",
+                     r.recovered, U8(r.damagedAside).c_str());
+    }
   }
 
   /// Runs the message loop until a job of `kind` for `id` has finished; its event. Says
@@ -272,6 +290,7 @@ int Compose(int argc, char** argv) {
     }
   }
   if (!haveTo || files.empty()) return Usage();
+  request.subject = subject;
   // The send page's rules: numbers, e-mail addresses and contact names, nothing else.
   ui::ContactsSession contacts;
   contacts.Open();
@@ -311,16 +330,9 @@ int Compose(int argc, char** argv) {
     return Fail("a slide with a video holds no picture or sound");
   App app;
   if (!app.Open(false)) return 1;
+  // The subject goes in with the message: it is stored whole or not at all.
   std::uint32_t id = app.Store().NewComposedMessage(request, 176, 180);
-  if (id == 0) return Fail("the message could not be stored");
-  if (!subject.empty()) {
-    store::MessageFolder* draft = app.Store().Folder(store::FolderId::Draft);
-    if (store::MessageEntry* entry = draft->CheckOut(id)) {
-      entry->Summary().SetSubject(subject);
-      draft->Release(entry);
-      draft->Save();
-    }
-  }
+  if (id == 0) return Fail("the message could not be stored: %s", store::DescribeLastFailure());
   std::printf("%u\n", id);
   return 0;
 }
@@ -386,11 +398,15 @@ int Push(const char* file) {
   bool repeated = false;
   std::uint32_t id =
       app.Store().PushReceived(reinterpret_cast<const std::uint8_t*>(body.data()), body.size(), &repeated);
-  if (id == 0) return Fail("not an MMS notification or delivery report: %s", file);
+  if (id == 0) return Fail("not an MMS notification, delivery report or read report: %s", file);
   store::MessageSummary s(nullptr);
   app.Store().Folder(store::FolderId::Inbox)->CopySummary(id, s);
   if (s.MessageType() == store::kTypeDeliveryReport) {
     std::printf("delivery report %u\n", id);
+    return 0;
+  }
+  if (s.MessageType() == store::kTypeReadReport) {
+    std::printf("read report %u\n", id);
     return 0;
   }
   // A notification that came again: a message fetched already is answered again, one still
@@ -455,23 +471,16 @@ int Show(std::uint32_t id) {
 int Delete(store::FolderId folder, std::uint32_t id) {
   App app;
   if (!app.Open(false)) return 1;
-  if (!app.Store().Delete(folder, id)) return Fail("no message %s in that folder", std::to_string(id));
+  store::MessageSummary summary(nullptr);
+  if (!app.Store().Folder(folder)->CopySummary(id, summary)) return Fail("no message %s in that folder", std::to_string(id));
+  if (!app.Store().Delete(folder, id))
+    return Fail("%s", "message " + std::to_string(id) + " could not be deleted: " + store::DescribeLastFailure());
   std::printf("deleted %u\n", id);
   return 0;
 }
 
 // Hands each body to the main window's thread, which owns the store.
-class PushBridge : public engine::PushHandler {
- public:
-  explicit PushBridge(HWND window) : window_(window) {}
-  void PushArrived(const std::uint8_t* body, std::size_t size) override {
-    auto* copy = new std::vector<std::uint8_t>(body, body + size);
-    if (!PostMessage(window_, kMsgPushBody, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
-  }
-
- private:
-  HWND window_;
-};
+using PushBridge = engine::WindowPushHandler;
 
 void OnSignal(int) {
   g_stop = 1;
@@ -519,9 +528,8 @@ int Run() {
   app.Host().onEvent = &PrintEvent;
   app.extra = [&app](UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kMsgPushBody) {
-      std::unique_ptr<std::vector<std::uint8_t>> body(reinterpret_cast<std::vector<std::uint8_t>*>(lParam));
-      if (app.Store().PushReceived(body->data(), body->size()) == 0)
-        std::printf("ignored push of %zu octets\n", body->size());
+      const std::size_t size = lParam ? reinterpret_cast<std::vector<std::uint8_t>*>(lParam)->size() : 0;
+      if (engine::FilePushBody(app.Store(), lParam) == 0) std::printf("ignored push of %zu octets\n", size);
       std::fflush(stdout);
       return true;
     }

@@ -239,7 +239,11 @@ int Import(const std::vector<std::string>& args) {
   if (args.size() != 1) return Fail("import needs FILE\n" + std::string(kUsage));
   std::string text;
   if (args[0] == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    // Read with the C library: an input stream throws when standard input is a folder.
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) text.append(chunk, n);
+    if (std::ferror(stdin)) return Fail("cannot read standard input");
   } else if (!platform::ReadFile(Utf8ToUtf16(args[0]), text)) {
     return Fail("cannot read " + args[0]);
   }

@@ -23,7 +23,8 @@ std::vector<UINT> StringIds() {
   for (UINT id : {40003, 40043, 40045, 40047, 40049, 40061, 40063, 40064, 40082, 40085, 40096, 40109, 40121,
                   40123, 40125, 40127, 40131, 40132, 40134, 40136, 40138, 40139, 40140, 40142, 40144, 40146,
                   40148, 40150, 40153, 40156, 40158, 40160, 40162, 40165, 40166, 40168, 40170, 40172, 40174,
-                  40175, 40177, 40178, 40179, 40180, 40181, 40182, 40184, 40188, 40189, 40190, 40191})
+                  40175, 40177, 40178, 40179, 40180, 40181, 40182, 40184, 40188, 40189, 40190, 40191,
+                  40192})
     ids.push_back(id);
   return ids;
 }
@@ -44,11 +45,11 @@ TEST(WrenInventory, AllStringsPresentNonEmptyAndNoOthers) {
   const platform::ResourceTable table = Table();
   ASSERT_TRUE(table.valid());
   const std::vector<UINT> ids = StringIds();
-  ASSERT_EQ(ids.size(), 130u);
+  ASSERT_EQ(ids.size(), 131u);
   for (UINT id : ids) EXPECT_FALSE(Text(id).empty()) << "string " << id;
   std::size_t strings = 0;
   for (std::size_t i = 0; i < table.size(); ++i) strings += table.At(i).type == RT_STRING;
-  EXPECT_EQ(strings, 130u);
+  EXPECT_EQ(strings, 131u);
 }
 
 TEST(WrenInventory, QuotedTextsAndPlaceholders) {

@@ -164,6 +164,15 @@ struct HintRequest {
   uint32_t timestamp;  // out: RTP timestamp of the hint sample
 };
 
+/// One entry of a track's edit list: segment duration in the movie timescale, start of the
+/// segment in the track's media timescale (-1 for an empty edit, which plays nothing) and the
+/// rate in 16.16 fixed point.
+struct EditEntry {
+  uint64_t segmentDuration;
+  int64_t mediaTime;
+  int32_t rate;
+};
+
 /// Opens and parses the file. With a null `io` the C library's fopen/fseek/fread are used.
 /// On failure *movie is null and nothing stays allocated or open.
 GANNET_API int gOpenMP4File(MovieFile** movie, const char* path, const ReaderIo* io);
@@ -172,6 +181,9 @@ GANNET_API int gOpenMP4File(MovieFile** movie, const char* path, const ReaderIo*
 GANNET_API int gCloseMP4File(MovieFile* movie);
 
 /// Timescale and duration in ms of the movie (track id 0) or of a track's media (hint tracks too).
+/// Copies the track's edit list ('elst'); with a null array stores the number of entries in
+/// count; -1 when count is smaller than that. A track without a usable edit list has none.
+GANNET_API int gGetEditList(MovieFile* movie, uint32_t trackId, EditEntry* entries, uint32_t* count);
 GANNET_API int gGetTrakTimes(MovieFile* movie, uint32_t trackId, uint32_t* timescale, uint32_t* durationMs);
 GANNET_API int gGetNumTraks(MovieFile* movie, TrackCounts* counts);
 /// Copies the ids of tracks of `type` (0..9) into `ids`, which must hold TrackCounts.total entries.

@@ -79,6 +79,7 @@ struct Device {
   bool quit = false;
   bool flushRequested = false;
   bool busy = false;  // the driver thread is inside a callback or a transfer
+  bool orphaned = false;  // closed from its own callback: the driver thread frees the record
   std::thread::id driverId;
   std::thread driver;
   Clock::time_point deadline{};
@@ -236,6 +237,9 @@ void OutputDriver(OutDevice* d) {
     d->busy = false;
     d->idle.notify_all();
   }
+  const bool orphaned = d->orphaned;
+  lock.unlock();
+  if (orphaned) delete d;  // nothing touches the record after this
 }
 
 // Fills `dst` with `n` bytes from the input source; silence once it is exhausted.
@@ -291,6 +295,9 @@ void InputDriver(InDevice* d) {
     d->busy = false;
     d->idle.notify_all();
   }
+  const bool orphaned = d->orphaned;
+  lock.unlock();
+  if (orphaned) delete d;  // nothing touches the record after this
 }
 
 // Asks the driver thread to hand every header back and waits for it; from the driver
@@ -437,6 +444,15 @@ bool Retire(D* d, std::set<void*>& open) {
   return true;
 }
 
+// Closed from its own callback: the (now detached) driver thread returns from the callback,
+// sees the quit flag and frees the record as its last act.
+bool OrphanIfOwnThread(Device* d) {
+  if (std::this_thread::get_id() != d->driverId) return false;
+  std::lock_guard lock(d->mutex);
+  d->orphaned = true;
+  return true;
+}
+
 MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags) {
   if (deviceId != 0 && deviceId != WAVE_MAPPER) return MMSYSERR_BADDEVICEID;
@@ -488,11 +504,7 @@ MMRESULT waveOutClose(HWAVEOUT device) {
     std::fclose(d->file);
   }
   OutputCallback(d, WOM_CLOSE, 0);
-  if (std::this_thread::get_id() == d->driverId) {
-    // Closed from its own callback: the detached driver thread still runs on it.
-    // FIXME: leaks the device record in this rare case instead of racing its thread.
-    return MMSYSERR_NOERROR;
-  }
+  if (OrphanIfOwnThread(d)) return MMSYSERR_NOERROR;
   delete d;
   return MMSYSERR_NOERROR;
 }
@@ -623,7 +635,7 @@ MMRESULT waveInClose(HWAVEIN device) {
   if (!Retire(d, gInDevices)) return WAVERR_STILLPLAYING;
   if (d->file) std::fclose(d->file);
   InputCallback(d, WIM_CLOSE, 0);
-  if (std::this_thread::get_id() == d->driverId) return MMSYSERR_NOERROR;
+  if (OrphanIfOwnThread(d)) return MMSYSERR_NOERROR;
   delete d;
   return MMSYSERR_NOERROR;
 }

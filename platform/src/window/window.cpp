@@ -273,7 +273,7 @@ void RaiseLocked(Window* w) {
 
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-void ActivateInternal(HWND target) {
+void ActivateInternal(HWND target, WORD how = WA_ACTIVE) {
   HWND old;
   {
     std::lock_guard lock(S().mu);
@@ -295,7 +295,7 @@ void ActivateInternal(HWND target) {
   }
   if (old && IsWindow(old))
     SendMessage(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), reinterpret_cast<LPARAM>(target));
-  SendMessage(target, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), reinterpret_cast<LPARAM>(old));
+  SendMessage(target, WM_ACTIVATE, MAKEWPARAM(how, 0), reinterpret_cast<LPARAM>(old));
 }
 
 void CreateTrayLocked() {
@@ -586,6 +586,15 @@ void InjectKey(UINT vk, bool down) {
 void InjectClick(int x, int y) {
   HWND hit = WindowFromPoint(POINT{x, y});
   if (!hit) return;
+  // A tap on a window of another top-level window brings that one to the front first, as
+  // the phone does; a window that is disabled (behind a modal dialog) stays where it is.
+  HWND activate = nullptr;
+  {
+    std::lock_guard lock(S().mu);
+    Window* top = TopLevelOf(FindLocked(hit));
+    if (top && top->handle != S().foreground && IsActivatable(top)) activate = top->handle;
+  }
+  if (activate) ActivateInternal(activate, WA_CLICKACTIVE);
   POINT p{x, y};
   ScreenToClient(hit, &p);
   LPARAM lp = MAKELPARAM(static_cast<WORD>(p.x), static_cast<WORD>(p.y));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <random>
 
+#include "mms/charset.h"
+
 namespace mms {
 
 namespace {
@@ -13,7 +15,6 @@ constexpr std::uint8_t kAbsoluteToken = 0x80;
 constexpr std::uint8_t kRelativeToken = 0x81;
 constexpr std::uint8_t kYes = 0x80;
 constexpr std::uint8_t kNo = 0x81;
-constexpr std::uint8_t kLastFieldCode = 0x18;
 constexpr std::uint8_t kMessageTypeCode = 0x8C;
 constexpr std::uint8_t kWspPushPdu = 0x06;
 
@@ -21,10 +22,10 @@ std::uint8_t Code(MmsField field) {
   return static_cast<std::uint8_t>(0x80 | static_cast<std::uint8_t>(field));
 }
 
-// Appends one received address to a ";"-separated list. An address that does not fit whole is
-// left out rather than cut, so every address kept in the list is a real one.
-void AppendAddress(FixedText<kAddressListSize>& list, std::string_view received) {
-  const AddressNode node = ParseAddress(received);
+// Appends one received address to a ";"-separated list, as UTF-8. An address that does not fit
+// whole is left out rather than cut, so every address kept in the list is a real one.
+void AppendAddress(FixedText<kAddressListSize>& list, const StringValue& received) {
+  const AddressNode node = ParseAddress(ReceivedTextToUtf8(received));
   std::string item;
   if (!list.empty()) item.push_back(';');
   item += node.text;
@@ -112,11 +113,105 @@ void DecodeFrom(WspReader& r, FixedText<128>& from) {
   const std::uint8_t token = v.ReadOctet();
   if (token == kAddressPresentToken) {
     const std::optional<StringValue> address = DecodeEncodedString(v);
-    if (address) from.Assign(ParseAddress(address->text).text);
+    if (address) from.Assign(ParseAddress(ReceivedTextToUtf8(*address)).text);
   } else if (token == kInsertAddressToken) {
     from.Clear();
   }
   if (v.failed()) r.Fail();
+}
+
+// A text consumed by DecodeTextString was terminated when its last octet was the 0; a text
+// that runs into the end of the PDU was cut.
+bool Terminated(const WspReader& r) {
+  return r.position() > 0 && r.here()[-1] == 0;
+}
+
+// Passes over a value the record has no place for, by its shape: Short-integer (one octet),
+// Value-length and that many octets (this covers Long-integer), or a text up to its 0. A text
+// without its 0 cannot be delimited and fails the reader.
+void SkipValue(WspReader& r) {
+  const int first = r.Peek();
+  if (first < 0) {
+    r.Fail();
+  } else if (first >= 0x80) {
+    r.ReadOctet();
+  } else if (first <= 31) {
+    r.Skip(DecodeValueLength(r));
+  } else {
+    while (!r.AtEnd() && r.Peek() != 0) r.ReadOctet();
+    r.ReadOctet();  // the 0; fails the reader when the text ran to the end
+  }
+}
+
+// An application header: a Token-text name whose first octet was read, then its value.
+void SkipApplicationHeader(WspReader& r) {
+  while (!r.AtEnd() && r.Peek() != 0) r.ReadOctet();
+  r.ReadOctet();
+  if (!r.failed()) SkipValue(r);
+}
+
+bool KnownField(std::uint8_t code) {
+  return (code >= static_cast<std::uint8_t>(MmsField::Bcc) &&
+          code <= static_cast<std::uint8_t>(MmsField::ReadStatus)) ||
+         code == static_cast<std::uint8_t>(MmsField::PreviouslySentBy) ||
+         code == static_cast<std::uint8_t>(MmsField::PreviouslySentDate);
+}
+
+// X-Mms-Message-Class: a token, or a Token-text that may name one of the four tokens.
+void DecodeMessageClass(WspReader& r, MmsHeaders& h) {
+  if (r.Peek() >= 0x80) {
+    h.messageClass = r.ReadOctet();
+    return;
+  }
+  const std::string text = DecodeTextString(r);
+  if (!Terminated(r)) {
+    r.Fail();
+    return;
+  }
+  static constexpr struct {
+    std::string_view name;
+    std::uint8_t token;
+  } kClasses[] = {{"personal", 0x80}, {"advertisement", 0x81}, {"informational", 0x82}, {"auto", 0x83}};
+  for (const auto& c : kClasses) {
+    if (text.size() == c.name.size() &&
+        std::equal(text.begin(), text.end(), c.name.begin(),
+                   [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; })) {
+      h.messageClass = c.token;
+      return;
+    }
+  }
+  h.messageClassText.Assign(text);
+}
+
+// X-Mms-Previously-Sent-By: Value-length, forward count, the sender as encoded-string-value.
+void DecodePreviouslySentBy(WspReader& r, MmsHeaders& h) {
+  WspReader v = r.Sub(DecodeValueLength(r));
+  if (r.failed()) return;
+  DecodeIntegerValue(v);
+  const std::optional<StringValue> address = DecodeEncodedString(v);
+  if (v.failed()) {
+    r.Fail();
+    return;
+  }
+  if (address) AppendAddress(h.previouslySentBy, *address);
+}
+
+// X-Mms-Previously-Sent-Date: Value-length, forward count, the date as Long-integer.
+void DecodePreviouslySentDate(WspReader& r, MmsHeaders& h) {
+  WspReader v = r.Sub(DecodeValueLength(r));
+  if (r.failed()) return;
+  DecodeIntegerValue(v);
+  const std::uint32_t date = DecodeLongInteger(v);
+  if (v.failed()) {
+    r.Fail();
+    return;
+  }
+  if (h.previouslySentDate == 0) h.previouslySentDate = date;
+}
+
+bool OnlyZeros(const WspReader& r) {
+  const std::uint8_t* p = r.here();
+  return std::all_of(p, p + r.remaining(), [](std::uint8_t o) { return o == 0; });
 }
 
 }  // namespace
@@ -228,28 +323,52 @@ std::optional<ByteBuffer> EncodePdu(const MmsHeaders& h) {
 bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& h, std::optional<ByteBuffer>* body) {
   if (body) body->reset();
   if (!data) size = 0;
+  if (size == 0) return false;
   WspReader r(data, size);
   while (!r.AtEnd()) {
-    const std::uint8_t code = r.ReadOctet() & 0x7F;
-    if (code == 0 || code > kLastFieldCode) return false;
+    const std::uint8_t octet = r.ReadOctet();
+    if (octet == 0) {
+      // Some centres end the headers with a stray 0: padding, when nothing else follows.
+      if (!OnlyZeros(r)) return false;
+      break;
+    }
+    if (octet < 0x80) {
+      // Field names are Short-integers; a Token-text name is an application header. A control
+      // octet cannot start a name.
+      if (octet < 0x20) return false;
+      SkipApplicationHeader(r);
+      if (r.failed()) return false;
+      continue;
+    }
+    const std::uint8_t code = octet & 0x7F;
+    if (!KnownField(code)) {
+      SkipValue(r);
+      if (r.failed()) return false;
+      continue;
+    }
     const auto field = static_cast<MmsField>(code);
+    bool text = false;  // a Text-string that must end with its 0
     switch (field) {
       case MmsField::Bcc:
       case MmsField::Cc:
       case MmsField::To: {
+        text = r.Peek() >= 0x20;
         const std::optional<StringValue> address = DecodeEncodedString(r);
         if (address)
-          AppendAddress(field == MmsField::To ? h.to : field == MmsField::Cc ? h.cc : h.bcc, address->text);
+          AppendAddress(field == MmsField::To ? h.to : field == MmsField::Cc ? h.cc : h.bcc, *address);
         break;
       }
       case MmsField::ContentLocation:
         h.contentLocation.Assign(DecodeTextString(r));
+        text = true;
         break;
       case MmsField::MessageId:
         h.messageId.Assign(DecodeTextString(r));
+        text = true;
         break;
       case MmsField::TransactionId:
         h.transactionId.Assign(DecodeTextString(r));
+        text = true;
         break;
       case MmsField::Date:
         h.date = DecodeLongInteger(r);
@@ -258,8 +377,11 @@ bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& h, std::o
         h.messageSize = DecodeLongInteger(r);
         break;
       case MmsField::DeliveryReport:
-      case MmsField::ReportAllowed:
         h.deliveryReport = r.ReadOctet() == kYes;
+        break;
+      case MmsField::ReportAllowed:
+        h.reportAllowed = r.ReadOctet() == kYes;
+        h.deliveryReport = h.reportAllowed;
         break;
       case MmsField::ReadReply:
         h.readReply = r.ReadOctet() == kYes;
@@ -274,7 +396,7 @@ bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& h, std::o
         DecodeFrom(r, h.from);
         break;
       case MmsField::MessageClass:
-        h.messageClass = r.ReadOctet();
+        DecodeMessageClass(r, h);
         break;
       case MmsField::MessageType:
         h.messageType = r.ReadOctet();
@@ -295,19 +417,38 @@ bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& h, std::o
         h.status = r.ReadOctet();
         break;
       case MmsField::ResponseText:
+        text = r.Peek() >= 0x20;
         h.responseText = DecodeEncodedString(r);
         break;
       case MmsField::Subject:
+        text = r.Peek() >= 0x20;
         h.subject = DecodeEncodedString(r);
         break;
+      case MmsField::RetrieveStatus:
+        h.retrieveStatus = r.ReadOctet();
+        break;
+      case MmsField::RetrieveText:
+        text = r.Peek() >= 0x20;
+        h.retrieveText = DecodeEncodedString(r);
+        break;
+      case MmsField::ReadStatus:
+        h.readStatus = r.ReadOctet();
+        break;
+      case MmsField::PreviouslySentBy:
+        DecodePreviouslySentBy(r, h);
+        break;
+      case MmsField::PreviouslySentDate:
+        DecodePreviouslySentDate(r, h);
+        break;
       case MmsField::ContentType: {
+        h.contentTypeOffset = r.position() - 1;
         ContentTypeValue ct;
         DecodeContentType(r, ct);
         if (r.failed()) return false;
         h.contentType.Assign(ct.mediaType);
         h.typeParam.Assign(ct.typeParam);
         h.startParam.Assign(ct.startParam);
-        h.fieldsDecoded |= 1u << code;
+        h.fieldsDecoded |= std::uint64_t{1} << code;
         if (body && (h.messageType == kSendReq || h.messageType == kRetrieveConf)) {
           if (r.remaining() > static_cast<std::size_t>(INT32_MAX)) return false;
           body->emplace(r.here(), static_cast<std::int32_t>(r.remaining()));
@@ -316,10 +457,11 @@ bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& h, std::o
         return true;
       }
     }
-    if (r.failed()) return false;
-    h.fieldsDecoded |= 1u << code;
+    if (r.failed() || (text && !Terminated(r))) return false;
+    h.fieldsDecoded |= std::uint64_t{1} << code;
   }
-  return true;
+  // A message that carries a body names its type; without it the PDU was cut.
+  return h.messageType != kSendReq && h.messageType != kRetrieveConf;
 }
 
 bool DecodePdu(const ByteBuffer& pdu, MmsHeaders& headers, std::optional<ByteBuffer>* body) {
@@ -354,6 +496,8 @@ PushKind ClassifyPush(const std::uint8_t* data, std::size_t size) {
       return PushKind::Notification;
     case kDeliveryInd:
       return PushKind::DeliveryReport;
+    case kReadOrigInd:
+      return PushKind::ReadReport;
     default:
       return PushKind::Unknown;
   }
@@ -392,6 +536,17 @@ bool DecodeDeliveryReport(MmsHeaders& h, const std::uint8_t* data, std::size_t s
   info.to = h.to.str();
   info.date = h.date;
   info.status = h.status;
+  return true;
+}
+
+bool DecodeReadReport(MmsHeaders& h, const std::uint8_t* data, std::size_t size, ReadReportInfo& info) {
+  if (!DecodePushed(h, data, size, kReadOrigInd)) return false;
+  info = ReadReportInfo{};
+  info.messageId = h.messageId.str();
+  info.from = h.from.str();
+  info.to = h.to.str();
+  info.date = h.date;
+  info.readStatus = h.readStatus;
   return true;
 }
 

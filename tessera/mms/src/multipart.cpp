@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "mms/byte_buffer.h"
+#include "mms/charset.h"
 #include "mms/wsp.h"
 #include "platform/text.h"
 
@@ -57,6 +58,22 @@ void SanitizeName(std::u16string& name) {
   }
   if (!name.empty() && std::all_of(name.begin(), name.end(), [](char16_t c) { return c == u'.'; }))
     std::fill(name.begin(), name.end(), u'_');
+}
+
+// A received part name: UTF-8 when it is valid UTF-8, else in the part's own charset when that
+// is a single- or multi-octet charset iconv knows, else ISO-8859-1 (every octet a character).
+std::u16string NameToUtf16(const std::string& name, std::string_view contentType) {
+  if (IsValidUtf8(name)) return platform::Utf8ToUtf16(name);
+  std::string charsetName;
+  SplitContentType(contentType, "charset", nullptr, &charsetName);
+  const std::int32_t mib = CharsetFromName(charsetName);
+  const char* iconvName = CharsetIconvName(mib);
+  std::string utf8;
+  const bool wide = iconvName && (std::string_view(iconvName).find("16") != std::string_view::npos ||
+                                  std::string_view(iconvName).find("32") != std::string_view::npos ||
+                                  std::string_view(iconvName).find("UCS") != std::string_view::npos);
+  if (iconvName && !wide && ConvertToUtf8(name, mib, &utf8)) return platform::Utf8ToUtf16(utf8);
+  return platform::NarrowToWideCopy(name);
 }
 
 // Content-type value of one entry, with the file name as the Name parameter.
@@ -238,7 +255,8 @@ bool MultipartPackage::ParseEntries() {
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint32_t headersLength = 0, dataLength = 0;
     if (!StreamDecodeUintvar(s, &headersLength) || !StreamDecodeUintvar(s, &dataLength)) return false;
-    if (headersLength == 0 || dataLength == 0 || s.AtEnd()) return false;
+    // An empty part is a valid part (an empty text, say); only the headers cannot be empty.
+    if (headersLength == 0 || s.AtEnd()) return false;
     if (headersLength > fileSize - s.Tell()) return false;
     // The headers are read whole and decoded through a reader bounded to them.
     std::vector<std::uint8_t> headers(headersLength);
@@ -282,6 +300,8 @@ bool MultipartPackage::ParseEntries() {
     }
     if (s.Seek(dataOffset + dataLength, ByteStream::kFromStart) != 0) return false;
   }
+  // A related body that names no root and holds no presentation: its first part is the root.
+  if (related && root_ < 0 && start_.empty() && !parts_.empty()) root_ = 0;
   return true;
 }
 
@@ -345,8 +365,18 @@ bool MultipartPackage::UnwrapDrm(PackagePart& part) {
   return true;
 }
 
+bool MultipartPackage::RootIsPresentation() const {
+  const PackagePart* r = root();
+  return r && MediaOf(r->contentType) == kSmilType;
+}
+
+// Only a presentation root is kept apart from the media: any other root is a part to show.
+bool MultipartPackage::SkipsRoot() const {
+  return contentType_ == kMultipartRelated && RootIsPresentation();
+}
+
 int MultipartPackage::ExtractableCount() const {
-  return partCount() - ((contentType_ == kMultipartRelated && root_ >= 0) ? 1 : 0);
+  return partCount() - (SkipsRoot() ? 1 : 0);
 }
 
 bool MultipartPackage::HasDrmContent() const {
@@ -368,7 +398,7 @@ bool MultipartPackage::CopyOut(const PackagePart& part, const std::u16string& pa
 
 bool MultipartPackage::ExtractPart(int index, ExtractedPart& out) {
   if (mode_ != Mode::Parsed || index < 0) return false;
-  const bool skipRoot = contentType_ == kMultipartRelated;
+  const bool skipRoot = SkipsRoot();
   const PackagePart* part = nullptr;
   int seen = 0;
   for (int i = 0; i < partCount(); ++i) {
@@ -378,7 +408,7 @@ bool MultipartPackage::ExtractPart(int index, ExtractedPart& out) {
       break;
     }
   }
-  if (!part || part->contentType.empty() || part->dataLength == 0) return false;
+  if (!part || part->contentType.empty()) return false;
 
   std::string name;
   if (part->name && !part->name->empty())
@@ -387,7 +417,7 @@ bool MultipartPackage::ExtractPart(int index, ExtractedPart& out) {
     name = part->contentId->substr(1, part->contentId->size() - 2);
   else
     name = std::to_string(part->dataOffset);
-  std::u16string fileName = platform::Utf8ToUtf16(name);
+  std::u16string fileName = NameToUtf16(name, part->contentType);
   SanitizeName(fileName);
   if (nameCallback_) {
     nameCallback_(fileName);

@@ -12,6 +12,8 @@ constexpr std::uint32_t kLengthQuote = 31;
 constexpr int kMaxUintvarOctets = 5;
 constexpr int kMaxShortLength = 30;
 constexpr std::size_t kMediaTypeMax = 255;
+// WSP's Quote: stands before a text whose first octet is 0x80 or above and is not part of it.
+constexpr int kQuote = 0x7F;
 
 bool FitsInt32(std::size_t n) {
   return n <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
@@ -190,18 +192,18 @@ std::uint32_t DecodeIntegerValue(WspReader& r) {
 }
 
 std::string DecodeTextString(WspReader& r, std::size_t maxLength) {
-  if (r.Peek() == 0x22) r.ReadOctet();
+  const int lead = r.Peek();
+  if (lead == 0x22 || lead == kQuote) r.ReadOctet();
   const std::uint8_t* start = r.here();
   std::size_t n = 0;
-  while (true) {
-    const int octet = r.Peek();
-    if (octet < 0x20 || octet > 0x7E) break;
+  while (r.Peek() >= 0x20) {
     r.ReadOctet();
     ++n;
   }
   if (r.Peek() == 0) r.ReadOctet();
   if (n > 0 && start[n - 1] == '"') --n;
-  return std::string(reinterpret_cast<const char*>(start), std::min(n, maxLength));
+  const std::string_view text(reinterpret_cast<const char*>(start), n);
+  return std::string(text.substr(0, FittingPrefix(text, maxLength)));
 }
 
 std::optional<StringValue> DecodeEncodedString(WspReader& r) {
@@ -218,13 +220,15 @@ std::optional<StringValue> DecodeEncodedString(WspReader& r) {
       r.Fail();
       return std::nullopt;
     }
+    if (value.Peek() == kQuote) value.ReadOctet();
     std::size_t n = value.remaining();
     // The value ends with the text's terminator; a sender that left it out keeps its last octet.
     if (n > 0 && value.here()[n - 1] == 0) --n;
     StringValue out;
     out.text.assign(reinterpret_cast<const char*>(value.here()), n);
-    out.charset = (charset == kCharsetUtf8 || charset == kCharsetUcs2) ? static_cast<std::int32_t>(charset)
-                                                                       : kCharsetUsAscii;
+    out.charset = charset <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())
+                      ? static_cast<std::int32_t>(charset)
+                      : kCharsetUsAscii;
     return out;
   }
   std::string text = DecodeTextString(r, std::numeric_limits<std::size_t>::max());
@@ -315,7 +319,7 @@ bool ValueLengthFrom(ByteStream& s, std::uint8_t first, std::uint32_t* value) {
 // Text-string whose first octet was already read.
 std::string TextFrom(ByteStream& s, std::uint8_t first, std::size_t maxLength) {
   std::string text;
-  std::uint8_t octet = first == 0x22 ? s.ReadOctet() : first;
+  std::uint8_t octet = (first == 0x22 || first == kQuote) ? s.ReadOctet() : first;
   bool lastWasQuote = false;
   std::size_t total = 0;
   while (octet != 0) {

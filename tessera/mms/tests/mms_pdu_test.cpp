@@ -247,26 +247,138 @@ TEST(MmsDecode, DeliveryReportAndRetrieveConf) {
   EXPECT_EQ(Of(*body), (Bytes{0x02, 0x05, 0x07, 0x9E, 0x85, 'a', 0x00}));
 }
 
-TEST(MmsDecode, UnknownFieldsFailTheWholePdu) {
-  Bytes pdu = {0x8C, 0x81, 0x99, 0x00};
+TEST(MmsDecode, UnknownFieldsArePassedOverByTheShapeOfTheirValue) {
+  Vec v;
+  v({0x8C, 0x84})                                     // m-retrieve-conf
+      ({0x98})("T")({0x00})
+      ({0xBC, 0x81})                                  // unknown code, Short-integer
+      ({0xB5, 0x03, 0x82, 0x01, 0x02})                // unknown code, Value-length
+      ({0xB7, 0x02, 0x01, 0x05})                      // unknown code, Long-integer
+      ({0xB8})("app-id")({0x00})                      // unknown code, text
+      ({0xB9, 0x22})("quoted")({0x00})                // unknown code, quoted text
+      ({0xBA, 0x1F, 0x20})(std::string(32, 'z'))      // unknown code, long Value-length
+      ("X-Mms-Unrecognised-Header-Field")({0x00})("Value")({0x00})  // application header
+      ("Return-Path")({0x00, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05})    // ... with a Value-length
+      ({0x96})("after")({0x00})                       // fields after them still decode
+      ({0x84, 0xA3, 0xAA});                           // Content-Type, then the body
   mms::MmsHeaders h;
-  EXPECT_FALSE(mms::DecodePdu(pdu.data(), pdu.size(), h));
-  Vec text;
-  text({0x8C, 0x81})("X-Custom")({0x00})("v")({0x00});
-  EXPECT_FALSE(mms::DecodePdu(text.bytes.data(), text.bytes.size(), h));
-  pdu = {0x8C, 0x81, 0x80};
-  EXPECT_FALSE(mms::DecodePdu(pdu.data(), pdu.size(), h));
-  // The end of the data at a field boundary is success.
-  // A short relative expiry; an unknown token reads nothing more but stays inside its value.
-  pdu = {0x8C, 0x82, 0x88, 0x02, 0x81, 0x85, 0x87, 0x03, 0x82, 0x01, 0x02, 0x8A, 0x83};
+  std::optional<mms::ByteBuffer> body;
+  ASSERT_TRUE(mms::DecodePdu(v.bytes.data(), v.bytes.size(), h, &body));
+  EXPECT_EQ(h.transactionId.view(), "T");
+  ASSERT_TRUE(h.subject);
+  EXPECT_EQ(h.subject->text, "after");
+  EXPECT_EQ(h.contentType.view(), mms::kMultipartMixed);
+  ASSERT_TRUE(body);
+  EXPECT_EQ(Of(*body), Bytes{0xAA});
+
+  // Only a value that cannot be delimited refuses the PDU.
+  const std::vector<Bytes> refused = {
+      {0x8C, 0x81, 0xBF, 'a', 'b'},                   // text with no end
+      {0x8C, 0x81, 0xBF, 0x05, 0x01},                 // Value-length past the end
+      {0x8C, 0x81, 'X', '-', 'a'},                    // application header name with no end
+      {0x8C, 0x81, 'X', 0x00, 'v'},                   // ... its value with no end
+      {0x8C, 0x81, 0x05, 0x00},                       // a control octet is no field name
+      {0x8C, 0x81, 0x80},                             // a field code with no value
+      {0x8C, 0x81, 0x00, 0x92, 0x80},                 // a 0 octet between fields
+  };
+  for (const Bytes& b : refused) EXPECT_FALSE(mms::DecodePdu(b.data(), b.size(), h)) << int(b[2]);
+}
+
+TEST(MmsDecode, NewerFieldsAUserNeeds) {
+  Vec v;
+  v({0x8C, 0x84})({0x8D, 0x92})
+      ({0x99, 0xE0})                                  // X-Mms-Retrieve-Status: error-permanent-failure
+      ({0x9A, 0x07, 0xEA})("Gone!")({0x00})           // X-Mms-Retrieve-Text, UTF-8
+      ({0xA0, 0x11, 0x80})("+4670/TYPE=PLMN")({0x00})  // Previously-Sent-By: count 0, address
+      ({0xA0, 0x0D, 0x81})("a@b.example")({0x00})           // Previously-Sent-By: count 1
+      ({0xA1, 0x06, 0x80, 0x04, 0x53, 0x56, 0x8C, 0xFC})    // Previously-Sent-Date: count 0
+      ({0x8A})("informational")({0x00})               // X-Mms-Message-Class as text
+      ({0x84, 0xA3});
+  mms::MmsHeaders h;
+  ASSERT_TRUE(mms::DecodePdu(v.bytes.data(), v.bytes.size(), h));
+  EXPECT_EQ(h.retrieveStatus, 0xE0);
+  ASSERT_TRUE(h.retrieveText);
+  EXPECT_EQ(h.retrieveText->text, "Gone!");
+  EXPECT_EQ(h.previouslySentBy.view(), "+4670;a@b.example");
+  EXPECT_EQ(h.previouslySentDate, 0x53568CFCu);
+  EXPECT_EQ(h.messageClass, 0x82);
+  EXPECT_TRUE(h.Decoded(mms::MmsField::PreviouslySentDate));
+
+  Vec c;
+  c({0x8C, 0x82})({0x8A})("NewMessageClass")({0x00});  // a class that names no token
+  ASSERT_TRUE(mms::DecodePdu(c.bytes.data(), c.bytes.size(), h = {}));
+  EXPECT_EQ(h.messageClass, 0);
+  EXPECT_EQ(h.messageClassText.view(), "NewMessageClass");
+
+  Vec read;  // m-read-orig-ind: the recipient +2 read message "mid"
+  read({0x8C, 0x88})({0x8D, 0x91})({0x85, 0x04, 0x52, 0xB4, 0x7F, 0x97})
+      ({0x89, 0x0E, 0x80})("+2/TYPE=PLMN")({0x00})({0x8B})("mid")({0x00})
+      ({0x97})("+1/TYPE=PLMN")({0x00})({0x9B, 0x81});
+  EXPECT_EQ(mms::ClassifyPush(read.bytes.data(), read.bytes.size()), mms::PushKind::ReadReport);
+  mms::ReadReportInfo info;
+  ASSERT_TRUE(mms::DecodeReadReport(h, read.bytes.data(), read.bytes.size(), info));
+  EXPECT_EQ(info.from, "+2");
+  EXPECT_EQ(info.to, "+1");
+  EXPECT_EQ(info.messageId, "mid");
+  EXPECT_EQ(info.date, 0x52B47F97u);
+  EXPECT_EQ(info.readStatus, mms::kReadStatusDeleted);
+  mms::DeliveryInfo notADelivery;
+  EXPECT_FALSE(mms::DecodeDeliveryReport(h, read.bytes.data(), read.bytes.size(), notADelivery));
+}
+
+TEST(MmsDecode, LeniencesRealCentresNeed) {
+  Vec v;
+  v({0x8C, 0x82})({0x98})("T")({0x00})
+      ({0x96, 0x0D, 0xEA, 0x7F})("\xD0\x9F\xD0\xB8\xD1\x82\xD0\xB5\xD1\x80")({0x00})  // quoted Cyrillic
+      ({0x93, 0x7F})("\xC3\xA9t\xC3\xA9")({0x00})         // quoted Text-string form
+      ({0x83})("http://x/\xC3\xA9")({0x00})                // high octets belong to the text
+      ({0x81, 0x00})                                       // empty Bcc
+      ({0x00});                                            // stray 0 after the last header
+  mms::MmsHeaders h;
+  ASSERT_TRUE(mms::DecodePdu(v.bytes.data(), v.bytes.size(), h));
+  ASSERT_TRUE(h.subject);
+  EXPECT_EQ(h.subject->text, "\xD0\x9F\xD0\xB8\xD1\x82\xD0\xB5\xD1\x80");
+  ASSERT_TRUE(h.responseText);
+  EXPECT_EQ(h.responseText->text, "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(h.contentLocation.view(), "http://x/\xC3\xA9");
+
+  Vec latin;  // a charset the system does not write is kept as declared
+  latin({0x8C, 0x82})({0x96, 0x07, 0x84})("Gr\xFC\xDF" "e")({0x00});
+  ASSERT_TRUE(mms::DecodePdu(latin.bytes.data(), latin.bytes.size(), h = {}));
+  EXPECT_EQ(h.subject->charset, 4);
+
+  // Sending keeps its bytes: Report-Allowed goes out, and reads back by its own name.
+  h = {};
+  h.messageType = mms::kAcknowledgeInd;
+  h.transactionId = "T1";
+  h.reportAllowed = false;
+  const auto ack = mms::EncodePdu(h);
+  ASSERT_TRUE(ack);
+  mms::MmsHeaders back;
+  ASSERT_TRUE(mms::DecodePdu(*ack, back));
+  EXPECT_TRUE(back.Decoded(mms::MmsField::ReportAllowed));
+  EXPECT_FALSE(back.reportAllowed);
+}
+
+TEST(MmsDecode, ACutPduFails) {
+  Vec v;
+  v({0x8C, 0x84})({0x98})("0123456789")({0x00})({0x8D, 0x90})({0x84, 0xA3});
+  const Bytes& pdu = v.bytes;
+  mms::MmsHeaders h;
   ASSERT_TRUE(mms::DecodePdu(pdu.data(), pdu.size(), h));
+  EXPECT_FALSE(mms::DecodePdu(pdu.data(), 0, h)) << "an empty file is no PDU";
+  EXPECT_FALSE(mms::DecodePdu(nullptr, 0, h));
+  for (std::size_t n = 1; n < pdu.size(); ++n)
+    EXPECT_FALSE(mms::DecodePdu(pdu.data(), n, h)) << "a retrieve-conf cut to " << n << " octets";
+  // A PDU without a body may end at any field boundary.
+  const Bytes conf = {0x8C, 0x81, 0x92, 0x80};
+  EXPECT_TRUE(mms::DecodePdu(conf.data(), conf.size(), h));
+  // A short relative expiry; an unknown token reads nothing more but stays inside its value.
+  const Bytes times = {0x8C, 0x82, 0x88, 0x02, 0x81, 0x85, 0x87, 0x03, 0x82, 0x01, 0x02, 0x8A, 0x83};
+  ASSERT_TRUE(mms::DecodePdu(times.data(), times.size(), h = {}));
   EXPECT_EQ(h.expiry, 5u);
   EXPECT_EQ(h.deliveryTime, 0u);
   EXPECT_EQ(h.messageClass, 0x83);
-  pdu = {0x8C, 0x81, 0x92, 0x80};
-  EXPECT_TRUE(mms::DecodePdu(pdu.data(), pdu.size(), h));
-  EXPECT_EQ(h.responseStatus, 0x80);
-  EXPECT_TRUE(mms::DecodePdu(nullptr, 0, h));
 }
 
 TEST(MmsDecode, TruncatedAndOverlongValuesFail) {

@@ -195,6 +195,55 @@ TEST_F(Package, RootFallsBackToTheSmilPart) {
   EXPECT_EQ(parsed->rootIndex(), 1);
 }
 
+TEST_F(Package, RelatedBodyWithoutStartOrSmilTakesItsFirstPart) {
+  Vec v;
+  v({0x84, 0xB3, 0x02})(Entry({0x83, 0x8E, 't', 0x00}, "hi"))(Entry({0x9E, 0x8E, 'i', 0x00}, "img"));
+  auto parsed = OpenBytes(v.bytes);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->rootIndex(), 0);
+  // A root that is no presentation is still a part to show.
+  EXPECT_FALSE(parsed->RootIsPresentation());
+  ASSERT_EQ(parsed->ExtractableCount(), 2);
+  mms::ExtractedPart part;
+  part.directory = Dir();
+  ASSERT_TRUE(parsed->ExtractPart(0, part));
+  EXPECT_EQ(part.name, u"t");
+
+  // A Start that names no part leaves the body without a root.
+  Vec named;
+  named({0x84, 0x06, 0xB3, 0x8A})("<x>")({0x00})({0x01})(Entry({0x83}, "hi"));
+  parsed = OpenBytes(named.bytes);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->rootIndex(), -1);
+  EXPECT_EQ(parsed->ExtractableCount(), 1);
+}
+
+TEST_F(Package, EmptyPartsAndNamesBeyondAsciiAreExtractedWhole) {
+  Vec utf8Name, latinName, latinCyrillic;
+  utf8Name({0x9E, 0x8E})("Gr\xC3\xBC\xC3\x9F" "e.jpg")({0x00});
+  latinName({0x9D, 0x8E})("\xE9t\xE9.gif")({0x00});
+  latinCyrillic({0x03, 0x83, 0x81, 0x88, 0x8E})("\xBF.txt")({0x00});  // text/plain, ISO-8859-5
+  Vec v;
+  v({0x84, 0xA3, 0x04})
+      (Entry({0x83, 0x8E, 'e', '.', 't', 'x', 't', 0x00}, ""))  // an empty text part
+      (Entry(utf8Name.bytes, "jpg"))
+      (Entry(latinName.bytes, "gif"))
+      (Entry(latinCyrillic.bytes, "txt"));
+  auto parsed = OpenBytes(v.bytes);
+  ASSERT_TRUE(parsed) << "an empty part is a valid part";
+  EXPECT_EQ(parsed->parts()[3].contentType, "text/plain;charset=iso-8859-5");
+  const char* expected[] = {"e.txt", "Gr\xC3\xBC\xC3\x9F" "e.jpg", "\xC3\xA9t\xC3\xA9.gif", "\xD0\x9F.txt"};
+  for (int i = 0; i < 4; ++i) {
+    mms::ExtractedPart part;
+    part.directory = Dir();
+    ASSERT_TRUE(parsed->ExtractPart(i, part)) << i;
+    EXPECT_EQ(platform::Utf16ToUtf8(part.name), expected[i]);
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "e.txt"));
+  EXPECT_EQ(fs::file_size(dir_ / "e.txt"), 0u);
+  EXPECT_EQ(Get("Gr\xC3\xBC\xC3\x9F" "e.jpg"), (Bytes{'j', 'p', 'g'}));
+}
+
 TEST_F(Package, ExtractedNamesFromIdsOffsetsAndUnsafeLocations) {
   // A part with neither Content-Location, Name nor Content-ID is named by its data offset.
   Vec third;
@@ -303,7 +352,7 @@ TEST_F(Package, MalformedFilesAreRefused) {
       {0x84, 0xA3, 0x01, 0x01, 0x09, 0x9E, 'x'},                   // DataLen past the end of the file
       {0x84, 0xA3, 0x01, 0x30, 0x01, 0x9E, 'x'},                   // HeadersLen past the end
       {0x84, 0xA3, 0x01, 0x00, 0x01, 'x'},                         // HeadersLen 0
-      {0x84, 0xA3, 0x01, 0x01, 0x00},                              // DataLen 0
+      {0x84, 0xA3, 0x01, 0x01, 0x00},                              // DataLen 0, headers missing
       {0x84, 0xA3, 0x01, 0x81, 0x81, 0x81, 0x81, 0x81, 0x01, 0x01},  // uintvar of 6 octets
       {0x84, 0x1F, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 0xB3},            // Content-Type past the end
       {0x84, 0xA3, 0x01, 0x02, 0x01, 0x10, 0x9E, 'x'},             // inner Value-length past headers

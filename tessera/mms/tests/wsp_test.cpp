@@ -137,11 +137,20 @@ TEST(WspDecode, IntegersAcceptBothLengthFormsAndRejectOverlongValues) {
 }
 
 TEST(WspDecode, TextStringBufferForm) {
-  const Bytes data = Concat({"\"quoted\"", std::string_view("\0", 1), "ab", "\x80", "x"});
+  const Bytes data = Concat({"\"quoted\"", std::string_view("\0", 1), "Gr\xC3\xBC\xC3\x9F" "e.jpg",
+                             std::string_view("\0", 1), "\x7F\xD0\x9F", std::string_view("\0", 1), "ab\x05x"});
   mms::WspReader r(data.data(), data.size());
   EXPECT_EQ(mms::DecodeTextString(r), "quoted");
+  EXPECT_EQ(mms::DecodeTextString(r), "Gr\xC3\xBC\xC3\x9F" "e.jpg");  // high octets are text
+  EXPECT_EQ(mms::DecodeTextString(r), "\xD0\x9F");                       // the Quote is not
   EXPECT_EQ(mms::DecodeTextString(r), "ab");
-  EXPECT_EQ(r.Peek(), 0x80);  // the high octet stops the text and stays in place
+  EXPECT_EQ(r.Peek(), 0x05);  // a control octet stops the text and stays in place
+  // A field never keeps half a UTF-8 character.
+  std::string cyrillic;
+  for (int i = 0; i < 100; ++i) cyrillic += "\xD0\x9F";
+  const Bytes two = Concat({cyrillic, std::string_view("\0", 1)});
+  mms::WspReader rc(two.data(), two.size());
+  EXPECT_EQ(mms::DecodeTextString(rc).size(), 126u);
   // A long text is kept to the field and consumed whole.
   const Bytes longText = Concat({std::string(300, 'a'), std::string_view("\0Z", 2)});
   mms::WspReader r2(longText.data(), longText.size());
@@ -150,14 +159,14 @@ TEST(WspDecode, TextStringBufferForm) {
 }
 
 TEST(WspDecode, EncodedStringValues) {
-  const Bytes data = {0x06, 0x84, 'c', 'a',  'f',  0xE9, 0x00,  // charset 4 (ISO-8859-1) becomes 3
+  const Bytes data = {0x06, 0x84, 'c', 'a',  'f',  0xE9, 0x00,  // charset 4 (ISO-8859-1) is kept
                       0x05, 0xEA, 'H', 0xC3, 0xA9, 0x00,        // UTF-8 kept
                       0x00,                                     // empty Text-string: no value
                       'p',  'l',  'a', 'i',  'n',  0x00};
   mms::WspReader r(data.data(), data.size());
   auto latin = mms::DecodeEncodedString(r);
   ASSERT_TRUE(latin);
-  EXPECT_EQ(latin->charset, 3);
+  EXPECT_EQ(latin->charset, 4);
   EXPECT_EQ(latin->text, "caf\xE9");
   auto utf8 = mms::DecodeEncodedString(r);
   ASSERT_TRUE(utf8);
@@ -264,10 +273,14 @@ TEST(WspText, CharsetsAndSplitting) {
   EXPECT_EQ(mms::CharsetFromName("UTF-8"), 106);
   EXPECT_EQ(mms::CharsetFromName("us-ascii"), 3);
   EXPECT_EQ(mms::CharsetFromName("iso-10646-ucs-2"), 1000);
-  EXPECT_EQ(mms::CharsetFromName("iso-8859-1"), 0);
+  EXPECT_EQ(mms::CharsetFromName("ISO-8859-1"), 4);
+  EXPECT_EQ(mms::CharsetFromName("utf-16"), 1015);
+  EXPECT_EQ(mms::CharsetFromName("klingon"), 0);
   std::string name = "kept";
-  EXPECT_FALSE(mms::CharsetName(4, &name));
+  EXPECT_FALSE(mms::CharsetName(9999, &name));
   EXPECT_EQ(name, "kept");
+  EXPECT_TRUE(mms::CharsetName(1015, &name));
+  EXPECT_EQ(name, "utf-16");
   EXPECT_TRUE(mms::CharsetName(106, &name));
   EXPECT_EQ(name, "utf_8");
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "mms/charset.h"
 #include "mms/multipart.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -81,6 +82,7 @@ bool ConvertTextPart(std::u16string_view path, std::string_view charset) {
   if (!platform::ReadFile(path, data)) return false;
   const auto starts = [&](std::string_view mark) { return data.compare(0, mark.size(), mark) == 0; };
   std::u16string text;
+  std::string converted;
   if (charset == "iso-10646-ucs-2") {
     if (starts("\xFF\xFE")) return true;
     std::size_t i = starts("\xFE\xFF") ? 2 : 0;
@@ -92,6 +94,10 @@ bool ConvertTextPart(std::u16string_view path, std::string_view charset) {
     std::string_view body(data);
     if (starts("\xEF\xBB\xBF")) body.remove_prefix(3);
     text = platform::Utf8ToUtf16(body);
+  } else if (const std::int32_t mib = mms::CharsetFromName(charset);
+             mib != 0 && mib != mms::kCharsetUsAscii && mms::ConvertToUtf8(data, mib, &converted)) {
+    // Any other declared charset that the system can convert (ISO-8859-x, UTF-16, Shift_JIS...).
+    text = platform::Utf8ToUtf16(converted);
   } else {
     if (starts("\xFF\xFE") || starts("\xFE\xFF") || starts("\xEF\xBB\xBF")) return true;
     text = platform::AnsiToWide(data);
@@ -177,7 +183,7 @@ int MessageDocument::Load(std::u16string_view bodyFile, std::u16string_view part
   if (!package) return -1;
   if (!platform::CreateDirectories(partsDirectory)) return -1;
   const std::u16string dir(partsDirectory);
-  const bool hasPresentation = package->root() != nullptr && package->ExtractRoot(dir, u"mms.smil");
+  const bool hasPresentation = package->RootIsPresentation() && package->ExtractRoot(dir, u"mms.smil");
   Clear(false);
   partsDirectory_ = dir;
   const int count = package->ExtractableCount();

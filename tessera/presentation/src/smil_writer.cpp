@@ -39,6 +39,36 @@ std::string SourceName(std::u16string_view fileName) {
   return name;
 }
 
+// A file name may hold any character the file system allows, '&' and quotes included; inside
+// an attribute value each markup character goes out as its entity.
+std::string AttributeValue(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
+        break;
+    }
+  }
+  return out;
+}
+
 void Append(std::string& out, const char* format, auto... args) {
   char line[768];
   const int n = std::snprintf(line, sizeof line, format, args...);
@@ -50,7 +80,7 @@ void Append(std::string& out, const char* format, auto... args) {
 void WriteMedia(std::string& out, const char* element, const std::optional<MediaReference>& ref,
                 bool withRegion) {
   if (!ref || ref->item == nullptr || ref->item->fileName.empty()) return;
-  const std::string src = SourceName(ref->item->fileName);
+  const std::string src = AttributeValue(SourceName(ref->item->fileName));
   std::string region;
   if (withRegion) region = std::string(" region=\"") + RegionName(ref->region) + "\"";
   out += "<";

@@ -178,6 +178,35 @@ TEST_F(DocumentTest, TextPartsBecomeUtf16WithByteOrderMark) {
   EXPECT_EQ(Read(Path("parts2/u.txt")), he);
 }
 
+TEST_F(DocumentTest, TextPartsInOtherDeclaredCharsetsAreConverted) {
+  platform::CreateDirectories(Path("src"));
+  Write("src/l.txt", "h\xE9");
+  Write("src/w.txt", std::string("\xFF\xFEh\x00\xE9\x00", 6));
+  const auto body = Package({{"text/plain;charset=iso-8859-1", "l.txt"}, {"text/plain;charset=utf-16", "w.txt"}});
+  MessageDocument doc;
+  ASSERT_EQ(doc.Load(body, Path("parts")), 2);
+  const std::string he("\xFF\xFEh\x00\xE9\x00", 6);
+  EXPECT_EQ(Read(Path("parts/l.txt")), he);
+  EXPECT_EQ(Read(Path("parts/w.txt")), he);
+}
+
+// A related body without Start and without a presentation: its first part is the root, and
+// the message plays as the default presentation with every part.
+TEST_F(DocumentTest, RelatedBodyWithoutPresentationPlaysEveryPart) {
+  std::string bytes = {'\x84', '\xB3', '\x02'};
+  bytes += std::string{'\x08', '\x02', '\x83', '\x8E', 't', '.', 't', 'x', 't', '\0', 'h', 'i'};
+  bytes += std::string{'\x08', '\x03', '\x9E', '\x8E', 'i', '.', 'j', 'p', 'g', '\0', 'j', 'p', 'g'};
+  const std::u16string body = Write("related.pkg", bytes);
+  MessageDocument doc;
+  ASSERT_EQ(doc.Load(body, Path("parts")), 2);
+  ASSERT_EQ(doc.slideCount(), 2);
+  ASSERT_TRUE(doc.slide(0)->text);
+  EXPECT_EQ(doc.slide(0)->text->item->fileName, u"t.txt");
+  ASSERT_TRUE(doc.slide(1)->image);
+  EXPECT_EQ(doc.slide(1)->image->item->fileName, u"i.jpg");
+  EXPECT_FALSE(platform::FileExists(Path("parts/mms.smil")));
+}
+
 TEST_F(DocumentTest, SlideDurationTakesTheLongestMedia) {
   MessageDocument doc;
   FixedProbe probe;

@@ -1,5 +1,7 @@
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "config/registry.h"
 #include "platform/files.h"
@@ -11,7 +13,49 @@ namespace store {
 namespace {
 std::atomic<int> gFailAt{0};
 std::atomic<int> gOperations{0};
+std::atomic<int> gFailError{EIO};
+thread_local StoreFailure tFailure;
 }  // namespace
+
+const StoreFailure& LastFailure() {
+  return tFailure;
+}
+
+void ClearLastFailure() {
+  tFailure = StoreFailure{};
+}
+
+std::string DescribeLastFailure() {
+  const StoreFailure& f = tFailure;
+  if (f.path.empty()) return f.what;
+  std::string reason;
+  switch (f.error) {
+    case ENOSPC:
+    case EDQUOT:
+      reason = "the disk is full";
+      break;
+    case EROFS:
+      reason = "the disk is read-only";
+      break;
+    case EACCES:
+    case EPERM:
+      reason = "permission denied";
+      break;
+    case 0:
+      reason = "failed";
+      break;
+    default:
+      reason = std::strerror(f.error);
+      break;
+  }
+  std::string text = "cannot write " + platform::Utf16ToUtf8(f.path) + ": " + reason;
+  if (!f.what.empty()) text = f.what + " (" + text + ")";
+  return text;
+}
+
+void testing::SetFailError(int error) {
+  gFailError = error;
+}
 
 int testing::SetFailAfter(int n) {
   int done = gOperations.exchange(0);
@@ -24,19 +68,52 @@ namespace internal {
 bool FaultPoint() {
   int count = ++gOperations;
   int failAt = gFailAt.load();
-  return failAt == 0 || count < failAt;
+  if (failAt == 0 || count < failAt) return true;
+  errno = gFailError.load();
+  return false;
+}
+
+bool Failed(const std::u16string& path, int error, std::string what) {
+  tFailure.path = path;
+  tFailure.error = error;
+  tFailure.what = std::move(what);
+  return false;
+}
+
+bool Refused(std::string what) {
+  tFailure = StoreFailure{};
+  tFailure.what = std::move(what);
+  return false;
 }
 
 bool WriteReplace(const std::u16string& target, const std::u16string& temporary, std::string_view bytes) {
+  errno = 0;
   std::FILE* file = platform::OpenFile(temporary, u"wb");
-  if (!file) return false;
+  if (!file) return Failed(target, errno);
+  int error = 0;
   bool ok = FaultPoint() && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = std::fflush(file) == 0 && ok;
-  ok = platform::SyncFile(file) && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (ok) ok = FaultPoint() && platform::MoveFile(temporary, target, true);
-  if (!ok) platform::DeleteFile(temporary);
-  return ok;
+  if (!ok) error = errno;
+  if (std::fflush(file) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (!platform::SyncFile(file) && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && !(FaultPoint() && platform::MoveFile(temporary, target, true))) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    platform::DeleteFile(temporary);
+    return Failed(target, error);
+  }
+  return true;
 }
 
 DWORD ReadDword(const char16_t* key, const char16_t* value, DWORD fallback) {

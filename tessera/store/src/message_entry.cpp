@@ -1,6 +1,7 @@
 #include <ctime>
 
 #include "mms/byte_stream.h"
+#include "mms/charset.h"
 #include "mms/multipart.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -17,37 +18,9 @@ std::u16string Decimal(std::uint32_t n) {
   return text;
 }
 
-// Text of an encoded-string value; a leading quote (0x7F) is not part of the text.
+// Text of an encoded-string value, converted by its charset.
 std::u16string DecodeText(const mms::StringValue& value) {
-  std::string_view text = value.text;
-  if (!text.empty() && static_cast<unsigned char>(text.front()) == 0x7F) text.remove_prefix(1);
-  std::u16string out;
-  switch (value.charset) {
-    case 4:  // ISO-8859-1
-      for (unsigned char c : text) out.push_back(c);
-      return out;
-    case 1000:  // ISO-10646-UCS-2, big-endian
-      for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<char16_t>(static_cast<unsigned char>(text[i]) << 8 |
-                                            static_cast<unsigned char>(text[i + 1])));
-      return out;
-    case 1015:  // UTF-16 with a byte-order mark, big-endian without one
-    {
-      bool little = text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
-                    static_cast<unsigned char>(text[1]) == 0xFE;
-      std::size_t i = (text.size() >= 2 && (little || (static_cast<unsigned char>(text[0]) == 0xFE &&
-                                                       static_cast<unsigned char>(text[1]) == 0xFF)))
-                          ? 2
-                          : 0;
-      for (; i + 1 < text.size(); i += 2) {
-        unsigned a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(text[i + 1]);
-        out.push_back(static_cast<char16_t>(little ? (b << 8 | a) : (a << 8 | b)));
-      }
-      return out;
-    }
-    default:
-      return platform::Utf8ToUtf16(text);
-  }
+  return platform::Utf8ToUtf16(mms::ReceivedTextToUtf8(value));
 }
 
 std::uint32_t BodySize(const std::u16string& path, std::uint32_t missing) {
@@ -225,6 +198,20 @@ bool MessageEntry::StoreDeliveryReport(const mms::DeliveryInfo& info, std::uint3
   SendOptionsRecord options;
   options.date = info.date;
   options.status = info.status;
+  SetOptions(options);
+  bool ok = SaveOptions();
+  DropOptions();
+  return ok;
+}
+
+bool MessageEntry::StoreReadReport(const mms::ReadReportInfo& info, std::uint32_t now) {
+  summary_.SetMessageType(kTypeReadReport);
+  summary_.SetDate(now);
+  summary_.SetTo(platform::Utf8ToUtf16(info.from));
+  summary_.SetMmsMessageId(platform::Utf8ToUtf16(info.messageId));
+  SendOptionsRecord options;
+  options.date = info.date;
+  options.status = info.readStatus;
   SetOptions(options);
   bool ok = SaveOptions();
   DropOptions();

@@ -1,8 +1,14 @@
 #include "store/message_store.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <set>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -86,17 +92,25 @@ bool MessageFolder::ReadIndex(const std::u16string& path) {
 bool MessageFolder::Load(const std::u16string& indexPath) {
   if (!LockList()) return false;
   indexPath_ = indexPath;
+  damaged_ = false;
   ClearEntries();
   bool ok = true;
-  if (!(platform::FileExists(indexPath) && ReadIndex(indexPath))) {
+  const bool hasIndex = platform::PathExists(indexPath);
+  if (!(hasIndex && ReadIndex(indexPath))) {
     ClearEntries();
     std::u16string backup = indexPath + u".bak";
-    if (platform::FileExists(backup)) {
-      // The damaged index is replaced by the last good one only after that one is read.
+    const bool hasBackup = platform::PathExists(backup);
+    if (hasBackup && ReadIndex(backup)) {
+      // The damaged index is replaced by the last good one, which is read already. A store
+      // that only looks leaves the files as they are.
       std::string bytes;
-      ok = platform::ReadFile(backup, bytes) &&
-           internal::WriteReplace(indexPath, indexPath + u".tmp", bytes) && ReadIndex(indexPath);
-      if (!ok) ClearEntries();
+      if (!(store_ && store_->ReadOnly()) && platform::ReadFile(backup, bytes))
+        internal::WriteReplace(indexPath, indexPath + u".tmp", bytes);
+    } else if (hasIndex || hasBackup) {
+      // Neither can be read: the store rebuilds the folder from the message files.
+      ClearEntries();
+      damaged_ = true;
+      ok = false;
     }
   }
   UnlockList();
@@ -104,16 +118,22 @@ bool MessageFolder::Load(const std::u16string& indexPath) {
 }
 
 bool MessageFolder::Save() {
-  if (indexPath_.empty() || !LockList()) return false;
+  if (indexPath_.empty()) return false;
+  if (store_ && store_->ReadOnly()) return internal::Refused("the message store is open for reading only");
+  if (!LockList()) return internal::Refused("the folder is busy");
   std::vector<const MessageSummary*> summaries;
   summaries.reserve(entries_.size());
   for (auto& entry : entries_) summaries.push_back(&entry->Summary());
   std::string bytes = BuildIndex(id_, summaries);
   bool ok = internal::WriteReplace(indexPath_, indexPath_ + u".tmp", bytes);
   UnlockList();
-  // The backup is always the last index that was written completely.
-  if (ok) ok = internal::WriteReplace(indexPath_ + u".bak", indexPath_ + u".bak.tmp", bytes);
-  return ok;
+  if (!ok) return false;
+  // The backup is always the last index that was written completely. When it cannot be
+  // refreshed an older one must not stand in for the index later: it goes, and a damaged
+  // index is then rebuilt from the message files instead.
+  if (!internal::WriteReplace(indexPath_ + u".bak", indexPath_ + u".bak.tmp", bytes))
+    platform::DeleteFile(indexPath_ + u".bak");
+  return true;
 }
 
 bool MessageFolder::Add(std::unique_ptr<MessageEntry> entry) {
@@ -231,17 +251,122 @@ bool MessageStore::Open(const std::u16string& root) {
   if (root.empty()) return false;
   root_ = root;
   if (root_.back() != platform::kPathSeparator) root_.push_back(platform::kPathSeparator);
-  platform::CreateDirectories(root_);
+  if (!readOnly_) platform::CreateDirectories(root_);
   if (folders_[0]) return true;
   bool ok = true;
+  std::vector<FolderId> damaged;
   for (int i = 0; i < kFolderCount; ++i) {
     folders_[i] = std::make_unique<MessageFolder>(static_cast<FolderId>(i), this);
-    ok = folders_[i]->Load(root_ + kIndexNames[i]) && ok;
+    if (!folders_[i]->Load(root_ + kIndexNames[i])) {
+      if (folders_[i]->damaged_)
+        damaged.push_back(static_cast<FolderId>(i));
+      else
+        ok = false;
+    }
   }
+  if (!damaged.empty()) RebuildDamaged(damaged);
   // The engine is attached (SetTransferSink) before opening; the store window runs the
   // Outbox pass when this arrives.
   if (listener_) listener_->StoreOpened();
   return ok;
+}
+
+namespace {
+
+// "17.DAT" or "17.TAG" (any case): the message ID, else 0.
+std::uint32_t MessageFileId(const std::u16string& name) {
+  std::size_t dot = name.find(u'.');
+  if (dot == 0 || dot == std::u16string::npos || dot > 9 || name.size() != dot + 4) return 0;
+  std::u16string ext = name.substr(dot + 1);
+  for (char16_t& c : ext)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  if (ext != u"DAT" && ext != u"TAG") return 0;
+  std::uint64_t id = 0;
+  for (std::size_t i = 0; i < dot; ++i) {
+    if (name[i] < u'0' || name[i] > u'9') return 0;
+    id = id * 10 + static_cast<std::uint64_t>(name[i] - u'0');
+  }
+  return id > 0 && id < 0xFFFFFFFFu ? static_cast<std::uint32_t>(id) : 0;
+}
+
+// Modification time of a file in the stored date form (seconds of the local clock).
+std::uint32_t FileDate(const std::u16string& path) {
+  struct stat st{};
+  if (::stat(platform::NativePath(path).c_str(), &st) != 0) return LocalNow();
+  std::time_t t = st.st_mtime;
+  std::tm local{};
+  localtime_r(&t, &local);
+  return static_cast<std::uint32_t>(t + local.tm_gmtoff);
+}
+
+}  // namespace
+
+// Rebuilds folders whose index and backup are both unreadable from the message files that
+// no readable folder lists: a body (".DAT") makes a multimedia message, an options file
+// alone a notification (it has an expiry) or a delivery report. The damaged files are kept
+// beside, with ".damaged" appended. The messages go to the first damaged folder; ones that
+// would land in the Outbox go to Draft, so that nothing is sent again unasked.
+void MessageStore::RebuildDamaged(const std::vector<FolderId>& damaged) {
+  std::set<std::uint32_t> listed;
+  for (auto& folder : folders_)
+    for (auto& entry : folder->entries_) listed.insert(entry->Id());
+  std::set<std::uint32_t> found;
+  std::vector<platform::DirectoryEntry> files;
+  if (platform::ListDirectory(root_, files, u"*"))
+    for (const auto& file : files)
+      if (!file.isDirectory)
+        if (std::uint32_t id = MessageFileId(file.name); id && !listed.count(id)) found.insert(id);
+
+  FolderId home = damaged.front();
+  for (FolderId id : damaged)
+    if (id != FolderId::Outbox) {
+      home = id;
+      break;
+    }
+  if (home == FolderId::Outbox) home = FolderId::Draft;
+  MessageFolder* target = Folder(home);
+  std::size_t recovered = 0;
+  for (std::uint32_t id : found) {
+    auto entry = std::make_unique<MessageEntry>(id, root_);
+    RaiseMaxId(id);
+    MessageSummary& s = entry->Summary();
+    const std::u16string body = entry->BodyPath();
+    if (platform::FileExists(body)) {
+      s.SetMessageType(kTypeMultimedia);
+      std::int64_t size = platform::FileSize(body);
+      s.SetSize(size < 0 ? 1 : static_cast<std::uint32_t>(std::min<std::int64_t>(size, 0xFFFFFFFF)));
+      s.SetDate(FileDate(body));
+    } else {
+      const SendOptionsRecord* options = entry->Options();
+      if (!options) continue;  // a damaged options file alone says nothing
+      s.SetMessageType(options->expiryForm != 0 ? kTypeNotification : kTypeDeliveryReport);
+      s.SetDate(FileDate(entry->OptionsPath()));
+      entry->DropOptions();
+    }
+    s.SetStateFlags(kStateComplete | kStateUnread);
+    target->Add(std::move(entry));
+    ++recovered;
+  }
+  for (FolderId id : damaged) {
+    MessageFolder* folder = Folder(id);
+    IndexRecovery report;
+    report.folder = id;
+    report.recovered = id == home ? recovered : 0;
+    const std::u16string index = folder->IndexPath();
+    if (!readOnly_) {
+      // A ".damaged" copy of an earlier rebuild is kept too: the newer one takes a number.
+      std::u16string aside = index + u".damaged";
+      for (int n = 2; platform::PathExists(aside) && n < 1000; ++n)
+        aside = index + u".damaged" + platform::Utf8ToUtf16(std::to_string(n));
+      if (platform::PathExists(index) && platform::MoveFile(index, aside, false)) report.damagedAside = aside;
+      if (platform::PathExists(index + u".bak")) platform::MoveFile(index + u".bak", aside + u".bak", false);
+    }
+    recoveries_.push_back(report);
+  }
+  if (!readOnly_) {
+    for (FolderId id : damaged) Folder(id)->Save();
+    if (std::find(damaged.begin(), damaged.end(), home) == damaged.end()) target->Save();
+  }
 }
 
 MessageFolder* MessageStore::Folder(FolderId id) {
@@ -326,9 +451,15 @@ bool MessageStore::Delete(FolderId folderId, std::uint32_t messageId) {
   // The engine lets go of the message now: a job left in its list would outlive the entry.
   if (sink_) sink_->Withdraw(messageId);
   auto entry = folder->Remove(messageId);
-  if (!entry) return false;
+  if (!entry) return internal::Refused("no such message in that folder");
+  // The index is written first: a message whose index still lists it keeps its files. Only
+  // then go the files; a file that cannot go is left over, never a listed message without them.
+  if (!folder->Save()) {
+    folder->Add(std::move(entry));
+    return false;
+  }
   entry->DeleteFiles();
-  return folder->Save();
+  return true;
 }
 
 bool MessageStore::DeleteSelected(FolderId folderId, const std::vector<std::uint32_t>& ids) {
@@ -368,7 +499,9 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
   MessageFolder* inbox = Folder(FolderId::Inbox);
   if (!inbox || !data || size < 2) return 0;
   mms::PushKind kind = mms::ClassifyPush(data, size);
-  if (kind != mms::PushKind::Notification && kind != mms::PushKind::DeliveryReport) return 0;
+  if (kind != mms::PushKind::Notification && kind != mms::PushKind::DeliveryReport &&
+      kind != mms::PushKind::ReadReport)
+    return 0;
   std::size_t offset = 0;
   if (!mms::LocateMmsPdu(data, size, &offset) || offset >= size) return 0;
   const std::uint8_t* pdu = data + offset;
@@ -378,6 +511,7 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
   bool ok = false;
   mms::NotificationInfo notification;
   mms::DeliveryInfo report;
+  mms::ReadReportInfo readReport;
   mms::ClearHeaders(headers);
   if (kind == mms::PushKind::Notification) {
     if (!mms::DecodeNotification(headers, pdu, length, notification)) return 0;
@@ -390,9 +524,12 @@ std::uint32_t MessageStore::PushReceived(const std::uint8_t* data, std::size_t s
       return known->Id();
     }
     ok = entry->StoreNotification(notification, LocalNow());
-  } else {
+  } else if (kind == mms::PushKind::DeliveryReport) {
     if (!mms::DecodeDeliveryReport(headers, pdu, length, report)) return 0;
     ok = entry->StoreDeliveryReport(report, LocalNow());
+  } else {
+    if (!mms::DecodeReadReport(headers, pdu, length, readReport)) return 0;
+    ok = entry->StoreReadReport(readReport, LocalNow());
   }
   if (!ok) {
     entry->DeleteFiles();

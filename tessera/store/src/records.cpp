@@ -31,7 +31,25 @@ std::u16string TakeString(const unsigned char* p, std::size_t bytes) {
   return text;
 }
 
+// How many characters of `text` go into a record with room for `room`: never half of a
+// surrogate pair, and in an address list ("+1;+2", "a@b, c@d") never part of an address.
+std::size_t FittingChars(const std::u16string& text, std::size_t room, bool addresses) {
+  if (text.size() <= room) return text.size();
+  std::size_t n = room;
+  if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+  if (!addresses) return n;
+  // Up to the last separator that fits, without it.
+  while (n > 0 && text[n] != u';' && text[n] != u',') --n;
+  return n;
+}
+
 }  // namespace
+
+bool SummaryFits(const MessageSummary& s) {
+  const std::size_t chars = s.From().size() + s.To().size() + s.Subject().size() + s.ContentLocation().size() +
+                            s.TransactionId().size() + s.MmsMessageId().size();
+  return chars <= kRecordStringBytes / 2 - 6;
+}
 
 bool ParseIndex(std::string_view bytes, const std::u16string& storeDirectory,
                 std::vector<std::unique_ptr<MessageEntry>>& entries, std::uint32_t& maxId) {
@@ -98,15 +116,17 @@ std::string BuildIndex(FolderId folderId, const std::vector<const MessageSummary
   PutU32(out, static_cast<std::uint32_t>(entries.size()));
   PutU32(out, kHeaderSize);
   for (const MessageSummary* s : entries) {
-    // Long summaries are cut so that the six strings and their terminators fit the record's
-    // string buffer; the budget goes to the strings in their stored order.
+    // What the store took in was checked to fit (SummaryFits); texts from elsewhere that do not
+    // are cut so that the six strings and their terminators fit the record's string buffer,
+    // the budget going to the strings in their stored order, at whole characters and, for
+    // the address fields, at whole addresses.
     const std::u16string* source[6] = {
         &s->From(), &s->To(), &s->Subject(), &s->ContentLocation(), &s->TransactionId(), &s->MmsMessageId()};
     std::size_t budget = kRecordStringBytes / 2 - 6;
     std::uint32_t lengths[6] = {};
     std::string area;
     for (int i = 0; i < 6; ++i) {
-      std::size_t chars = std::min(source[i]->size(), budget);
+      std::size_t chars = FittingChars(*source[i], budget, i <= 1);
       budget -= chars;
       if (chars == 0) continue;
       lengths[i] = static_cast<std::uint32_t>((chars + 1) * 2);

@@ -1,4 +1,7 @@
 // What the store does with the engine's results and after a restart.
+#include <cerrno>
+#include <string>
+
 #include "config/keys.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -163,20 +166,40 @@ std::uint32_t MessageStore::NewComposedMessage(const ComposeRequest& request, st
                                                std::uint32_t height) {
   MessageFolder* draft = Folder(FolderId::Draft);
   if (!draft) return 0;
+  ClearLastFailure();
+  if (readOnly_) {
+    internal::Refused("the message store is open for reading only");
+    return 0;
+  }
   auto entry = NewEntry();
   presentation::MessageDocument* document = entry->NewDocument();
+  // The media are copied into the message's parts directory and packed from there.
+  document->SetPartsDirectory(entry->PartsDirectory());
   document->ComposeRequestLayout(width, height);
   document->InsertSlide(0);
+  // Every file that exists is attached; one that cannot be fails the whole message.
   auto add = [&](const std::u16string& path) {
-    if (!path.empty() && platform::FileExists(path)) document->AddMediaFile(0, path);
+    if (path.empty() || !platform::FileExists(path)) return true;
+    errno = 0;
+    if (document->AddMediaFile(0, path)) return true;
+    const std::string what = "cannot attach " + platform::Utf16ToUtf8(path);
+    if (errno != 0 && errno != ENOENT)
+      internal::Failed(entry->PartsDirectoryName(), errno, what);
+    else
+      internal::Refused(what);
+    return false;
   };
+  bool attached = true;
   if (!request.video.empty()) {
-    add(request.video);
+    attached = add(request.video);
   } else {
-    add(request.image);
-    add(request.audio);
+    attached = add(request.image) && add(request.audio);
   }
-  add(request.text);
+  attached = attached && add(request.text);
+  if (!attached) {
+    entry->DeleteFiles();
+    return 0;
+  }
   document->SlideDuration(0);
 
   MessageSummary& s = entry->Summary();
@@ -192,7 +215,18 @@ std::uint32_t MessageStore::NewComposedMessage(const ComposeRequest& request, st
     }
     s.SetTo(to);
   }
+  s.SetSubject(request.subject);
+  // What an index record cannot hold whole is refused, never cut.
+  if (!SummaryFits(s)) {
+    internal::Refused("the recipients and subject are too long to store (" +
+                      std::to_string(s.To().size() + s.Subject().size()) + " characters; at most " +
+                      std::to_string(kRecordStringBytes / 2 - 6) + " together)");
+    entry->DeleteFiles();
+    return 0;
+  }
+  errno = 0;
   if (!entry->SaveDocument()) {
+    internal::Failed(entry->BodyPath(), errno, "the message body could not be written");
     entry->DeleteFiles();
     return 0;
   }

@@ -160,6 +160,44 @@ TEST_F(MessageFilesTest, PushBodiesAreClassifiedIntoTheInbox) {
   EXPECT_EQ(inbox->Count(), 2);
 }
 
+TEST_F(MessageFilesTest, ReadReportsAreFiledAndSubjectsReadByTheirCharset) {
+  MessageStore store;
+  ASSERT_TRUE(store.Open(Root()));
+  MessageFolder* inbox = store.Folder(FolderId::Inbox);
+  // m-read-orig-ind: +4977 deleted message "mid-9" without reading it.
+  std::vector<std::uint8_t> read = {0x8C, 0x88, 0x8D, 0x91, 0x85, 0x01, 0x09, 0x89, 0x11, 0x80};
+  Append(read, "+4977/TYPE=PLMN");
+  read.insert(read.end(), {0x8B});
+  Append(read, "mid-9");
+  read.insert(read.end(), {0x97});
+  Append(read, "+4911/TYPE=PLMN");
+  read.insert(read.end(), {0x9B, 0x81});
+  const std::uint32_t id = store.PushReceived(read.data(), read.size());
+  ASSERT_NE(id, 0u);
+  MessageSummary s(nullptr);
+  ASSERT_TRUE(inbox->CopySummary(id, s));
+  EXPECT_EQ(s.MessageType(), kTypeReadReport);
+  EXPECT_EQ(s.To(), u"+4977");
+  EXPECT_EQ(s.MmsMessageId(), u"mid-9");
+  EXPECT_EQ(inbox->UnreadCount(), 1);
+  MessageEntry* entry = inbox->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  ASSERT_NE(entry->Options(), nullptr);
+  EXPECT_EQ(entry->Options()->status, 0x81);
+  EXPECT_EQ(entry->Options()->date, 9u);
+  inbox->Release(entry);
+
+  // A notification whose subject an old phone wrote in ISO-8859-1, quoted.
+  std::vector<std::uint8_t> note = {0x8C, 0x82, 0x98};
+  Append(note, "T2");
+  note.insert(note.end(), {0x96, 0x08, 0x84, 0x7F, 'G', 'r', 0xFC, 0xDF, 'e', 0x00, 0x83});
+  Append(note, "http://mmsc/2");
+  const std::uint32_t noteId = store.PushReceived(note.data(), note.size());
+  ASSERT_NE(noteId, 0u);
+  ASSERT_TRUE(inbox->CopySummary(noteId, s));
+  EXPECT_EQ(s.Subject(), u"Gr\u00FC\u00DFe");
+}
+
 // Every write and rename of a save can fail; whatever fails, each folder must load again
 // with all its messages, old or new, and never fewer.
 TEST_F(MessageFilesTest, FailedWritesNeverLoseMessages) {

@@ -269,10 +269,10 @@ TEST_F(Mm1Sending, ResponseStatusesAndReplyFaults) {
 
   mmsc->handler = [](const MmscRequest&) { return MmscReply{}; };  // no data
   EXPECT_EQ(Send(package, &id), kMm1BadReplyType);
-  mmsc->handler = [](const MmscRequest&) { return MmsReply(Bytes({0x8C, 0x84, 0x98, '1', 0})); };
+  mmsc->handler = [](const MmscRequest&) { return MmsReply(Bytes({0x8C, 0x84, 0x98, '1', 0, 0x84, 0xA3})); };
   EXPECT_EQ(Send(package, &id), kMm1BadReplyType);  // a retrieve-conf is not a send-conf
-  mmsc->handler = [](const MmscRequest&) { return MmsReply(Bytes({0x8C, 0x81, 0xFF, 0x00})); };
-  EXPECT_EQ(Send(package, &id), kMm1DecodeFailed);
+  mmsc->handler = [](const MmscRequest&) { return MmsReply(Bytes({0x8C, 0x81, 0xFF, 'a'})); };
+  EXPECT_EQ(Send(package, &id), kMm1DecodeFailed);  // a value with no end
   mmsc->handler = [](const MmscRequest&) {
     MmscReply r;
     r.status = 0x44;

@@ -42,6 +42,11 @@ enum class MmsField : std::uint8_t {
   Subject = 0x16,
   To = 0x17,
   TransactionId = 0x18,
+  RetrieveStatus = 0x19,
+  RetrieveText = 0x1A,
+  ReadStatus = 0x1B,
+  PreviouslySentBy = 0x20,
+  PreviouslySentDate = 0x21,
 };
 
 /// X-Mms-Message-Type values.
@@ -52,6 +57,12 @@ inline constexpr std::uint8_t kNotifyRespInd = 0x83;
 inline constexpr std::uint8_t kRetrieveConf = 0x84;
 inline constexpr std::uint8_t kAcknowledgeInd = 0x85;
 inline constexpr std::uint8_t kDeliveryInd = 0x86;
+inline constexpr std::uint8_t kReadRecInd = 0x87;
+inline constexpr std::uint8_t kReadOrigInd = 0x88;
+
+/// X-Mms-Read-Status values.
+inline constexpr std::uint8_t kReadStatusRead = 0x80;
+inline constexpr std::uint8_t kReadStatusDeleted = 0x81;
 
 inline constexpr std::uint8_t kMmsVersion10 = 0x90;
 inline constexpr std::uint8_t kStatusRetrieved = 0x81;
@@ -86,13 +97,27 @@ struct MmsHeaders {
   bool readReply = false;
   bool reportAllowed = true;
   std::uint8_t messageClass = 0;
+  /// A message class received as text that names none of the four tokens.
+  FixedText<128> messageClassText;
   std::uint8_t priority = 0;
   std::uint8_t senderVisibility = 0;
   std::uint8_t status = 0;
   std::uint8_t responseStatus = 0;
   std::optional<StringValue> responseText;
+  /// Received only: why a retrieval failed, in the centre's words.
+  std::uint8_t retrieveStatus = 0;
+  std::optional<StringValue> retrieveText;
+  /// Received only: X-Mms-Read-Status of a read report.
+  std::uint8_t readStatus = 0;
+  /// Received only: who sent a forwarded message before (";"-separated, in the order
+  /// received) and the date of the first such field.
+  FixedText<kAddressListSize> previouslySentBy;
+  std::uint32_t previouslySentDate = 0;
+  /// Received only: offset of the Content-Type field in the PDU; the body's package (Content-Type
+  /// and entries) starts there.
+  std::size_t contentTypeOffset = 0;
   /// Bit (1 << code) for every field the decoder read; cleared with the record.
-  std::uint32_t fieldsDecoded = 0;
+  std::uint64_t fieldsDecoded = 0;
 
   bool Decoded(MmsField field) const { return (fieldsDecoded >> static_cast<int>(field)) & 1; }
 };
@@ -145,13 +170,16 @@ bool GenerateTransactionId(MmsHeaders& headers);
 std::optional<ByteBuffer> EncodePdu(const MmsHeaders& headers);
 
 /// Decodes a PDU's header section into the cleared record. For m-send-req and m-retrieve-conf
-/// the octets after the header section come back in *body (when body is given). False for an
-/// unknown field code or a value that runs past the data.
+/// the octets after the header section come back in *body (when body is given). Fields the
+/// record has no place for (newer field codes, application headers named by text) are passed
+/// over by the shape of their value, and zero octets after the last header are padding. False
+/// for an empty PDU, a value that cannot be delimited or runs past the data (a cut PDU), or an
+/// m-send-req or m-retrieve-conf without its Content-Type.
 bool DecodePdu(const std::uint8_t* data, std::size_t size, MmsHeaders& headers,
                std::optional<ByteBuffer>* body = nullptr);
 bool DecodePdu(const ByteBuffer& pdu, MmsHeaders& headers, std::optional<ByteBuffer>* body = nullptr);
 
-enum class PushKind { Error = -1, Notification = 1, DeliveryReport = 2, Unknown = 3 };
+enum class PushKind { Error = -1, Notification = 1, DeliveryReport = 2, Unknown = 3, ReadReport = 4 };
 
 /// Classifies a WAP push body: a WSP Push PDU (second octet 0x06) carrying
 /// "application/vnd.wap.mms-message", or a bare MMS PDU.
@@ -180,6 +208,15 @@ struct DeliveryInfo {
   std::uint8_t status = 0;
 };
 
+/// An m-read-orig-ind: a recipient (from) read, or deleted unread, the message messageId.
+struct ReadReportInfo {
+  std::string messageId;
+  std::string from;
+  std::string to;
+  std::uint32_t date = 0;
+  std::uint8_t readStatus = 0;
+};
+
 /// What a retrieval tells the store about the message; texts only when non-empty.
 struct RetrieveResult {
   std::optional<std::string> messageId;
@@ -201,5 +238,7 @@ bool DecodeNotification(MmsHeaders& headers, const std::uint8_t* data, std::size
 /// Decodes an m-delivery-ind from a push body; false for any other PDU.
 bool DecodeDeliveryReport(MmsHeaders& headers, const std::uint8_t* data, std::size_t size,
                           DeliveryInfo& info);
+/// Decodes an m-read-orig-ind from a push body; false for any other PDU.
+bool DecodeReadReport(MmsHeaders& headers, const std::uint8_t* data, std::size_t size, ReadReportInfo& info);
 
 }  // namespace mms

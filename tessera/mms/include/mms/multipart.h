@@ -69,9 +69,15 @@ class MultipartPackage {
   /// Writes the package to a stream.
   bool WriteTo(ByteStream& out);
 
-  /// Parts that ExtractPart can reach: all, less the root of a multipart/related package.
+  /// Parts that ExtractPart can reach: all, less a presentation root of a multipart/related
+  /// package.
   int ExtractableCount() const;
-  /// Extracts the index-th part, counting in package order and skipping the root.
+  /// Whether the root is a SMIL presentation (a related body without Start and SMIL takes its
+  /// first part as root, which is then a part like the others).
+  bool RootIsPresentation() const;
+  /// Extracts the index-th part, counting in package order and skipping a presentation root.
+  /// An empty part becomes an empty file. A name that is not UTF-8 is read in the part's charset,
+  /// else as ISO-8859-1.
   bool ExtractPart(int index, ExtractedPart& out);
   /// Copies the root's data to directory + fileName.
   bool ExtractRoot(std::u16string_view directory, std::u16string_view fileName);
@@ -91,6 +97,7 @@ class MultipartPackage {
  private:
   MultipartPackage() = default;
   bool ParseEntries();
+  bool SkipsRoot() const;
   bool UnwrapDrm(PackagePart& part);
   bool CopyOut(const PackagePart& part, const std::u16string& path);
 

@@ -14,10 +14,11 @@
 
 namespace mms {
 
-/// MIBenum numbers of the charsets the system knows.
+/// MIBenum numbers of the charsets the composer writes, and of UTF-16.
 inline constexpr std::int32_t kCharsetUsAscii = 3;
 inline constexpr std::int32_t kCharsetUtf8 = 106;
 inline constexpr std::int32_t kCharsetUcs2 = 1000;
+inline constexpr std::int32_t kCharsetUtf16 = 1015;
 
 /// Well-known parameter codes (written with the high bit set).
 inline constexpr std::uint8_t kParamCharset = 0x01;
@@ -48,10 +49,14 @@ const char* WellKnownContentType(int code);
 int WellKnownContentTypeCode(std::string_view mediaType, bool forEncoding);
 
 /// MIBenum of a charset name, 0 when unknown. The writer's names ("utf_8", "us-ascii",
-/// "iso-10646-ucs-2") and the registered spelling "utf-8" are recognised, in any letter case.
+/// "iso-10646-ucs-2"), the registered names of the charsets iconv converts ("iso-8859-1",
+/// "shift_jis", "utf-16", ...) and the spelling "utf-8" are recognised, in any letter case.
 std::int32_t CharsetFromName(std::string_view name);
 /// Name of a known MIBenum written into *out; other numbers leave *out unchanged (false).
 bool CharsetName(std::int32_t mib, std::string* out);
+/// iconv's name for a known MIBenum; null for unknown numbers and for the charsets converted
+/// without iconv (us-ascii, UTF-8, UCS-2, UTF-16).
+const char* CharsetIconvName(std::int32_t mib);
 
 // ---- Encoders (append; false when the buffer cannot grow) -------------------------------
 
@@ -155,11 +160,13 @@ std::uint32_t DecodeValueLength(WspReader& r);
 /// Long-integer: Short-length (0..30) octets big-endian; values past 32 bits fail the reader.
 std::uint32_t DecodeLongInteger(WspReader& r);
 std::uint32_t DecodeIntegerValue(WspReader& r);
-/// Text-string in the buffer form: one leading quotation mark skipped, printable ASCII copied,
-/// a trailing quotation mark dropped; a terminating 0 is consumed, any other stopping octet is
-/// left in place. At most `maxLength` octets are kept; the whole text is always consumed.
+/// Text-string in the buffer form: one leading quotation mark (0x22) or quote octet (0x7F)
+/// skipped, every octet from 0x20 up copied, a trailing quotation mark dropped; a terminating 0
+/// is consumed, a control octet that stops the text is left in place. At most `maxLength`
+/// octets are kept (never half a UTF-8 sequence); the whole text is always consumed.
 std::string DecodeTextString(WspReader& r, std::size_t maxLength = kTextFieldMax);
-/// Encoded-string-value; none for an empty text. Charsets other than 106 and 1000 become 3.
+/// Encoded-string-value; none for an empty text. The charset is kept as declared; a quote
+/// octet (0x7F) before the text is not part of it.
 std::optional<StringValue> DecodeEncodedString(WspReader& r);
 
 /// Outputs of a Content-type value. Texts are kept to at most 127 octets.

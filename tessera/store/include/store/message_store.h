@@ -48,6 +48,8 @@ class MessageFolder {
   bool LockList();
   void UnlockList();
   bool ReadIndex(const std::u16string& path);
+  /// Set by Load when the index and its backup exist but neither can be read.
+  bool damaged_ = false;
   void ClearEntries();
 
   FolderId id_;
@@ -73,7 +75,31 @@ struct ComposeRequest {
   bool useAlphaTag = false;
   std::u16string recipients, moreRecipients;
   std::u16string image, audio, video, text;  ///< paths; empty when not given
+  std::u16string subject;                    ///< stored with the message in the same save
 };
+
+/// Why the last failed store operation of the calling thread failed: the file that could
+/// not be written (with the system's reason), or what was refused.
+struct StoreFailure {
+  std::u16string path;  ///< empty when no file is to blame
+  int error = 0;        ///< errno of the failed call (ENOSPC, EROFS, ...), 0 when none
+  std::string what;     ///< a refusal in words when no file is to blame
+};
+const StoreFailure& LastFailure();
+/// "cannot write /.../Draft.inf: the disk is full"; "" when nothing failed.
+std::string DescribeLastFailure();
+void ClearLastFailure();
+
+/// A folder whose index and backup were both unreadable, rebuilt from the message files.
+struct IndexRecovery {
+  FolderId folder = FolderId::Inbox;
+  std::size_t recovered = 0;   ///< messages found again
+  std::u16string damagedAside;  ///< where the damaged index went (".damaged" appended)
+};
+
+/// True when the summary's six texts fit an index record whole; longer ones cannot be
+/// stored (see kRecordStringBytes).
+bool SummaryFits(const MessageSummary& summary);
 
 /// The engine's job queue as the store sees it. `Queue` applies the queuing rules: a message
 /// in transfer is left alone, one already listed only gets Minute 0 and its queued state, any
@@ -123,6 +149,12 @@ class MessageStore {
 
   /// `root` ends with the separator (one is added otherwise). False for an empty root.
   bool Open(const std::u16string& root);
+  /// Before Open: read the store without writing anything (a program that only looks while
+  /// another one owns the store). Saves then fail.
+  void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+  bool ReadOnly() const { return readOnly_; }
+  /// Folders that Open had to rebuild from the message files.
+  const std::vector<IndexRecovery>& Recoveries() const { return recoveries_; }
   const std::u16string& Root() const { return root_; }
   MessageFolder* Folder(FolderId id);
   std::uint32_t AllocateMessageId();
@@ -144,8 +176,8 @@ class MessageStore {
   bool Delete(FolderId folder, std::uint32_t messageId);
   bool DeleteSelected(FolderId folder, const std::vector<std::uint32_t>& ids);
 
-  /// Applies a push body: a notification or delivery report becomes an unread Inbox entry.
-  /// Returns the new message ID, 0 when the body is refused. A notification whose
+  /// Applies a push body: a notification, delivery report or read report becomes an unread
+  /// Inbox entry. Returns the new message ID, 0 when the body is refused. A notification whose
   /// transaction id or location is that of a notification or fetched message in the Inbox
   /// is not filed again: the result is that message's ID, with *repeated set.
   std::uint32_t PushReceived(const std::uint8_t* data, std::size_t size, bool* repeated = nullptr);
@@ -187,6 +219,10 @@ class MessageStore {
   StoreListener* listener_ = nullptr;
   std::unique_ptr<StoreListener> frameListener_;
   TransferSink* sink_ = nullptr;
+  bool readOnly_ = false;
+  std::vector<IndexRecovery> recoveries_;
+
+  void RebuildDamaged(const std::vector<FolderId>& damaged);
 };
 
 /// Seconds since 1970 of the local clock and time zone, as stored dates are kept.
@@ -197,6 +233,9 @@ namespace testing {
 /// one after it, as if the process had been killed there; 0 turns the hook off. Returns how many operations
 /// ran since the last call.
 int SetFailAfter(int n);
+/// The errno the failing operation reports (EIO unless set: ENOSPC for a full disk, EROFS
+/// for a read-only one).
+void SetFailError(int error);
 }  // namespace testing
 
 }  // namespace store

@@ -26,6 +26,8 @@ inline constexpr int kFolderCount = 4;
 inline constexpr std::uint32_t kTypeMultimedia = 1;
 inline constexpr std::uint32_t kTypeNotification = 3;
 inline constexpr std::uint32_t kTypeDeliveryReport = 4;
+/// A read report: filed like a delivery report; its status is the X-Mms-Read-Status.
+inline constexpr std::uint32_t kTypeReadReport = 5;
 
 /// `StateFlags`: low word read/unread, high word transfer state.
 inline constexpr std::uint32_t kStateRead = 1;
@@ -194,6 +196,9 @@ class MessageEntry {
   /// Records made from the PDUs the engine hands over; each saves and drops the options.
   bool StoreNotification(const mms::NotificationInfo& info, std::uint32_t now);
   bool StoreDeliveryReport(const mms::DeliveryInfo& info, std::uint32_t now);
+  /// To = the recipient who read (or deleted unread) the message, Message-ID, and in the
+  /// options the report's Date and Read-Status.
+  bool StoreReadReport(const mms::ReadReportInfo& info, std::uint32_t now);
   bool StoreFetchedMessage(const mms::RetrieveResult& result, std::uint32_t now);
 
  private:

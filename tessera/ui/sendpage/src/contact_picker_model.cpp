@@ -29,10 +29,9 @@ void ContactPickerModel::Fill() {
   if (source_ == Source::Contacts) {
     int count = contacts_ ? contacts_->Count() : -1;
     if (count != contactCount_) {
+      // Every item in order, index 1 to count, in one pass over the session.
       contactCache_.clear();
-      for (int i = 1; i <= count; ++i) {
-        ContactEntry e;
-        if (!contacts_->GetItem(i, &e)) continue;
+      for (ContactEntry& e : contacts_->Entries()) {
         if ((kind_ == AddressKind::Phone ? e.number : e.email).empty()) continue;
         contactCache_.push_back(std::move(e));
       }

@@ -7,6 +7,14 @@
 
 namespace viewer {
 
+void InstallMediaHooks(audio::AudioClipLoader* audio) {
+  static PlaybackDurationProbe* probe = nullptr;
+  delete probe;
+  probe = new PlaybackDurationProbe(audio, &VideoPlayback::Get());
+  presentation::SetDefaultDurationProbe(probe);
+  InstallVideoThumbnails();
+}
+
 std::uint32_t GifAnimationMs(std::u16string_view path) {
   auto file = mms::ByteStream::OpenFile(std::u16string(path), mms::ByteStream::kRead);
   if (!file) return 0;

@@ -119,7 +119,7 @@ TEST_F(MediaWindowTest, StillPictureFittedDamagedFileEmptyAndTapsToParent) {
 // window shows; the end of the clip stops it.
 TEST_F(MediaWindowTest, VideoPlaysPausesToItsFrameAndStopsAtTheEnd) {
   const std::string clip =
-      MakeClip(dir_, "v.3gp", "-f lavfi -i testsrc=size=176x144:rate=15 -t 0.7 -c:v mpeg4 -g 15 -an");
+      MakeClip(dir_, "v.3gp", "-f lavfi -i testsrc=size=176x144:rate=15 -t 2 -c:v mpeg4 -g 15 -an");
   if (clip.empty()) GTEST_SKIP() << "ffmpeg not available";
   ASSERT_TRUE(window_->ShowMedia(platform::Utf8ToUtf16(clip), presentation::kKindMp4));
   EXPECT_EQ(video_.owner(), window_->Window());

@@ -207,6 +207,27 @@ TEST_F(PresentationPlayerTest, EndsOfTheSlideListAndLayout) {
   EXPECT_EQ(player_.position(), 0u);
 }
 
+// A sound longer than its slide ends with the slide, even when the next slide has none.
+TEST_F(PresentationPlayerTest, TheNextSlideEndsWhatThePreviousOneStarted) {
+  WriteWav(dir_.File("long.wav"), 3000);
+  WriteTextPart(dir_.File("t.txt"), "after");
+  ASSERT_TRUE(WriteAnimation(dir_.File("a.gif"), {10, 10}, true));
+  Slide& s1 = NewSlide(1000);
+  s1.audio = Ref(Add(presentation::kKindWav, "long.wav"), presentation::kNoRegion);
+  s1.image = Ref(Add(presentation::kKindGif, "a.gif"), 0);
+  NewSlide(2000).text = Ref(Add(presentation::kKindText, "t.txt"), 1);
+  ASSERT_TRUE(Start());
+  player_.Play();
+  td::RunFor(500);
+  EXPECT_EQ(audio_.state(), audio::AudioClipLoader::kPlaying);
+  EXPECT_NE(td::DescribeScreen().find("media animation"), std::string::npos);
+  td::RunFor(1000);
+  EXPECT_EQ(player_.currentSlide(), 1);
+  EXPECT_EQ(audio_.state(), audio::AudioClipLoader::kClosed);
+  EXPECT_EQ(td::DescribeScreen().find("media animation"), std::string::npos);
+  EXPECT_NE(td::DescribeScreen().find("text=\"after\""), std::string::npos);
+}
+
 TEST(PresentationLayout, AreasAndModes) {
   const auto below = presentation::ComputeAreas(176, 150, 14, false);
   EXPECT_EQ(below.text.top, 150 - 28);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "ui/resource_library.h"
 
 namespace viewer_test {
 
@@ -50,17 +52,40 @@ class Host {
       if (p.msg == msg) out.push_back(p);
     return out;
   }
+  /// Runs `script` when the message posted by Later() is dispatched, which may be inside a
+  /// modal loop (a message box) that the test itself started.
+  void Later(std::function<void()> script) {
+    script_ = std::move(script);
+    PostMessage(hwnd, kScript, 0, 0);
+  }
   HWND hwnd = nullptr;
   std::vector<Posted> log;
 
  private:
+  static constexpr UINT kScript = WM_USER + 3000;
+  std::function<void()> script_;
   static LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
     auto* self = reinterpret_cast<Host*>(GetWindowLong(h, GWL_USERDATA));
+    if (self && m == kScript) {
+      auto script = std::move(self->script_);
+      if (script) script();
+      return 0;
+    }
     if (self && ((m >= WM_USER && m < 0x8000) || m == WM_LBUTTONDOWN))
       self->log.push_back({m, w, l, platform::WindowClockMs()});
     return DefWindowProc(h, m, w, l);
   }
 };
+
+/// The resource library the program ships, from the build's program directory.
+inline const ui::ResourceLibrary& Wren() {
+  static ui::ResourceLibrary* library = [] {
+    auto* l = new ui::ResourceLibrary();
+    l->Load(platform::Utf8ToUtf16(std::string(TESSERA_BINARY_DIR) + "/bin/Wren.dll"));
+    return l;
+  }();
+  return *library;
+}
 
 /// A fresh folder, removed with everything in it.
 struct TempFolder {

@@ -24,6 +24,11 @@ class PlaybackDurationProbe final : public presentation::MediaDurationProbe {
   VideoPlayback* video_;
 };
 
+/// Start-up wiring: new documents ask the decoders for playing times (sound through
+/// `audio`, clips through VideoPlayback::Get()), and the imaging library makes video
+/// thumbnails from a clip's first picture.
+void InstallMediaHooks(audio::AudioClipLoader* audio);
+
 /// Animation time of a GIF file: the sum of its frame delays in ms; 0 for a single frame or
 /// a file that cannot be read.
 std::uint32_t GifAnimationMs(std::u16string_view path);

@@ -1,0 +1,156 @@
+// The general settings page and the profile editor driven with keys on the headless screen.
+#include "settings/settings_screens.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "config/config.h"
+#include "config/keys.h"
+#include "config/registry.h"
+#include "platform/controls.h"
+#include "platform/dialogs.h"
+#include "platform/test_driver.h"
+#include "platform/text.h"
+#include "platform_testing/device_root.h"
+#include "sendpage/ids.h"
+
+namespace ui {
+namespace {
+
+constexpr UINT kScript = WM_USER + 78;
+
+/// One step at a time inside the running modal loop, each once the previous one's
+/// messages are handled.
+class Script {
+ public:
+  Script() {
+    static bool registered = [] {
+      WNDCLASS wc{};
+      wc.lpfnWndProc = &Script::Proc;
+      wc.lpszClassName = u"SettingsTestOwner";
+      return RegisterClass(&wc) != 0;
+    }();
+    (void)registered;
+    owner_ = CreateWindowEx(0, u"SettingsTestOwner", u"Owner", WS_VISIBLE, 0, 0, 176, 220, nullptr, nullptr,
+                            nullptr, nullptr);
+    current_ = this;
+  }
+  ~Script() {
+    current_ = nullptr;
+    DestroyWindow(owner_);
+  }
+  HWND owner() const { return owner_; }
+  void Then(std::function<void()> step) { steps_.push_back(std::move(step)); }
+  void Key(const char* name) {
+    Then([name] { platform::testdriver::PressKey(platform::testdriver::KeyFromName(name)); });
+  }
+  void Describe(std::string* out) {
+    Then([out] { *out = platform::testdriver::DescribeScreen(); });
+  }
+  void Start() { PostMessage(owner_, kScript, 0, 0); }
+
+ private:
+  static LRESULT Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != kScript || !current_) return DefWindowProc(hwnd, msg, wParam, lParam);
+    MSG pending;
+    bool busy = PeekMessage(&pending, nullptr, 0, 0, PM_NOREMOVE) && pending.message != WM_PAINT;
+    if (busy || current_->steps_.empty()) {
+      if (!current_->steps_.empty()) PostMessage(hwnd, kScript, 0, 0);
+      return 0;
+    }
+    auto step = std::move(current_->steps_.front());
+    current_->steps_.pop_front();
+    step();
+    PostMessage(hwnd, kScript, 0, 0);
+    return 0;
+  }
+  static inline Script* current_ = nullptr;
+  HWND owner_ = nullptr;
+  std::deque<std::function<void()>> steps_;
+};
+
+class SettingsScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::testdriver::Enable();
+    platform::RegisterControlClasses();
+    ASSERT_TRUE(resources.Load(platform::Utf8ToUtf16(std::string(TESSERA_BINARY_DIR) + "/bin/Wren.dll")));
+  }
+  platform_testing::ScopedDeviceRoot root;
+  ResourceLibrary resources;
+};
+
+TEST_F(SettingsScreenTest, SavingUnchangedSettingsStoresOneAttemptAndAnUnmatchedNetworkAsEmpty) {
+  config::Config c;
+  ASSERT_TRUE(config::reg::SetDword(HKEY_LOCAL_MACHINE, config::kTryLimitKey, u"TryDefault", 0, true));
+  ASSERT_TRUE(c.SetConnectionVia(u"Office VPN"));
+  ASSERT_TRUE(c.SetSort(2));
+  Script script;
+  std::string screen;
+  script.Describe(&screen);
+  script.Key("SoftLeft");
+  script.Start();
+  EXPECT_EQ(RunSettings(resources, script.owner()), 1);
+  EXPECT_NE(screen.find("Sending tries"), std::string::npos) << screen;
+  EXPECT_EQ(c.GetTryDefault(), 1u);
+  EXPECT_EQ(c.GetConnectionVia(), u"");
+  EXPECT_EQ(c.GetSort(), 2u);
+}
+
+TEST_F(SettingsScreenTest, ProfileEditorRefusesAnEmptyNameThenSavesWithTheFixedPort) {
+  transport::Mm1Profile profile;
+  profile.gatewayPort = 1234;
+  Script script;
+  std::string refused;
+  script.Key("SoftLeft");  // save with an empty name
+  script.Describe(&refused);
+  script.Key("SoftLeft");  // OK
+  script.Then([] {
+    HWND dlg = GetForegroundWindow();
+    SetDlgItemText(dlg, ids::kProfileNameEdit, u"Home");
+    SetDlgItemText(dlg, ids::kProfileUrlEdit, u"http://mmsc.example/mms");
+    SetDlgItemText(dlg, ids::kProfileGatewayEdit, u"10.0.0.1");
+  });
+  script.Key("SoftLeft");
+  script.Start();
+  EXPECT_EQ(EditProfile(resources, script.owner(), &profile, true, 0), 1);
+  EXPECT_NE(refused.find("Please enter a name."), std::string::npos) << refused;
+  EXPECT_EQ(profile.name.view(), "Home");
+  EXPECT_EQ(profile.mmscUri.view(), "http://mmsc.example/mms");
+  EXPECT_EQ(profile.gateway.view(), "10.0.0.1");
+  EXPECT_EQ(profile.gatewayPort, 9201u);
+}
+
+TEST_F(SettingsScreenTest, TheActiveProfileCannotBeDeletedAnotherOneCanAfterConfirming) {
+  transport::Mm1Profile p;
+  p.gatewayPort = 9201;
+  for (const char* name : {"Home", "Work", "Travel"}) {
+    p.name.Assign(name);
+    p.gateway.Assign("10.0.0.1");
+    p.mmscUri.Assign("http://mmsc/");
+    ASSERT_GT(transport::Mm1AddProfile(p, std::string(name) == "Home"), 0);
+  }
+  ASSERT_EQ(transport::Mm1DefaultProfileIndex(), 1);
+  Script script;
+  std::string first, after;
+  script.Describe(&first);
+  script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, ids::kCmdProfileDelete, 0); });  // refused
+  script.Key("Down");
+  script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, ids::kCmdProfileDelete, 0); });
+  script.Key("SoftLeft");  // Yes
+  script.Describe(&after);
+  script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, IDCANCEL, 0); });
+  script.Start();
+  EXPECT_EQ(RunProfiles(resources, script.owner()), 1);
+  EXPECT_NE(first.find("profile 1 \"Home\" active selected"), std::string::npos) << first;
+  EXPECT_EQ(transport::Mm1ProfileCount(), 2);
+  EXPECT_NE(after.find("profile 1 \"Home\" active"), std::string::npos) << after;
+  EXPECT_NE(after.find("\"Travel\""), std::string::npos) << after;
+  EXPECT_EQ(after.find("\"Work\""), std::string::npos) << after;
+}
+
+}  // namespace
+}  // namespace ui

@@ -1,0 +1,59 @@
+#pragma once
+/// The application object: start-up in its fixed order, the message loop, shut-down in the
+/// reverse order, the hand-over of a file to a running instance, message boxes, titles and
+/// menu bars.
+#include <memory>
+#include <string>
+
+#include "config/config.h"
+#include "platform/window.h"
+#include "ui/resource_library.h"
+
+namespace ui {
+
+class MainFrame;
+class ContactsSession;
+class SimPhonebook;
+
+class Application {
+ public:
+  Application();
+  virtual ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  /// The message loop; returns the quit code.
+  virtual int Run();
+  /// Non-zero when the program is to run. A running instance (the main frame's class, also
+  /// tessera-cli's) is brought to the front and, with a "/rade" command line, handed the file.
+  virtual int Start(HINSTANCE previous, const std::u16string& commandLine, int show);
+  /// Frees everything in the reverse order of Start; returns 0.
+  virtual int Shutdown();
+  /// 1 when `commandLine` is a file hand-over ("/rade" and a quoted path of an image, sound,
+  /// text or video file that exists) and was sent to `target` as an import record, else 0.
+  virtual int ForwardCommandLine(HWND target, const std::u16string& commandLine);
+
+  /// Message boxes with caption 40063; the box's result.
+  int ShowMessage(HWND owner, UINT textId, UINT flags);
+  int ShowMessageText(HWND owner, const std::u16string& text, UINT flags);
+  bool ModalBoxUp() const { return modalBox_; }
+
+  /// A title of 15 characters or more becomes its first 14 and "..."; the tray is told.
+  static std::u16string CutTitle(const std::u16string& text);
+  static void SetTitle(HWND window, const std::u16string& text);
+  /// The soft-key bar of `window` from menu resource `menuId` of the resource library.
+  static HWND CreateMenuBar(HWND window, UINT menuId);
+
+  MainFrame* Frame() const { return frame_.get(); }
+
+ private:
+  std::unique_ptr<ResourceLibrary> resources_;
+  std::unique_ptr<ContactsSession> contacts_;
+  std::unique_ptr<SimPhonebook> sim_;
+  std::unique_ptr<config::Config> config_;
+  std::unique_ptr<MainFrame> frame_;
+  std::u16string title_;
+  bool modalBox_ = false;
+};
+
+}  // namespace ui

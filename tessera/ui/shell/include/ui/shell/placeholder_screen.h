@@ -1,0 +1,41 @@
+#pragma once
+/// The screen shown where a screen is entered that is not built yet: a popup over the main
+/// frame saying so. Any of Enter, Back or a soft key leaves it and the main list returns.
+#include <functional>
+#include <string>
+
+#include "ui/common/window_base.h"
+
+namespace ui {
+
+class PlaceholderScreen : public WindowBase {
+ public:
+  /// Covers `owner`'s client area; `nameId` is the string naming the screen.
+  bool Open(HWND owner, UINT nameId);
+  const std::u16string& Text() const { return text_; }
+  /// Called once when the user leaves the screen (after the window is gone).
+  std::function<void()> onLeave;
+
+  const MessageTable* GetMessageTable() const override { return &kTable; }
+  void OnDraw(HDC dc) override;
+  static const MessageTable kTable;
+
+ private:
+  LRESULT OnKeyDown(WPARAM wParam, LPARAM lParam);
+  LRESULT OnLeaveCommand(WPARAM wParam, LPARAM lParam);
+  LRESULT OnDescribe(WPARAM wParam, LPARAM lParam);
+  void Leave();
+  static const MessageMapEntry kEntries[];
+  std::u16string text_;
+};
+
+// The entry points of the screens; each shows its placeholder until the screen is built.
+// `onLeave` runs when the user leaves it.
+bool RunFolderView(HWND owner, int folder, std::function<void()> onLeave);
+bool OpenComposer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
+bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
+bool RunSettings(HWND owner, std::function<void()> onLeave);
+bool RunSendPage(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
+bool RunGallery(HWND owner, std::function<void()> onLeave);
+
+}  // namespace ui

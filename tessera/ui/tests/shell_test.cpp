@@ -1,0 +1,294 @@
+// The program's shell, driven as a user drives it: headless, on the virtual clock, against
+// the real "Wren.dll" and a fresh device root.
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/test_driver.h"
+#include "platform/text.h"
+#include "platform_testing/device_root.h"
+#include "store/store_window.h"
+#include "ui/common/app_context.h"
+#include "ui/common/ui_ids.h"
+#include "ui/shell/application.h"
+#include "ui/shell/driver.h"
+#include "ui/shell/main_frame.h"
+#include "ui/shell/shell_dialogs.h"
+
+namespace {
+
+using ui::Application;
+using ui::MainFrame;
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TESSERA_DISPLAY", "headless", 1);
+    setenv("TESSERA_PUSHROUTER_AUTOSTART", "0", 1);  // these tests get no pushes
+    platform::testdriver::Enable();
+    ASSERT_TRUE(app.Start(nullptr, u"", SW_SHOW));
+    frame = app.Frame();
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(driver.Open());
+  }
+  void TearDown() override {
+    app.Shutdown();
+    platform::testdriver::RunUntilIdle();
+  }
+
+  /// Presses `keys` (through the message loop, so modal dialogs get them), then optionally
+  /// moves the clock by `advanceMs` and returns the screen description.
+  /// Queues steps that all run inside one pass of the message loop (a modal dialog stays up
+  /// between them); Go() runs them.
+  void Keys(const std::string& keys) {
+    driver.Submit("keys " + keys, [](bool ok, std::string out) { EXPECT_TRUE(ok) << out; });
+  }
+  void Advance(long ms) { driver.Submit("advance " + std::to_string(ms), [](bool, std::string) {}); }
+  void Check(std::function<void(const std::string&)> check) {
+    driver.Submit("describe", [check = std::move(check)](bool, std::string out) { check(out); });
+  }
+  void Go() {
+    driver.Submit("wait-idle", [](bool, std::string) {
+      // Leaves any modal dialog the steps left up, then the loop.
+      HWND top = GetForegroundWindow();
+      WCHAR name[32] = {};
+      if (top && GetClassName(top, name, 32) > 0 && std::u16string(name) == WC_DIALOG) EndDialog(top, IDCANCEL);
+      PostQuitMessage(0);
+    });
+    app.Run();
+  }
+
+  std::string Drive(const std::string& keys, long advanceMs = 0) {
+    std::string description;
+    driver.Submit(keys.empty() ? "wait-idle" : "keys " + keys, [](bool ok, std::string out) { EXPECT_TRUE(ok) << out; });
+    if (advanceMs > 0) driver.Submit("advance " + std::to_string(advanceMs), [](bool, std::string) {});
+    driver.Submit("describe", [&](bool, std::string out) { description = std::move(out); });
+    driver.Submit("wait-idle", [](bool, std::string) { PostQuitMessage(0); });
+    app.Run();
+    return description;
+  }
+
+  /// Adds a message to `folder` directly through the store.
+  std::uint32_t AddMessage(store::FolderId folder, bool unread, std::u16string from = u"",
+                           std::u16string to = u"", std::u16string subject = u"") {
+    store::MessageStore& s = frame->Store();
+    auto entry = s.NewEntry();
+    EXPECT_TRUE(platform::WriteFile(entry->BodyPath(), "body"));
+    entry->Summary().SetStateFlags(store::kStateComplete | (unread ? store::kStateUnread : store::kStateRead));
+    entry->Summary().SetFrom(std::move(from));
+    entry->Summary().SetTo(std::move(to));
+    entry->Summary().SetSubject(std::move(subject));
+    const std::uint32_t id = entry->Id();
+    EXPECT_TRUE(s.Folder(folder)->Add(std::move(entry)));
+    EXPECT_TRUE(s.Folder(folder)->Save());
+    return id;
+  }
+
+  int Count(store::FolderId folder) { return frame->Store().Folder(folder)->Count(); }
+
+  bool Summary(store::FolderId folder, std::uint32_t id, store::MessageSummary* out) {
+    return frame->Store().Folder(folder)->CopySummary(id, *out);
+  }
+
+  platform_testing::ScopedDeviceRoot root;
+  Application app;
+  MainFrame* frame = nullptr;
+  ui::Driver driver;
+};
+
+TEST_F(ShellTest, MainListShowsSixRowsWithUnreadCountsOnTheCountedFolders) {
+  AddMessage(store::FolderId::Inbox, true);
+  AddMessage(store::FolderId::Inbox, true);
+  AddMessage(store::FolderId::Inbox, false);
+  AddMessage(store::FolderId::Outbox, true);
+  AddMessage(store::FolderId::Sent, true);  // Sent has no counter
+  for (int folder : {0, 1, 2, 3, 7, -1}) SendMessage(frame->Handle(), ui::kMsgFolderLabel, static_cast<WPARAM>(folder), 0);
+  const std::string screen = Drive("");
+  EXPECT_NE(screen.find("1 New message\n"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("> 2 Inbox(2)\n"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("3 Drafts\n"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("4 Outbox(1)\n"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("5 Sent\n"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("6 Settings\n"), std::string::npos) << screen;
+  EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", 0), u"Inbox");
+  EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", -3), u"Inbox");
+  EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", 12), u"Inbox(12)");
+}
+
+TEST_F(ShellTest, ArrowsWrapAtBothEndsAndDigitsChooseTheirRow) {
+  EXPECT_EQ(frame->List().Selected(), 1);
+  Drive("Up Up");
+  EXPECT_EQ(frame->List().Selected(), 5);  // wrapped from the first row to the last
+  Drive("Down");
+  EXPECT_EQ(frame->List().Selected(), 0);  // and back from the last to the first
+  const std::string screen = Drive("4");   // row 3, Outbox, acts at once
+  EXPECT_EQ(frame->List().Selected(), 3);
+  EXPECT_EQ(frame->ViewState(), ui::kViewFolder);
+  EXPECT_NE(screen.find("Folder view: this screen is not built yet."), std::string::npos) << screen;
+  Drive("Back");
+  Drive("9");  // no ninth row: nothing happens
+  EXPECT_EQ(frame->List().Selected(), 3);
+  EXPECT_EQ(frame->ViewState(), ui::kViewMainList);
+}
+
+TEST_F(ShellTest, ScreensNotBuiltYetSaySoAndLeadBackToTheMainList) {
+  struct Case {
+    const char* keys;
+    const char* text;
+    int view;
+  } cases[] = {
+      {"Enter", "Folder view: this screen is not built yet.", ui::kViewFolder},
+      {"Up Enter", "Composer: this screen is not built yet.", ui::kViewComposer},
+      {"6", "Settings: this screen is not built yet.", ui::kViewMainList},
+  };
+  for (const Case& c : cases) {
+    const std::string screen = Drive(c.keys);
+    EXPECT_NE(screen.find(std::string("foreground class=TesseraPlaceholder title=\"") + c.text), std::string::npos)
+        << c.keys << "\n" << screen;
+    const std::string back = Drive("Back");
+    EXPECT_NE(back.find("foreground class=RIR_WndCls_MainFrme"), std::string::npos) << back;
+    EXPECT_NE(back.find("focus class=TesseraListControl id=2003"), std::string::npos) << back;
+    EXPECT_EQ(frame->ViewState(), ui::kViewMainList);
+    Drive("Down");  // back onto Inbox for the next case
+    frame->List().Select(1);
+  }
+}
+
+TEST_F(ShellTest, AboutBoxShowsTheVersionAndReturnsToTheMainList) {
+  Keys("SoftRight");
+  Check([&](const std::string& screen) {
+    EXPECT_NE(screen.find("foreground class=Dialog title=\"About\""), std::string::npos) << screen;
+    EXPECT_NE(screen.find("text=\"Version " + platform::Utf16ToUtf8(ui::AboutDialog::VersionText()) + "\""),
+              std::string::npos)
+        << screen;
+    EXPECT_TRUE(frame->Busy());
+  });
+  Keys("SoftLeft");
+  Check([&](const std::string& screen) {
+    EXPECT_NE(screen.find("foreground class=RIR_WndCls_MainFrme"), std::string::npos) << screen;
+    EXPECT_FALSE(frame->Busy());
+    EXPECT_EQ(frame->ViewState(), ui::kViewMainList);
+  });
+  Go();
+}
+
+TEST_F(ShellTest, NoticeStaysForTheConfiguredTimeOnTheVirtualClock) {
+  ASSERT_TRUE(config::reg::SetDword(HKEY_LOCAL_MACHINE, config::kMiscKey, u"NotificationDisplayTime", 2, false));
+  PostMessage(frame->Handle(), store::kMsgNotificationStored, 0, 0);
+  Check([&](const std::string& screen) {
+    EXPECT_NE(screen.find("You have a new multimedia message."), std::string::npos) << screen;
+    EXPECT_TRUE(frame->NoticeShowing());
+  });
+  Advance(2000);  // 2000 ms counted: not more than the two seconds yet
+  Check([&](const std::string& screen) { EXPECT_TRUE(frame->NoticeShowing()) << screen; });
+  Advance(500);
+  Check([&](const std::string& screen) {
+    EXPECT_FALSE(frame->NoticeShowing()) << screen;
+    EXPECT_EQ(screen.find("You have a new multimedia message."), std::string::npos) << screen;
+  });
+  Go();
+}
+
+TEST_F(ShellTest, NoticeCanBeDismissedBeforeItsTime) {
+  PostMessage(frame->Handle(), store::kMsgNotificationStored, 0, 0);
+  Check([&](const std::string&) { EXPECT_TRUE(frame->NoticeShowing()); });
+  Keys("SoftLeft");
+  Check([&](const std::string& screen) { EXPECT_FALSE(frame->NoticeShowing()) << screen; });
+  Go();
+}
+
+TEST_F(ShellTest, NavigationCodesMakeTheirDraftsAndOpenThem) {
+  const std::uint32_t inboxId = AddMessage(store::FolderId::Inbox, false, u"+15550100", u"a@x;b@y", u"Hi");
+  const int drafts = Count(store::FolderId::Draft);
+  struct Case {
+    WPARAM code;
+    const char16_t* to;
+    const char16_t* subject;
+  } cases[] = {
+      {ui::kNavReply, u"+15550100", u"Re: Hi"},
+      {ui::kNavReplyAll, u"+15550100;a@x;b@y;", u"Re: Hi"},
+      {ui::kNavForward, u"", u"Fw: Hi"},
+  };
+  int made = 0;
+  for (const Case& c : cases) {
+    const auto id = static_cast<std::uint32_t>(SendMessage(frame->Handle(), ui::kMsgNavigate, c.code, inboxId));
+    ASSERT_NE(id, 0u) << c.code;
+    store::MessageSummary summary(nullptr);
+    ASSERT_TRUE(Summary(store::FolderId::Draft, id, &summary)) << c.code;
+    EXPECT_EQ(summary.To(), c.to) << c.code;
+    EXPECT_EQ(summary.Subject(), c.subject) << c.code;
+    EXPECT_EQ(frame->ViewState(), ui::kViewComposer);
+    EXPECT_EQ(Count(store::FolderId::Draft), drafts + ++made);
+    Drive("Back");
+  }
+  // The message replied to stays where it was.
+  store::MessageSummary original(nullptr);
+  EXPECT_TRUE(Summary(store::FolderId::Inbox, inboxId, &original));
+  // A new message is an empty draft; an unknown message ID makes nothing.
+  EXPECT_NE(SendMessage(frame->Handle(), ui::kMsgNavigate, ui::kNavNew, 0), 0);
+  EXPECT_EQ(Count(store::FolderId::Draft), drafts + made + 1);
+  Drive("Back");
+  EXPECT_EQ(SendMessage(frame->Handle(), ui::kMsgNavigate, ui::kNavReply, 987654), 0);
+  EXPECT_EQ(SendMessage(frame->Handle(), ui::kMsgNavigate, 11, inboxId), 0);
+  EXPECT_EQ(Count(store::FolderId::Draft), drafts + made + 1);
+}
+
+TEST_F(ShellTest, EditMovesAnOutboxMessageToDraftsAndCopiesAnInboxOne) {
+  const std::uint32_t outboxId = AddMessage(store::FolderId::Outbox, false, u"", u"+15550101", u"Out");
+  const std::uint32_t inboxId = AddMessage(store::FolderId::Inbox, false, u"+15550101", u"", u"In");
+  EXPECT_EQ(SendMessage(frame->Handle(), ui::kMsgNavigate, ui::kNavEdit, outboxId), static_cast<LRESULT>(outboxId));
+  store::MessageSummary summary(nullptr);
+  EXPECT_FALSE(Summary(store::FolderId::Outbox, outboxId, &summary));
+  EXPECT_TRUE(Summary(store::FolderId::Draft, outboxId, &summary));
+  Drive("Back");
+  const auto copy = static_cast<std::uint32_t>(SendMessage(frame->Handle(), ui::kMsgNavigate, ui::kNavEdit, inboxId));
+  EXPECT_NE(copy, inboxId);
+  EXPECT_TRUE(Summary(store::FolderId::Inbox, inboxId, &summary));
+  // Opening is for drafts only.
+  Drive("Back");
+  EXPECT_EQ(SendMessage(frame->Handle(), ui::kMsgNavigate, ui::kNavOpenDraft, inboxId), 0);
+  EXPECT_EQ(SendMessage(frame->Handle(), ui::kMsgNavigate, ui::kNavOpenDraft, outboxId), static_cast<LRESULT>(outboxId));
+  EXPECT_EQ(frame->ViewState(), ui::kViewComposer);
+}
+
+TEST_F(ShellTest, TitlesOfFifteenCharactersOrMoreAreCut) {
+  EXPECT_EQ(Application::CutTitle(u"12345678901234"), u"12345678901234");
+  EXPECT_EQ(Application::CutTitle(u"123456789012345"), u"12345678901234...");
+  EXPECT_EQ(Application::CutTitle(u""), u"");
+  Application::SetTitle(frame->Handle(), u"A rather long window title");
+  WCHAR text[64] = {};
+  GetWindowText(frame->Handle(), text, 64);
+  EXPECT_EQ(std::u16string(text), u"A rather long ...");
+}
+
+TEST_F(ShellTest, ASecondStartLeavesTheRunningInstanceAlone) {
+  Application second;
+  EXPECT_EQ(second.Start(nullptr, u"", SW_SHOW), 0);
+  EXPECT_EQ(second.Frame(), nullptr);
+  EXPECT_EQ(ui::Context().mainFrame, frame);
+}
+
+TEST(ShellStartTest, AMainWindowOfTheCommandLineToolKeepsTheProgramFromStarting) {
+  platform_testing::ScopedDeviceRoot root;
+  setenv("TESSERA_DISPLAY", "headless", 1);
+  // tessera-cli holds a window of the main frame's class while it works on the store.
+  WNDCLASS wc{};
+  wc.lpfnWndProc = &DefWindowProc;
+  wc.lpszClassName = ui::kMainFrameClass;
+  RegisterClass(&wc);
+  HWND holder = CreateWindowEx(0, ui::kMainFrameClass, u"Tessera", WS_POPUP, 0, 0, 176, 180, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(holder, nullptr);
+  Application app;
+  EXPECT_EQ(app.Start(nullptr, u"", SW_SHOW), 0);
+  EXPECT_EQ(app.Frame(), nullptr);
+  DestroyWindow(holder);
+  UnregisterClass(ui::kMainFrameClass, nullptr);
+}
+
+}  // namespace
