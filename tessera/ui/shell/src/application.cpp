@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "audio/clip_player.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/menubar.h"
@@ -12,6 +13,8 @@
 #include "ui/common/ui_ids.h"
 #include "contacts/contacts_session.h"
 #include "ui/shell/main_frame.h"
+#include "viewer/duration_probe.h"
+#include "viewer/video_playback.h"
 
 namespace ui {
 namespace {
@@ -25,6 +28,10 @@ std::u16string Trim(std::u16string_view text) {
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return std::u16string(text.substr(begin, end - begin));
+}
+
+BOOL PostToWindow(void* window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return PostMessage(static_cast<HWND>(window), message, wParam, lParam);
 }
 
 }  // namespace
@@ -78,9 +85,12 @@ int Application::Start(HINSTANCE, const std::u16string& commandLine, int show) {
     frame_.reset();
     return 0;
   }
-  // FIXME: the audio clip loader ("AudioDecPath") and video playback ("VideoDecPath") objects
-  // are made here once their screens exist.
+  // The sound clip player loads its decoders from "AudioDecPath"; video playback is the
+  // process's one object. New documents ask both for playing times.
+  audio_ = std::make_unique<audio::AudioClipLoader>(config_->GetAudioDecPath(true), &PostToWindow);
   config_->GetVideoDecPath(true);
+  viewer::VideoPlayback::Get();
+  viewer::InstallMediaHooks(audio_.get());
   ShowWindow(frame_->Handle(), show);
   UpdateWindow(frame_->Handle());
   return 1;
@@ -91,6 +101,8 @@ int Application::Shutdown() {
   context.mainFrame = nullptr;
   if (frame_ && frame_->Handle()) DestroyWindow(frame_->Handle());
   frame_.reset();
+  viewer::InstallMediaHooks(nullptr);
+  audio_.reset();
   context.contacts = nullptr;
   if (contacts_) contacts_->Close();
   contacts_.reset();

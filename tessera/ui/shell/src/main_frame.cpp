@@ -128,10 +128,11 @@ void MainFrame::ActOnRow(int row) {
     SwitchView(kViewFolder, static_cast<std::uintptr_t>(kMainRows[row].folder));
   } else if (row == 5) {
     busy_ = true;
-    RunSettings(hwnd_, [this] {
+    if (!RunSettings(hwnd_, [this] {
+          busy_ = false;
+          SwitchView(kViewMainList, 0);
+        }))
       busy_ = false;
-      SwitchView(kViewMainList, 0);
-    });
   }
 }
 

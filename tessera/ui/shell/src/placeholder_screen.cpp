@@ -4,8 +4,14 @@
 
 #include "platform/menubar.h"
 #include "platform/text.h"
+#include "settings/settings_screens.h"
+#include "store/message_store.h"
 #include "ui/common/app_context.h"
 #include "ui/common/ui_ids.h"
+#include "ui/shell/application.h"
+#include "ui/shell/main_frame.h"
+#include "viewer/video_playback.h"
+#include "viewer/viewer_dialog.h"
 
 namespace ui {
 
@@ -102,11 +108,48 @@ bool RunFolderView(HWND owner, int, std::function<void()> onLeave) {
 bool OpenComposer(HWND owner, std::uint32_t, std::function<void()> onLeave) {
   return Show(owner, kStrScreenComposer, std::move(onLeave));
 }
-bool OpenViewer(HWND owner, std::uint32_t, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenViewer, std::move(onLeave));
+namespace {
+
+std::u16string WithSeparator(std::u16string folder) {
+  if (!folder.empty() && folder.back() != u'/') folder += u'/';
+  return folder;
 }
+
+}  // namespace
+
+bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave) {
+  AppContext& context = Context();
+  if (!context.resources || !context.mainFrame) return false;
+  // Received and sent messages are the ones the viewer plays.
+  store::MessageFolder* folder = nullptr;
+  store::MessageEntry* entry = nullptr;
+  for (store::FolderId id : {store::FolderId::Inbox, store::FolderId::Sent}) {
+    folder = context.mainFrame->Store().Folder(id);
+    if (folder && (entry = folder->CheckOut(messageId)) != nullptr) break;
+  }
+  if (!entry) return false;
+  viewer::ViewerContext viewerContext;
+  viewerContext.resources = context.resources;
+  viewerContext.audio = context.application ? context.application->AudioLoader() : nullptr;
+  viewerContext.video = &viewer::VideoPlayback::Get();
+  if (context.config) {
+    viewerContext.picturePath = WithSeparator(context.config->GetPicturePath(true));
+    viewerContext.soundPath = WithSeparator(context.config->GetSoundPath(true));
+    viewerContext.videoPath = WithSeparator(context.config->GetVideoPath(true));
+    viewerContext.unknownPath = WithSeparator(context.config->GetUnknownPath(true));
+  }
+  viewer::RunViewer(owner, entry, viewerContext);
+  folder->Release(entry);
+  if (onLeave) onLeave();
+  return true;
+}
+
 bool RunSettings(HWND owner, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenSettings, std::move(onLeave));
+  const ResourceLibrary* resources = Context().resources;
+  if (!resources) return false;
+  RunSettings(*resources, owner);
+  if (onLeave) onLeave();
+  return true;
 }
 bool RunSendPage(HWND owner, std::uint32_t, std::function<void()> onLeave) {
   return Show(owner, kStrScreenSendPage, std::move(onLeave));

@@ -9,6 +9,10 @@
 #include "platform/window.h"
 #include "ui/resource_library.h"
 
+namespace audio {
+class AudioClipLoader;
+}
+
 namespace ui {
 
 class MainFrame;
@@ -45,6 +49,8 @@ class Application {
   static HWND CreateMenuBar(HWND window, UINT menuId);
 
   MainFrame* Frame() const { return frame_.get(); }
+  /// The process's sound clip player; null before start-up.
+  audio::AudioClipLoader* AudioLoader() const { return audio_.get(); }
 
  private:
   std::unique_ptr<ResourceLibrary> resources_;
@@ -52,6 +58,7 @@ class Application {
   std::unique_ptr<SimPhonebook> sim_;
   std::unique_ptr<config::Config> config_;
   std::unique_ptr<MainFrame> frame_;
+  std::unique_ptr<audio::AudioClipLoader> audio_;
   std::u16string title_;
   bool modalBox_ = false;
 };
