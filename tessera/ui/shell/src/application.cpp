@@ -101,8 +101,11 @@ int Application::Shutdown() {
   context.mainFrame = nullptr;
   if (frame_ && frame_->Handle()) DestroyWindow(frame_->Handle());
   frame_.reset();
-  viewer::InstallMediaHooks(nullptr);
-  audio_.reset();
+  if (audio_) {
+    // The playing-time hooks must not keep the player about to go.
+    viewer::InstallMediaHooks(nullptr);
+    audio_.reset();
+  }
   context.contacts = nullptr;
   if (contacts_) contacts_->Close();
   contacts_.reset();
