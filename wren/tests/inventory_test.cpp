@@ -18,7 +18,7 @@ platform::ResourceTable Table() {
 }
 
 std::vector<UINT> StringIds() {
-  std::vector<UINT> ids = {105, 106, 107, 108, 109, 110, 111, 112, 113};
+  std::vector<UINT> ids = {105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116};
   for (UINT id = 1002; id <= 1071; ++id) ids.push_back(id);
   for (UINT id : {40003, 40043, 40045, 40047, 40049, 40061, 40063, 40064, 40082, 40085, 40096, 40109, 40121,
                   40123, 40125, 40127, 40131, 40132, 40134, 40136, 40138, 40139, 40140, 40142, 40144, 40146,
@@ -26,6 +26,8 @@ std::vector<UINT> StringIds() {
                   40175, 40177, 40178, 40179, 40180, 40181, 40182, 40184, 40188, 40189, 40190, 40191,
                   40192})
     ids.push_back(id);
+  // The placeholder screens' names and their notice.
+  for (UINT id = 40900; id <= 40906; ++id) ids.push_back(id);
   return ids;
 }
 
@@ -45,11 +47,11 @@ TEST(WrenInventory, AllStringsPresentNonEmptyAndNoOthers) {
   const platform::ResourceTable table = Table();
   ASSERT_TRUE(table.valid());
   const std::vector<UINT> ids = StringIds();
-  ASSERT_EQ(ids.size(), 131u);
+  ASSERT_EQ(ids.size(), 141u);
   for (UINT id : ids) EXPECT_FALSE(Text(id).empty()) << "string " << id;
   std::size_t strings = 0;
   for (std::size_t i = 0; i < table.size(); ++i) strings += table.At(i).type == RT_STRING;
-  EXPECT_EQ(strings, 131u);
+  EXPECT_EQ(strings, 141u);
 }
 
 TEST(WrenInventory, QuotedTextsAndPlaceholders) {
@@ -62,8 +64,9 @@ TEST(WrenInventory, QuotedTextsAndPlaceholders) {
   EXPECT_EQ(Count(Text(1060), u"%s"), 1);
   EXPECT_EQ(Count(Text(1061), u"%d"), 1);
   EXPECT_EQ(Count(Text(40179), u"%d"), 1);
+  EXPECT_EQ(Count(Text(40900), u"%s"), 1);
   for (UINT id : StringIds()) {
-    if (id == 1020 || id == 1060 || id == 1061 || id == 40179) continue;
+    if (id == 1020 || id == 1060 || id == 1061 || id == 40179 || id == 40900) continue;
     EXPECT_EQ(Count(Text(id), u"%"), 0) << "string " << id << " must not hold a placeholder";
   }
   // The profile editor's checks depend on these.
@@ -199,7 +202,8 @@ TEST(WrenInventory, DialogTemplatesHoldTheirControlsAndFitTheScreen) {
         {1034, S},
         {1035, S},
         {1036, S}}},
-      {153, {{1090, E}, {1091, E}, {1093, E}, {1033, S}, {1034, S}, {1035, S}}},
+      {153,
+       {{1090, E}, {1091, E}, {1093, E}, {1118, L}, {1119, U}, {1121, E}, {1033, S}, {1034, S}, {1035, S}}},
       {154, {{1106, B}, {1072, B}, {1010, L}, {1009, L}, {1013, L}, {1083, L}}},
       {155, {}},
       {162, {{1094, S}, {1081, E}}},

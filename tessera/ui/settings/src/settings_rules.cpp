@@ -5,6 +5,7 @@
 #include "contacts/contacts_session.h"
 #include "platform/text.h"
 #include "sendpage/ids.h"
+#include "transport/http_session.h"
 
 namespace ui {
 
@@ -87,12 +88,18 @@ transport::Mm1Profile NewProfileFrom(const transport::Mm1Profile& active) {
 }
 
 UINT CheckProfile(std::u16string_view name, std::u16string_view url, std::u16string_view gateway,
-                  const std::vector<std::u16string>& otherNames, std::u16string_view urlPrefix) {
+                  const std::vector<std::u16string>& otherNames, std::u16string_view urlPrefix,
+                  transport::Mm1Transport transport, std::u16string_view proxy) {
   if (name.empty()) return ids::kStrNeedName;
   for (const std::u16string& other : otherNames)
     if (other == name) return ids::kStrNameTaken;
   if (url.find(urlPrefix) == std::u16string_view::npos || url == urlPrefix) return ids::kStrNeedUrl;
-  if (gateway.find(u'.') == std::u16string_view::npos) return ids::kStrNeedGateway;
+  bool gatewayOptional = transport == transport::Mm1Transport::Http && gateway.empty();
+  if (!gatewayOptional && gateway.find(u'.') == std::u16string_view::npos) return ids::kStrNeedGateway;
+  // Anything outside ASCII turns into '?' in the code page, which the proxy check refuses.
+  if (!proxy.empty() && (proxy.size() > static_cast<std::size_t>(kProfileProxyLimit) ||
+                         !transport::ParseProxy(platform::WideToAnsi(proxy), nullptr, nullptr)))
+    return ids::kStrBadProxy;
   return 0;
 }
 
@@ -101,6 +108,12 @@ void StoreProfileTexts(std::u16string_view name, std::u16string_view url, std::u
   profile->name.Assign(platform::WideToAnsi(name));
   profile->mmscUri.Assign(platform::WideToAnsi(url));
   profile->gateway.Assign(platform::WideToAnsi(gateway));
+}
+
+void StoreProfileTransport(transport::Mm1Transport transport, std::u16string_view proxy,
+                           transport::Mm1Profile* profile) {
+  profile->transport = transport;
+  profile->proxy.Assign(platform::WideToAnsi(proxy));
 }
 
 }  // namespace ui

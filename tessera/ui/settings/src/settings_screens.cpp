@@ -250,8 +250,9 @@ BOOL ProfilesProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case ids::kCmdProfileEdit:
         case IDOK: {
+          // The profile's own values, transport and proxy included: saving writes them all back.
           transport::Mm1Profile p;
-          if (selected < 1 || !transport::Mm1LoadProfile(selected, &p, transport::kLoadByIndex)) return TRUE;
+          if (selected < 1 || !transport::Mm1ReadProfileEntry(selected, &p)) return TRUE;
           if (EditProfile(*s->resources, dlg, &p, false, selected) == 1) {
             transport::Mm1UpdateProfile(selected, p, selected == s->active);
             FillProfiles(s, selected);
@@ -260,7 +261,7 @@ BOOL ProfilesProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case ids::kCmdProfileSelect: {
           transport::Mm1Profile p;
-          if (allowed && transport::Mm1LoadProfile(selected, &p, transport::kLoadByIndex)) {
+          if (allowed && transport::Mm1ReadProfileEntry(selected, &p)) {
             transport::Mm1UpdateProfile(selected, p, true);
             FillProfiles(s, selected);
             InvalidateRect(s->list, nullptr, TRUE);
@@ -319,6 +320,12 @@ BOOL EditorProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
       SetDlgItemText(dlg, ids::kProfileNameEdit, name.c_str());
       SetDlgItemText(dlg, ids::kProfileUrlEdit, url.c_str());
       SetDlgItemText(dlg, ids::kProfileGatewayEdit, gateway.c_str());
+      SendDlgItemMessage(dlg, ids::kProfileProxyEdit, EM_LIMITTEXT, kProfileProxyLimit, 0);
+      std::u16string proxy = platform::AnsiToWide(s->profile->proxy.view());
+      SetDlgItemText(dlg, ids::kProfileProxyEdit, proxy.c_str());
+      FillList(dlg, ids::kProfileTransportList,
+               {s->resources->LoadText(ids::kStrTransportWsp), s->resources->LoadText(ids::kStrTransportHttp)},
+               s->profile->transport == transport::Mm1Transport::Http ? 1 : 0);
       HWND nameEdit = GetDlgItem(dlg, ids::kProfileNameEdit);
       SendMessage(nameEdit, EM_SETSEL, 0, -1);
       SetFocus(nameEdit);
@@ -338,20 +345,25 @@ BOOL EditorProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       if (id == ids::kCmdProfileSave) {
         std::u16string name = ItemText(dlg, ids::kProfileNameEdit), url = ItemText(dlg, ids::kProfileUrlEdit),
-                       gateway = ItemText(dlg, ids::kProfileGatewayEdit);
+                       gateway = ItemText(dlg, ids::kProfileGatewayEdit),
+                       proxy = ItemText(dlg, ids::kProfileProxyEdit);
+        transport::Mm1Transport via = Selected(dlg, ids::kProfileTransportList) == 1 ? transport::Mm1Transport::Http
+                                                                                     : transport::Mm1Transport::Wsp;
         std::vector<std::u16string> others;
         int count = transport::Mm1ProfileCount();
         for (int i = 1; i <= count; ++i) {
           transport::Mm1Profile p;
           if (i != s->index && transport::Mm1ReadProfileEntry(i, &p)) others.push_back(platform::AnsiToWide(p.name.view()));
         }
-        UINT fault = CheckProfile(name, url, gateway, others, s->resources->LoadText(ids::kStrUrlPrefix));
+        UINT fault =
+            CheckProfile(name, url, gateway, others, s->resources->LoadText(ids::kStrUrlPrefix), via, proxy);
         if (fault != 0) {
           std::u16string text = s->resources->LoadText(fault), caption = s->resources->LoadText(kStrCaption);
           MessageBox(dlg, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
           return TRUE;
         }
         StoreProfileTexts(name, url, gateway, s->profile);
+        StoreProfileTransport(via, proxy, s->profile);
         EndDialog(dlg, 1);
         return TRUE;
       }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
 #include "sendpage/ids.h"
 
 namespace ui {
@@ -94,6 +95,25 @@ TEST(ProfileEditor, ChecksRunInOrderAndTheFirstFailureIsShown) {
   EXPECT_EQ(CheckProfile(u"New", u"mmsc.example/mms", u"10.0.0.1", others, u"http://"), ids::kStrNeedUrl);
   EXPECT_EQ(CheckProfile(u"New", u"http://mmsc/mms", u"localhost", others, u"http://"), ids::kStrNeedGateway);
   EXPECT_EQ(CheckProfile(u"New", u"http://mmsc/mms", u"10.0.0.1", others, u"http://"), 0u);
+}
+
+TEST(ProfileEditor, HttpProfilesMayGoWithoutGatewayAndAProxyMustBeHostAndPort) {
+  const std::vector<std::u16string> none;
+  const auto http = transport::Mm1Transport::Http, wsp = transport::Mm1Transport::Wsp;
+  const char16_t* url = u"http://mmsc/mms";
+  EXPECT_EQ(CheckProfile(u"A", url, u"", none, u"http://", http, u""), 0u);
+  EXPECT_EQ(CheckProfile(u"A", url, u"", none, u"http://", wsp, u""), ids::kStrNeedGateway);
+  EXPECT_EQ(CheckProfile(u"A", url, u"localhost", none, u"http://", http, u""), ids::kStrNeedGateway);
+  EXPECT_EQ(CheckProfile(u"A", url, u"", none, u"http://", http, u"proxy.op:8080"), 0u);
+  EXPECT_EQ(CheckProfile(u"A", url, u"", none, u"http://", http, u"[::1]:3128"), 0u);
+  for (const char16_t* bad : {u"proxy.op", u"proxy.op:", u":80", u"proxy.op:0", u"proxy.op:65536",
+                              u"pr oxy:80", u"pr\u00f6xy:80", u"http://proxy:80"}) {
+    SCOPED_TRACE(platform::Utf16ToUtf8(bad));
+    EXPECT_EQ(CheckProfile(u"A", url, u"", none, u"http://", http, bad), ids::kStrBadProxy);
+  }
+  // Longer than the stored field: refused rather than cut into another address.
+  std::u16string longProxy = std::u16string(70, u'a') + u":80";
+  EXPECT_EQ(CheckProfile(u"A", url, u"", none, u"http://", http, longProxy), ids::kStrBadProxy);
 }
 
 TEST(ProfileEditor, TextsLongerThanTheirFieldsAreCutOnCharacterBoundaries) {

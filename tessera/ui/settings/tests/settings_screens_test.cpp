@@ -124,6 +124,70 @@ TEST_F(SettingsScreenTest, ProfileEditorRefusesAnEmptyNameThenSavesWithTheFixedP
   EXPECT_EQ(profile.gatewayPort, 9201u);
 }
 
+TEST_F(SettingsScreenTest, EditingFromTheListKeepsEachProfilesTransportAndProxy) {
+  transport::Mm1Profile p;
+  p.gatewayPort = 9201;
+  p.mmscUri.Assign("http://mmsc/");
+  p.gateway.Assign("10.0.0.1");  // passes either transport's check: a lost choice shows as WSP, not as a refusal
+  p.name.Assign("Operator");
+  p.transport = transport::Mm1Transport::Http;
+  p.proxy.Assign("proxy.op:8080");
+  ASSERT_GT(transport::Mm1AddProfile(p, true), 0);
+  p.name.Assign("Lab");
+  p.transport = transport::Mm1Transport::Wsp;
+  p.proxy.Assign("");
+  ASSERT_GT(transport::Mm1AddProfile(p, false), 0);
+
+  std::string editor;
+  for (const char16_t* rename : {u"Operator 2", u"Lab 2"}) {
+    Script script;
+    if (rename[0] == u'L') script.Key("Down");
+    script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, ids::kCmdProfileEdit, 0); });
+    if (rename[0] == u'O') script.Describe(&editor);
+    script.Then([rename] { SetDlgItemText(GetForegroundWindow(), ids::kProfileNameEdit, rename); });
+    script.Key("SoftLeft");
+    script.Then([] { PostMessage(GetForegroundWindow(), WM_COMMAND, IDCANCEL, 0); });
+    script.Start();
+    EXPECT_EQ(RunProfiles(resources, script.owner()), 1);
+  }
+  EXPECT_NE(editor.find("proxy.op:8080"), std::string::npos) << editor;
+
+  transport::Mm1Profile http, wsp;
+  ASSERT_TRUE(transport::Mm1ReadProfileEntry(1, &http));
+  ASSERT_TRUE(transport::Mm1ReadProfileEntry(2, &wsp));
+  EXPECT_EQ(http.name.view(), "Operator 2");  // the edits were saved...
+  EXPECT_EQ(http.transport, transport::Mm1Transport::Http);  // ...without losing the transport
+  EXPECT_EQ(http.proxy.view(), "proxy.op:8080");
+  EXPECT_EQ(wsp.name.view(), "Lab 2");
+  EXPECT_EQ(wsp.transport, transport::Mm1Transport::Wsp);
+  EXPECT_EQ(wsp.proxy.view(), "");
+  EXPECT_EQ(wsp.gateway.view(), "10.0.0.1");
+}
+
+TEST_F(SettingsScreenTest, ProfileEditorRefusesABadProxyThenSavesAnHttpProfileWithoutGateway) {
+  transport::Mm1Profile profile;
+  Script script;
+  std::string refused;
+  script.Then([] {
+    HWND dlg = GetForegroundWindow();
+    SetDlgItemText(dlg, ids::kProfileNameEdit, u"Operator");
+    SetDlgItemText(dlg, ids::kProfileUrlEdit, u"http://mmsc.op/mms");
+    SendDlgItemMessage(dlg, ids::kProfileTransportList, LB_SETCURSEL, 1, 0);
+    SetDlgItemText(dlg, ids::kProfileProxyEdit, u"proxy.op:99999");
+  });
+  script.Key("SoftLeft");
+  script.Describe(&refused);
+  script.Key("SoftLeft");  // OK
+  script.Then([] { SetDlgItemText(GetForegroundWindow(), ids::kProfileProxyEdit, u"10.1.2.3:3128"); });
+  script.Key("SoftLeft");
+  script.Start();
+  EXPECT_EQ(EditProfile(resources, script.owner(), &profile, true, 0), 1);
+  EXPECT_NE(refused.find("Please enter the proxy"), std::string::npos) << refused;
+  EXPECT_EQ(profile.transport, transport::Mm1Transport::Http);
+  EXPECT_EQ(profile.proxy.view(), "10.1.2.3:3128");
+  EXPECT_EQ(profile.gateway.view(), "");
+}
+
 TEST_F(SettingsScreenTest, TheActiveProfileCannotBeDeletedAnotherOneCanAfterConfirming) {
   transport::Mm1Profile p;
   p.gatewayPort = 9201;

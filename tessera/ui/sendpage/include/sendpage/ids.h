@@ -75,11 +75,16 @@ inline constexpr UINT kCmdProfileClose = 40027;
 inline constexpr int kProfileNameEdit = 1090;
 inline constexpr int kProfileUrlEdit = 1091;
 inline constexpr int kProfileGatewayEdit = 1093;
+inline constexpr int kProfileTransportList = 1118;
+inline constexpr int kProfileProxyEdit = 1121;
 
 // Strings.
 inline constexpr UINT kStrUrlPrefix = 108;
 inline constexpr UINT kStrNeedUrl = 109;
 inline constexpr UINT kStrNeedGateway = 110;
+inline constexpr UINT kStrTransportWsp = 114;
+inline constexpr UINT kStrTransportHttp = 115;
+inline constexpr UINT kStrBadProxy = 116;
 inline constexpr UINT kStrPickerTitle = 1025;
 inline constexpr UINT kStrEmailInvalid = 1050;
 inline constexpr UINT kStrPhoneInvalid = 1051;

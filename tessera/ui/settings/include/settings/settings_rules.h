@@ -67,14 +67,22 @@ inline constexpr int kProfileGatewayLimit = 63;
 /// The gateway port every saved profile gets.
 inline constexpr std::uint32_t kProfileGatewayPort = 9201;
 
+inline constexpr int kProfileProxyLimit = 63;
+
 /// The check that fails first, as the string to show: 40123 empty name, 40125 a name that
 /// another stored profile has (compared exactly), 109 a URL that does not contain
-/// `urlPrefix` or is nothing else, 110 a gateway without "."; 0 when all pass.
+/// `urlPrefix` or is nothing else, 110 a gateway without "." (an HTTP profile may leave the
+/// gateway empty), 116 a proxy that is neither empty (direct) nor host:port; 0 when all pass.
 UINT CheckProfile(std::u16string_view name, std::u16string_view url, std::u16string_view gateway,
-                  const std::vector<std::u16string>& otherNames, std::u16string_view urlPrefix);
+                  const std::vector<std::u16string>& otherNames, std::u16string_view urlPrefix,
+                  transport::Mm1Transport transport = transport::Mm1Transport::Wsp,
+                  std::u16string_view proxy = {});
 
 /// Puts the edited texts into the working copy (in the system code page).
 void StoreProfileTexts(std::u16string_view name, std::u16string_view url, std::u16string_view gateway,
                        transport::Mm1Profile* profile);
+/// Puts the chosen transport and the proxy text into the working copy.
+void StoreProfileTransport(transport::Mm1Transport transport, std::u16string_view proxy,
+                           transport::Mm1Profile* profile);
 
 }  // namespace ui
