@@ -154,6 +154,44 @@ TEST_F(ShellTest, EveryRowShowsItsIconBesideTheKeyNumber) {
   }
 }
 
+// The background picture fills the list behind its rows; a missing or broken file gives none.
+TEST_F(ShellTest, BackgroundPictureFillsTheListBehindItsRowsAndBadFilesGiveNone) {
+  const std::u16string programDirectory = ui::Context().programDirectory;
+  EXPECT_EQ(app.Background() != nullptr, platform::FileExists(programDirectory + u"mmsbkimg.jpg"));
+  EXPECT_EQ(Application::LoadBackground(programDirectory + u"no-such-picture.jpg"), nullptr);
+  const std::u16string broken = platform::Utf8ToUtf16(root.path() + "/broken-background.jpg");
+  ASSERT_TRUE(platform::WriteFile(broken, "\xFF\xD8\xFF\xE0 not a picture"));
+  EXPECT_EQ(Application::LoadBackground(broken), nullptr);
+  platform::DeleteFile(broken);
+
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP picture = CreateCompatibleBitmap(screen, 4, 4);
+  HGDIOBJ old = SelectObject(memory, picture);
+  RECT all{0, 0, 4, 4};
+  HBRUSH brush = CreateSolidBrush(RGB(0x20, 0x80, 0xF0));
+  FillRect(memory, &all, brush);
+  DeleteObject(brush);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  frame->List().SetBackground(picture);
+  frame->List().Refresh();
+  Drive("");
+  RECT list{};
+  ASSERT_TRUE(GetWindowRect(frame->List().Handle(), &list));
+  // Below the sixth row, and in the gap between an unselected row's texts.
+  const std::uint32_t below = platform::testdriver::ScreenPixel(list.left + 5, list.bottom - 5);
+  EXPECT_NEAR(static_cast<int>(below >> 16), 0x20, 8);
+  EXPECT_NEAR(static_cast<int>((below >> 8) & 0xFF), 0x80, 8);
+  EXPECT_NEAR(static_cast<int>(below & 0xFF), 0xF0, 8);
+  frame->List().SetBackground(nullptr);
+  frame->List().Refresh();
+  Drive("");
+  EXPECT_EQ(platform::testdriver::ScreenPixel(list.left + 5, list.bottom - 5), 0xFFFFFFu);
+  DeleteObject(picture);
+}
+
 TEST_F(ShellTest, ArrowsWrapAtBothEndsAndDigitsChooseTheirRow) {
   EXPECT_EQ(frame->List().Selected(), 1);
   Drive("Up Up");

@@ -69,6 +69,7 @@ bool MainFrame::OnCreated() {
   RECT client{};
   ClientRect(&client);
   if (!list_.Create(hwnd_, client, kListControlId, std::max<int>(1, (client.bottom - client.top) / 8))) return false;
+  if (const Application* app = Context().application) list_.SetBackground(app->Background());
   menuBar_ = Application::CreateMenuBar(hwnd_, kMenuBarMainList);
   FreeIcons();
   const ResourceLibrary* library = Context().resources;
