@@ -29,7 +29,7 @@ TEST(Wrendump, ListsTheWholeInventory) {
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);)
     if (!line.empty() && line[0] != ' ') ++kinds[line.substr(0, line.find(' '))];
-  EXPECT_EQ(kinds["string"], 131);
+  EXPECT_EQ(kinds["string"], 138);
   EXPECT_EQ(kinds["menu"], 18);
   EXPECT_EQ(kinds["dialog"], 14);
   EXPECT_EQ(kinds["icon"], 23);
