@@ -177,6 +177,12 @@ TEST(World, MessageFromPhoneAReachesPhoneBsInboxThroughTheGateway) {
   EXPECT_EQ(notice.code, 0) << notice.text << ReadText(world.Logs() + "/mmsc.log") << ReadText(world.Logs() + "/wapbox.log");
   Outcome unread = OnPhone(world.RootB(), "tessera-drive", "wait-text 'Inbox(1)' --timeout 60");
   EXPECT_EQ(unread.code, 0) << unread.text;
+  // The notice comes with the notification; the fetch that follows ends with its log line.
+  const std::string recvLog = world.RootB() + "/Program Files/Tessera/Recv.txt";
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+       ReadText(recvLog).find("Recv Result : ") == std::string::npos && std::chrono::steady_clock::now() < until;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  OnPhone(world.RootB(), "tessera-drive", "wait-idle");  // the fetch's result is filed
   world.Stop();
 
   // With the programs stopped, the stores say where the message went.

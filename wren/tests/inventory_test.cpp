@@ -26,7 +26,7 @@ std::vector<UINT> StringIds() {
                   40175, 40177, 40178, 40179, 40180, 40181, 40182, 40184, 40188, 40189, 40190, 40191,
                   40192})
     ids.push_back(id);
-  // The placeholder screens' names and their notice.
+  // The program's own texts for screens still to come.
   for (UINT id = 40900; id <= 40906; ++id) ids.push_back(id);
   return ids;
 }

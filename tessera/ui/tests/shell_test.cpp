@@ -1,5 +1,6 @@
 // The program's shell, driven as a user drives it: headless, on the virtual clock, against
 // the real "Wren.dll" and a fresh device root.
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -9,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/resources.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
@@ -119,6 +121,75 @@ TEST_F(ShellTest, MainListShowsSixRowsWithUnreadCountsOnTheCountedFolders) {
   EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", 0), u"Inbox");
   EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", -3), u"Inbox");
   EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", 12), u"Inbox(12)");
+}
+
+// Each row shows its own icon 15 pixels in and 3 down, on the plain and the selected row alike.
+TEST_F(ShellTest, EveryRowShowsItsIconBesideTheKeyNumber) {
+  Drive("");
+  RECT list{};
+  ASSERT_TRUE(GetWindowRect(frame->List().Handle(), &list));
+  const int rowHeight = std::max<int>(1, (list.bottom - list.top) / 8);
+  const ui::ResourceLibrary* library = ui::Context().resources;
+  ASSERT_NE(library, nullptr);
+  for (int row = 0; row < 6; ++row) {
+    platform::ResourceImage icon;
+    ASSERT_TRUE(library->LoadIcon(static_cast<UINT>(ui::kMainRows[row].icon), &icon)) << row;
+    int opaque = 0, matching = 0;
+    for (int y = 0; y < icon.height; ++y)
+      for (int x = 0; x < icon.width; ++x) {
+        const std::uint32_t want = icon.pixels[static_cast<std::size_t>(y) * icon.width + x];
+        // Only opaque pixels that stand out from the white or highlighted row count.
+        if ((want >> 24) != 0xFF || (want & 0xFFFFFF) == 0xFFFFFF) continue;
+        ++opaque;
+        const std::uint32_t got =
+            platform::testdriver::ScreenPixel(list.left + 15 + x, list.top + row * rowHeight + 3 + y);
+        bool close = true;
+        for (int shift : {0, 8, 16})
+          close = close && std::abs(static_cast<int>((want >> shift) & 0xFF) - static_cast<int>((got >> shift) & 0xFF)) <= 8;
+        matching += close ? 1 : 0;
+      }
+    ASSERT_GT(opaque, 0) << row;
+    // The key number may overlap the icon's left edge.
+    EXPECT_GE(matching * 10, opaque * 9) << "row " << row << ": " << matching << " of " << opaque;
+  }
+}
+
+// The background picture fills the list behind its rows; a missing or broken file gives none.
+TEST_F(ShellTest, BackgroundPictureFillsTheListBehindItsRowsAndBadFilesGiveNone) {
+  const std::u16string programDirectory = ui::Context().programDirectory;
+  EXPECT_EQ(app.Background() != nullptr, platform::FileExists(programDirectory + u"mmsbkimg.jpg"));
+  EXPECT_EQ(Application::LoadBackground(programDirectory + u"no-such-picture.jpg"), nullptr);
+  const std::u16string broken = platform::Utf8ToUtf16(root.path() + "/broken-background.jpg");
+  ASSERT_TRUE(platform::WriteFile(broken, "\xFF\xD8\xFF\xE0 not a picture"));
+  EXPECT_EQ(Application::LoadBackground(broken), nullptr);
+  platform::DeleteFile(broken);
+
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP picture = CreateCompatibleBitmap(screen, 4, 4);
+  HGDIOBJ old = SelectObject(memory, picture);
+  RECT all{0, 0, 4, 4};
+  HBRUSH brush = CreateSolidBrush(RGB(0x20, 0x80, 0xF0));
+  FillRect(memory, &all, brush);
+  DeleteObject(brush);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  frame->List().SetBackground(picture);
+  frame->List().Refresh();
+  Drive("");
+  RECT list{};
+  ASSERT_TRUE(GetWindowRect(frame->List().Handle(), &list));
+  // Below the sixth row, and in the gap between an unselected row's texts.
+  const std::uint32_t below = platform::testdriver::ScreenPixel(list.left + 5, list.bottom - 5);
+  EXPECT_NEAR(static_cast<int>(below >> 16), 0x20, 8);
+  EXPECT_NEAR(static_cast<int>((below >> 8) & 0xFF), 0x80, 8);
+  EXPECT_NEAR(static_cast<int>(below & 0xFF), 0xF0, 8);
+  frame->List().SetBackground(nullptr);
+  frame->List().Refresh();
+  Drive("");
+  EXPECT_EQ(platform::testdriver::ScreenPixel(list.left + 5, list.bottom - 5), 0xFFFFFFu);
+  DeleteObject(picture);
 }
 
 TEST_F(ShellTest, ArrowsWrapAtBothEndsAndDigitsChooseTheirRow) {

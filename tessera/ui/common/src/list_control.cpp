@@ -106,8 +106,22 @@ LRESULT ListControl::OnKeyDown(WPARAM wParam, LPARAM lParam) {
   return DefWindowProc(WM_KEYDOWN, wParam, lParam);
 }
 
+bool ListControl::DrawBackground(HDC dc, const RECT& client) {
+  BITMAP info{};
+  if (!background_ || GetObject(background_, sizeof info, &info) == 0 || info.bmWidth <= 0 || info.bmHeight <= 0)
+    return false;
+  HDC picture = CreateCompatibleDC(dc);
+  if (!picture) return false;
+  HGDIOBJ old = SelectObject(picture, background_);
+  const BOOL drawn = StretchBlt(dc, client.left, client.top, client.right - client.left, client.bottom - client.top,
+                                picture, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+  SelectObject(picture, old);
+  DeleteDC(picture);
+  return drawn != FALSE;
+}
+
 void ListControl::DrawRows(HDC dc, const RECT& client) {
-  FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
+  if (!DrawBackground(dc, client)) FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
   SetBkMode(dc, TRANSPARENT);
   HWND parent = Parent();
   if (rows_.empty()) {

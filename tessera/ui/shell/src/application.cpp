@@ -3,8 +3,10 @@
 #include <cwctype>
 
 #include "audio/clip_player.h"
+#include "imaging/image.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/gdi.h"
 #include "platform/menubar.h"
 #include "platform/paths.h"
 #include "presentation/message_document.h"
@@ -66,7 +68,8 @@ int Application::Start(HINSTANCE, const std::u16string& commandLine, int show) {
   if (!resources_->Load(context.programDirectory + u"Wren.dll")) return 0;
   context.resources = resources_.get();
   title_ = resources_->LoadText(kStrCaption);
-  // FIXME: the background bitmap "mmsbkimg.jpg" joins here with the screens that draw it.
+  // The main list's picture; without the file the list keeps its plain background.
+  background_ = LoadBackground(context.programDirectory + u"mmsbkimg.jpg");
   contacts_ = std::make_unique<ContactsSession>();
   if (!contacts_->Open()) {
     contacts_.reset();
@@ -98,6 +101,9 @@ int Application::Start(HINSTANCE, const std::u16string& commandLine, int show) {
 
 int Application::Shutdown() {
   AppContext& context = Context();
+  if (frame_) frame_->List().SetBackground(nullptr);
+  if (background_) DeleteObject(background_);
+  background_ = nullptr;
   context.mainFrame = nullptr;
   if (frame_ && frame_->Handle()) DestroyWindow(frame_->Handle());
   frame_.reset();
@@ -118,6 +124,32 @@ int Application::Shutdown() {
   if (sim_) sim_->Close();
   sim_.reset();
   return 0;
+}
+
+HBITMAP Application::LoadBackground(const std::u16string& path) {
+  if (!platform::FileExists(path)) return nullptr;
+  imaging::Box box{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (box.width <= 0 || box.height <= 0) return nullptr;
+  std::unique_ptr<imaging::PackedDib> picture = imaging::LoadImageFitted(path, &box, imaging::kTypeJpeg);
+  if (!picture || picture->width() <= 0 || picture->height() <= 0) return nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC memory = screen ? CreateCompatibleDC(screen) : nullptr;
+  HBITMAP bitmap = memory ? CreateCompatibleBitmap(screen, picture->width(), picture->height()) : nullptr;
+  bool drawn = false;
+  if (bitmap) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    drawn = StretchDIBits(memory, 0, 0, picture->width(), picture->height(), 0, 0, picture->width(),
+                          picture->height(), picture->bits_data(),
+                          reinterpret_cast<const BITMAPINFO*>(picture->data()), DIB_RGB_COLORS, SRCCOPY) > 0;
+    SelectObject(memory, old);
+  }
+  if (memory) DeleteDC(memory);
+  if (screen) ReleaseDC(nullptr, screen);
+  if (bitmap && !drawn) {
+    DeleteObject(bitmap);
+    bitmap = nullptr;
+  }
+  return bitmap;
 }
 
 int Application::ForwardCommandLine(HWND target, const std::u16string& commandLine) {

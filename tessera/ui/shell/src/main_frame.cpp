@@ -1,6 +1,7 @@
 #include "ui/shell/main_frame.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -36,6 +37,7 @@ const MessageTable MainFrame::kTable = {&WindowBase::kTable, MainFrame::kEntries
 MainFrame::MainFrame() = default;
 
 MainFrame::~MainFrame() {
+  FreeIcons();
   StopPushes();
   host_.Shutdown();
   store_.SetListener(nullptr);
@@ -67,8 +69,12 @@ bool MainFrame::OnCreated() {
   RECT client{};
   ClientRect(&client);
   if (!list_.Create(hwnd_, client, kListControlId, std::max<int>(1, (client.bottom - client.top) / 8))) return false;
+  if (const Application* app = Context().application) list_.SetBackground(app->Background());
   menuBar_ = Application::CreateMenuBar(hwnd_, kMenuBarMainList);
+  FreeIcons();
+  const ResourceLibrary* library = Context().resources;
   for (int i = 0; i < 6; ++i) {
+    if (library) icons_[i] = LoadIcon(library->module(), MAKEINTRESOURCE(kMainRows[i].icon));
     list_.InsertRow(i, LoadUiText(kMainRows[i].text), kMainRows[i].icon, static_cast<std::uintptr_t>(i));
     ::SendMessage(hwnd_, kMsgFolderLabel, static_cast<WPARAM>(kMainRows[i].folder), 0);
   }
@@ -85,7 +91,15 @@ void MainFrame::StopPushes() {
     engine::FilePushBody(store_, msg.lParam);
 }
 
+void MainFrame::FreeIcons() {
+  for (HICON& icon : icons_) {
+    if (icon) DestroyIcon(icon);
+    icon = nullptr;
+  }
+}
+
 void MainFrame::OnDestroyed() {
+  FreeIcons();
   StopPushes();
   host_.Shutdown();
 }
@@ -180,6 +194,8 @@ LRESULT MainFrame::OnDrawRow(WPARAM, LPARAM lParam) {
   RECT keyRect = row->rect;
   keyRect.left += 3;
   DrawText(row->dc, number.c_str(), static_cast<int>(number.size()), &keyRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+  const std::uintptr_t entry = list_.RowData(row->index);
+  if (entry < std::size(icons_) && icons_[entry]) DrawIcon(row->dc, row->rect.left + 15, row->rect.top + 3, icons_[entry]);
   RECT textRect = row->rect;
   textRect.left += 35;
   const std::u16string& text = list_.RowText(row->index);

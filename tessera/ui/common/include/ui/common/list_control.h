@@ -41,6 +41,9 @@ class ListControl : public WindowBase {
   /// Rows that fit in one page (at least 1).
   int RowsPerPage() const;
   void DeleteAll();
+  /// A picture stretched over the list behind its rows instead of the plain window colour;
+  /// null for none. The caller keeps it alive while the list shows it.
+  void SetBackground(HBITMAP picture) { background_ = picture; }
   /// Marks the list changed and redraws it.
   void Refresh();
 
@@ -60,12 +63,14 @@ class ListControl : public WindowBase {
   LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
   void Move(int row);
   void DrawRows(HDC dc, const RECT& client);
+  bool DrawBackground(HDC dc, const RECT& client);
   static const MessageMapEntry kEntries[];
 
   std::vector<Row> rows_;
   int selected_ = -1;
   int top_ = 0;
   int rowHeight_ = 20;
+  HBITMAP background_ = nullptr;
 };
 
 }  // namespace ui

@@ -48,6 +48,12 @@ class Application {
   /// The soft-key bar of `window` from menu resource `menuId` of the resource library.
   static HWND CreateMenuBar(HWND window, UINT menuId);
 
+  /// A screen-sized bitmap of the picture file at `path` (JPEG), or null when it is missing
+  /// or unreadable. The caller deletes it.
+  static HBITMAP LoadBackground(const std::u16string& path);
+  /// The main list's background picture ("mmsbkimg.jpg"); null when the program has none.
+  HBITMAP Background() const { return background_; }
+
   MainFrame* Frame() const { return frame_.get(); }
   /// The process's sound clip player; null before start-up.
   audio::AudioClipLoader* AudioLoader() const { return audio_.get(); }
@@ -60,6 +66,7 @@ class Application {
   std::unique_ptr<MainFrame> frame_;
   std::unique_ptr<audio::AudioClipLoader> audio_;
   std::u16string title_;
+  HBITMAP background_ = nullptr;
   bool modalBox_ = false;
 };
 

@@ -73,6 +73,7 @@ class MainFrame : public WindowBase {
 
   void ActOnRow(int row);
   void StopPushes();
+  void FreeIcons();
   void RefreshLabels();
   void ShowNotice();
   /// New Drafts message copied from `id` of `folder` with a subject prefix and addresses.
@@ -92,6 +93,8 @@ class MainFrame : public WindowBase {
   bool noticeShowing_ = false;
   bool engineStarted_ = false;
   HWND menuBar_ = nullptr;
+  /// The rows' icons from the resource library, one per row of kMainRows (null when missing).
+  HICON icons_[6] = {};
 };
 
 }  // namespace ui
