@@ -142,4 +142,18 @@ std::size_t WideLength(const WCHAR* text) {
   return n;
 }
 
+std::string DescriptionQuoted(std::u16string_view text) {
+  std::string out = "\"";
+  for (char c : Utf16ToUtf8(text)) {
+    if (c == '\r') continue;
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    if (c == '"' || c == '\\') out.push_back('\\');
+    out.push_back(c);
+  }
+  return out + "\"";
+}
+
 }  // namespace platform

@@ -17,6 +17,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 
 /// UTF-16 to UTF-8. Unpaired surrogates become U+FFFD; never fails.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+/// A text as a screen description shows it: in double quotes, with `"` and `\` escaped,
+/// a line break as `\n` and carriage returns left out.
+std::string DescriptionQuoted(std::u16string_view text);
 
 /// The system ("ANSI") code page is UTF-8 on Linux.
 inline std::u16string AnsiToWide(std::string_view text) { return Utf8ToUtf16(text); }

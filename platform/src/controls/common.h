@@ -31,19 +31,7 @@ inline LRESULT ForwardKey(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   return parent ? SendMessage(parent, msg, wParam, lParam) : 0;
 }
 
-inline std::string Quoted(const std::u16string& s) {
-  std::string out = "\"";
-  for (char c : Utf16ToUtf8(s)) {
-    if (c == '"' || c == '\\') out.push_back('\\');
-    if (c == '\n') {
-      out += "\\n";
-      continue;
-    }
-    if (c == '\r') continue;
-    out.push_back(c);
-  }
-  return out + "\"";
-}
+inline std::string Quoted(const std::u16string& s) { return DescriptionQuoted(s); }
 
 inline void AppendLine(LPARAM lParam, const std::string& line) {
   *reinterpret_cast<std::string*>(lParam) += line + "\n";

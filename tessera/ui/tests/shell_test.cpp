@@ -112,12 +112,17 @@ TEST_F(ShellTest, MainListShowsSixRowsWithUnreadCountsOnTheCountedFolders) {
   AddMessage(store::FolderId::Sent, true);  // Sent has no counter
   for (int folder : {0, 1, 2, 3, 7, -1}) SendMessage(frame->Handle(), ui::kMsgFolderLabel, static_cast<WPARAM>(folder), 0);
   const std::string screen = Drive("");
-  EXPECT_NE(screen.find("1 New message\n"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("> 2 Inbox(2)\n"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("3 Drafts\n"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("4 Outbox(1)\n"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("5 Sent\n"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("6 Settings\n"), std::string::npos) << screen;
+  // Rows in the list view's format: a reader counts and finds them as on every list screen.
+  EXPECT_NE(screen.find("listview count=6 sel=1 "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("row 0 \"1 New message\" image="), std::string::npos) << screen;
+  EXPECT_NE(screen.find("row 1 \"2 Inbox(2)\" image="), std::string::npos) << screen;
+  EXPECT_NE(screen.find("row 2 \"3 Drafts\""), std::string::npos) << screen;
+  EXPECT_NE(screen.find("row 3 \"4 Outbox(1)\""), std::string::npos) << screen;
+  EXPECT_NE(screen.find("row 4 \"5 Sent\""), std::string::npos) << screen;
+  EXPECT_NE(screen.find("row 5 \"6 Settings\""), std::string::npos) << screen;
+  const std::size_t inbox = screen.find("row 1 ");
+  EXPECT_NE(screen.find("selected focused visible\n", inbox), std::string::npos) << screen;
+  EXPECT_LT(screen.find("selected", inbox), screen.find("row 2 ")) << screen;
   EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", 0), u"Inbox");
   EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", -3), u"Inbox");
   EXPECT_EQ(MainFrame::FolderLabel(u"Inbox", 12), u"Inbox(12)");

@@ -83,7 +83,10 @@ TEST_F(DriveTest, DrivesARunningInstanceUntilItIsTerminated) {
   EXPECT_EQ(Drive("keys \"Down Down\"").code, 0);
   Result screen = Drive("describe");
   EXPECT_EQ(screen.code, 0);
-  EXPECT_NE(screen.out.find("> 4 Outbox"), std::string::npos) << screen.out;
+  const std::size_t outbox = screen.out.find("row 3 \"4 Outbox");
+  ASSERT_NE(outbox, std::string::npos) << screen.out;
+  EXPECT_NE(screen.out.substr(outbox, screen.out.find('\n', outbox) - outbox).find(" selected"), std::string::npos)
+      << screen.out;
   EXPECT_EQ(Drive("keys Enter").code, 0);
   EXPECT_EQ(Drive("wait-text \"Folder view: this screen is not built yet.\" --timeout 20").code, 0);
   EXPECT_EQ(Drive("keys \"Back\"").code, 0);

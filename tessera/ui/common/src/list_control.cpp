@@ -164,18 +164,25 @@ void ListControl::OnDraw(HDC dc) {
   DeleteDC(memory);
 }
 
+// Described in the list view's own format, so a reader counts and finds rows the same way on
+// every list screen: one head line, then one line per row with the text the parent drew
+// (or the row's own text while it has not been drawn).
 LRESULT ListControl::OnDescribe(WPARAM, LPARAM lParam) {
   auto* out = reinterpret_cast<std::string*>(lParam);
   if (!out) return 0;
-  if (rows_.empty()) {
-    *out += "list: empty\n";
-    return 1;
-  }
-  const int last = std::min(Count(), top_ + RowsPerPage());
-  for (int i = top_; i < last; ++i) {
+  const int page = RowsPerPage();
+  *out += "listview count=" + std::to_string(Count()) + " sel=" + std::to_string(selected_) +
+          " focus=" + std::to_string(selected_) + " top=" + std::to_string(top_) +
+          " page=" + std::to_string(page) + " rowheight=" + std::to_string(rowHeight_) +
+          " ownerdraw\n";
+  for (int i = 0; i < Count(); ++i) {
     const Row& row = rows_[static_cast<std::size_t>(i)];
     const std::u16string& text = row.shown.empty() ? row.text : row.shown;
-    *out += (i == selected_ ? "> " : "  ") + platform::Utf16ToUtf8(text) + "\n";
+    std::string line = "row " + std::to_string(i) + " " + platform::DescriptionQuoted(text);
+    if (row.image >= 0) line += " image=" + std::to_string(row.image);
+    if (i == selected_) line += " selected focused";
+    if (i >= top_ && i < top_ + page) line += " visible";
+    *out += line + "\n";
   }
   return 1;
 }
