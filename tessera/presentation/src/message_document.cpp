@@ -190,7 +190,9 @@ int MessageDocument::Load(std::u16string_view bodyFile, std::u16string_view part
   for (int i = 0; i < count; ++i) {
     mms::ExtractedPart part;
     part.directory = dir;
-    if (!package->ExtractPart(i, part)) return -1;
+    // A part that cannot be written out (no content type, no usable name, no room) is left
+    // out; the rest of the message still shows.
+    if (!package->ExtractPart(i, part)) continue;
     auto item = std::make_unique<MediaItem>();
     item->kind = KindFromContentType(part.contentType);
     if (item->kind == kKindUnknown) item->kind = KindFromFileName(part.name);
@@ -207,7 +209,7 @@ int MessageDocument::Load(std::u16string_view bodyFile, std::u16string_view part
     if (!built) Clear(true);
   }
   if (!built && !BuildDefaultPresentation()) Clear(false);
-  return count;
+  return static_cast<int>(media_.size());
 }
 
 int MessageDocument::Save(std::u16string_view partsDirectory, std::u16string_view bodyFile) {

@@ -118,6 +118,27 @@ TEST_F(DocumentTest, OnlyUnknownPartsGiveNoSlidesButKeepTheMedia) {
   EXPECT_EQ(saved->partCount(), 1);  // the presentation alone
 }
 
+TEST_F(DocumentTest, APartThatCannotBeWrittenOutLeavesTheOthersShowing) {
+  // multipart/mixed, three parts: a text with an empty content type, a picture, a text.
+  std::string pkg = "\x84\xA3\x03";
+  const auto entry = [&](std::string headers, std::string data) {
+    pkg += static_cast<char>(headers.size());
+    pkg += static_cast<char>(data.size());
+    pkg += headers + data;
+  };
+  entry(std::string("\0\x8E" "a.txt\0", 8), "lost");
+  entry(std::string("\x9D\x8E" "b.gif\0", 8), "GIF89a");
+  entry(std::string("\x83\x8E" "c.txt\0", 8), "kept");
+  const std::u16string body = Write("mixed.pkg", pkg);
+  MessageDocument doc;
+  ASSERT_EQ(doc.Load(body, Path("parts")), 2);
+  ASSERT_EQ(doc.media().size(), 2u);
+  EXPECT_EQ(doc.media()[0]->fileName, u"b.gif");
+  EXPECT_EQ(doc.media()[1]->fileName, u"c.txt");
+  EXPECT_EQ(doc.slideCount(), 2);
+  EXPECT_FALSE(platform::FileExists(Path("parts/a.txt")));
+}
+
 TEST_F(DocumentTest, RefusedPresentationFallsBackWithTheMediaKept) {
   const auto body = Package({{"image/jpeg", "a.jpg"}, {"text/plain", "b.txt"}},
                             "<smil><body><img src=\"a.jpg\"/></body></smil>");

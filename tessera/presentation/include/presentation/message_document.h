@@ -91,7 +91,7 @@ class MessageDocument {
   void SetDurationProbe(MediaDurationProbe* probe);
 
   /// Turns a package file into files in `partsDirectory` plus layout and slides. Returns the
-  /// number of media parts, or -1.
+  /// number of media parts written out (parts that cannot be are left out), or -1.
   int Load(std::u16string_view bodyFile, std::u16string_view partsDirectory);
   /// Writes "mms.smil" and a new package to `bodyFile`; 1 or 0.
   int Save(std::u16string_view partsDirectory, std::u16string_view bodyFile);
