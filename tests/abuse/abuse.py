@@ -51,6 +51,7 @@ class Run:
         self.bin = os.path.abspath(args.bin)
         self.work = tempfile.mkdtemp(prefix="tessera-abuse-")
         self.keep = args.keep
+        self.quick = args.quick
         self.faults = Faults()
         self.procs = []
         self.table = {}
@@ -58,6 +59,7 @@ class Run:
         self.env.update({
             "TESSERA_DISPLAY": "headless", "TESSERA_AUDIO": "null", "TESSERA_PUSHROUTER_AUTOSTART": "0",
             "ASAN_OPTIONS": self.env.get("ASAN_OPTIONS", "detect_leaks=1") + ":abort_on_error=0",
+            "LSAN_OPTIONS": "suppressions=" + os.path.join(HERE, "lsan.supp"),
             "UBSAN_OPTIONS": self.env.get("UBSAN_OPTIONS", "halt_on_error=1:print_stacktrace=1"),
         })
 
@@ -336,6 +338,13 @@ class PushCatcher:
 
 def post(port, number, pdu, timeout=30):
     """POSTs an m-send-req to mmsc-lite as the phone `number`; the HTTP status."""
+    try:
+        return post_once(port, number, pdu, timeout)
+    except OSError:
+        return 0
+
+
+def post_once(port, number, pdu, timeout):
     s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
     head = ("POST /mms/%s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/vnd.wap.mms-message\r\n"
             "Content-Length: %d\r\nConnection: close\r\n\r\n" % (number, len(pdu))).encode()
@@ -362,7 +371,8 @@ def stage_hostile(run, seed, count, hm_media):
     root = run.make_root("hostile-b", NUMBER_B, mmsc.port)
     out_dir = os.path.join(run.work, "hostile")
     rc, out = run.run([sys.executable, os.path.join(SOURCE, "tools", "hostile-mms", "hostile-mms"), "--seed", str(seed),
-                       "--count", str(count), "--out", out_dir, "--media", hm_media], timeout=600)
+                       "--count", str(count), "--out", out_dir, "--media", hm_media] + (["--small"] if run.quick else []),
+                      timeout=600)
     print(out.strip(), flush=True)
     if rc != 0:
         run.faults.add(stage, "the generator failed", out)
@@ -411,6 +421,483 @@ def stage_hostile(run, seed, count, hm_media):
     store_check(run, root, stage, opener=False)
     run.stop(mmsc)
     run.table["messages tried"] = tried
+
+
+# ---- the local world: WAP gateway, push router ------------------------------------------
+
+def udp_taken(port):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        s.bind(("127.0.0.1", port))
+        return False
+    except OSError:
+        return True
+    finally:
+        s.close()
+
+
+def free_tcp_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def start_gateway(run):
+    """Kannel's bearerbox and wapbox on loopback (UDP 9200/9201); a reason string when it cannot."""
+    if not (os.access("/usr/sbin/bearerbox", os.X_OK) and os.access("/usr/sbin/wapbox", os.X_OK)):
+        return "Kannel (bearerbox, wapbox) is not installed"
+    if udp_taken(9201):
+        return "UDP 9201 is taken (run in a network namespace of its own)"
+    logs = os.path.join(run.work, "kannel")
+    os.makedirs(logs, exist_ok=True)
+    conf = os.path.join(logs, "kannel.conf")
+    with open(conf, "w") as f:
+        f.write('group = core\nadmin-port = %d\nadmin-interface = "127.0.0.1"\nadmin-password = %s\n'
+                'admin-allow-ip = "127.0.0.1"\nwapbox-port = %d\nbox-allow-ip = "127.0.0.1"\n'
+                'box-deny-ip = "*.*.*.*"\nwdp-interface-name = "127.0.0.1"\nlog-file = "%s/bearerbox.log"\n'
+                'log-level = 1\n\ngroup = wapbox\nbearerbox-host = 127.0.0.1\nlog-file = "%s/wapbox.log"\n'
+                'log-level = 1\nsyslog-level = none\nhttp-timeout = 30\n'
+                % (free_tcp_port(), os.urandom(8).hex(), free_tcp_port(), logs, logs))
+    run.spawn(["/usr/sbin/bearerbox", conf], os.path.join(logs, "bearerbox.out"))
+    if not wait_for(lambda: udp_taken(9201), 20):
+        return "bearerbox did not start: " + read(os.path.join(logs, "bearerbox.log"))[-1000:]
+    run.spawn(["/usr/sbin/wapbox", conf], os.path.join(logs, "wapbox.out"))
+    if not wait_for(lambda: "Connected to bearerbox" in read(os.path.join(logs, "wapbox.log")), 20):
+        return "wapbox did not connect: " + read(os.path.join(logs, "wapbox.log"))[-1000:]
+    return None
+
+
+def start_router(run, root):
+    """The push router of a device root, registered for the program; its UDP port."""
+    log = os.path.join(root + ".pushrouter.log")
+    run.spawn([run.tool("pushrouter"), "--port", "0"], log, root=root)
+    def port():
+        for line in read(log).splitlines():
+            if "listening on port" in line:
+                return int(line.split("listening on port")[1].split()[0])
+        return None
+    p = wait_for(port, 20)
+    if not p:
+        raise RuntimeError("the push router did not start: " + read(log))
+    run.reg(root, "set", "\\Platform\\Push", "Port", "dword", str(p))
+    run.reg(root, "set", UI_KEY, "Corvanemms", "sz", run.tool("tessera"))
+    run.run([run.tool("petrel")], root=root, timeout=30)
+    return p
+
+
+class Program:
+    """`tessera --headless` on a device root, driven through tessera-drive."""
+
+    def __init__(self, run, root, name):
+        self.run, self.root, self.name = run, root, name
+        self.log = os.path.join(run.work, name + ".log")
+        self.proc = None
+        self.starts = 0
+
+    def start(self):
+        self.starts += 1
+        log = "%s.%d" % (self.log, self.starts)
+        self.proc = self.run.spawn([self.run.tool("tessera"), "--headless"], log, root=self.root)
+        ok = wait_for(lambda: self.proc.poll() is not None or self.drive("describe", timeout=10)[0] == 0, 60, step=0.2)
+        return bool(ok) and self.proc.poll() is None
+
+    def drive(self, *args, timeout=60):
+        return self.run.run([self.run.tool("tessera-drive"), "--root", self.root, *args], timeout=timeout)
+
+    def alive(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def output(self):
+        return read(self.proc.log) if self.proc else ""
+
+    def stop(self):
+        """Closes it as a user would (SIGTERM); its status, None when it had to be killed."""
+        if not self.proc:
+            return 0
+        rc = self.run.stop(self.proc, signal.SIGTERM, wait=60)
+        return rc
+
+    def kill(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        if self.proc in self.run.procs:
+            self.run.procs.remove(self.proc)
+
+
+def sanitizer_report(text):
+    for mark in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "UndefinedBehaviorSanitizer"):
+        if mark in text:
+            return text[text.index(mark) - 200 if text.index(mark) > 200 else 0:][:6000]
+    return None
+
+
+def message_files(media, rng):
+    """What one slide can hold: a picture and a text, or one of them."""
+    pictures = [os.path.join(media, f) for f in sorted(os.listdir(media)) if not f.endswith(".txt")]
+    note = os.path.join(media, "note.txt")
+    return rng.choice([[rng.choice(pictures), note], [rng.choice(pictures)], [note]])
+
+
+def seed_messages(run, root, media, rng, count):
+    """Drafts of random media made with tessera-cli; their ids."""
+    made = []
+    for i in range(count):
+        chosen = message_files(media, rng)
+        rc, out = run.run([run.tool("tessera-cli"), "compose", "--to", NUMBER_B + "/TYPE=PLMN", "--subject",
+                           "seeded %d" % i] + chosen, root=root, timeout=60)
+        if rc == 0 and out.split("\n")[0].strip().isdigit():
+            made.append(int(out.split("\n")[0]))
+    return made
+
+
+# ---- stage 2: random keys ----------------------------------------------------------------
+
+MONKEY_KEYS = (["SoftLeft"] * 5 + ["SoftRight"] * 5 + ["Up"] * 4 + ["Down"] * 6 + ["Left"] * 2 + ["Right"] * 2 +
+               ["Enter"] * 6 + ["Back"] * 3 + [str(d) for d in range(10)] + ["Star", "Hash"])
+
+
+def stage_monkey(run, seed, keys, media):
+    stage = "monkey"
+    rng = random.Random("monkey/%d" % seed)
+    why = start_gateway(run)
+    transport = "wsp"
+    if why:
+        print("abuse: monkey without the WAP gateway (%s): the engine talks HTTP to the centre" % why, flush=True)
+        run.table["skipped: gateway"] = why[:40]
+        transport = "http"
+    root_a = os.path.join(run.work, "monkey-a")
+    os.makedirs(root_a, exist_ok=True)
+    router_a = start_router(run, root_a)
+    mmsc = run.start_mmsc({NUMBER_A: router_a}, "mmsc-monkey")
+    run.make_root("monkey-a", NUMBER_A, mmsc.port, transport=transport, media=media)
+    drafts = seed_messages(run, root_a, media, rng, 4)
+    if drafts:
+        run.run([run.tool("tessera-cli"), "queue", str(drafts[0])], root=root_a, timeout=30)
+    # A few messages in the Inbox before the program starts, fetched by the engine.
+    hostile = os.path.join(run.work, "monkey-hostile")
+    run.run([sys.executable, os.path.join(SOURCE, "tools", "hostile-mms", "hostile-mms"), "--seed", str(seed),
+             "--count", "6", "--first", "1000", "--to", NUMBER_A + "/TYPE=PLMN", "--out", hostile], timeout=120)
+    incoming = sorted(os.path.join(hostile, f) for f in os.listdir(hostile))
+    program = Program(run, root_a, "monkey-tessera")
+    if not program.start():
+        run.faults.add(stage, "tessera does not start", program.output())
+        return
+    pressed, batch = 0, 50
+    posted = 0
+    while pressed < keys:
+        n = min(batch, keys - pressed)
+        seq = [rng.choice(MONKEY_KEYS) for _ in range(n)]
+        rc, out = program.drive("keys", " ".join(seq), timeout=120)
+        pressed += n
+        if not program.alive():
+            report = sanitizer_report(program.output()) or program.output()[-4000:]
+            run.faults.add(stage, "tessera died after keys %d..%d (status %s): %s" % (pressed - n, pressed, program.proc.returncode, " ".join(seq)), report)
+            if not program.start():
+                run.faults.add(stage, "tessera does not start again", program.output())
+                return
+            continue
+        if rc is None:
+            run.faults.add(stage, "tessera hangs after keys %d..%d: %s" % (pressed - n, pressed, " ".join(seq)))
+            program.kill()
+            if not program.start():
+                return
+            continue
+        # Now and then a message arrives while the keys go on.
+        if pressed // 1000 > posted and incoming:
+            posted += 1
+            with open(incoming[posted % len(incoming)], "rb") as f:
+                post(mmsc.port, NUMBER_B, f.read())
+    run.table["keys pressed"] = run.table.get("keys pressed", 0) + pressed
+    rc = program.stop()
+    report = sanitizer_report(program.output())
+    if report:
+        run.faults.add(stage, "sanitizer report at exit", report)
+    elif rc not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
+        run.faults.add(stage, "tessera ended with status %s on SIGTERM" % rc, program.output()[-3000:])
+    store_check(run, root_a, stage)
+    run.stop(mmsc)
+
+
+# ---- what was stored -----------------------------------------------------------------------
+
+def stored(run, root):
+    """folder -> {id: size} as tessera-cli lists them; None when a folder does not load."""
+    out = {}
+    for folder in FOLDERS:
+        rc, text = run.run([run.tool("tessera-cli"), "list", folder], root=root, timeout=60)
+        if rc != 0:
+            return None
+        out[folder] = {}
+        for line in text.splitlines():
+            f = line.split("\t")
+            if len(f) > 3 and f[0].isdigit():
+                out[folder][int(f[0])] = int(f[3])
+    return out
+
+
+def lost(before, after, moved_ok=(), gone_ok=()):
+    """Messages stored before that are gone after (but those allowed to move or go)."""
+    missing = []
+    for folder, msgs in before.items():
+        for mid, size in msgs.items():
+            if mid in gone_ok:
+                continue
+            if mid in after.get(folder, {}):
+                continue
+            if mid in moved_ok and any(mid in m for m in after.values()):
+                continue
+            missing.append("%s/%d" % (folder, mid))
+    return missing
+
+
+# ---- stage 4: kills --------------------------------------------------------------------------
+
+def stage_kills(run, seed, kills, media):
+    stage = "kills"
+    rng = random.Random("kills/%d" % seed)
+    catcher = PushCatcher()
+    mmsc = run.start_mmsc({NUMBER_A: catcher.port}, "mmsc-kills")
+    root = run.make_root("kills-a", NUMBER_A, mmsc.port, media=media)
+    seed_messages(run, root, media, rng, 3)
+    hostile = os.path.join(run.work, "kills-hostile")
+    run.run([sys.executable, os.path.join(SOURCE, "tools", "hostile-mms", "hostile-mms"), "--seed", str(seed),
+             "--count", "16", "--first", "2000", "--to", NUMBER_A + "/TYPE=PLMN", "--out", hostile], timeout=120)
+    incoming = sorted(os.path.join(hostile, f) for f in os.listdir(hostile))
+    # Normal messages too: the fetch of a small message is quick, a kill must still find it.
+    files = [os.path.join(media, f) for f in sorted(os.listdir(media))]
+    points = 0
+    ops = ["save", "send", "fetch", "delete", "program-fetch", "program-send"]
+    for n in range(kills):
+        op = ops[n % len(ops)] if n < len(ops) else rng.choice(ops)
+        before = stored(run, root)
+        if before is None:
+            run.faults.add(stage, "the store does not load before kill %d" % n)
+            break
+        delay = rng.uniform(0.0, 1.5)
+        moved, gone = (), ()
+        if op == "save":
+            argv = [run.tool("tessera-cli"), "compose", "--to", NUMBER_B, "--subject", "kill %d" % n] + message_files(media, rng)
+        elif op == "send":
+            drafts = sorted(before["draft"]) + sorted(before["outbox"])
+            if not drafts:
+                seed_messages(run, root, media, rng, 1)
+                continue
+            mid = rng.choice(drafts)
+            moved = (mid,)
+            argv = [run.tool("tessera-cli"), "send", str(mid)]
+        elif op == "fetch":
+            with open(rng.choice(incoming), "rb") as f:
+                post(mmsc.port, NUMBER_B, f.read())
+            push = catcher.next(20)
+            if push is None:
+                run.faults.add(stage, "no notification came for kill %d" % n)
+                continue
+            note = os.path.join(run.work, "kill-push.bin")
+            with open(note, "wb") as f:
+                f.write(push)
+            argv = [run.tool("tessera-cli"), "push", note]
+        elif op == "delete":
+            everything = [(f, i) for f in FOLDERS for i in before[f]]
+            if not everything:
+                continue
+            folder, mid = rng.choice(everything)
+            gone = (mid,)
+            argv = [run.tool("tessera-cli"), "delete", folder, str(mid)]
+        else:
+            argv = None
+        if argv:
+            e = dict(run.env, TESSERA_ROOT=root)
+            p = subprocess.Popen(argv, env=e, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+            try:
+                p.wait(delay)
+            except subprocess.TimeoutExpired:
+                p.kill()
+            out = p.communicate()[0].decode("utf-8", "replace")
+            report = sanitizer_report(out)
+            if report:
+                run.faults.add(stage, "%s: sanitizer report before the kill" % op, report)
+        else:
+            # The program itself, killed while its engine sends what waits in the Outbox or
+            # fetches what was announced.
+            program = Program(run, root, "kills-tessera-%d" % n)
+            if op == "program-send":
+                drafts = sorted(before["draft"])
+                if drafts:
+                    run.run([run.tool("tessera-cli"), "queue", str(drafts[0])], root=root, timeout=30)
+                    moved = (drafts[0],)
+                before = stored(run, root)
+            program.start()
+            if op == "program-fetch":
+                with open(rng.choice(incoming), "rb") as f:
+                    post(mmsc.port, NUMBER_B, f.read())
+                push = catcher.next(20)
+                if push:
+                    # As the push router would hand it to the running program.
+                    note = os.path.join(run.work, "kill-push.bin")
+                    with open(note, "wb") as f:
+                        f.write(push)
+            time.sleep(delay)
+            program.kill()
+            report = sanitizer_report(program.output())
+            if report:
+                run.faults.add(stage, "%s: sanitizer report before the kill" % op, report)
+        points += 1
+        after = stored(run, root)
+        if after is None:
+            run.faults.add(stage, "kill %d during %s: a folder does not load afterwards" % (n, op))
+            continue
+        missing = lost(before, after, moved_ok=moved, gone_ok=gone)
+        if missing:
+            run.faults.add(stage, "kill %d during %s (after %.2f s): lost %s" % (n, op, delay, ", ".join(missing)))
+        ids = set(i for f in after.values() for i in f)
+        orphans, absent = store_files(os.path.join(root, STORE), ids)
+        for name in orphans:
+            # What a killed operation left half-written is cleared on the next start.
+            pass
+        for i in absent:
+            run.faults.add(stage, "kill %d during %s: message %d listed without its file" % (n, op, i))
+    run.table["kill points"] = run.table.get("kill points", 0) + points
+    # A restart of the program resumes what the kills interrupted: the Outbox is sent.
+    outbox_before = stored(run, root) or {"outbox": {}}
+    program = Program(run, root, "kills-restart")
+    if program.start():
+        pending = set(outbox_before["outbox"])
+        if pending:
+            wait_for(lambda: not (set((stored_quiet(run, root) or {}).get("outbox", {})) & pending), 90, step=2)
+        program.stop()
+        report = sanitizer_report(program.output())
+        if report:
+            run.faults.add(stage, "sanitizer report in the restarted program", report)
+    else:
+        run.faults.add(stage, "tessera does not start after the kills", program.output())
+    after = stored(run, root)
+    if after is not None and outbox_before["outbox"]:
+        left = set(after["outbox"]) & set(outbox_before["outbox"])
+        if left:
+            run.faults.add(stage, "the Outbox pass did not resume the interrupted sends of %s" % sorted(left))
+    store_check(run, root, stage)
+    run.stop(mmsc)
+
+
+def stored_quiet(run, root):
+    try:
+        return stored(run, root)
+    except Exception:
+        return None
+
+
+# ---- stage 3: full disk ----------------------------------------------------------------------
+
+def stage_disk(run, seed, points_wanted, media):
+    stage = "disk"
+    if not os.environ.get("TESSERA_ABUSE_NS"):
+        print("abuse: disk skipped: user namespaces are not available (unshare -Urm fails)", flush=True)
+        run.table["skipped: disk"] = "no userns"
+        return
+    rng = random.Random("disk/%d" % seed)
+    mount = os.path.join(run.work, "small")
+    os.makedirs(mount)
+    rc = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", mount]).returncode
+    if rc != 0:
+        print("abuse: disk skipped: cannot mount a tmpfs in the namespace", flush=True)
+        run.table["skipped: disk"] = "no tmpfs"
+        return
+    try:
+        disk_points(run, stage, rng, mount, points_wanted, media)
+    finally:
+        subprocess.run(["umount", "-l", mount])
+
+
+def disk_points(run, stage, rng, mount, points_wanted, media):
+    catcher = PushCatcher()
+    mmsc = run.start_mmsc({NUMBER_A: catcher.port}, "mmsc-disk")
+    root = os.path.join(mount, "a")
+    run.work_saved = run.work
+    # The device root lives on the small file system.
+    os.makedirs(root)
+    for sub in ("My Pictures", "My Sounds", "My Videos"):
+        os.makedirs(os.path.join(root, "My Documents", sub), exist_ok=True)
+    run.reg(root, "set", "\\Platform\\Phone", "OwnNumber", "sz", NUMBER_A)
+    run.reg(root, "set", UI_KEY + "\\Config\\UI\\SizeLimit", "SendDefault", "dword", "300000")
+    run.reg(root, "set", UI_KEY + "\\Config\\UI\\SizeLimit", "RecvDefault", "dword", "4000000")
+    run.reg(root, "set", UI_KEY + "\\Config\\UI\\TryLimit", "TryDefault", "dword", "3")
+    run.set_profile(root, NUMBER_A, mmsc.port, "http")
+    files = [os.path.join(media, f) for f in sorted(os.listdir(media))]
+    # Incoming messages a few tens of kilobytes each.
+    hostile = os.path.join(run.work, "disk-hostile")
+    run.run([sys.executable, os.path.join(SOURCE, "tools", "hostile-mms", "hostile-mms"), "--seed", "7",
+             "--count", "16", "--first", "3000", "--to", NUMBER_A + "/TYPE=PLMN",
+             "--out", hostile], timeout=120)
+    incoming = sorted(os.path.join(hostile, f) for f in os.listdir(hostile))
+    points = 0
+    ops = 0
+    ballast = os.path.join(mount, "ballast")
+    step = 0
+    while points < points_wanted and ops < points_wanted * 40:
+        ops += 1
+        before = stored(run, root)
+        if before is None:
+            run.faults.add(stage, "the store does not load on the full disk (op %d)" % ops)
+            break
+        op = rng.choice(["save", "receive", "copy"])
+        if op == "save":
+            argv = [run.tool("tessera-cli"), "compose", "--to", NUMBER_B, "--subject", "disk %d" % ops] + message_files(media, rng)
+        elif op == "receive":
+            with open(rng.choice(incoming), "rb") as f:
+                post(mmsc.port, NUMBER_B, f.read())
+            push = catcher.next(20)
+            if push is None:
+                continue
+            note = os.path.join(run.work, "disk-push.bin")
+            with open(note, "wb") as f:
+                f.write(push)
+            argv = [run.tool("tessera-cli"), "push", note]
+        else:
+            # A copy of a stored part into the documents (what the contents screen's save does).
+            src = rng.choice(files)
+            argv = ["cp", src, os.path.join(root, "My Documents", "My Pictures", "copy%d-%s" % (ops, os.path.basename(src)))]
+        rc, out = run.run(argv, root=root, timeout=120)
+        report = sanitizer_report(out)
+        if report or rc is None or (rc not in (0, 1) and argv[0] != "cp"):
+            run.faults.add(stage, "%s on a full disk: %s" % (op, "hangs" if rc is None else "status %s" % rc), report or out[-3000:])
+        if rc != 0:
+            points += 1
+            if argv[0] != "cp" and not out.strip():
+                run.faults.add(stage, "%s failed on a full disk without saying why" % op)
+        after = stored(run, root)
+        if after is None:
+            run.faults.add(stage, "a folder does not load after %s on a full disk" % op)
+            break
+        missing = lost(before, after)
+        if missing:
+            run.faults.add(stage, "%s on a full disk lost %s" % (op, ", ".join(missing)))
+        # Leave only a little room for the next operation: nothing, a few blocks, or about a message.
+        step += 1
+        room = rng.choice([0, 4096, 32768, 131072])
+        st = os.statvfs(mount)
+        extra = st.f_bavail * st.f_frsize - room
+        try:
+            with open(ballast, "ab") as f:
+                if extra > 0:
+                    f.write(b"\0" * extra)
+                elif extra < 0:
+                    f.truncate(max(0, os.path.getsize(ballast) + extra))
+        except OSError:
+            pass
+    run.table["disk-full points"] = run.table.get("disk-full points", 0) + points
+    # Everything still stored opens, on the full disk, and the program starts on it.
+    store_check(run, root, stage)
+    rc, out = run.run([run.tool("tessera"), "--headless", "--describe"], root=root, timeout=120)
+    if rc != 0 or sanitizer_report(out) or "Inbox" not in out:
+        run.faults.add(stage, "tessera does not start on the full disk (status %s)" % rc, out[-3000:])
+    try:
+        os.remove(ballast)
+    except OSError:
+        pass
+    run.stop(mmsc)
 
 
 # ---- main --------------------------------------------------------------------------------
