@@ -247,6 +247,14 @@ TEST_F(DialogTest, MultiLineEditCountsLinesAndScrollsToTheCaret) {
   // Long words wrap onto further lines.
   SetWindowText(notes, std::u16string(200, u'w').c_str());
   EXPECT_GT(SendMessage(notes, EM_GETLINECOUNT, 0, 0), 1);
+  // A paragraph of a hundred thousand characters wraps as the short one does (and in linear
+  // time: only what can fit on a line is measured).
+  SetWindowText(notes, std::u16string(2000, u'w').c_str());
+  const LRESULT shortLines = SendMessage(notes, EM_GETLINECOUNT, 0, 0);
+  SetWindowText(notes, std::u16string(100000, u'w').c_str());
+  const LRESULT longLines = SendMessage(notes, EM_GETLINECOUNT, 0, 0);
+  EXPECT_GE(longLines, (shortLines - 1) * 50);
+  EXPECT_LE(longLines, shortLines * 50);
   // Up and Down inside the text move the caret instead of the focus.
   SetWindowText(notes, u"a\r\nb");
   SendMessage(notes, EM_SETSEL, 4, 4);

@@ -406,7 +406,7 @@ def stage_hostile(run, seed, count, hm_media):
         ids = [int(w) for l in out.splitlines() for w in l.split()[-1:] if l.startswith("notification") and w.isdigit()]
         if ids:
             before_open = snapshot(root)
-            open_messages(run, root, stage + " " + name, ids, per_message=90)
+            open_messages(run, root, stage + " " + name, ids, per_message=60)
             changed = [p for p, v in snapshot(root).items() if before_open.get(p) != v and not p.startswith(allowed)]
             for p in changed:
                 run.faults.add(stage, "%s: opening it wrote %s" % (name, p))
@@ -910,7 +910,13 @@ def in_namespace(argv):
     if probe.returncode != 0:
         return None
     env = dict(os.environ, TESSERA_ABUSE_NS="1")
-    return subprocess.call(["unshare", "-Urnm", sys.executable] + argv, env=env)
+    child = subprocess.Popen(["unshare", "-Urnm", sys.executable] + argv, env=env)
+    # Stopped from outside (a test's time-out): the run inside stops too, and cleans up.
+    def forward(signum, frame):
+        child.send_signal(signal.SIGTERM)
+    signal.signal(signal.SIGTERM, forward)
+    signal.signal(signal.SIGINT, forward)
+    return child.wait()
 
 
 def loopback_up():
@@ -945,6 +951,9 @@ def main():
             counts[k] = getattr(a, k)
     print("abuse: seed %d%s" % (a.seed, " (quick)" if a.quick else ""), flush=True)
     run = Run(a)
+    def stop(signum, frame):
+        raise KeyboardInterrupt()
+    signal.signal(signal.SIGTERM, stop)
     stages = a.only.split(",")
     try:
         media = os.path.join(run.work, "media")

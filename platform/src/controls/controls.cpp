@@ -141,15 +141,20 @@ std::vector<Line> LayoutLines(HDC dc, const std::u16string& text, bool multiline
     std::size_t start = pos;
     do {
       std::size_t len = lineEnd - start;
-      int fit = static_cast<int>(len);
+      // Every character is at least a pixel wide, so no more than width + 1 of them need
+      // measuring: a paragraph of a megabyte is laid out in linear time.
+      const std::size_t measured = width > 0 ? std::min(len, static_cast<std::size_t>(width) + 1) : len;
+      int fit = static_cast<int>(measured);
       SIZE sz{};
       if (width > 0 && len > 0)
-        GetTextExtentExPoint(dc, text.c_str() + start, static_cast<int>(len), width, &fit, nullptr, &sz);
+        GetTextExtentExPoint(dc, text.c_str() + start, static_cast<int>(measured), width, &fit, nullptr, &sz);
       std::size_t take = len;
       if (fit < static_cast<int>(len)) {
         take = static_cast<std::size_t>(std::max(fit, 1));
-        std::size_t space = text.rfind(u' ', start + take - 1);
-        if (space != std::u16string::npos && space > start) take = space - start + 1;
+        // The last space within this line (never searching back past its start).
+        std::size_t space = start + take - 1;
+        while (space > start && text[space] != u' ') --space;
+        if (space > start) take = space - start + 1;
       }
       lines.push_back(Line{start, take});
       start += take;

@@ -265,10 +265,54 @@ bool MessageStore::Open(const std::u16string& root) {
     }
   }
   if (!damaged.empty()) RebuildDamaged(damaged);
+  ResolveListedTwice();
   // The engine is attached (SetTransferSink) before opening; the store window runs the
   // Outbox pass when this arrives.
   if (listener_) listener_->StoreOpened();
   return ok;
+}
+
+namespace {
+
+// Modification time of an index file in nanoseconds, 0 when it is missing.
+std::int64_t IndexWritten(const std::u16string& path) {
+  struct stat st{};
+  if (::stat(platform::NativePath(path).c_str(), &st) != 0) return 0;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+// A move saves the target folder before the source, so a program stopped in between leaves
+// the message listed in both, its files shared. Left so, the Outbox pass would send it again
+// and a second record of it would land in Sent; a delete in one folder would take the files
+// of the other. The folder whose index was written last is where the message went: the
+// record in the other is dropped (the files stay).
+void MessageStore::ResolveListedTwice() {
+  std::array<std::int64_t, kFolderCount> written{};
+  for (int i = 0; i < kFolderCount; ++i) written[i] = IndexWritten(root_ + kIndexNames[i]);
+  std::array<bool, kFolderCount> changed{};
+  for (int i = 0; i < kFolderCount; ++i) {
+    std::vector<std::uint32_t> ids;
+    folders_[i]->ForEach([&](MessageEntry& e) {
+      ids.push_back(e.Id());
+      return true;
+    });
+    for (std::uint32_t id : ids) {
+      for (int j = i + 1; j < kFolderCount; ++j) {
+        MessageSummary probe(nullptr);
+        if (!folders_[j]->CopySummary(id, probe)) continue;
+        // Ties go to the folder later in the order Inbox, Outbox, Draft, Sent.
+        const int stale = written[i] > written[j] ? j : i;
+        folders_[stale]->Remove(id);
+        changed[stale] = true;
+        if (stale == i) break;
+      }
+    }
+  }
+  if (readOnly_) return;
+  for (int i = 0; i < kFolderCount; ++i)
+    if (changed[i]) folders_[i]->Save();
 }
 
 namespace {

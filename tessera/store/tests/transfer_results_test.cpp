@@ -1,5 +1,7 @@
 // The store's side of transfers: results of send and fetch jobs and the Outbox pass.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/files.h"
 #include "store_test_util.h"
@@ -71,6 +73,36 @@ TEST_F(TransferResultsTest, DraftToOutboxToSent) {
   EXPECT_EQ(State(FolderId::Sent, 1), 0x10002u);
   EXPECT_EQ(sink_.done, 1);
   EXPECT_TRUE(platform::FileExists(Root() + u"1.DAT"));
+}
+
+TEST_F(TransferResultsTest, AProgramStoppedBetweenSentAndOutboxSavesFindsTheMessageOnceInSent) {
+  auto entry = MakeEntry(store_, 0x20002, u"sent once");
+  ASSERT_TRUE(platform::WriteFile(entry->BodyPath(), "body"));
+  store_.Folder(FolderId::Outbox)->Add(std::move(entry));
+  ASSERT_TRUE(store_.Folder(FolderId::Outbox)->Save());
+  std::string outboxBefore;
+  ASSERT_TRUE(platform::ReadFile(Root() + u"Outbox.inf", outboxBefore));
+  MessageEntry* job = nullptr;
+  store_.Folder(FolderId::Outbox)->ForEach([&](MessageEntry& e) {
+    job = &e;
+    return false;
+  });
+  store_.SendFinished(job, true);
+  // Killed after Sent was written, before the Outbox was: its old index is still there.
+  ASSERT_TRUE(platform::WriteFile(Root() + u"Outbox.inf", outboxBefore));
+  const timespec old[2] = {{1, 0}, {1, 0}};
+  ::utimensat(AT_FDCWD, platform::Utf16ToUtf8(Root() + u"Outbox.inf").c_str(), old, 0);
+
+  MessageStore again;
+  ASSERT_TRUE(again.Open(Root()));
+  EXPECT_EQ(again.Folder(FolderId::Outbox)->Count(), 0);
+  EXPECT_EQ(again.Folder(FolderId::Sent)->Count(), 1);
+  EXPECT_TRUE(platform::FileExists(Root() + u"1.DAT"));
+  // And so it stays.
+  MessageStore third;
+  ASSERT_TRUE(third.Open(Root()));
+  EXPECT_EQ(third.Folder(FolderId::Outbox)->Count(), 0);
+  EXPECT_EQ(third.Folder(FolderId::Sent)->Count(), 1);
 }
 
 TEST_F(TransferResultsTest, CloseWaitsForTheWorker) {

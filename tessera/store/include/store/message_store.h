@@ -223,6 +223,7 @@ class MessageStore {
   std::vector<IndexRecovery> recoveries_;
 
   void RebuildDamaged(const std::vector<FolderId>& damaged);
+  void ResolveListedTwice();
 };
 
 /// Seconds since 1970 of the local clock and time zone, as stored dates are kept.
