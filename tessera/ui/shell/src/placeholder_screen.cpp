@@ -102,9 +102,6 @@ bool Show(HWND owner, UINT nameId, std::function<void()> onLeave) {
 
 }  // namespace
 
-bool RunFolderView(HWND owner, int, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenFolder, std::move(onLeave));
-}
 bool OpenComposer(HWND owner, std::uint32_t, std::function<void()> onLeave) {
   return Show(owner, kStrScreenComposer, std::move(onLeave));
 }

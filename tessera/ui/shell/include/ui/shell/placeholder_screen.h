@@ -32,7 +32,6 @@ class PlaceholderScreen : public WindowBase {
 // The entry points of the screens; one not built yet shows its placeholder. `onLeave` runs
 // when the user leaves the screen. False when the screen could not be entered (onLeave is
 // not called then).
-bool RunFolderView(HWND owner, int folder, std::function<void()> onLeave);
 bool OpenComposer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
 /// Plays an Inbox or Sent message in the viewer, modally; the entry is checked out meanwhile.
 bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
