@@ -1,5 +1,6 @@
 // The folder views driven as a user drives them: headless, against the real "Wren.dll" and
 // hand-made stores in a fresh device root.
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "folders/folder_ids.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/resources.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
@@ -312,6 +314,94 @@ TEST_F(FolderViewTest, OpeningAnInboxMessageMarksItReadAndDropsTheCounter) {
   Add({FolderId::Draft, u"", u"+15550101", u"Draft", 1});
   Drive("3 Enter");
   EXPECT_EQ(frame->ViewState(), ui::kViewComposer);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FolderViewTest, ANewMessageArrivingWhileTheInboxIsShownAppearsOnceTheNoticeIsGone) {
+  Add({FolderId::Inbox, u"+15550101", u"", u"Old", 1});
+  Drive("Enter");
+  const std::uint32_t selected = View()->SelectedId();
+  Add({FolderId::Inbox, u"+15550100", u"", u"New", 9, 0x1010002, store::kTypeNotification});
+  PostMessage(frame->Handle(), store::kMsgNotificationStored, 0, 0);
+  Check([&](const std::string& screen) { EXPECT_TRUE(Has(screen, "You have a new multimedia message.")) << screen; });
+  Keys("SoftLeft");
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "foreground class=Corvane_WndCls_MsgBoxFrame title=\"Inbox(1/2)\"")) << screen;
+    EXPECT_TRUE(Has(screen, "row 0 \"+15550100 | New\" image=188")) << screen;
+    EXPECT_TRUE(Has(screen, "focus class=TesseraListControl id=2003")) << screen;
+  });
+  Go();
+  EXPECT_EQ(View()->SelectedId(), selected);
+}
+
+TEST_F(FolderViewTest, ChangesWhileTheViewIsHiddenWaitForItsNextActivation) {
+  Add({FolderId::Sent, u"", u"+15550101", u"One", 1});
+  Drive("5 Back");
+  Add({FolderId::Sent, u"", u"+15550102", u"Two", 2});
+  PostMessage(frame->Handle(), store::kMsgSendFinished, 1, 0);
+  Drive("");
+  EXPECT_TRUE(View()->ReloadPending());
+  EXPECT_EQ(View()->List().Count(), 1);
+  ShowWindow(View()->Handle(), SW_SHOW);
+  SetForegroundWindow(View()->Handle());
+  const std::string screen = Drive("");
+  EXPECT_FALSE(View()->ReloadPending());
+  EXPECT_TRUE(Has(screen, "title=\"Sent(2)\"")) << screen;
+  EXPECT_TRUE(Has(screen, "row 0 \"+15550102 | Two\"")) << screen;
+}
+
+TEST_F(FolderViewTest, SendInDraftsRunsTheSendPageAndCancellingKeepsTheDraft) {
+  const std::uint32_t id = Add({FolderId::Draft, u"", u"+15550101", u"Draft", 1});
+  Keys("3 SoftRight 5");  // Drafts menu: New message, Open, Delete, Delete all, Send, ...
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "To (phone numbers):")) << screen;
+    EXPECT_TRUE(View()->Busy());
+  });
+  Keys("SoftRight 5");  // the page's Close
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "foreground class=Corvane_WndCls_MsgBoxFrame title=\"Drafts(1)\"")) << screen;
+    EXPECT_FALSE(View()->Busy());
+  });
+  Go();
+  store::MessageSummary s(nullptr);
+  EXPECT_TRUE(Summary(FolderId::Draft, id, &s));
+}
+
+// The row's state icon is drawn 7 pixels in, whatever the row's colours.
+TEST_F(FolderViewTest, RowsDrawTheirStateIconBesideTheTexts) {
+  Add({FolderId::Inbox, u"+15550100", u"", u"Note", 2, 0x1010002, store::kTypeNotification});
+  Add({FolderId::Inbox, u"+15550101", u"", u"Read", 1});
+  Drive("Enter");
+  RECT list{};
+  ASSERT_TRUE(GetWindowRect(View()->List().Handle(), &list));
+  RECT client{};
+  GetClientRect(View()->List().Handle(), &client);
+  const int rowHeight = (client.bottom - client.top) / folders::kRowsPerPage - 1;
+  const ui::ResourceLibrary* library = ui::Context().resources;
+  ASSERT_NE(library, nullptr);
+  const int icons[] = {folders::kIconNotification, folders::kIconRead};
+  for (int row = 0; row < 2; ++row) {
+    platform::ResourceImage icon;
+    ASSERT_TRUE(library->LoadIcon(static_cast<UINT>(icons[row]), &icon));
+    const int top = list.top + row * rowHeight + std::max(0, (rowHeight - 16) / 2);
+    int opaque = 0, matching = 0;
+    for (int y = 0; y < icon.height; ++y)
+      for (int x = 0; x < icon.width; ++x) {
+        const std::uint32_t want = icon.pixels[static_cast<std::size_t>(y) * icon.width + x];
+        if ((want >> 24) != 0xFF || (want & 0xFFFFFF) == 0xFFFFFF) continue;
+        ++opaque;
+        const std::uint32_t got = platform::testdriver::ScreenPixel(list.left + folders::kIconLeft + x, top + y);
+        bool close = true;
+        for (int shift : {0, 8, 16})
+          close = close && std::abs(static_cast<int>((want >> shift) & 0xFF) - static_cast<int>((got >> shift) & 0xFF)) <= 8;
+        matching += close ? 1 : 0;
+      }
+    ASSERT_GT(opaque, 0) << row;
+    EXPECT_GE(matching * 10, opaque * 9) << "row " << row << ": " << matching << " of " << opaque;
+  }
 }
 
 }  // namespace
