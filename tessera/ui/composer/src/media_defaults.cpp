@@ -1,0 +1,32 @@
+#include "composer/media_defaults.h"
+
+#include "sendpage/send_page.h"
+#include "ui/common/app_context.h"
+#include "viewer/viewer_dialog.h"
+
+namespace composer {
+
+std::optional<std::u16string> DefaultPicker(HWND, std::uint32_t*) {
+  return std::nullopt;
+}
+
+std::optional<std::u16string> DefaultRecorder(HWND, const std::u16string&) {
+  return std::nullopt;
+}
+
+void DefaultPreview(HWND owner, store::MessageEntry* entry) {
+  viewer::ViewerContext context;
+  context.resources = ui::Context().resources;
+  if (context.resources && entry) viewer::RunViewer(owner, entry, context);
+}
+
+int DefaultSendPage(HWND owner, store::MessageEntry* entry, bool* changed, bool directSend) {
+  ui::SendPageContext context;
+  context.resources = ui::Context().resources;
+  context.contacts = ui::Context().contacts;
+  if (ui::Context().config) context.defaultResolution = static_cast<int>(ui::Context().config->GetDefaultResolution());
+  if (!context.resources || !entry) return 0;
+  return ui::RunSendPage(context, entry, owner, changed, directSend);
+}
+
+}  // namespace composer
