@@ -1,13 +1,14 @@
 #include "composer/media_defaults.h"
 
+#include "gallery/gallery.h"
 #include "sendpage/send_page.h"
 #include "ui/common/app_context.h"
 #include "viewer/viewer_dialog.h"
 
 namespace composer {
 
-std::optional<std::u16string> DefaultPicker(HWND, std::uint32_t*) {
-  return std::nullopt;
+std::optional<std::u16string> DefaultPicker(HWND owner, std::uint32_t* kindMask) {
+  return gallery::RunGallery(owner, kindMask);
 }
 
 std::optional<std::u16string> DefaultRecorder(HWND, const std::u16string&) {
