@@ -1,6 +1,7 @@
 #include "composer/media_defaults.h"
 
 #include "gallery/gallery.h"
+#include "recorder/recorder.h"
 #include "sendpage/send_page.h"
 #include "ui/common/app_context.h"
 #include "viewer/viewer_dialog.h"
@@ -11,8 +12,12 @@ std::optional<std::u16string> DefaultPicker(HWND owner, std::uint32_t* kindMask)
   return gallery::RunGallery(owner, kindMask);
 }
 
-std::optional<std::u16string> DefaultRecorder(HWND, const std::u16string&) {
-  return std::nullopt;
+std::optional<std::u16string> DefaultRecorder(HWND owner, const std::u16string& folder) {
+  // Each recording gets its own number, so a working file never meets an older one.
+  static int number = 0;
+  std::u16string result;
+  if (recorder::RunRecorder(owner, folder, &result, ++number) != 1 || result.empty()) return std::nullopt;
+  return result;
 }
 
 void DefaultPreview(HWND owner, store::MessageEntry* entry) {

@@ -1,6 +1,8 @@
 // The composer driven with keys on the headless screen.
 #include "composer_support.h"
 
+#include <cstdlib>
+
 namespace composer {
 namespace {
 
@@ -346,6 +348,33 @@ TEST_F(ComposerTest, ARecordedSoundBecomesTheSlidesAudio) {
   EXPECT_TRUE(Has(screen, "composeitem audio focused sound icon=118 text=\"")) << screen;
   EXPECT_TRUE(frame->changed());
   EXPECT_FALSE(recordFolder.empty());
+}
+
+TEST_F(ComposerTest, TheRecorderRecordsAKnownWavThroughTheFileBackendIntoTheSlide) {
+  const std::string mic = WavBytes(48000);  // 3 s of samples
+  setenv("TESSERA_AUDIO", "file", 1);
+  setenv("TESSERA_AUDIO_IN", platform::Utf16ToUtf8(File(u"mic.wav", mic)).c_str(), 1);
+  host.recorder = nullptr;  // the real recorder dialog
+  ComposerFrame* frame = Open(Draft(), ids::kModeNew);
+  script.Key("Up");
+  script.Command(ids::kCmdRecord);
+  script.Key("SoftLeft");  // record until the 1000 ms limit stops it
+  script.WaitUntil([] { return Has(platform::testdriver::DescribeScreen(), "recorder state=2"); });
+  script.Key("SoftLeft");
+  script.Key("SoftLeft");
+  Run();
+  const presentation::Slide* slide = frame->document()->slide(0);
+  ASSERT_TRUE(slide->audio && slide->audio->item);
+  std::string stored;
+  ASSERT_TRUE(platform::ReadFile(platform::JoinPath(frame->document()->partsDirectory(), slide->audio->item->fileName),
+                                 stored));
+  ASSERT_GT(stored.size(), 46u + 3200u);
+  EXPECT_EQ(stored.substr(0, 4), "RIFF");
+  EXPECT_EQ(stored.substr(46, 3200), mic.substr(44, 3200));  // the microphone's first samples
+  // The working file went into the message's parts and is not left beside them.
+  std::vector<platform::DirectoryEntry> files;
+  platform::ListDirectory(frame->entry()->StoreDirectory(), files);
+  for (const auto& e : files) EXPECT_EQ(e.name.find(u"Rec_"), std::u16string::npos);
 }
 
 }  // namespace

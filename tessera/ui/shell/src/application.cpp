@@ -15,6 +15,7 @@
 #include "ui/common/ui_ids.h"
 #include "contacts/contacts_session.h"
 #include "gallery/gallery.h"
+#include "recorder/recorder.h"
 #include "texteditor/text_editor.h"
 #include "ui/shell/main_frame.h"
 #include "viewer/duration_probe.h"
@@ -98,6 +99,7 @@ int Application::Start(HINSTANCE, const std::u16string& commandLine, int show) {
   viewer::InstallMediaHooks(audio_.get());
   // The text editor picks canned texts in the gallery, which plays sounds with the player.
   gallery::SetAudioLoader(audio_.get());
+  recorder::SetAudioLoader(audio_.get());
   texteditor::SetCannedTextPicker(&gallery::RunGallery);
   ShowWindow(frame_->Handle(), show);
   UpdateWindow(frame_->Handle());
@@ -116,6 +118,7 @@ int Application::Shutdown() {
     // The playing-time hooks must not keep the player about to go.
     viewer::InstallMediaHooks(nullptr);
     gallery::SetAudioLoader(nullptr);
+    recorder::SetAudioLoader(nullptr);
     texteditor::SetCannedTextPicker(nullptr);
     audio_.reset();
   }
