@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <functional>
 #include <string>
 
 #include "imaging/image.h"
@@ -16,6 +14,7 @@
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
+#include "platform_testing/dialog_script.h"
 #include "presentation/message_document.h"
 #include "sendpage/contact_picker_model.h"
 #include "sendpage/ids.h"
@@ -26,62 +25,7 @@ namespace {
 using platform::testdriver::DescribeScreen;
 using platform::testdriver::PressKey;
 
-constexpr UINT kScript = WM_USER + 77;
-
-/// Runs one step at a time inside whatever modal loop is running, each only once every
-/// message the previous step caused has been handled.
-class Script {
- public:
-  Script() {
-    static bool registered = [] {
-      WNDCLASS wc{};
-      wc.lpfnWndProc = &Script::Proc;
-      wc.lpszClassName = u"SendPageTestOwner";
-      return RegisterClass(&wc) != 0;
-    }();
-    (void)registered;
-    owner_ = CreateWindowEx(0, u"SendPageTestOwner", u"Owner", WS_VISIBLE, 0, 0, 176, 220, nullptr, nullptr,
-                            nullptr, nullptr);
-    current_ = this;
-  }
-  ~Script() {
-    current_ = nullptr;
-    DestroyWindow(owner_);
-  }
-  HWND owner() const { return owner_; }
-  void Then(std::function<void()> step) { steps_.push_back(std::move(step)); }
-  void Key(const char* name) {
-    Then([name] { PressKey(platform::testdriver::KeyFromName(name)); });
-  }
-  void Command(UINT id) {
-    Then([id] { PostMessage(GetForegroundWindow(), WM_COMMAND, id, 0); });
-  }
-  void Describe(std::string* out) {
-    Then([out] { *out = DescribeScreen(); });
-  }
-  void Start() { PostMessage(owner_, kScript, 0, 0); }
-  bool done() const { return steps_.empty(); }
-
- private:
-  static LRESULT Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != kScript || !current_) return DefWindowProc(hwnd, msg, wParam, lParam);
-    // Posted messages come before paints, so a pending paint means nothing else is left.
-    MSG pending;
-    bool busy = PeekMessage(&pending, nullptr, 0, 0, PM_NOREMOVE) && pending.message != WM_PAINT;
-    if (busy || current_->steps_.empty()) {
-      if (!current_->steps_.empty()) PostMessage(hwnd, kScript, 0, 0);
-      return 0;
-    }
-    auto step = std::move(current_->steps_.front());
-    current_->steps_.pop_front();
-    step();
-    PostMessage(hwnd, kScript, 0, 0);
-    return 0;
-  }
-  static inline Script* current_ = nullptr;
-  HWND owner_ = nullptr;
-  std::deque<std::function<void()>> steps_;
-};
+using Script = platform_testing::DialogScript;
 
 std::string Card(const std::string& name, const std::string& tel, const std::string& email) {
   std::string s = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\n";
