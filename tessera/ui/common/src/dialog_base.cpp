@@ -57,9 +57,10 @@ BOOL DialogBase::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       self->End(2);
       return TRUE;
     }
-    // Focus the dialog put on one of its controls stays there; else the first tab stop gets it.
+    // Focus the dialog put on itself or one of its controls stays there; else the first tab
+    // stop gets it.
     HWND focus = GetFocus();
-    return focus && IsChild(hwnd, focus) ? FALSE : TRUE;
+    return focus && (focus == hwnd || IsChild(hwnd, focus)) ? FALSE : TRUE;
   }
   auto* self = static_cast<DialogBase*>(FromHandle(hwnd));
   if (!self) return FALSE;
