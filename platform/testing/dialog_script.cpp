@@ -38,7 +38,7 @@ void DialogScript::Key(const char* name) {
 
 void DialogScript::Type(const std::u16string& text) {
   for (char16_t c : text)
-    Then([c] { SendMessage(GetFocus(), WM_CHAR, static_cast<WPARAM>(c), 1); });
+    Then([c] { PostMessage(GetFocus(), WM_CHAR, static_cast<WPARAM>(c), 1); });
 }
 
 void DialogScript::Command(UINT id) {

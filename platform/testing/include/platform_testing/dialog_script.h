@@ -29,7 +29,8 @@ class DialogScript {
   void Then(std::function<void()> step);
   /// Presses and releases the key of the test driver's name ("Down", "SoftLeft", "1" ...).
   void Key(const char* name);
-  /// Sends the characters of `text` one by one as WM_CHAR to the focused control.
+  /// Posts the characters of `text` one by one as WM_CHAR to the focused control (what they
+  /// cause, a message box say, runs after the step as a key's would).
   void Type(const std::u16string& text);
   /// Posts WM_COMMAND `id` to the foreground window.
   void Command(UINT id);

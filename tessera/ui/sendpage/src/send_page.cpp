@@ -17,6 +17,7 @@
 #include "sendpage/send_rules.h"
 #include "transport/mm1_engine.h"
 #include "ui/common/dialog_base.h"
+#include "ui/common/label_font.h"
 
 namespace ui {
 
@@ -109,6 +110,9 @@ class OptionsDialog : public DialogBase {
     FillList(c, dlg, ids::kDeliveryList, kDeliveryStrings.data(), kDeliveryStrings.size(), choice.delivery);
     FillList(c, dlg, ids::kPriorityList, kPriorityStrings.data(), kPriorityStrings.size(), choice.priority);
     if (fixed_) EnableWindow(GetDlgItem(dlg, ids::kResolutionList), FALSE);
+    if (c.resources)
+      labels_.Apply(*c.resources, dlg,
+                    {ids::kResolutionLabel, ids::kValidityLabel, ids::kDeliveryLabel, ids::kPriorityLabel});
     SetFocus(GetDlgItem(dlg, fixed_ ? ids::kValidityList : ids::kResolutionList));
     return true;
   }
@@ -143,6 +147,7 @@ class OptionsDialog : public DialogBase {
   int* resolution_;
   bool fixed_;
   HWND page_;
+  LabelFont labels_;
   static const MessageMapEntry kEntries[];
   static const MessageTable kTable;
 };
@@ -535,6 +540,9 @@ class SendPage : public DialogBase {
 
   bool OnInitDialog() override {
     InitPage(hwnd_, s_);
+    if (s_->context->resources)
+      labels_.Apply(*s_->context->resources, hwnd_,
+                    {ids::kPhoneLabel, ids::kEmailLabel, ids::kSubjectLabel, ids::kMessageLabel});
     return true;
   }
   LRESULT OnCommand(WPARAM wParam, LPARAM lParam) override {
@@ -616,6 +624,7 @@ class SendPage : public DialogBase {
   LRESULT OnClose(WPARAM wParam, LPARAM lParam) { return OnCancel(wParam, lParam); }
 
   PageState* s_;
+  LabelFont labels_;
   static const MessageMapEntry kEntries[];
   static const MessageTable kTable;
 };

@@ -225,5 +225,67 @@ TEST_F(SendPageMessageTest, AMessageOverTheLimitIsNotSent) {
   EXPECT_EQ(Bytes(picture), original);
 }
 
+TEST_F(SendPageMessageTest, ATypedSeparatorTestsTheListSoFarAndLabelsUseTheFontOfKindOne) {
+  Script script;
+  std::string email, phone, fine;
+  LOGFONT label{};
+  HFONT sizeFont = nullptr;
+  script.Then([&] {
+    HWND dlg = GetForegroundWindow();
+    GetObject(reinterpret_cast<HGDIOBJ>(SendDlgItemMessage(dlg, ids::kPhoneLabel, WM_GETFONT, 0, 0)), sizeof label,
+              &label);
+    sizeFont = reinterpret_cast<HFONT>(SendDlgItemMessage(dlg, ids::kSizeLine, WM_GETFONT, 0, 0));
+    HWND edit = GetDlgItem(dlg, ids::kEmailEdit);
+    SetFocus(edit);
+    SendMessage(edit, EM_SETSEL, 0, -1);
+  });
+  script.Type(u"a@b;");  // "a@b" is no address: 1050 as the ";" is typed
+  script.Describe(&email);
+  script.Key("SoftLeft");
+  script.Then([] { SendDlgItemMessage(GetForegroundWindow(), ids::kEmailEdit, EM_SETSEL, 0, -1); });
+  script.Type(u"a@bc.de;");  // a good list: nothing is said
+  script.Describe(&fine);
+  script.Then([] { SetFocus(GetDlgItem(GetForegroundWindow(), ids::kPhoneEdit)); });
+  script.Type(u"12");
+  // The phone edit takes digits only from the keypad; ";" comes from the symbol table.
+  script.Then([] { PostMessage(GetFocus(), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u";")); });
+  script.Describe(&phone);
+  script.Key("SoftLeft");
+  script.Command(ids::kCmdClose);
+  script.Start();
+  bool changed = false;
+  EXPECT_EQ(RunSendPage(context, entry.get(), script.owner(), &changed, false), 0);
+  EXPECT_TRUE(script.done());
+  EXPECT_NE(email.find("An e-mail address is not valid."), std::string::npos) << email;
+  EXPECT_EQ(fine.find("messagebox"), std::string::npos) << fine;
+  EXPECT_NE(fine.find("a@bc.de;"), std::string::npos) << fine;
+  EXPECT_NE(phone.find("A phone number is not valid."), std::string::npos) << phone;
+  // The labels' font comes from the resource library (kind 1); the size line keeps the system's.
+  EXPECT_EQ(std::u16string(label.lfFaceName), u"Nina");
+  EXPECT_EQ(label.lfHeight, -12);
+  EXPECT_EQ(sizeFont, nullptr);
+}
+
+TEST_F(SendPageMessageTest, BackDeletesInTheFocusedEditThenLeavesThePage) {
+  Script script;
+  std::string subject;
+  script.Then([] { SetFocus(GetDlgItem(GetForegroundWindow(), ids::kSubjectEdit)); });  // "Hi"
+  script.Key("Back");
+  script.Then([&] {
+    WCHAR text[8] = {};
+    GetDlgItemText(GetForegroundWindow(), ids::kSubjectEdit, text, 8);
+    subject = platform::Utf16ToUtf8(text);
+  });
+  script.Key("Back");
+  script.Key("Back");  // the edit is empty: the page closes
+  script.Start();
+  bool changed = false;
+  EXPECT_EQ(RunSendPage(context, entry.get(), script.owner(), &changed, false), 0);
+  EXPECT_TRUE(script.done());
+  EXPECT_EQ(subject, "H");
+  EXPECT_EQ(entry->Summary().Subject(), u"Hi");  // closing stores nothing
+  EXPECT_EQ(Bytes(picture), original);
+}
+
 }  // namespace
 }  // namespace ui

@@ -14,6 +14,7 @@
 #include "sendpage/ids.h"
 #include "settings/settings_rules.h"
 #include "ui/common/dialog_base.h"
+#include "ui/common/label_font.h"
 
 namespace ui {
 
@@ -80,6 +81,7 @@ class SettingsPage : public DialogBase {
     FillList(dlg, ids::kNetworkList, page_.networkEntries, page_.networkEntry);
     CheckDlgButton(dlg, ids::kSaveSentBox, page_.saveSentBox ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dlg, ids::kReceiveNowBox, page_.receiveNowBox ? BST_CHECKED : BST_UNCHECKED);
+    labels_.Apply(resources_, dlg, {ids::kSortLabel, ids::kSizeLabel, ids::kAttemptsLabel, ids::kNetworkLabel});
     SetFocus(GetDlgItem(dlg, ids::kSortList));
     return true;
   }
@@ -122,6 +124,7 @@ class SettingsPage : public DialogBase {
   const ResourceLibrary& resources_;
   GeneralSettings values_;
   GeneralSettingsPage page_;
+  LabelFont labels_;
   static const MessageMapEntry kEntries[];
   static const MessageTable kTable;
 };
@@ -340,6 +343,9 @@ class ProfileEditor : public DialogBase {
     FillList(dlg, ids::kProfileTransportList,
              {resources_.LoadText(ids::kStrTransportWsp), resources_.LoadText(ids::kStrTransportHttp)},
              profile_->transport == transport::Mm1Transport::Http ? 1 : 0);
+    labels_.Apply(resources_, dlg,
+                  {ids::kProfileNameLabel, ids::kProfileUrlLabel, ids::kProfileGatewayLabel,
+                   ids::kProfileTransportLabel, ids::kProfileProxyLabel});
     HWND nameEdit = GetDlgItem(dlg, ids::kProfileNameEdit);
     ::SendMessage(nameEdit, EM_SETSEL, 0, -1);
     SetFocus(nameEdit);
@@ -397,6 +403,7 @@ class ProfileEditor : public DialogBase {
   transport::Mm1Profile* profile_;
   int index_;
   HWND lastFocus_ = nullptr;
+  LabelFont labels_;
   static const MessageMapEntry kEntries[];
   static const MessageTable kTable;
 };
