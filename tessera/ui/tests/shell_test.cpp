@@ -14,6 +14,7 @@
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
+#include "platform_testing/dialog_script.h"
 #include "store/message_store.h"
 #include "store/store_window.h"
 #include "ui/common/app_context.h"
@@ -21,6 +22,7 @@
 #include "ui/shell/application.h"
 #include "ui/shell/driver.h"
 #include "ui/shell/main_frame.h"
+#include "ui/shell/placeholder_screen.h"
 #include "ui/shell/shell_dialogs.h"
 
 namespace {
@@ -408,6 +410,27 @@ TEST_F(ShellTest, NavigationCodesMakeTheirDraftsAndOpenThem) {
   EXPECT_EQ(SendMessage(frame->Handle(), ui::kMsgNavigate, ui::kNavReply, 987654), 0);
   EXPECT_EQ(SendMessage(frame->Handle(), ui::kMsgNavigate, 11, inboxId), 0);
   EXPECT_EQ(Count(store::FolderId::Draft), drafts + made + 1);
+}
+
+TEST_F(ShellTest, TheSendPageSendsADraftThroughTheOutboxQueue) {
+  const std::uint32_t id = AddMessage(store::FolderId::Draft, false, u"", u"+15550101", u"Hi");
+  platform_testing::DialogScript script;
+  std::string page;
+  script.Describe(&page);
+  script.Key("SoftLeft");  // Send
+  script.Start();
+  bool left = false;
+  ASSERT_TRUE(ui::RunSendPage(frame->Handle(), id, [&] { left = true; }));
+  EXPECT_TRUE(left);
+  EXPECT_TRUE(script.done());
+  EXPECT_NE(page.find("+15550101;"), std::string::npos) << page;
+  EXPECT_EQ(Count(store::FolderId::Draft), 0);
+  store::MessageSummary summary(nullptr);
+  ASSERT_TRUE(Summary(store::FolderId::Outbox, id, &summary));
+  EXPECT_EQ(summary.To(), u"+15550101;");
+  // Handed to the transfer queue as navigation code 5 does: no longer merely composed.
+  EXPECT_NE(summary.StateFlags() & 0xFFFF0000u, store::kStateComplete);
+  EXPECT_FALSE(ui::RunSendPage(frame->Handle(), 999999, nullptr));  // no such message
 }
 
 TEST_F(ShellTest, EditMovesAnOutboxMessageToDraftsAndCopiesAnInboxOne) {

@@ -48,6 +48,8 @@ bool OpenComposer(HWND owner, const ComposerRequest& request);
 bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
 /// The general settings page, modally.
 bool RunSettings(HWND owner, std::function<void()> onLeave);
+/// The send page for a Draft or Outbox message, modally; a sent message moves to the Outbox
+/// and is queued through navigation code 5. False when there is no such message.
 bool RunSendPage(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
 bool RunGallery(HWND owner, std::function<void()> onLeave);
 
