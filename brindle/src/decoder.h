@@ -7,10 +7,12 @@
 #include <memory>
 #include <vector>
 
-#include "bit_reader.h"
+#include "bitstream/bit_reader.h"
 #include "dsp.h"
 
 namespace brindle {
+
+using bitstream::BitReader;
 
 // Fields of the video object layer header (or the implied layer of short-header video).
 struct LayerInfo {
