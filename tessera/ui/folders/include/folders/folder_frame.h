@@ -86,6 +86,8 @@ class FolderFrame : public ui::WindowBase {
   /// Asks a yes/no question by string id.
   bool Confirm(UINT textId);
   void LoadIcons();
+  /// The list font of the resource library (kind 0); none leaves the platform's.
+  void MakeFont();
   void FreeIcons();
   static const ui::MessageMapEntry kEntries[];
 
@@ -101,6 +103,7 @@ class FolderFrame : public ui::WindowBase {
   bool busy_ = false;
   std::vector<RowView> rows_;
   HICON icons_[7] = {};
+  HFONT font_ = nullptr;
 };
 
 }  // namespace folders
