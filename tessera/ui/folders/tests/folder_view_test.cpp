@@ -405,3 +405,33 @@ TEST_F(FolderViewTest, RowsDrawTheirStateIconBesideTheTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FolderViewTest, MessageContentsListTheSelectedMessagesParts) {
+  const std::u16string textFile = platform::Utf8ToUtf16(root.path() + "/note.txt");
+  ASSERT_TRUE(platform::WriteFile(textFile, "Hello from the folder"));
+  store::ComposeRequest request;
+  request.text = textFile;
+  request.recipients = u"+15550102";
+  request.subject = u"Parts";
+  const std::uint32_t id = frame->Store().NewComposedMessage(request, 176, 180);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(frame->Store().Move(id, FolderId::Draft, FolderId::Inbox));
+  Keys("Enter SoftRight Up SoftLeft");  // the last entry of the menu
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "foreground class=Dialog")) << screen;
+    EXPECT_TRUE(Has(screen, "title=\"Message contents\"")) << screen;
+    EXPECT_TRUE(Has(screen, "listview count=1 ")) << screen;
+    EXPECT_TRUE(View()->Busy());
+  });
+  Go();
+  EXPECT_FALSE(View()->Busy());
+  // The entry was handed back.
+  store::MessageFolder* inbox = frame->Store().Folder(FolderId::Inbox);
+  store::MessageEntry* entry = inbox->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  inbox->Release(entry);
+}
+
+}  // namespace
