@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "contacts/contacts_session.h"
 #include "folders/folder_frame.h"
 #include "folders/folder_ids.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/resources.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
@@ -272,6 +274,22 @@ TEST_F(FolderViewTest, DetailsShowAddressSubjectSizeDateAndLength) {
   Check([&](const std::string& screen) {
     EXPECT_TRUE(Has(screen, "foreground class=Corvane_WndCls_MsgBoxFrame")) << screen;
     EXPECT_TRUE(Has(screen, "focus class=TesseraListControl id=2003")) << screen;
+  });
+  Go();
+
+  // In the Inbox: the sender under the dialog's own label, named from the SIM; a
+  // notification has no presentation to measure.
+  ASSERT_TRUE(platform::CreateDirectories(platform::JoinPath(platform::DeviceRoot(), u"SIM")));
+  ASSERT_TRUE(platform::WriteFile(ui::SimPhonebook::DefaultPath(),
+                                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Sim Sue\r\nTEL:5550177\r\nEND:VCARD\r\n"));
+  Add({FolderId::Inbox, u"+15550177", u"", u"Note", 1074600000u, 0x1010002, store::kTypeNotification, 40000});
+  Drive("Back");
+  Keys("2 SoftRight 9");  // Inbox menu: ..., Forward 8, Properties 9
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "text=\"From:\"")) << screen;
+    EXPECT_TRUE(Has(screen, "text=\"Sim Sue(+15550177)\"")) << screen;
+    EXPECT_TRUE(Has(screen, "text=\"Size: 40 KB\"")) << screen;
+    EXPECT_TRUE(Has(screen, "text=\"Length: 0 seconds\"")) << screen;
   });
   Go();
 }
