@@ -11,6 +11,7 @@
 #include "contacts/contacts_session.h"
 #include "folders/folder_frame.h"
 #include "folders/folder_ids.h"
+#include "mms/wsp.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -450,6 +451,40 @@ TEST_F(FolderViewTest, MessageContentsListTheSelectedMessagesParts) {
   store::MessageEntry* entry = inbox->CheckOut(id);
   ASSERT_NE(entry, nullptr);
   inbox->Release(entry);
+}
+
+}  // namespace
+
+namespace {
+
+// A body whose one part is forward-locked: a DRM message wrapping a picture.
+std::string ForwardLockedBody() {
+  const std::string dm = "--b\r\nContent-type: image/jpeg\r\n\r\n\xFF\xD8jpeg\xFF\xD9\r\n--b--\r\n";
+  std::string headers = std::string("\x1F") + '\0' + std::string(mms::kDrmMessageType) + '\0' + "\x85" + "pic.dm" + '\0';
+  headers[1] = static_cast<char>(headers.size() - 2);
+  std::string body = "\x84\xA3\x01";
+  body += static_cast<char>(headers.size());
+  body += static_cast<char>(dm.size());
+  return body + headers + dm;
+}
+
+TEST_F(FolderViewTest, AForwardLockedMessageIsNotForwarded) {
+  const std::uint32_t id = Add({FolderId::Inbox, u"+15550100", u"", u"Locked", 1});
+  store::MessageEntry* entry = frame->Store().Folder(FolderId::Inbox)->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  ASSERT_TRUE(platform::WriteFile(entry->BodyPath(), ForwardLockedBody()));
+  ASSERT_TRUE(entry->HasProtectedContent());
+  frame->Store().Folder(FolderId::Inbox)->Release(entry);
+  const int drafts = Count(FolderId::Draft);
+  Keys("Enter SoftRight 8");  // Forward
+  Check([&](const std::string& screen) { EXPECT_TRUE(Has(screen, "This message cannot be forwarded.")) << screen; });
+  Keys("SoftLeft");
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "foreground class=Corvane_WndCls_MsgBoxFrame title=\"Inbox(0/1)\"")) << screen;
+  });
+  Go();
+  EXPECT_EQ(Count(FolderId::Draft), drafts);
+  EXPECT_EQ(frame->ViewState(), ui::kViewFolder);
 }
 
 }  // namespace
