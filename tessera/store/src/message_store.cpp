@@ -228,12 +228,13 @@ bool MessageFolder::Sort(int key, bool reverse) {
         return CompareText(a.To(), b.To());
     }
   };
-  for (std::size_t i = 0; i < entries_.size(); ++i)
-    for (std::size_t j = i; j < entries_.size(); ++j) {
-      long long c = compare(entries_[i]->Summary(), entries_[j]->Summary());
-      if (reverse) c = -c;
-      if (c < 0) std::swap(entries_[i], entries_[j]);
-    }
+  // An entry goes before another when the comparison of the two is positive (so dates run
+  // oldest first and the rest descending, and `reverse` turns that round); entries that
+  // compare equal keep the order they had.
+  std::stable_sort(entries_.begin(), entries_.end(), [&](const auto& a, const auto& b) {
+    const long long c = compare(a->Summary(), b->Summary());
+    return reverse ? c < 0 : c > 0;
+  });
   UnlockList();
   return true;
 }

@@ -59,9 +59,9 @@ TEST_F(MessageFilesTest, NamesAndOptionsFile) {
 
   // A failed write leaves the old file as it was.
   entry->Options()->priority = 128;
-  testing::SetFailAfter(1);
+  test_hooks::SetFailAfter(1);
   EXPECT_FALSE(entry->SaveOptions());
-  testing::SetFailAfter(0);
+  test_hooks::SetFailAfter(0);
   EXPECT_FALSE(platform::PathExists(Root() + u"UA_Detail.tmp"));
   entry->DropOptions();
   EXPECT_EQ(entry->Options()->priority, 130);
@@ -240,12 +240,12 @@ TEST_F(MessageFilesTest, FailedWritesNeverLoseMessages) {
       ASSERT_TRUE(store.Open(Root()));
       for (int f = 0; f < kFolderCount; ++f) before[f] = ids(store.Folder(static_cast<FolderId>(f)));
       store.Folder(FolderId::Draft)->Add(MakeEntry(store, 0x10002, u"new"));
-      testing::SetFailAfter(n);
+      test_hooks::SetFailAfter(n);
       store.Move(*before[2].begin(), FolderId::Draft, FolderId::Outbox);
       store.SaveAll();
       // The destructor's saves fail as well: the process is dead from the n-th operation on.
     }
-    operations = testing::SetFailAfter(0);
+    operations = test_hooks::SetFailAfter(0);
     MessageStore reopened;
     ASSERT_TRUE(reopened.Open(Root()));
     std::set<std::uint32_t> all;

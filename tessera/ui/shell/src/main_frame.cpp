@@ -1,5 +1,7 @@
 #include "ui/shell/main_frame.h"
 
+#include "composer/composer_frame.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -211,12 +213,16 @@ LRESULT MainFrame::OnDrawRow(WPARAM, LPARAM lParam) {
 bool MainFrame::SwitchView(int state, std::uintptr_t parameter) {
   SetForegroundWindow(hwnd_);
   const int previous = view_;
+  // Leaving the composer's state destroys it.
+  if (composer::ComposerFrame* open = composer::ComposerFrame::Current(); open && open->Handle())
+    DestroyWindow(open->Handle());
   view_ = state;
   auto back = [this] { SwitchView(kViewMainList, 0); };
   if (previous == kViewFolder && state != kViewFolder && folderView_ && folderView_->Handle())
     ShowWindow(folderView_->Handle(), SW_HIDE);
   switch (state) {
     case kViewFolder:
+      lastFolder_ = static_cast<int>(parameter);
       if (EnterFolderView(static_cast<int>(parameter))) return true;
       view_ = previous;
       return false;
@@ -224,8 +230,28 @@ bool MainFrame::SwitchView(int state, std::uintptr_t parameter) {
       store::FolderId folder{};
       const auto id = static_cast<std::uint32_t>(parameter);
       const bool incoming = Locate(id, &folder) && (folder == store::FolderId::Inbox || folder == store::FolderId::Sent);
-      (void)previous;
-      return incoming ? OpenViewer(hwnd_, id, back) : OpenComposer(hwnd_, id, back);
+      if (incoming) return OpenViewer(hwnd_, id, back);
+      ComposerRequest request;
+      request.messageId = id;
+      request.mode = composerMode_;
+      request.previousView = previous;
+      composerMode_ = 0;
+      request.onLeave = [this](int view, int folder) {
+        if (view == kViewFolder)
+          SwitchView(kViewFolder, static_cast<std::uintptr_t>(folder < 0 ? lastFolder_ : folder));
+        else
+          SwitchView(kViewMainList, 0);
+      };
+      request.sendFromDrafts = [this](std::uint32_t sent) {
+        if (!store_.Move(sent, store::FolderId::Draft, store::FolderId::Outbox)) return false;
+        OnNavigate(kNavSend, static_cast<LPARAM>(sent));
+        return true;
+      };
+      if (!OpenComposer(hwnd_, request)) {
+        view_ = previous;
+        return false;
+      }
+      return true;
     }
     case kViewMainList:
       ShowWindow(hwnd_, SW_SHOW);

@@ -99,6 +99,10 @@ class MainFrame : public WindowBase {
   std::unique_ptr<folders::FolderFrame> folderView_;
   std::u16string contentsRoot_;
   int view_ = 0;
+  /// The open mode the next composer gets (set by the navigation codes).
+  int composerMode_ = 0;
+  /// The folder the folder view showed last.
+  int lastFolder_ = 0;
   bool busy_ = false;
   bool noticeShowing_ = false;
   bool engineStarted_ = false;
