@@ -225,7 +225,22 @@ TEST_F(FolderViewTest, DeletingAsksFirstAndNoKeepsTheMessage) {
 }
 
 TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMessage) {
-  Add({FolderId::Inbox, u"+15550100", u"a@example.com;+15550105", u"Hi", 5});
+  // A message with a real body, so that the forwarded copy opens in the composer.
+  const std::u16string textFile = platform::Utf8ToUtf16(root.path() + "/hi.txt");
+  ASSERT_TRUE(platform::WriteFile(textFile, "Hi there"));
+  store::ComposeRequest request;
+  request.text = textFile;
+  request.recipients = u"a@example.com;+15550105";
+  request.subject = u"Hi";
+  const std::uint32_t id = frame->Store().NewComposedMessage(request, 176, 180);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(frame->Store().Move(id, FolderId::Draft, FolderId::Inbox));
+  store::MessageEntry* entry = frame->Store().Folder(FolderId::Inbox)->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  entry->Summary().SetFrom(u"+15550100");
+  entry->Summary().SetTo(u"a@example.com;+15550105");
+  entry->Summary().SetStateFlags(store::kStateComplete | store::kStateRead);
+  frame->Store().Folder(FolderId::Inbox)->Release(entry);
   struct Case {
     const char* keys;  // menu entry: Reply 6, Reply to all 7, Forward 8
     const char16_t* to;
@@ -235,10 +250,11 @@ TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMess
       {"7", u"+15550100;a@example.com;+15550105;", u"Re: Hi"},
       {"8", u"", u"Fw: Hi"},
   };
+  Drive("Enter");
   for (const Case& c : cases) {
     std::uint32_t before = 0;
     frame->Store().Folder(FolderId::Draft)->ForEach([&](store::MessageEntry&) { return ++before > 0; });
-    Drive(std::string("Enter SoftRight ") + c.keys);
+    Drive(std::string("SoftRight ") + c.keys);
     EXPECT_EQ(frame->ViewState(), ui::kViewComposer) << c.keys;
     std::u16string to, subject;
     int drafts = 0;
@@ -251,7 +267,9 @@ TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMess
     EXPECT_EQ(drafts, static_cast<int>(before) + 1) << c.keys;
     EXPECT_EQ(to, c.to) << c.keys;
     EXPECT_EQ(subject, c.subject) << c.keys;
-    Drive("Back");
+    // Leaving the composer unchanged comes back to the folder.
+    const std::string back = Drive("Back");
+    EXPECT_TRUE(Has(back, "foreground class=Corvane_WndCls_MsgBoxFrame title=\"Inbox(0/1)\"")) << back;
   }
 }
 
@@ -330,9 +348,15 @@ TEST_F(FolderViewTest, OpeningAnInboxMessageMarksItReadAndDropsTheCounter) {
   EXPECT_EQ(s.StateFlags() & 0xFFFF, store::kStateRead);
   // A draft opens in the composer through the edit code.
   Drive("Back");
-  Add({FolderId::Draft, u"", u"+15550101", u"Draft", 1});
-  Drive("3 Enter");
+  const std::u16string textFile = platform::Utf8ToUtf16(root.path() + "/draft.txt");
+  ASSERT_TRUE(platform::WriteFile(textFile, "Draft text"));
+  store::ComposeRequest request;
+  request.text = textFile;
+  request.recipients = u"+15550101";
+  ASSERT_NE(frame->Store().NewComposedMessage(request, 176, 180), 0u);
+  const std::string screen = Drive("3 SoftLeft");
   EXPECT_EQ(frame->ViewState(), ui::kViewComposer);
+  EXPECT_TRUE(Has(screen, "window class=Rir_WndCls_ComposerFrame")) << screen;
 }
 
 }  // namespace
