@@ -83,11 +83,11 @@ LRESULT FolderFrame::OnOpen(WPARAM wParam, LPARAM lParam) {
     Navigate(ui::kNavEdit);
     return 0;
   }
-  OpenMessage(summary.MessageId(), summary.MessageType());
+  OpenMessage(summary.MessageId());
   return 0;
 }
 
-void FolderFrame::OpenMessage(std::uint32_t id, std::uint32_t) {
+void FolderFrame::OpenMessage(std::uint32_t id) {
   store::MessageFolder* folder = Shown();
   if (!folder) return;
   // Opened counts as read.
