@@ -40,6 +40,7 @@ const ui::MessageMapEntry GalleryDialog::kEntries[] = {
     {ui::kEntryCommand, ids::kCmdEditText, ui::Bind(&GalleryDialog::OnEditText)},
     {ui::kEntryCommand, ids::kCmdCamera, ui::Bind(&GalleryDialog::OnCamera)},
     {ui::kEntryMessage, WM_COPYDATA, ui::Bind(&GalleryDialog::OnCopyData)},
+    {ui::kEntryMessage, ids::kMsgEditorConfirm, ui::Bind(&GalleryDialog::OnEditorConfirm)},
     {ui::kEntryCommand, ids::kCmdCameraDone, ui::Bind(&GalleryDialog::OnCameraDone)},
     {ui::kEntryMessage, ids::kMsgListChanged, ui::Bind(&GalleryDialog::OnListChanged)},
     {ui::kEntryMessage, ids::kMsgThumbSelected, ui::Bind(&GalleryDialog::OnSelected)},

@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
+#include "texteditor/canned_texts.h"
 
 namespace gallery {
 namespace {
@@ -191,12 +192,15 @@ TEST_F(GalleryScreenTest, CannedTextsRefuseDuplicatesAndMoveAnEditedTextToTheEnd
   GalleryDialog dialog(&resources, &config, ids::kMaskTexts);
   std::deque<std::u16string> typed{u"Hi", u"Late", u"Hi", u"Soon", u"Hi"};
   std::vector<bool> kinds;
-  dialog.editText = [&](HWND, std::u16string* text, bool isNew) -> INT_PTR {
+  // Types the next text and confirms it as the editor does, until the gallery accepts one.
+  dialog.editText = [&](HWND owner, std::u16string* text, bool isNew) -> INT_PTR {
     kinds.push_back(isNew);
-    if (typed.empty()) return IDCANCEL;
-    *text = typed.front();
-    typed.pop_front();
-    return IDOK;
+    while (!typed.empty()) {
+      *text = typed.front();
+      typed.pop_front();
+      if (SendMessage(owner, ids::kMsgEditorConfirm, 0, isNew ? 1 : 0)) return IDOK;
+    }
+    return IDCANCEL;
   };
   Script script;
   std::string empty, duplicate, edited;
@@ -205,7 +209,7 @@ TEST_F(GalleryScreenTest, CannedTextsRefuseDuplicatesAndMoveAnEditedTextToTheEnd
   script.Command(ids::kCmdNewText);  // "Late"
   script.Command(ids::kCmdNewText);  // "Hi" again: refused, the editor comes back
   script.Describe(&duplicate);
-  script.Key("Enter");                // closes the message; the editor gives "Soon"
+  script.Key("Enter");                // closes the message; the editor goes on with "Soon"
   script.Key("Up");
   script.Key("Up");                   // "Hi"
   script.Command(ids::kCmdEditText);  // unchanged "Hi" moves to the end
@@ -223,9 +227,13 @@ TEST_F(GalleryScreenTest, CannedTextsRefuseDuplicatesAndMoveAnEditedTextToTheEnd
   EXPECT_TRUE(Has(edited, "row 1 \"Soon\"")) << edited;
   EXPECT_TRUE(Has(edited, "row 2 \"Hi\" image=119 selected")) << edited;
   EXPECT_EQ(dialog.texts(), (std::vector<std::u16string>{u"Late", u"Soon", u"Hi"}));
-  EXPECT_EQ(kinds, (std::vector<bool>{true, true, true, true, false}));
+  EXPECT_EQ(kinds, (std::vector<bool>{true, true, true, false}));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(*chosen, u"Soon");
+  // The file is rewritten from the list when the gallery closes.
+  std::vector<std::u16string> stored;
+  EXPECT_TRUE(texteditor::LoadCannedTexts(config.GetCannedtextFile(), &stored));
+  EXPECT_EQ(stored, dialog.texts());
 }
 
 }  // namespace
