@@ -1,9 +1,11 @@
 #pragma once
 // Runs test steps one at a time inside whatever modal loop is running, each only once every
 // message the previous step caused has been handled.
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/test_driver.h"
 #include "platform/window.h"
@@ -44,6 +46,9 @@ class KeyScript {
   void Command(UINT id) {
     Then([id] { PostMessage(GetForegroundWindow(), WM_COMMAND, id, 0); });
   }
+  /// Holds the later steps until `ready` says so (checked about every 10 ms, for at most
+  /// 30 s), for work of other threads such as a recording.
+  void WaitUntil(std::function<bool()> ready) { Then(Poller(std::move(ready), 3000)); }
   void Describe(std::string* out) {
     Then([out] { *out = platform::testdriver::DescribeScreen(); });
   }
@@ -51,6 +56,13 @@ class KeyScript {
   bool done() const { return steps_.empty(); }
 
  private:
+  std::function<void()> Poller(std::function<bool()> ready, int triesLeft) {
+    return [this, ready, triesLeft] {
+      if (triesLeft <= 0 || ready()) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      steps_.push_front(Poller(ready, triesLeft - 1));
+    };
+  }
   static constexpr UINT kStep = WM_USER + 77;
   static LRESULT Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (current_ && current_->answer_ && msg == current_->answerMessage_) return current_->answer_(wParam, lParam);
