@@ -105,6 +105,20 @@ TEST_F(CameraHandoffTest, VideoRoundTripGivesAnH263AndAmrClipWithinTheSizeLimit)
   EXPECT_NE(codecs.find("amr_nb"), std::string::npos) << codecs;
 }
 
+TEST_F(CameraHandoffTest, ReplyWithANonZeroFirstWordEndsTheGalleryWithoutAResult) {
+  GalleryDialog dialog(&resources, &config, ids::kMaskPictures);
+  testing::Script script;
+  LRESULT answered = 0;
+  script.Then([&] {
+    const auto reply = EncodeCameraReply(5, u"/tmp/IMG0001.jpg");
+    COPYDATASTRUCT data{ids::kCameraReplyType, static_cast<DWORD>(reply.size()), const_cast<std::uint8_t*>(reply.data())};
+    answered = SendMessage(dialog.Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+  });
+  script.Start();
+  EXPECT_FALSE(dialog.Run(script.owner()));
+  EXPECT_EQ(answered, TRUE);
+}
+
 TEST_F(CameraHandoffTest, MissingCameraProgramShowsTheFailureAndKeepsTheGalleryOpen) {
   RegisterCamera(u"/nonexistent/camera-agent");
   EXPECT_EQ(CameraProgramPath(), u"");

@@ -114,6 +114,24 @@ TEST_F(GalleryScreenTest, ThumbnailsAreMadeOnceAndScrollingHidesCellsPastTheEnd)
   EXPECT_TRUE(Has(back, "sel=0 top=0")) << back;
 }
 
+TEST_F(GalleryScreenTest, InformationShowsThePictureFields) {
+  Make(u"holiday.photo.jpg", 120, 90);
+  GalleryDialog dialog(&resources, &config, ids::kMaskPictures);
+  Script script;
+  std::string info;
+  script.Key("Right");
+  script.Command(ids::kCmdInformation);
+  script.Describe(&info);
+  script.Key("Enter");
+  script.Command(IDCANCEL);
+  script.Start();
+  EXPECT_FALSE(dialog.Run(script.owner()));
+  EXPECT_TRUE(Has(info, "Picture information")) << info;
+  EXPECT_TRUE(Has(info, "text=\"holiday.photo.jpg\"")) << info;
+  EXPECT_TRUE(Has(info, "text=\"photo.jpg\"")) << info;  // the type: after the first "."
+  EXPECT_TRUE(Has(info, "text=\"120 X 90\"")) << info;
+}
+
 TEST_F(GalleryScreenTest, SwitchingModesChangesTitlesListsAndTheLeftKey) {
   ASSERT_TRUE(platform::WriteFile(pictures + u"a.jpg", std::string(1500, 'x')));
   const std::u16string videos = config.GetVideoPath(true);
