@@ -323,7 +323,8 @@ LRESULT GalleryDialog::OnPlay(WPARAM, LPARAM) {
   if (cls_ == ids::kClassVideo) return OnView(0, 0);
   if (cls_ != ids::kClassSound || !gAudio) return 0;
   CloseSound();
-  if (gAudio->OpenClip(e->path, hwnd_) == 0 && gAudio->PlayClip() == 0) soundOpen_ = true;
+  // Opening answers the clip's length, or -1.
+  if (gAudio->OpenClip(e->path, hwnd_) >= 0 && gAudio->PlayClip() == 0) soundOpen_ = true;
   else gAudio->CloseClip();
   return 0;
 }

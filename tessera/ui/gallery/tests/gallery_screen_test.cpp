@@ -3,7 +3,9 @@
 
 #include <deque>
 
+#include "audio/clip_player.h"
 #include "config/config.h"
+#include "gallery/gallery.h"
 #include "gallery/gallery_dialog.h"
 #include "gallery/gallery_ids.h"
 #include "gallery_test_support.h"
@@ -130,6 +132,42 @@ TEST_F(GalleryScreenTest, InformationShowsThePictureFields) {
   EXPECT_TRUE(Has(info, "text=\"holiday.photo.jpg\"")) << info;
   EXPECT_TRUE(Has(info, "text=\"photo.jpg\"")) << info;  // the type: after the first "."
   EXPECT_TRUE(Has(info, "text=\"120 X 90\"")) << info;
+}
+
+TEST_F(GalleryScreenTest, SoundsPlayStopAndCloseWhenTheClipReachesItsEnd) {
+  const std::u16string sounds = config.GetSoundPath(true);
+  // Two seconds of 8 kHz 16-bit silence.
+  const std::uint32_t bytes = 2 * 16000;
+  auto le32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  std::string wav = "RIFF" + le32(36 + bytes) + "WAVEfmt " + le32(16);
+  wav += std::string("\x01\x00\x01\x00", 4) + le32(8000) + le32(16000) + std::string("\x02\x00\x10\x00", 4);
+  wav += "data" + le32(bytes) + std::string(bytes, '\0');
+  ASSERT_TRUE(platform::WriteFile(sounds + u"quiet.wav", wav));
+  audio::AudioClipLoader loader(u"", nullptr);
+  SetAudioLoader(&loader);
+  GalleryDialog dialog(&resources, &config, ids::kMaskSounds);
+  Script script;
+  int playing = -1, stopped = -1, replayed = -1, ended = -1;
+  script.Key("Down");
+  script.Command(ids::kCmdPlay);
+  script.Then([&] { playing = loader.state(); });
+  script.Command(ids::kCmdStop);
+  script.Then([&] { stopped = loader.state(); });
+  script.Command(ids::kCmdPlay);
+  script.Then([&] { replayed = loader.state(); });
+  script.Then([&] { SendMessage(dialog.Handle(), ids::kMsgClipProgress, 2000, 2000); });
+  script.Then([&] { ended = loader.state(); });
+  script.Command(IDCANCEL);
+  script.Start();
+  EXPECT_FALSE(dialog.Run(script.owner()));
+  SetAudioLoader(nullptr);
+  EXPECT_EQ(playing, audio::AudioClipLoader::kPlaying);
+  EXPECT_EQ(stopped, audio::AudioClipLoader::kClosed);
+  EXPECT_EQ(replayed, audio::AudioClipLoader::kPlaying);
+  EXPECT_EQ(ended, audio::AudioClipLoader::kClosed);
 }
 
 TEST_F(GalleryScreenTest, SwitchingModesChangesTitlesListsAndTheLeftKey) {
