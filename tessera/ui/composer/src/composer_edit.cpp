@@ -88,6 +88,7 @@ void ComposerFrame::InsertAudio() {
   }
   std::uint32_t mask = ids::kMaskAudio;
   std::optional<std::u16string> chosen = Pick(&mask);
+  if (!document_) return;  // closed while the picker ran
   if (dropVideo) {
     document_->RemoveMedia(current_, MediaClass::Video, true);
     changed_ = true;

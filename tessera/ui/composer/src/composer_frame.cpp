@@ -205,6 +205,8 @@ bool ComposerFrame::SlideHasVideo() const {
 }
 
 void ComposerFrame::ShowSlide() {
+  // The frame may have been closed while a picker or a question ran modally.
+  if (!document_) return;
   const presentation::Slide* slide = document_->slide(current_);
   if (!slide) return;
   const bool picture = slide->image && slide->image->item;
@@ -241,6 +243,7 @@ void ComposerFrame::RefreshTitle() {
 }
 
 void ComposerFrame::Refresh() {
+  if (!document_ || !hwnd_) return;
   ShowSlide();
   RefreshSoftKey();
   RefreshTitle();
