@@ -340,12 +340,11 @@ void ContentsScreen::Open() {
         StopSound();
         SetLeftLabel(ids::kStrPlay);
       } else if (ctx_.audio && ctx_.audio->OpenClip(part.path, hwnd_) >= 0) {
-        // Opening closed the clip played before, so nothing of it reports any more; what it
-        // reported and is still queued (its end, -1, posted as it stopped) is about that
-        // clip, not this one.
-        MSG stale;
-        while (PeekMessage(&stale, hwnd_, audio::kMsgAudioProgress, audio::kMsgAudioProgress, PM_REMOVE)) {
-        }
+        // Each clip has a number. Reports still queued from the clip played before (its end,
+        // -1, posted as it stopped) come before this marker and are not about this clip.
+        ++clip_;
+        reportsOfClip_ = false;
+        PostMessage(hwnd_, ids::kMsgClipStarted, static_cast<WPARAM>(clip_), 0);
         if (ctx_.audio->PlayClip(0, -1, 1) == 0) {
           SetLeftLabel(ids::kStrStopSound);
           playing_ = true;
@@ -457,10 +456,13 @@ BOOL ContentsScreen::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_INITMENUPOPUP:
       if (bar_ == ids::kBarMediaPart) BuildPopup(reinterpret_cast<HMENU>(wParam));
       return TRUE;
+    case ids::kMsgClipStarted:
+      if (static_cast<unsigned>(wParam) == clip_) reportsOfClip_ = true;
+      return TRUE;
     case audio::kMsgAudioProgress: {
       // The clip reached its length, or ended (-1): the sound is over.
       const auto position = static_cast<LPARAM>(wParam);
-      if (playing_ && (position == lParam || position == -1)) {
+      if (playing_ && reportsOfClip_ && (position == lParam || position == -1)) {
         StopSound();
         SetLeftLabel(ids::kStrPlay);
       }

@@ -88,6 +88,8 @@ class ContentsScreen {
   UINT bar_ = 0;
   int rowHeight_ = 0;
   bool playing_ = false;
+  unsigned clip_ = 0;           // the number of the clip started last
+  bool reportsOfClip_ = true;   // its marker came: the reports now queued are its own
   SaveOutcome lastSave_ = SaveOutcome::Cancelled;
 };
 

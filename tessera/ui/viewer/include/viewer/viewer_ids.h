@@ -65,6 +65,9 @@ inline constexpr int kPartList = 2003;
 
 // Messages inside the user interface.
 inline constexpr UINT kMsgStartPlaying = 1525;
+/// The contents screen to itself: wParam the number of the clip just started; the clip's
+/// progress reports follow it in the queue, those of earlier clips come before it.
+inline constexpr UINT kMsgClipStarted = 1526;
 
 /// Filled part of the progress bar (0x00BBGGRR).
 inline constexpr COLORREF kProgressColour = 0x003FC68D;
