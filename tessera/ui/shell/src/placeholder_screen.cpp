@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "composer/composer_frame.h"
 #include "platform/menubar.h"
 #include "platform/text.h"
 #include "sendpage/send_page.h"
@@ -103,12 +104,6 @@ bool Show(HWND owner, UINT nameId, std::function<void()> onLeave) {
 
 }  // namespace
 
-bool RunFolderView(HWND owner, int, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenFolder, std::move(onLeave));
-}
-bool OpenComposer(HWND owner, std::uint32_t, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenComposer, std::move(onLeave));
-}
 namespace {
 
 std::u16string WithSeparator(std::u16string folder) {
@@ -116,7 +111,35 @@ std::u16string WithSeparator(std::u16string folder) {
   return folder;
 }
 
+viewer::ViewerContext MakeViewerContext() {
+  AppContext& context = Context();
+  viewer::ViewerContext viewerContext;
+  viewerContext.resources = context.resources;
+  viewerContext.audio = context.application ? context.application->AudioLoader() : nullptr;
+  viewerContext.video = &viewer::VideoPlayback::Get();
+  if (context.config) {
+    viewerContext.picturePath = WithSeparator(context.config->GetPicturePath(true));
+    viewerContext.soundPath = WithSeparator(context.config->GetSoundPath(true));
+    viewerContext.videoPath = WithSeparator(context.config->GetVideoPath(true));
+    viewerContext.unknownPath = WithSeparator(context.config->GetUnknownPath(true));
+  }
+  return viewerContext;
+}
+
 }  // namespace
+
+bool OpenComposer(HWND owner, const ComposerRequest& request) {
+  AppContext& context = Context();
+  if (!context.resources || !context.mainFrame) return false;
+  composer::ComposerHost host;
+  host.store = &context.mainFrame->Store();
+  host.leave = request.onLeave;
+  host.sendFromDrafts = request.sendFromDrafts;
+  host.preview = [](HWND previewOwner, store::MessageEntry* entry) {
+    viewer::RunViewer(previewOwner, entry, MakeViewerContext());
+  };
+  return composer::OpenComposer(owner, std::move(host), request.messageId, request.mode, request.previousView);
+}
 
 bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave) {
   AppContext& context = Context();
@@ -129,17 +152,7 @@ bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLea
     if (folder && (entry = folder->CheckOut(messageId)) != nullptr) break;
   }
   if (!entry) return false;
-  viewer::ViewerContext viewerContext;
-  viewerContext.resources = context.resources;
-  viewerContext.audio = context.application ? context.application->AudioLoader() : nullptr;
-  viewerContext.video = &viewer::VideoPlayback::Get();
-  if (context.config) {
-    viewerContext.picturePath = WithSeparator(context.config->GetPicturePath(true));
-    viewerContext.soundPath = WithSeparator(context.config->GetSoundPath(true));
-    viewerContext.videoPath = WithSeparator(context.config->GetVideoPath(true));
-    viewerContext.unknownPath = WithSeparator(context.config->GetUnknownPath(true));
-  }
-  viewer::RunViewer(owner, entry, viewerContext);
+  viewer::RunViewer(owner, entry, MakeViewerContext());
   folder->Release(entry);
   if (onLeave) onLeave();
   return true;
