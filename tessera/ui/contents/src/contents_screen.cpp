@@ -2,11 +2,13 @@
 // name, size); the row texts carry the same name and size for the screen description.
 #include "contents/contents_screen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 
 #include "audio/clip_player.h"
+#include "texteditor/canned_texts.h"
 #include "imaging/image.h"
 #include "platform/files.h"
 #include "platform/listview.h"
@@ -373,6 +375,16 @@ void ContentsScreen::Information() {
   ShowMediaInformation(hwnd_, part, ctx_);
 }
 
+SaveOutcome SaveAsCannedText(const std::u16string& text, const std::u16string& file) {
+  if (text.empty() || file.empty()) return SaveOutcome::Failed;
+  std::vector<std::u16string> texts;
+  // A file that is not a canned-texts file is left alone: the save then fails.
+  if (!texteditor::LoadCannedTexts(file, &texts)) return SaveOutcome::Failed;
+  if (std::find(texts.begin(), texts.end(), text) != texts.end()) return SaveOutcome::Cancelled;
+  texts.push_back(text);
+  return texteditor::SaveCannedTexts(file, texts) ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
 void ContentsScreen::Save() {
   const int sel = selected();
   if (sel < 0) return;
@@ -399,7 +411,13 @@ void ContentsScreen::Save() {
       folder = ctx_.videoPath;
       break;
     case 3:
-      // FIXME: a text part becomes a canned text once the composer's canned-text list exists.
+      lastSave_ = SaveAsCannedText(ReadTextPart(part.path), ctx_.cannedTextsFile);
+      if (lastSave_ == SaveOutcome::Cancelled)
+        MessageBox(hwnd_, Text(ids::kStrCannedTextExists).c_str(), Text(ids::kStrContentsTitle).c_str(),
+                   MB_OK | MB_ICONINFORMATION);
+      else if (lastSave_ != SaveOutcome::Saved)
+        MessageBox(hwnd_, Text(ids::kStrNotDone).c_str(), Text(ids::kStrContentsTitle).c_str(),
+                   MB_OK | MB_ICONINFORMATION);
       return;
     default:
       folder = ctx_.unknownPath;
