@@ -8,7 +8,6 @@
 #include <filesystem>
 
 #include "audio/clip_player.h"
-#include "texteditor/canned_texts.h"
 #include "imaging/image.h"
 #include "platform/files.h"
 #include "platform/listview.h"
@@ -16,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "store/message_store.h"
+#include "texteditor/canned_texts.h"
 #include "ui/resource_library.h"
 #include "viewer/fullscreen_views.h"
 #include "viewer/video_playback.h"
