@@ -49,7 +49,7 @@ std::int32_t Decode(VideoDecoder* decoder, const std::uint8_t* data, std::uint32
   if (decoder == nullptr || size == nullptr) return kBrindleError;
   DecoderObject& self = *Self(decoder);
   std::size_t consumed = 0;
-  int r = data == nullptr ? -1 : self.core.Decode(data, *size, &consumed);
+  const BrindleResult r = data == nullptr ? kBrindleError : self.core.Decode(data, *size, &consumed);
   *size = static_cast<std::uint32_t>(consumed);
   if (r < 0) return kBrindleError;
   if (output != nullptr && output->y != nullptr && output->u != nullptr && output->v != nullptr)
@@ -133,6 +133,20 @@ DecoderObject* NewObject(std::int32_t postFilterLevel, const CreationRecord* cre
 
 extern "C" {
 
+const char* BrindleResultName(std::int32_t result) {
+  switch (result) {
+    case kBrindleOk:
+      return "kBrindleOk";
+    case kBrindleError:
+      return "kBrindleError";
+    case kBrindleNoMemory:
+      return "kBrindleNoMemory";
+    case kBrindleNotCoded:
+      return "kBrindleNotCoded";
+  }
+  return "unknown result";
+}
+
 std::int32_t gGetStreamInfo(const void* data, std::uint32_t size, StreamInfo* info) {
   if (data == nullptr || info == nullptr) return kBrindleError;
   brindle::LayerInfo layer;
@@ -162,7 +176,7 @@ std::int32_t gCreateMP4SPDecoder(VideoDecoder** decoder, const std::uint8_t* inf
     return kBrindleError;
   DecoderObject* self = NewObject(postFilterLevel, creation);
   if (self == nullptr) return kBrindleNoMemory;
-  if (self->core.Configure(layer) != 0) {
+  if (self->core.Configure(layer) != kBrindleOk) {
     delete self;
     return kBrindleNoMemory;
   }
@@ -180,7 +194,7 @@ std::int32_t gCreateH263Decoder(VideoDecoder** decoder, std::int32_t width, std:
   layer.height = height;
   DecoderObject* self = NewObject(postFilterLevel, creation);
   if (self == nullptr) return kBrindleNoMemory;
-  if (self->core.Configure(layer) != 0) {
+  if (self->core.Configure(layer) != kBrindleOk) {
     delete self;
     return kBrindleNoMemory;
   }

@@ -45,7 +45,7 @@ inline int RoundedDiv(int a, int b) {
 
 }  // namespace
 
-int Decoder::Configure(const LayerInfo& layer) {
+BrindleResult Decoder::Configure(const LayerInfo& layer) {
   int mbWidth = (layer.width + 15) / 16, mbHeight = (layer.height + 15) / 16;
   int mbCount = mbWidth * mbHeight;
   int w = mbWidth * 16, h = mbHeight * 16;
@@ -54,7 +54,7 @@ int Decoder::Configure(const LayerInfo& layer) {
   Picture pictures[2];
   for (Picture& p : pictures) {
     p.memory.reset(new (std::nothrow) std::uint8_t[lumaBytes * 3 / 2 + 4]);
-    if (!p.memory) return -2;
+    if (!p.memory) return kBrindleNoMemory;
     p.stride = w;
     p.chromaStride = w / 2;
     p.y = p.memory.get();
@@ -83,7 +83,7 @@ int Decoder::Configure(const LayerInfo& layer) {
     }
     mbQp_.swap(mbQp);
   } catch (const std::bad_alloc&) {
-    return -2;
+    return kBrindleNoMemory;
   }
   pictures_[0] = std::move(pictures[0]);
   pictures_[1] = std::move(pictures[1]);
@@ -94,7 +94,7 @@ int Decoder::Configure(const LayerInfo& layer) {
   mbNumberBits_ = 1;
   while ((1 << mbNumberBits_) < mbCount_) ++mbNumberBits_;
   Reset();
-  return 0;
+  return kBrindleOk;
 }
 
 void Decoder::Reset() {
@@ -117,16 +117,16 @@ void Decoder::Reset() {
   moduloTime_ = 0;
 }
 
-int Decoder::Decode(const std::uint8_t* data, std::size_t size, std::size_t* consumed) {
+BrindleResult Decoder::Decode(const std::uint8_t* data, std::size_t size, std::size_t* consumed) {
   *consumed = 0;
-  if (data == nullptr || size == 0 || !pictures_[0].memory) return -1;
+  if (data == nullptr || size == 0 || !pictures_[0].memory) return kBrindleError;
   if (layer_.shortHeader) {
     std::size_t psc = 0;
     while (psc + 3 <= size && !(data[psc] == 0 && data[psc + 1] == 0 && (data[psc + 2] & 0xFC) == 0x80))
       ++psc;
     if (psc + 3 > size) {
       *consumed = size;
-      return -1;
+      return kBrindleError;
     }
     std::size_t end = psc + 3;
     while (end + 3 <= size && !(data[end] == 0 && data[end + 1] == 0 && (data[end + 2] & 0xFC) == 0x80))
@@ -145,13 +145,12 @@ int Decoder::Decode(const std::uint8_t* data, std::size_t size, std::size_t* con
       std::size_t used = 0;
       if (ParseLayerHeaders(data + pos, size - pos, layer, &used) != ParseResult::kOk) {
         *consumed = size;
-        return -1;
+        return kBrindleError;
       }
       if (layer.width != layer_.width || layer.height != layer_.height) {
-        int r = Configure(layer);
-        if (r != 0) {
+        if (Configure(layer) != kBrindleOk) {
           *consumed = size;
-          return -1;
+          return kBrindleError;
         }
       } else {
         layer_ = layer;
@@ -161,7 +160,7 @@ int Decoder::Decode(const std::uint8_t* data, std::size_t size, std::size_t* con
   }
   if (pos + 4 > size) {
     *consumed = size;
-    return -1;
+    return kBrindleError;
   }
   std::size_t end = FindStartCode(data, size, pos + 4);
   *consumed = end;
@@ -175,31 +174,31 @@ bool Decoder::ParseVopComplexity(BitReader& br, int codingType) {
   return true;
 }
 
-int Decoder::DecodeMpeg4(BitReader& br) {
+BrindleResult Decoder::DecodeMpeg4(BitReader& br) {
   int codingType = static_cast<int>(br.Read(2));
-  if (codingType > 1) return -1;  // B- and S-VOPs are outside the Simple Profile
+  if (codingType > 1) return kBrindleError;  // B- and S-VOPs are outside the Simple Profile
   int moduloBase = 0;
   while (br.ReadBit()) {
-    if (++moduloBase > 3600 || br.Overrun()) return -1;
+    if (++moduloBase > 3600 || br.Overrun()) return kBrindleError;
   }
-  if (!br.ReadBit()) return -1;
+  if (!br.ReadBit()) return kBrindleError;
   int increment = static_cast<int>(br.Read(layer_.timeIncrementBits));
-  if (!br.ReadBit()) return -1;
+  if (!br.ReadBit()) return kBrindleError;
   moduloTime_ += moduloBase;
   timeMs_ = static_cast<std::uint64_t>(moduloTime_) * 1000 +
             static_cast<std::uint64_t>(increment) * 1000 / static_cast<std::uint64_t>(layer_.timeResolution);
-  if (!br.ReadBit()) return br.Overrun() ? -1 : 1;  // vop_coded = 0: the reference stands
+  if (!br.ReadBit()) return br.Overrun() ? kBrindleError : kBrindleNotCoded;  // vop_coded = 0: the reference stands
   rounding_ = codingType == 1 ? static_cast<int>(br.Read(1)) : 0;
   ParseVopComplexity(br, codingType);
   intraDcThreshold_ = kIntraDcThreshold[br.Read(3)];
   qp_ = static_cast<int>(br.Read(5));
-  if (qp_ == 0) return -1;
+  if (qp_ == 0) return kBrindleError;
   fcode_ = 1;
   if (codingType == 1) {
     fcode_ = static_cast<int>(br.Read(3));
-    if (fcode_ == 0) return -1;
+    if (fcode_ == 0) return kBrindleError;
   }
-  if (br.Overrun()) return -1;
+  if (br.Overrun()) return kBrindleError;
   codingType_ = codingType;
   target_ = &pictures_[current_ ^ 1];
   for (MbState& mb : mbs_) mb.packet = -1;
@@ -209,13 +208,13 @@ int Decoder::DecodeMpeg4(BitReader& br) {
   for (;;) {
     bool ok = layer_.dataPartitioned ? DecodePartitionedPacket(br, mbIndex, packet)
                                      : DecodeCombinedPacket(br, mbIndex, packet);
-    if (!ok || br.Overrun()) return -1;
+    if (!ok || br.Overrun()) return kBrindleError;
     if (mbIndex >= mbCount_) break;
-    if (!ReadPacketHeader(br, mbIndex)) return -1;
+    if (!ReadPacketHeader(br, mbIndex)) return kBrindleError;
     ++packet;
   }
   FinishPicture(true);
-  return 0;
+  return kBrindleOk;
 }
 
 bool Decoder::AtResyncMarker(const BitReader& reader) const {
@@ -784,29 +783,29 @@ bool Decoder::DecodePartitionedPacket(BitReader& br, int& mbIndex, int packet) {
   return true;
 }
 
-int Decoder::DecodeShortHeader(BitReader& br) {
+BrindleResult Decoder::DecodeShortHeader(BitReader& br) {
   br.Skip(22);
   int tr = static_cast<int>(br.Read(8));
-  if (!br.ReadBit() || br.ReadBit()) return -1;
+  if (!br.ReadBit() || br.ReadBit()) return kBrindleError;
   br.Skip(3);
   int format = static_cast<int>(br.Read(3));
   static const int kFormats[6][2] = {{0, 0}, {128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
-  if (format < 1 || format > 5) return -1;
+  if (format < 1 || format > 5) return kBrindleError;
   int codingType = static_cast<int>(br.Read(1));
-  if (br.Read(4) != 0) return -1;  // unrestricted vectors, arithmetic coding, advanced prediction, PB
+  if (br.Read(4) != 0) return kBrindleError;  // unrestricted vectors, arithmetic coding, advanced prediction, PB
   int qp = static_cast<int>(br.Read(5));
-  if (qp == 0) return -1;
-  if (br.ReadBit()) return -1;  // continuous presence multipoint
+  if (qp == 0) return kBrindleError;
+  if (br.ReadBit()) return kBrindleError;  // continuous presence multipoint
   while (br.ReadBit()) {
     br.Skip(8);
-    if (br.Overrun()) return -1;
+    if (br.Overrun()) return kBrindleError;
   }
-  if (br.Overrun()) return -1;
+  if (br.Overrun()) return kBrindleError;
   if (kFormats[format][0] != layer_.width || kFormats[format][1] != layer_.height) {
     LayerInfo layer = layer_;
     layer.width = kFormats[format][0];
     layer.height = kFormats[format][1];
-    if (Configure(layer) != 0) return -1;
+    if (Configure(layer) != kBrindleOk) return kBrindleError;
   }
   // Picture time: 1001/30 ms per temporal reference step.
   if (lastTemporalReference_ >= 0) {
@@ -835,23 +834,23 @@ int Decoder::DecodeShortHeader(BitReader& br) {
       if (zeros >= 16 && zeros <= 23) {
         br.Skip(zeros + 1);
         int gn = static_cast<int>(br.Read(5));
-        if (gn != gob) return -1;  // a picture start or a lost group of blocks
+        if (gn != gob) return kBrindleError;  // a picture start or a lost group of blocks
         br.Skip(2);                // frame id
         int q = static_cast<int>(br.Read(5));
-        if (q == 0) return -1;
+        if (q == 0) return kBrindleError;
         qp_ = q;
         ++packet;
       }
     }
     for (int i = 0; i < rowsPerGob * mbWidth_; ++i, ++mbIndex) {
       bool skipped = false;
-      if (!DecodeMacroblockHeader(br, mbIndex, packet, &skipped)) return -1;
-      if (!DecodeMacroblockTexture(br, mbIndex, false)) return -1;
-      if (br.Overrun()) return -1;
+      if (!DecodeMacroblockHeader(br, mbIndex, packet, &skipped)) return kBrindleError;
+      if (!DecodeMacroblockTexture(br, mbIndex, false)) return kBrindleError;
+      if (br.Overrun()) return kBrindleError;
     }
   }
   FinishPicture(true);
-  return 0;
+  return kBrindleOk;
 }
 
 void Decoder::FinishPicture(bool swap) {

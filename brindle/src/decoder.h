@@ -7,10 +7,13 @@
 #include <memory>
 #include <vector>
 
-#include "bit_reader.h"
+#include "bitstream/bit_reader.h"
+#include "brindle/brindle.h"
 #include "dsp.h"
 
 namespace brindle {
+
+using bitstream::BitReader;
 
 // Fields of the video object layer header (or the implied layer of short-header video).
 struct LayerInfo {
@@ -72,12 +75,13 @@ class Decoder {
  public:
   Decoder() = default;
 
-  // Allocates the pictures for the layer; 0, or -2 when memory is short.
-  int Configure(const LayerInfo& layer);
-  // Decodes one picture starting at data. Returns 0 for a coded picture, 1 for a picture that was
-  // not coded (the reference stands), -1 when the picture is broken or unsupported (references
-  // untouched). *consumed receives the bytes that belong to the picture.
-  int Decode(const std::uint8_t* data, std::size_t size, std::size_t* consumed);
+  // Allocates the pictures for the layer; kBrindleOk, or kBrindleNoMemory when memory is short.
+  BrindleResult Configure(const LayerInfo& layer);
+  // Decodes one picture starting at data. Returns kBrindleOk for a coded picture, kBrindleNotCoded
+  // for a picture that was not coded (the reference stands), kBrindleError when the picture is
+  // broken or unsupported (references untouched). *consumed receives the bytes that belong to the
+  // picture.
+  BrindleResult Decode(const std::uint8_t* data, std::size_t size, std::size_t* consumed);
   void Reset();
 
   const Picture& Current() const { return pictures_[current_]; }
@@ -120,8 +124,8 @@ class Decoder {
     int height;
   };
 
-  int DecodeMpeg4(BitReader& br);
-  int DecodeShortHeader(BitReader& br);
+  BrindleResult DecodeMpeg4(BitReader& br);
+  BrindleResult DecodeShortHeader(BitReader& br);
   bool ParseVopComplexity(BitReader& br, int codingType);
 
   bool DecodeCombinedPacket(BitReader& br, int& mbIndex, int packet);

@@ -106,7 +106,7 @@ void ParseRawDataBlock(DecoderImpl& d, BitReader& br, bool present[2]) {
         const bool align = br.ReadBit();
         int count = static_cast<int>(br.Read(8));
         if (count == 255) count += static_cast<int>(br.Read(8));
-        if (align) br.ByteAlign();
+        if (align) br.AlignToByte();
         br.Skip(8 * count);
         break;
       }

@@ -6,11 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bit_reader.h"
+#include "bitstream/bit_reader.h"
 #include "filterbank.h"
 #include "osprey/osprey.h"
 
 namespace osprey {
+
+using bitstream::BitReader;
 
 inline constexpr int kMaxBands = 64;  // more than the 51 bands of any sampling rate
 inline constexpr int kFrameLength = 1024;

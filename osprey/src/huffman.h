@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-#include "bit_reader.h"
+#include "bitstream/bit_reader.h"
 
 namespace osprey {
+
+using bitstream::BitReader;
 
 // Decodes one scale-factor codeword; returns the delta (-60..60), or 0 with
 // `ok` cleared when no codeword matches.

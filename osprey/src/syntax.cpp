@@ -312,7 +312,7 @@ int ParseProgramConfig(BitReader& br) {
     br.Skip(4);
   }
   br.Skip(4 * lfe + 4 * assoc + 5 * cc);
-  br.ByteAlign();
+  br.AlignToByte();
   const int comment = static_cast<int>(br.Read(8));
   br.Skip(8 * comment);
   return br.Overrun() ? -1 : channels;

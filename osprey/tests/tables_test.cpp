@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "aac_tables.h"
-#include "bit_reader.h"
+#include "bitstream/bit_reader.h"
 #include "filterbank.h"
 #include "huffman.h"
 

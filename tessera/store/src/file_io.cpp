@@ -53,11 +53,11 @@ std::string DescribeLastFailure() {
   return text;
 }
 
-void testing::SetFailError(int error) {
+void test_hooks::SetFailError(int error) {
   gFailError = error;
 }
 
-int testing::SetFailAfter(int n) {
+int test_hooks::SetFailAfter(int n) {
   int done = gOperations.exchange(0);
   gFailAt = n;
   return done;

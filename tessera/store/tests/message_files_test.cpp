@@ -59,9 +59,9 @@ TEST_F(MessageFilesTest, NamesAndOptionsFile) {
 
   // A failed write leaves the old file as it was.
   entry->Options()->priority = 128;
-  testing::SetFailAfter(1);
+  test_hooks::SetFailAfter(1);
   EXPECT_FALSE(entry->SaveOptions());
-  testing::SetFailAfter(0);
+  test_hooks::SetFailAfter(0);
   EXPECT_FALSE(platform::PathExists(Root() + u"UA_Detail.tmp"));
   entry->DropOptions();
   EXPECT_EQ(entry->Options()->priority, 130);
@@ -123,10 +123,25 @@ TEST_F(MessageFilesTest, DeleteSelectedAndCopy) {
   copy->DropOptions();
   EXPECT_EQ(copy->Options()->priority, 130);
 
+  // The index cannot be written: every message stays, with its files.
+  store::testing::SetFailAfter(1);
+  EXPECT_FALSE(store.DeleteSelected(FolderId::Sent, {2, 3}));
+  store::testing::SetFailAfter(0);
+  EXPECT_EQ(sent->Count(), 4);
+  EXPECT_TRUE(platform::FileExists(Root() + u"2.DAT"));
+  EXPECT_TRUE(platform::FileExists(Root() + u"3.DAT"));
+
+  // The index (and its backup) is written once for all the messages, not once each.
+  store::testing::SetFailAfter(0);
   ASSERT_TRUE(store.DeleteSelected(FolderId::Sent, {2, 3, 4}));
+  EXPECT_LE(store::testing::SetFailAfter(0), 4);
   EXPECT_EQ(sent->Count(), 1);
   EXPECT_TRUE(platform::FileExists(Root() + u"1.DAT"));
   EXPECT_FALSE(platform::FileExists(Root() + u"3.DAT"));
+  // An ID that is not there fails the call but not the others.
+  const std::uint32_t kept = 1;
+  EXPECT_FALSE(store.DeleteSelected(FolderId::Sent, {99, kept}));
+  EXPECT_EQ(sent->Count(), 0);
 }
 
 TEST_F(MessageFilesTest, PushBodiesAreClassifiedIntoTheInbox) {
@@ -225,12 +240,12 @@ TEST_F(MessageFilesTest, FailedWritesNeverLoseMessages) {
       ASSERT_TRUE(store.Open(Root()));
       for (int f = 0; f < kFolderCount; ++f) before[f] = ids(store.Folder(static_cast<FolderId>(f)));
       store.Folder(FolderId::Draft)->Add(MakeEntry(store, 0x10002, u"new"));
-      testing::SetFailAfter(n);
+      test_hooks::SetFailAfter(n);
       store.Move(*before[2].begin(), FolderId::Draft, FolderId::Outbox);
       store.SaveAll();
       // The destructor's saves fail as well: the process is dead from the n-th operation on.
     }
-    operations = testing::SetFailAfter(0);
+    operations = test_hooks::SetFailAfter(0);
     MessageStore reopened;
     ASSERT_TRUE(reopened.Open(Root()));
     std::set<std::uint32_t> all;

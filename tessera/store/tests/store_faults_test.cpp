@@ -15,8 +15,8 @@ namespace {
 class StoreFaults : public StoreTest {
  protected:
   void TearDown() override {
-    testing::SetFailAfter(0);
-    testing::SetFailError(EIO);
+    test_hooks::SetFailAfter(0);
+    test_hooks::SetFailError(EIO);
   }
   std::u16string File(const std::u16string& name, const std::string& bytes) {
     platform::CreateDirectories(Root());
@@ -93,7 +93,7 @@ TEST_F(StoreFaults, AFileThatCannotBeAttachedFailsTheWholeMessage) {
 // Every write of a compose made to fail in turn, as on a disk that fills up: the message
 // is stored whole (with its subject) or not at all, and the failure names the disk.
 TEST_F(StoreFaults, OnAFullDiskAComposedMessageIsStoredWholeOrNotAtAll) {
-  testing::SetFailError(ENOSPC);
+  test_hooks::SetFailError(ENOSPC);
   for (int n = 1;; ++n) {
     ClearLastFailure();
     std::uint32_t id = 0;
@@ -101,12 +101,12 @@ TEST_F(StoreFaults, OnAFullDiskAComposedMessageIsStoredWholeOrNotAtAll) {
       MessageStore store;
       ASSERT_TRUE(store.Open(Root()));
       ComposeRequest request = Request();
-      testing::SetFailAfter(n);
+      test_hooks::SetFailAfter(n);
       id = store.NewComposedMessage(request, 176, 180);
       if (id == 0) {
         EXPECT_NE(DescribeLastFailure().find("the disk is full"), std::string::npos) << n;
       }
-      testing::SetFailAfter(0);
+      test_hooks::SetFailAfter(0);
     }
     MessageStore reloaded;
     ASSERT_TRUE(reloaded.Open(Root()));
@@ -137,10 +137,10 @@ TEST_F(StoreFaults, ADeleteThatCannotWriteTheIndexKeepsTheMessageWhole) {
   for (int error : {EROFS, ENOSPC}) {
     MessageStore store;
     ASSERT_TRUE(store.Open(Root()));
-    testing::SetFailError(error);
-    testing::SetFailAfter(1);
+    test_hooks::SetFailError(error);
+    test_hooks::SetFailAfter(1);
     EXPECT_FALSE(store.Delete(FolderId::Draft, id));
-    testing::SetFailAfter(0);
+    test_hooks::SetFailAfter(0);
     EXPECT_NE(DescribeLastFailure().find(error == EROFS ? "read-only" : "the disk is full"), std::string::npos)
         << DescribeLastFailure();
     EXPECT_EQ(Ids(store, FolderId::Draft), std::vector<std::uint32_t>{id});

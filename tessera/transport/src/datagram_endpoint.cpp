@@ -3,8 +3,8 @@
 #include <new>
 #include <string>
 
+#include "platform/winsock.h"
 #include "transport/results.h"
-#include "winsock.h"
 
 namespace transport {
 

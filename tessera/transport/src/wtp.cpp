@@ -3,65 +3,98 @@
 #include <algorithm>
 #include <new>
 
+#include "mms/wsp.h"
 #include "transport/results.h"
 
 namespace transport {
 
+namespace {
+
+WtpMethodKind MethodKindOf(std::uint8_t wspPduType) {
+  switch (wspPduType) {
+    case 0x60:
+      return WtpMethodKind::Post;
+    case 0x40:
+      return WtpMethodKind::Get;
+    case 0x01:
+      return WtpMethodKind::Connect;
+    case 0x05:
+      return WtpMethodKind::Disconnect;
+  }
+  return WtpMethodKind::Other;
+}
+
+/// True for the actions that are steps of the loop; the others end it.
+bool IsStep(WtpAction action) {
+  switch (action) {
+    case WtpAction::SendPacket:
+    case WtpAction::SendAck:
+    case WtpAction::SendAbort:
+    case WtpAction::SendNegativeAck:
+    case WtpAction::Retransmit:
+    case WtpAction::ReceivePdu:
+      return true;
+    case WtpAction::End:
+    case WtpAction::EndWithError:
+    case WtpAction::ResultComplete:
+    case WtpAction::InvokeComplete:
+    case WtpAction::EndAfterFailure:
+      return false;
+  }
+  return false;
+}
+
+}  // namespace
+
 // ---- PDU codec ------------------------------------------------------------------------------
 
 bool DecodeWtpPdu(const std::uint8_t* p, std::size_t n, WtpPdu* out) {
-  if (!p || n < 3) return false;
-  WtpPdu pdu;
-  const std::uint8_t o0 = p[0];
-  pdu.con = (o0 & 0x80) != 0;
+  if (!p) return false;
+  mms::WspReader r(p, n);
+  const std::uint8_t o0 = r.ReadOctet();
+  const std::uint8_t tidHigh = r.ReadOctet();
+  const std::uint8_t tidLow = r.ReadOctet();
+  if (r.failed()) return false;
   const int type = (o0 >> 3) & 0x0F;
+  if (type > static_cast<int>(WtpPduType::NegativeAck)) return false;  // unknown types
+  WtpPdu pdu;
+  pdu.type = static_cast<WtpPduType>(type);
+  pdu.con = (o0 & 0x80) != 0;
   // The direction bit of the TID is the responder's business; it is kept apart from the TID.
-  pdu.responder = (p[1] & 0x80) != 0;
-  pdu.tid = static_cast<std::uint16_t>(((p[1] & 0x7F) << 8) | p[2]);
-  std::size_t pos = 3;
-  switch (type) {
-    case 1:  // Invoke
-      if (n < 4) return false;
-      pdu.type = WtpPduType::Invoke;
-      pdu.version = static_cast<std::uint8_t>(p[3] >> 6);
-      pdu.tidNew = (p[3] & 0x20) != 0;
-      pdu.userAck = (p[3] & 0x10) != 0;
-      pdu.tcl = p[3] & 0x03;
-      pos = 4;
-      break;
-    case 2:
-      pdu.type = WtpPduType::Result;
-      break;
-    case 3:
-      pdu.type = WtpPduType::Ack;
-      pdu.tveTok = (o0 & 0x04) != 0;
-      break;
-    case 4:
-      if (n < 4) return false;
-      pdu.type = WtpPduType::Abort;
-      pdu.abortType = o0 & 0x07;
-      pdu.abortReason = p[3];
-      pos = 4;
-      break;
-    case 5:
-    case 6:
-      if (n < 4) return false;
-      pdu.type = type == 5 ? WtpPduType::SegmentedInvoke : WtpPduType::SegmentedResult;
-      pdu.psn = p[3];
-      pos = 4;
-      break;
-    case 7: {
-      if (n < 4) return false;
-      pdu.type = WtpPduType::NegativeAck;
-      const std::size_t count = p[3];
-      if (n - 4 < count) return false;
-      pdu.missing.assign(p + 4, p + 4 + count);
-      pos = 4 + count;
+  pdu.responder = (tidHigh & 0x80) != 0;
+  pdu.tid = static_cast<std::uint16_t>(((tidHigh & 0x7F) << 8) | tidLow);
+  switch (pdu.type) {
+    case WtpPduType::Concatenated:
+      return false;
+    case WtpPduType::Invoke: {
+      const std::uint8_t o3 = r.ReadOctet();
+      pdu.version = static_cast<std::uint8_t>(o3 >> 6);
+      pdu.tidNew = (o3 & 0x20) != 0;
+      pdu.userAck = (o3 & 0x10) != 0;
+      pdu.tcl = o3 & 0x03;
       break;
     }
-    default:  // concatenated PDUs and unknown types
-      return false;
+    case WtpPduType::Result:
+      break;
+    case WtpPduType::Ack:
+      pdu.tveTok = (o0 & 0x04) != 0;
+      break;
+    case WtpPduType::Abort:
+      pdu.abortType = o0 & 0x07;
+      pdu.abortReason = r.ReadOctet();
+      break;
+    case WtpPduType::SegmentedInvoke:
+    case WtpPduType::SegmentedResult:
+      pdu.psn = r.ReadOctet();
+      break;
+    case WtpPduType::NegativeAck: {
+      const std::size_t count = r.ReadOctet();
+      const mms::WspReader list = r.Sub(count);
+      if (!list.failed()) pdu.missing.assign(list.here(), list.here() + list.size());
+      break;
+    }
   }
+  if (r.failed()) return false;
   if (pdu.type == WtpPduType::Invoke || pdu.type == WtpPduType::Result ||
       pdu.type == WtpPduType::SegmentedInvoke || pdu.type == WtpPduType::SegmentedResult) {
     pdu.gtr = (o0 & 0x04) != 0;
@@ -69,27 +102,24 @@ bool DecodeWtpPdu(const std::uint8_t* p, std::size_t n, WtpPdu* out) {
   }
   if (pdu.type != WtpPduType::Abort) pdu.rid = (o0 & 0x01) != 0;
 
-  if (pdu.con) {
-    for (;;) {
-      if (pos >= n) return false;
-      const std::uint8_t t = p[pos++];
-      const int identity = (t >> 3) & 0x0F;
-      std::size_t length = t & 0x03;
-      if (t & 0x04) {
-        if (pos >= n) return false;
-        length = p[pos++];
-      }
-      if (length > n - pos) return false;
-      if (identity == 3 && length >= 1) {
-        pdu.hasPsnTpi = true;
-        pdu.psnTpi = p[pos];
-      }
-      pos += length;
-      if (!(t & 0x80)) break;
+  // TPIs: a header octet (more-follows bit, identity, short length or long-form flag), then
+  // the value.
+  for (bool more = pdu.con; more;) {
+    const std::uint8_t t = r.ReadOctet();
+    more = (t & 0x80) != 0;
+    const int identity = (t >> 3) & 0x0F;
+    std::size_t length = t & 0x03;
+    if (t & 0x04) length = r.ReadOctet();
+    mms::WspReader value = r.Sub(length);
+    if (r.failed()) return false;
+    if (identity == 3 && length >= 1) {
+      pdu.hasPsnTpi = true;
+      pdu.psnTpi = value.ReadOctet();
     }
   }
-  pdu.data = mms::ByteBuffer(p + pos, static_cast<std::int32_t>(n - pos));
-  if (pdu.data.length() != static_cast<std::int32_t>(n - pos)) return false;
+  const auto rest = static_cast<std::int32_t>(r.remaining());
+  pdu.data = mms::ByteBuffer(r.here(), rest);
+  if (pdu.data.length() != rest) return false;
   *out = std::move(pdu);
   return true;
 }
@@ -177,7 +207,7 @@ void WtpTransaction::SetPeer(std::string_view address, int port) {
 int WtpTransaction::Invoke(const mms::ByteBuffer& pdu, mms::ByteStream* body) {
   lastTid_ = static_cast<std::uint16_t>((lastTid_ + 1) & 0x7FFF);
   tid_ = lastTid_;
-  phase_ = 0;
+  phase_ = WtpPhase::Invoke;
   error_ = 0;
   psn_ = groupFirst_ = groupLast_ = 0;
   gtr_ = ttr_ = false;
@@ -185,7 +215,6 @@ int WtpTransaction::Invoke(const mms::ByteBuffer& pdu, mms::ByteStream* body) {
   missingCount_ = 0;
   resultStarted_ = false;
   tokFlag_ = false;
-  ackSeen_ = false;
   rid_ = false;
   filledMissing_ = false;
   invokeData_ = &pdu;
@@ -194,25 +223,8 @@ int WtpTransaction::Invoke(const mms::ByteBuffer& pdu, mms::ByteStream* body) {
   bodyLength_ = body ? std::max<std::int64_t>(0, body->Size() - bodyStart_) : 0;
   maxRetries_ = maxRetriesOverride_ >= 0 ? (maxRetriesOverride_ & 0xFF) : ReadWtpMaxRetryTimes();
   EmptyGroupBuffers();
-  haveReceived_ = false;
   lastSent_.Clear();
-  switch (pdu.At(0)) {
-    case 0x60:
-      methodKind_ = 1;
-      break;
-    case 0x40:
-      methodKind_ = 2;
-      break;
-    case 0x01:
-      methodKind_ = 3;
-      break;
-    case 0x05:
-      methodKind_ = 4;
-      break;
-    default:
-      methodKind_ = 0;
-      break;
-  }
+  methodKind_ = MethodKindOf(pdu.At(0));
   const std::int64_t total = pdu.length() + bodyLength_;
   // A PSN is one octet: more than 256 packets cannot be numbered, and cutting the count to
   // an octet would send a truncated message as if it were whole. Nothing is sent.
@@ -220,14 +232,15 @@ int WtpTransaction::Invoke(const mms::ByteBuffer& pdu, mms::ByteStream* body) {
   packetCount_ = static_cast<int>(total / kPacketSize + 1);
   ttr_ = packetCount_ == 1;
 
-  Event start = Event::Start;
-  if (cancelHook_.function && cancelHook_.function(methodKind_, cancelHook_.value) == 0)
-    start = Event::Cancelled;
-  return RunLoop(Transition(start));
+  return RunLoop(Transition(Cancelled() ? Event::Cancelled : Event::Start));
+}
+
+bool WtpTransaction::Cancelled() const {
+  return cancelHook_.function && cancelHook_.function(static_cast<int>(methodKind_), cancelHook_.value) == 0;
 }
 
 int WtpTransaction::CollectResult(mms::ByteBuffer* out) {
-  phase_ = 1;
+  phase_ = WtpPhase::Result;
   psn_ = 0;
   gtr_ = ttr_ = false;
   filledMissing_ = false;
@@ -236,7 +249,7 @@ int WtpTransaction::CollectResult(mms::ByteBuffer* out) {
   int r = RunLoop(Action::ReceivePdu);
   if (endAction_ == Action::EndWithError) return r;
   if (endAction_ == Action::ResultComplete) {
-    phase_ = 2;
+    phase_ = WtpPhase::FinalAck;
     r = RunLoop(Transition(Event::FinalAckDue));
     if (endAction_ == Action::EndWithError) return r;
   }
@@ -247,13 +260,10 @@ int WtpTransaction::CollectResult(mms::ByteBuffer* out) {
 
 int WtpTransaction::RunLoop(Action action) {
   int result = kOk;
-  for (;;) {
-    const int n = static_cast<int>(action);
-    if (n < 1 || n > 6) break;
+  while (IsStep(action)) {
     Event event = Event::ActionSucceeded;
     result = Perform(action, &event);
-    if (cancelHook_.function && cancelHook_.function(methodKind_, cancelHook_.value) == 0)
-      event = Event::Cancelled;
+    if (Cancelled()) event = Event::Cancelled;
     if (event == Event::PduReceived) ProcessReceived();
     action = Transition(event);
   }
@@ -325,7 +335,7 @@ WtpAction WtpTransaction::Transition(Event event) {
     return Action::Retransmit;
   };
   switch (phase_) {
-    case 0:
+    case WtpPhase::Invoke:
       switch (event) {
         case Event::Start:
           return Action::SendPacket;
@@ -351,7 +361,7 @@ WtpAction WtpTransaction::Transition(Event event) {
           return Action::End;
       }
       return Action::End;
-    case 1:
+    case WtpPhase::Result:
       switch (event) {
         case Event::PduReceived:
           return TransitionOnPdu();
@@ -367,9 +377,10 @@ WtpAction WtpTransaction::Transition(Event event) {
           return Action::End;
       }
       return Action::End;
-    default:
+    case WtpPhase::FinalAck:
       return event == Event::FinalAckDue ? Action::SendAck : Action::End;
   }
+  return Action::End;
 }
 
 WtpAction WtpTransaction::TransitionOnPdu() {
@@ -385,7 +396,7 @@ WtpAction WtpTransaction::TransitionOnPdu() {
         }
         return Action::ReceivePdu;
       }
-      if (phase_ == 0 || (resultStarted_ && groupFirst_ != 0)) return Action::ReceivePdu;
+      if (phase_ == WtpPhase::Invoke || (resultStarted_ && groupFirst_ != 0)) return Action::ReceivePdu;
       if (r.ttr) return Action::ResultComplete;
       if (r.gtr) return groupFirst_ == 0 ? Action::SendAck : Action::ReceivePdu;
       if (filledMissing_ && missingCount_ == 0 && GroupComplete())
@@ -396,20 +407,18 @@ WtpAction WtpTransaction::TransitionOnPdu() {
       if (r.tid != tid_) return Action::ReceivePdu;
       // A Tve never names a PSN, so it is not held against groupLast.
       if (!r.tveTok && psnValue != (groupLast_ & 0xFF)) return Action::ReceivePdu;
-      if (phase_ == 0) {
+      if (phase_ == WtpPhase::Invoke) {
         if (tokFlag_) return Action::SendAck;
         ++psn_;
         return Action::SendPacket;
       }
-      if (tokFlag_) return Action::SendAck;
-      ackSeen_ = true;
-      return Action::ReceivePdu;
+      return tokFlag_ ? Action::SendAck : Action::ReceivePdu;
     }
     case WtpPduType::Abort:
       // An Abort of an earlier transaction (a stale retransmission) must not end this one.
       return r.tid == tid_ ? Action::EndWithError : Action::ReceivePdu;
     case WtpPduType::SegmentedResult:
-      if (phase_ == 0 || r.tid != tid_) return Action::ReceivePdu;
+      if (phase_ == WtpPhase::Invoke || r.tid != tid_) return Action::ReceivePdu;
       if (r.psn < groupFirst_) {
         // The trailer of the group just acknowledged came again: our Ack was lost.
         if ((r.gtr || r.ttr) && r.psn == groupLast_) return Action::SendAck;
@@ -422,7 +431,7 @@ WtpAction WtpTransaction::TransitionOnPdu() {
         return ttr_ ? Action::ResultComplete : Action::SendAck;
       return Action::ReceivePdu;
     case WtpPduType::NegativeAck:
-      if (r.tid != tid_ || missingCount_ == 0 || (phase_ >= 1 && resultStarted_)) return Action::ReceivePdu;
+      if (r.tid != tid_ || missingCount_ == 0 || (phase_ != WtpPhase::Invoke && resultStarted_)) return Action::ReceivePdu;
       return Action::SendPacket;
     case WtpPduType::Invoke:
     case WtpPduType::SegmentedInvoke:
@@ -470,7 +479,7 @@ void WtpTransaction::ProcessReceived() {
       if (r.tid == tid_) tokFlag_ = r.tveTok;
       break;
     case WtpPduType::NegativeAck:
-      if (r.tid != tid_ || (phase_ >= 1 && resultStarted_)) break;
+      if (r.tid != tid_ || (phase_ != WtpPhase::Invoke && resultStarted_)) break;
       missingCount_ = 0;
       if (r.missing.empty()) {
         for (int q = groupFirst_; q <= groupLast_ && missingCount_ < kWindow; ++q)
@@ -487,7 +496,7 @@ void WtpTransaction::ProcessReceived() {
       }
       break;
     case WtpPduType::Result:
-      if (phase_ != 1 || r.tid != tid_) break;
+      if (phase_ != WtpPhase::Result || r.tid != tid_) break;
       if (!resultStarted_) StartResult();
       if (groupFirst_ != 0) break;
       if (!groupFilled_[0]) {
@@ -502,7 +511,7 @@ void WtpTransaction::ProcessReceived() {
       }
       break;
     case WtpPduType::SegmentedResult: {
-      if (phase_ != 1 || r.tid != tid_) break;
+      if (phase_ != WtpPhase::Result || r.tid != tid_) break;
       if (!resultStarted_) StartResult();
       const int p = r.psn;
       if (p < groupFirst_) break;
@@ -636,7 +645,7 @@ int WtpTransaction::SendPacket() {
 }
 
 int WtpTransaction::SendAck() {
-  if (phase_ >= 1 && !rid_ && resultStarted_ && groupLast_ >= groupFirst_ && GroupComplete()) {
+  if (phase_ != WtpPhase::Invoke && !rid_ && resultStarted_ && groupLast_ >= groupFirst_ && GroupComplete()) {
     missingCount_ = 0;
     for (int q = groupFirst_; q <= groupLast_; ++q)
       if (!result_.AppendBuffer(groupBuffers_[static_cast<std::size_t>(q - groupFirst_)]))
@@ -655,7 +664,7 @@ int WtpTransaction::SendAck() {
   }
   const int r = SendEncoded(ack);
   // A Tok answers one Tve; later Acks of the result are plain group acknowledgements.
-  if (phase_ >= 1) tokFlag_ = false;
+  if (phase_ != WtpPhase::Invoke) tokFlag_ = false;
   tid_ = lastTid_;
   rid_ = false;
   return r;
@@ -700,7 +709,6 @@ int WtpTransaction::ReceivePdu() {
   // The initiator has no responder role: invokes from the gateway are not handled.
   if (pdu.type == WtpPduType::Invoke || pdu.type == WtpPduType::SegmentedInvoke) return kNoPdu;
   lastReceived_ = std::move(pdu);
-  haveReceived_ = true;
   return kOk;
 }
 

@@ -228,7 +228,7 @@ class MessageStore {
 /// Seconds since 1970 of the local clock and time zone, as stored dates are kept.
 std::uint32_t LocalNow();
 
-namespace testing {
+namespace test_hooks {
 /// Makes the `n`-th file write or rename of the store from now on fail (1-based), and every
 /// one after it, as if the process had been killed there; 0 turns the hook off. Returns how many operations
 /// ran since the last call.
@@ -236,6 +236,6 @@ int SetFailAfter(int n);
 /// The errno the failing operation reports (EIO unless set: ENOSPC for a full disk, EROFS
 /// for a read-only one).
 void SetFailError(int error);
-}  // namespace testing
+}  // namespace test_hooks
 
 }  // namespace store

@@ -87,6 +87,24 @@ enum class WtpEvent : int {
   ActionFailed = 8,
 };
 
+/// Where a transaction stands: sending the invoke, collecting the result, or owing the final
+/// acknowledgement of the result.
+enum class WtpPhase : std::uint8_t {
+  Invoke,
+  Result,
+  FinalAck,
+};
+
+/// The WSP method an invoke carries, by its first octet; the number is what the cancel hook is
+/// given.
+enum class WtpMethodKind : int {
+  Other = 0,
+  Post = 1,       ///< 0x60
+  Get = 2,        ///< 0x40
+  Connect = 3,    ///< 0x01
+  Disconnect = 4, ///< 0x05
+};
+
 /// Counters of one transaction's traffic.
 struct WtpStats {
   std::uint32_t datagramsSent = 0;
@@ -139,6 +157,7 @@ class WtpTransaction {
   int Perform(Action action, Event* event);
   void ProcessReceived();
   int RunLoop(Action first);
+  bool Cancelled() const;
 
   int SendPacket();
   int SendAck();
@@ -171,10 +190,8 @@ class WtpTransaction {
   int missingCount_ = 0;
   std::array<int, kWindow> missing_{};
   bool tokFlag_ = false;
-  bool ackSeen_ = false;
   int error_ = 0;
   WtpPdu lastReceived_;
-  bool haveReceived_ = false;
   mms::ByteBuffer lastSent_;
   bool resultStarted_ = false;
   int maxRetries_ = 8;
@@ -186,9 +203,9 @@ class WtpTransaction {
   std::int64_t bodyStart_ = 0;
   std::int64_t bodyLength_ = 0;
   mms::ByteBuffer result_;
-  int phase_ = 0;
+  WtpPhase phase_ = WtpPhase::Invoke;
   CancelHook cancelHook_;
-  int methodKind_ = 0;
+  WtpMethodKind methodKind_ = WtpMethodKind::Other;
   bool filledMissing_ = false;
   int nackGroup_ = -1;
   WtpAction endAction_ = WtpAction::End;

@@ -152,6 +152,7 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
       LRESULT result = 0;
       host_.HandleMessage(hwnd_, kMsgNavigate, code, lParam, &result);
       RefreshLabels();
+      NotifyFolderView();
       return result;
     }
     case kNavOpenDraft:

@@ -5,6 +5,7 @@
 #include "composer/composer_frame.h"
 #include "platform/menubar.h"
 #include "platform/text.h"
+#include "sendpage/send_page.h"
 #include "settings/settings_screens.h"
 #include "store/message_store.h"
 #include "ui/common/app_context.h"
@@ -103,9 +104,6 @@ bool Show(HWND owner, UINT nameId, std::function<void()> onLeave) {
 
 }  // namespace
 
-bool RunFolderView(HWND owner, int, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenFolder, std::move(onLeave));
-}
 namespace {
 
 std::u16string WithSeparator(std::u16string folder) {
@@ -167,8 +165,47 @@ bool RunSettings(HWND owner, std::function<void()> onLeave) {
   if (onLeave) onLeave();
   return true;
 }
-bool RunSendPage(HWND owner, std::uint32_t, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenSendPage, std::move(onLeave));
+bool RunSendPage(HWND owner, std::uint32_t messageId, std::function<void()> onLeave) {
+  AppContext& context = Context();
+  if (!context.resources || !context.mainFrame) return false;
+  store::MessageStore& messages = context.mainFrame->Store();
+  // A draft, or a message waiting in the Outbox, goes out from the page.
+  store::FolderId from = store::FolderId::Draft;
+  store::MessageFolder* folder = messages.Folder(from);
+  store::MessageEntry* entry = folder ? folder->CheckOut(messageId) : nullptr;
+  if (!entry) {
+    from = store::FolderId::Outbox;
+    folder = messages.Folder(from);
+    entry = folder ? folder->CheckOut(messageId) : nullptr;
+  }
+  if (!entry) return false;
+  SendPageContext page;
+  page.resources = context.resources;
+  page.contacts = context.contacts;
+  if (context.config) {
+    page.defaultResolution = static_cast<int>(context.config->GetDefaultResolution());
+    page.alphaTagDisplayText = context.config->GetAlphaTagDispTxt();
+  }
+  bool changed = false;
+  const bool sent = RunSendPage(page, entry, owner, &changed, false) == 1;
+  // The page wrote the document; the summary (recipients, subject, date) goes with the index.
+  if (sent || changed) folder->Save();
+  folder->Release(entry);
+  if (sent) {
+    // Into the Outbox, then queued as navigation code 5 queues any Outbox message.
+    bool queued = from == store::FolderId::Outbox || messages.Move(messageId, from, store::FolderId::Outbox);
+    store::MessageFolder* outbox = messages.Folder(store::FolderId::Outbox);
+    if (queued && from != store::FolderId::Outbox && outbox) {
+      if (store::MessageEntry* moved = outbox->CheckOut(messageId)) {
+        moved->Summary().SetStateFlagsNew(store::StateAfter(store::StateEvent::StoredComposed));
+        outbox->Release(moved);
+        outbox->Save();
+      }
+    }
+    if (queued) ::SendMessage(context.mainFrame->Handle(), kMsgNavigate, kNavSend, static_cast<LPARAM>(messageId));
+  }
+  if (onLeave) onLeave();
+  return true;
 }
 bool RunGallery(HWND owner, std::function<void()> onLeave) {
   return Show(owner, kStrScreenGallery, std::move(onLeave));

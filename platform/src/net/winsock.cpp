@@ -15,7 +15,7 @@ constexpr int kSysDatagram = SOCK_DGRAM | SOCK_CLOEXEC;
 #include <cerrno>
 #include <cstring>
 
-#include "winsock.h"
+#include "platform/winsock.h"
 
 namespace winsock {
 

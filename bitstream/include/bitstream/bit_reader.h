@@ -1,12 +1,14 @@
 #pragma once
-// MSB-first bit reader over a caller's buffer. Reads past the end yield zero bits and set a sticky
-// overrun flag; callers check Overrun() once per header or macroblock.
+// MSB-first bit reader over a caller's buffer, shared by the video and audio decoders. Reads
+// past the end yield zero bits and leave the reader overrun; callers check Overrun() once per
+// syntax unit (header, macroblock, channel element) rather than after every field.
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-namespace brindle {
+namespace bitstream {
 
 class BitReader {
  public:
@@ -15,7 +17,7 @@ class BitReader {
 
   // The next 32 bits at the read position, zero-filled past the end.
   std::uint32_t Peek32() const {
-    std::size_t byte = pos_ >> 3;
+    const std::size_t byte = pos_ >> 3;
     std::uint64_t v = 0;
     if (byte + 8 <= size_) {
       std::uint64_t raw;
@@ -26,18 +28,21 @@ class BitReader {
     }
     return static_cast<std::uint32_t>((v << (pos_ & 7)) >> 32);
   }
-  // n in 0..32.
-  std::uint32_t Peek(int n) const { return n == 0 ? 0 : Peek32() >> (32 - n); }
+  // The next n bits (1..32) without consuming them.
+  std::uint32_t Peek(int n) const {
+    assert(0 < n && n <= 32);
+    return Peek32() >> (32 - n);
+  }
   void Skip(int n) { pos_ += static_cast<std::size_t>(n); }
   std::uint32_t Read(int n) {
-    std::uint32_t v = Peek(n);
+    const std::uint32_t v = Peek(n);
     pos_ += static_cast<std::size_t>(n);
     return v;
   }
   bool ReadBit() { return Read(1) != 0; }
-  // Two's-complement field of n bits.
+  // A two's-complement field of n bits (1..32).
   std::int32_t ReadSigned(int n) {
-    std::uint32_t v = Read(n);
+    const std::uint32_t v = Read(n);
     return static_cast<std::int32_t>(v << (32 - n)) >> (32 - n);
   }
   void AlignToByte() { pos_ = (pos_ + 7) & ~std::size_t{7}; }
@@ -49,6 +54,11 @@ class BitReader {
   bool Overrun() const { return pos_ > endBits_; }
   const std::uint8_t* Data() const { return data_; }
   std::size_t SizeBytes() const { return size_; }
+  // Bytes touched so far, never more than the input holds.
+  std::size_t BytesConsumed() const {
+    const std::size_t bytes = (pos_ + 7) / 8;
+    return bytes > size_ ? size_ : bytes;
+  }
 
  private:
   const std::uint8_t* data_ = nullptr;
@@ -57,4 +67,4 @@ class BitReader {
   std::size_t endBits_ = 0;
 };
 
-}  // namespace brindle
+}  // namespace bitstream

@@ -2,8 +2,6 @@
 // The Winsock 1.1 calls the datagram endpoint uses, over BSD sockets. Same names, shapes and
 // result values as on the phone: SOCKET handles, INVALID_SOCKET, SOCKET_ERROR, an fd_set that
 // lists sockets (so no descriptor number can overrun it), and select with a timeval.
-//
-// FIXME: belongs in platform/ next to the other phone calls; kept here until it moves.
 
 #include <cstdint>
 
