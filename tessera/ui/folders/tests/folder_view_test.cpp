@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "presentation/message_document.h"
+
 #include "config/config.h"
 #include "folders/folder_frame.h"
 #include "folders/folder_ids.h"
@@ -50,6 +52,20 @@ class FolderViewTest : public ::testing::Test {
   void TearDown() override {
     app.Shutdown();
     platform::testdriver::RunUntilIdle();
+  }
+
+  /// Gives a message a body the composer can open: one empty slide.
+  void GiveBody(FolderId folder, std::uint32_t id) {
+    store::MessageFolder* f = frame->Store().Folder(folder);
+    store::MessageEntry* entry = f->CheckOut(id);
+    ASSERT_NE(entry, nullptr);
+    presentation::MessageDocument* doc = entry->NewDocument();
+    doc->SetPartsDirectory(entry->PartsDirectory());
+    doc->SetDefaultLayout();
+    doc->InsertSlide(0);
+    EXPECT_TRUE(entry->SaveDocument());
+    entry->DropDocument();
+    f->Release(entry);
   }
 
   std::uint32_t Add(const Message& m) {
@@ -222,7 +238,7 @@ TEST_F(FolderViewTest, DeletingAsksFirstAndNoKeepsTheMessage) {
 }
 
 TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMessage) {
-  Add({FolderId::Inbox, u"+15550100", u"a@example.com;+15550105", u"Hi", 5});
+  GiveBody(FolderId::Inbox, Add({FolderId::Inbox, u"+15550100", u"a@example.com;+15550105", u"Hi", 5}));
   struct Case {
     const char* keys;  // menu entry: Reply 6, Reply to all 7, Forward 8
     const char16_t* to;
@@ -237,6 +253,7 @@ TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMess
     frame->Store().Folder(FolderId::Draft)->ForEach([&](store::MessageEntry&) { return ++before > 0; });
     Drive(std::string("Enter SoftRight ") + c.keys);
     EXPECT_EQ(frame->ViewState(), ui::kViewComposer) << c.keys;
+    Drive("Back");  // left unchanged: back to the folder view
     std::u16string to, subject;
     int drafts = 0;
     frame->Store().Folder(FolderId::Draft)->ForEach([&](store::MessageEntry& e) {
@@ -311,7 +328,7 @@ TEST_F(FolderViewTest, OpeningAnInboxMessageMarksItReadAndDropsTheCounter) {
   EXPECT_EQ(s.StateFlags() & 0xFFFF, store::kStateRead);
   // A draft opens in the composer through the edit code.
   Drive("Back");
-  Add({FolderId::Draft, u"", u"+15550101", u"Draft", 1});
+  GiveBody(FolderId::Draft, Add({FolderId::Draft, u"", u"+15550101", u"Draft", 1}));
   Drive("3 Enter");
   EXPECT_EQ(frame->ViewState(), ui::kViewComposer);
 }
