@@ -234,7 +234,7 @@ bool MainFrame::SwitchView(int state, std::uintptr_t parameter) {
       ComposerRequest request;
       request.messageId = id;
       request.mode = composerMode_;
-      // Before the first switch the main list is what shows.
+      // Before the first switch the main list is up: that is where the composer returns to.
       request.previousView = previous == kViewNone ? kViewMainList : previous;
       composerMode_ = 0;
       request.onLeave = [this](int view, int folder) {
