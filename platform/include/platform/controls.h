@@ -51,6 +51,7 @@ inline constexpr UINT EN_SETFOCUS = 0x0100;
 inline constexpr UINT EN_KILLFOCUS = 0x0200;
 inline constexpr UINT EN_CHANGE = 0x0300;
 inline constexpr UINT EN_MAXTEXT = 0x0501;
+inline constexpr UINT EN_VSCROLL = 0x0602;  ///< the user scrolled a multi-line text by a line
 /// Default text limit of an edit field, in characters.
 inline constexpr int kEditDefaultLimit = 30000;
 

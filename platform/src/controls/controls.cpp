@@ -53,6 +53,7 @@ int LineHeight(HDC dc) {
 struct StaticState {
   HICON icon = nullptr;
   WORD ordinal = 0;
+  HFONT font = nullptr;  // the owner's; null draws with the system font
 };
 
 LRESULT StaticProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -77,6 +78,17 @@ LRESULT StaticProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       InvalidateRect(h, nullptr, TRUE);
       return r;
     }
+    case WM_SETFONT: {
+      auto* s = StateOf<StaticState>(h);
+      if (!s) return 0;
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (lParam) InvalidateRect(h, nullptr, TRUE);
+      return 0;
+    }
+    case WM_GETFONT: {
+      auto* s = StateOf<StaticState>(h);
+      return s ? reinterpret_cast<LRESULT>(s->font) : 0;
+    }
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(h, &ps);
@@ -90,8 +102,10 @@ LRESULT StaticProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         UINT fmt = DT_WORDBREAK;
         if ((style & SS_TYPEMASK) == SS_CENTER) fmt |= DT_CENTER;
         if ((style & SS_TYPEMASK) == SS_RIGHT) fmt |= DT_RIGHT;
+        HGDIOBJ old = s && s->font ? SelectObject(dc, s->font) : nullptr;
         ctl::DrawLabel(dc, WindowTextOf(h), rc, fmt,
                        GetSysColor(IsWindowEnabled(h) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+        if (old) SelectObject(dc, old);
       }
       EndPaint(h, &ps);
       return 0;
@@ -410,8 +424,10 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
           std::size_t col = s->selEnd - l.lines[static_cast<std::size_t>(line)].start;
           const Line& t = l.lines[static_cast<std::size_t>(target)];
           s->selStart = s->selEnd = t.start + std::min(col, t.length);
+          const int top = s->topLine;
           EditScrollToCaret(h, s);
           InvalidateRect(h, nullptr, TRUE);
+          if (s->topLine != top) NotifyParent(h, EN_VSCROLL);  // the user scrolled the text
           return 0;
         }
         // A read-only text scrolls as a page.
@@ -421,6 +437,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
           if (top != s->topLine) {
             s->topLine = top;
             InvalidateRect(h, nullptr, TRUE);
+            NotifyParent(h, EN_VSCROLL);  // the user scrolled the text
             return 0;
           }
         }

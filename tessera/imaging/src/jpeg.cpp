@@ -19,6 +19,8 @@ constexpr std::size_t kIoBufferSize = 4096;
 struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  bool inputEnded = false;  // the file ran out and an end marker was made up
+  bool dataMissing = false;  // ...and the decoder then needed data it did not have
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -27,6 +29,16 @@ void ErrorExit(j_common_ptr cinfo) {
 }
 
 void SilentMessage(j_common_ptr) {}
+
+// Warnings are counted by the library; the one that matters here is a scan that hit the
+// made-up end marker while it still needed data: the picture was cut, not just its marker.
+void NoteMessage(j_common_ptr cinfo, int level) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (level < 0) {
+    ++err->pub.num_warnings;
+    if (err->inputEnded && err->pub.msg_code == JWRN_HIT_MARKER) err->dataMissing = true;
+  }
+}
 
 struct Source {
   jpeg_source_mgr pub;
@@ -40,7 +52,10 @@ boolean FillInput(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<Source*>(cinfo->src);
   std::int64_t n = src->stream->Read(src->buffer, kIoBufferSize);
   if (n <= 0) {
-    // A truncated file ends in a fake end-of-image marker; the library warns and pads.
+    // A truncated file ends in a fake end-of-image marker; the library warns and pads. A
+    // file that lacks only its end marker decodes whole; one cut inside its picture data is
+    // refused (see dataMissing).
+    reinterpret_cast<ErrorManager*>(cinfo->err)->inputEnded = true;
     WARNMS(cinfo, JWRN_JPEG_EOF);
     src->buffer[0] = 0xFF;
     src->buffer[1] = JPEG_EOI;
@@ -124,6 +139,7 @@ int JpegReader::Open(mms::ByteStream* stream, std::unique_ptr<JpegReader>* out) 
   s->cinfo.err = jpeg_std_error(&s->err.pub);
   s->err.pub.error_exit = ErrorExit;
   s->err.pub.output_message = SilentMessage;
+  s->err.pub.emit_message = NoteMessage;
   if (setjmp(s->err.jump)) return kJpegLibraryError;  // r's destructor cleans up
   jpeg_create_decompress(&s->cinfo);
   s->created = true;
@@ -193,6 +209,8 @@ int JpegReader::Start(BITMAPINFOHEADER* header) {
   }
   if (setjmp(s->err.jump)) return kJpegLibraryError;
   jpeg_start_decompress(&c);
+  // A progressive picture is read whole here.
+  if (s->err.dataMissing) return kJpegLibraryError;
   s->started = true;
   const int comps = s->bits / 8;
   *header = BITMAPINFOHEADER{};
@@ -237,7 +255,8 @@ int JpegReader::ReadRows(std::uint8_t* buffer, int count, int* firstRow, int* ro
     done = done + 1;
   }
   if (rowsRead) *rowsRead = done;
-  return kJpegOk;
+  // Rows past the cut are the library's padding, not the picture.
+  return s->err.dataMissing ? kJpegLibraryError : kJpegOk;
 }
 
 int JpegWriter::Open(mms::ByteStream* stream, const BITMAPINFOHEADER& header,

@@ -149,6 +149,7 @@ TEST(Front, PicturesCutInHalfGiveNoBitmap) {
       {"i.png", "-interlace PNG PNG24:"},
       {"g.gif", "GIF:"},
       {"w.wbmp", "WBMP:"},
+      {"j.jpg", "-quality 85 JPEG:"},
   };
   for (const auto& [name, options] : made)
     ASSERT_TRUE(Shell("convert " + source + options + dir.Path(name))) << name;

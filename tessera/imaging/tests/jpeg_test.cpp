@@ -103,6 +103,32 @@ TEST(JpegReader, ErrorsComeBackAsCodes) {
   EXPECT_EQ(JpegWriter::Open(s.get(), h, &w), kJpegUnsupportedColor);
 }
 
+TEST(JpegReader, APictureCutInHalfIsAnErrorOneMissingOnlyItsEndMarkerIsNot) {
+  const auto good = EncodePattern(320, 240, 24);
+  ASSERT_GT(good.size(), 4u);
+  ASSERT_EQ(good[good.size() - 2], 0xFF);
+  ASSERT_EQ(good[good.size() - 1], 0xD9);
+  auto readAll = [](const std::vector<std::uint8_t>& bytes, int* got) {
+    Reader r(bytes);
+    if (r.rc != kJpegOk) return r.rc;
+    BITMAPINFOHEADER h;
+    if (int rc = r.reader->Start(&h); rc != kJpegOk) return rc;
+    std::vector<std::uint8_t> rows(960 * 240);
+    int first = 0;
+    return r.reader->ReadRows(rows.data(), 240, &first, got);
+  };
+  int got = 0;
+  EXPECT_EQ(readAll(good, &got), kJpegOk);
+  EXPECT_EQ(got, 240);
+  EXPECT_EQ(readAll(std::vector<std::uint8_t>(good.begin(), good.end() - 2), &got), kJpegOk);
+  EXPECT_EQ(got, 240);
+  got = -1;
+  EXPECT_EQ(readAll(std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(good.size() / 2)), &got),
+            kJpegLibraryError);
+  EXPECT_GE(got, 0);
+  EXPECT_LT(got, 240);
+}
+
 TEST(JpegConformance, ColourGreyProgressiveMatchImageMagickAndCmykIsRefused) {
   REQUIRE_MAGICK();
   TempDir dir;

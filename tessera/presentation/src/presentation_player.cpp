@@ -138,6 +138,12 @@ LRESULT PlayerWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     self->Tick();
     return 0;
   }
+  if (self && msg == WM_COMMAND && HIWORD(wParam) == EN_VSCROLL &&
+      reinterpret_cast<HWND>(lParam) == self->text_) {
+    // The user scrolls the text to read it: the presentation waits.
+    if (self->player_) self->player_->Pause();
+    return 0;
+  }
   if (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONUP) {
     // Taps on the presentation belong to the host.
     HWND parent = GetParent(hwnd);

@@ -123,10 +123,25 @@ TEST_F(MessageFilesTest, DeleteSelectedAndCopy) {
   copy->DropOptions();
   EXPECT_EQ(copy->Options()->priority, 130);
 
+  // The index cannot be written: every message stays, with its files.
+  store::testing::SetFailAfter(1);
+  EXPECT_FALSE(store.DeleteSelected(FolderId::Sent, {2, 3}));
+  store::testing::SetFailAfter(0);
+  EXPECT_EQ(sent->Count(), 4);
+  EXPECT_TRUE(platform::FileExists(Root() + u"2.DAT"));
+  EXPECT_TRUE(platform::FileExists(Root() + u"3.DAT"));
+
+  // The index (and its backup) is written once for all the messages, not once each.
+  store::testing::SetFailAfter(0);
   ASSERT_TRUE(store.DeleteSelected(FolderId::Sent, {2, 3, 4}));
+  EXPECT_LE(store::testing::SetFailAfter(0), 4);
   EXPECT_EQ(sent->Count(), 1);
   EXPECT_TRUE(platform::FileExists(Root() + u"1.DAT"));
   EXPECT_FALSE(platform::FileExists(Root() + u"3.DAT"));
+  // An ID that is not there fails the call but not the others.
+  const std::uint32_t kept = 1;
+  EXPECT_FALSE(store.DeleteSelected(FolderId::Sent, {99, kept}));
+  EXPECT_EQ(sent->Count(), 0);
 }
 
 TEST_F(MessageFilesTest, PushBodiesAreClassifiedIntoTheInbox) {

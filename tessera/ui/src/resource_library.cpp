@@ -1,5 +1,6 @@
 #include "ui/resource_library.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace ui {
@@ -141,6 +142,29 @@ bool ResourceLibrary::MakeFontRequest(int kind, bool boldWish, FontRequest* requ
   request->lfCharSet = 1;  // the default character set
   request->lfFaceName = face;
   return true;
+}
+
+HFONT ResourceLibrary::CreateUiFont(int kind, bool boldWish) const {
+  FontRequest r;
+  if (!MakeFontRequest(kind, boldWish, &r)) return nullptr;
+  LOGFONT lf{};
+  lf.lfHeight = r.lfHeight;
+  lf.lfWidth = r.lfWidth;
+  lf.lfEscapement = r.lfEscapement;
+  lf.lfOrientation = r.lfOrientation;
+  lf.lfWeight = r.lfWeight;
+  lf.lfItalic = r.lfItalic;
+  lf.lfUnderline = r.lfUnderline;
+  lf.lfStrikeOut = r.lfStrikeOut;
+  lf.lfCharSet = r.lfCharSet;
+  lf.lfOutPrecision = r.lfOutPrecision;
+  lf.lfClipPrecision = r.lfClipPrecision;
+  lf.lfQuality = r.lfQuality;
+  lf.lfPitchAndFamily = r.lfPitchAndFamily;
+  const std::size_t n = std::min<std::size_t>(r.lfFaceName.size(), LF_FACESIZE - 1);
+  std::copy_n(r.lfFaceName.begin(), n, lf.lfFaceName);
+  lf.lfFaceName[n] = 0;
+  return CreateFontIndirect(&lf);
 }
 
 int32_t ResourceLibrary::GetConst(int index) const {

@@ -88,7 +88,7 @@ TEST_F(DriveTest, DrivesARunningInstanceUntilItIsTerminated) {
   EXPECT_NE(screen.out.substr(outbox, screen.out.find('\n', outbox) - outbox).find(" selected"), std::string::npos)
       << screen.out;
   EXPECT_EQ(Drive("keys Enter").code, 0);
-  EXPECT_EQ(Drive("wait-text \"Folder view: this screen is not built yet.\" --timeout 20").code, 0);
+  EXPECT_EQ(Drive("wait-text \"class=Corvane_WndCls_MsgBoxFrame\" --timeout 20").code, 0);
   EXPECT_EQ(Drive("keys \"Back\"").code, 0);
 
   const std::string png = root.path() + "/shot.png";

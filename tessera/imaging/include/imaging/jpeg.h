@@ -35,7 +35,9 @@ class JpegReader {
   /// Starts decompression: grey images come out as 8-bit grey, three-component ones as
   /// 24-bit blue, green, red; anything else is kJpegUnsupportedColor.
   int Start(BITMAPINFOHEADER* header);
-  /// Reads up to count scanlines into rows of stride DibStride(width, bits).
+  /// Reads up to count scanlines into rows of stride DibStride(width, bits). A file cut
+  /// inside its picture data gives kJpegLibraryError once the rows reach the cut (*rowsRead
+  /// still counts what was read); a file missing only its end marker reads whole.
   int ReadRows(std::uint8_t* buffer, int count, int* firstRow, int* rowsRead);
   /// Components in the file (before any colour conversion).
   int components() const;

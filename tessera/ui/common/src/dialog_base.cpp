@@ -53,12 +53,19 @@ BOOL DialogBase::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     auto* self = reinterpret_cast<DialogBase*>(lParam);
     if (!self) return FALSE;
     self->Attach(hwnd);
-    if (!self->OnInitDialog()) self->End(2);
-    return TRUE;
+    if (!self->OnInitDialog()) {
+      self->End(2);
+      return TRUE;
+    }
+    // Focus the dialog put on itself or one of its controls stays there; else the first tab
+    // stop gets it.
+    HWND focus = GetFocus();
+    return focus && (focus == hwnd || IsChild(hwnd, focus)) ? FALSE : TRUE;
   }
   auto* self = static_cast<DialogBase*>(FromHandle(hwnd));
-  // The dialog manager paints the dialog itself.
-  if (!self || message == WM_PAINT) return FALSE;
+  if (!self) return FALSE;
+  // The dialog manager paints the dialog unless the dialog draws something of its own.
+  if (message == WM_PAINT) return self->OnDialogPaint() ? TRUE : FALSE;
   LRESULT result = 0;
   const bool handled = self->Dispatch(message, wParam, lParam, &result);
   if (message == WM_DESTROY) {

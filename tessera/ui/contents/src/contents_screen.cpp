@@ -339,10 +339,17 @@ void ContentsScreen::Open() {
       if (playing_) {
         StopSound();
         SetLeftLabel(ids::kStrPlay);
-      } else if (ctx_.audio && ctx_.audio->OpenClip(part.path, hwnd_) >= 0 &&
-                 ctx_.audio->PlayClip(0, -1, 1) == 0) {
-        SetLeftLabel(ids::kStrStopSound);
-        playing_ = true;
+      } else if (ctx_.audio && ctx_.audio->OpenClip(part.path, hwnd_) >= 0) {
+        // Opening closed the clip played before, so nothing of it reports any more; what it
+        // reported and is still queued (its end, -1, posted as it stopped) is about that
+        // clip, not this one.
+        MSG stale;
+        while (PeekMessage(&stale, hwnd_, audio::kMsgAudioProgress, audio::kMsgAudioProgress, PM_REMOVE)) {
+        }
+        if (ctx_.audio->PlayClip(0, -1, 1) == 0) {
+          SetLeftLabel(ids::kStrStopSound);
+          playing_ = true;
+        }
       }
       break;
     case 3:

@@ -193,6 +193,25 @@ TEST_F(ContentsScreenTest, SoundPlaysAndStopsOnTheKeyAndWhenTheSelectionMoves) {
   EXPECT_FALSE(screen_->soundPlaying());
 }
 
+TEST_F(ContentsScreenTest, TheEndReportOfAStoppedClipDoesNotStopTheNextOne) {
+  Open(false);
+  Select(1);
+  Command(ids::kCmdOpen);
+  ASSERT_TRUE(screen_->soundPlaying());
+  // Stop and play again before the loop runs: the stopped clip's end report (-1) is still
+  // queued when the new clip starts.
+  SendMessage(screen_->hwnd(), WM_COMMAND, ids::kCmdOpen, 0);
+  ASSERT_FALSE(screen_->soundPlaying());
+  SendMessage(screen_->hwnd(), WM_COMMAND, ids::kCmdOpen, 0);
+  ASSERT_TRUE(screen_->soundPlaying());
+  td::RunUntilIdle();
+  EXPECT_TRUE(screen_->soundPlaying());
+  EXPECT_NE(LeftKey().find("left=\"Stop\""), std::string::npos) << LeftKey();
+  // The new clip's own end still ends it.
+  SendMessage(screen_->hwnd(), audio::kMsgAudioProgress, static_cast<WPARAM>(-1), 3000);
+  EXPECT_FALSE(screen_->soundPlaying());
+}
+
 TEST_F(ContentsScreenTest, SavingATakenNameAsksThenWritesUnderSuffixesZeroAndOne) {
   WriteWav(sounds_.File("2.wav"), 10);
   const std::string before = Contents(sounds_.File("2.wav"));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/gdi.h"
 #include "platform/module.h"
 #include "platform/resources.h"
 #include "platform/types.h"
@@ -66,8 +67,9 @@ class ResourceLibrary {
   /// The font for `kind` (0: main list and folder lists, 1: everything else); false when
   /// the library, GetFontInfo or the kind is missing (the platform default is then used).
   bool MakeFontRequest(int kind, bool boldWish, FontRequest* request) const;
-  // FIXME: CreateFont(kind, boldWish) -> HFONT over CreateFontIndirect once the window
-  // system's fonts are part of the platform; MakeFontRequest carries all of its logic.
+  /// The font of MakeFontRequest made by the window system; null when there is no request.
+  /// The caller deletes it.
+  HFONT CreateUiFont(int kind, bool boldWish) const;
 
   /// GetConstProc(index), 0 when the entry point is missing.
   int32_t GetConst(int index) const;

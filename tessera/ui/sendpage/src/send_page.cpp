@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -15,6 +16,8 @@
 #include "sendpage/page_pictures.h"
 #include "sendpage/send_rules.h"
 #include "transport/mm1_engine.h"
+#include "ui/common/dialog_base.h"
+#include "ui/common/label_font.h"
 
 namespace ui {
 
@@ -76,20 +79,7 @@ class WaitCursor {
   ~WaitCursor() { SetCursor(nullptr); }
 };
 
-template <typename T>
-T* StateOf(HWND dlg) {
-  return reinterpret_cast<T*>(GetWindowLong(dlg, DWL_USER));
-}
-
 // --- Sending options ----------------------------------------------------------------------
-
-struct OptionsState {
-  const SendPageContext* context;
-  store::SendOptionsRecord* options;
-  int* resolution;
-  bool fixed;
-  HWND page;
-};
 
 void FillList(const SendPageContext& c, HWND dlg, int id, const UINT* strings, std::size_t count, int selected) {
   for (std::size_t i = 0; i < count; ++i) {
@@ -103,248 +93,267 @@ int Selected(HWND dlg, int id) {
   return static_cast<int>(SendDlgItemMessage(dlg, id, LB_GETCURSEL, 0, 0));
 }
 
-BOOL OptionsProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_INITDIALOG: {
-      SetWindowLong(dlg, DWL_USER, lParam);
-      auto* s = reinterpret_cast<OptionsState*>(lParam);
-      const SendPageContext& c = *s->context;
-      FullScreen(dlg);
-      MakeMenuBar(c, dlg, ids::kOptionsMenuBar);
-      SendOptionChoice choice = ChoiceFromOptions(*s->options, s->fixed ? kResolutionOriginal : *s->resolution);
-      FillList(c, dlg, ids::kResolutionList, kResolutionStrings.data(), kResolutionStrings.size(), choice.resolution);
-      FillList(c, dlg, ids::kValidityList, kValidityStrings.data(), kValidityStrings.size(), choice.validity);
-      FillList(c, dlg, ids::kDeliveryList, kDeliveryStrings.data(), kDeliveryStrings.size(), choice.delivery);
-      FillList(c, dlg, ids::kPriorityList, kPriorityStrings.data(), kPriorityStrings.size(), choice.priority);
-      if (s->fixed) EnableWindow(GetDlgItem(dlg, ids::kResolutionList), FALSE);
-      SetFocus(GetDlgItem(dlg, s->fixed ? ids::kValidityList : ids::kResolutionList));
-      return FALSE;
-    }
-    case WM_COMMAND: {
-      auto* s = StateOf<OptionsState>(dlg);
-      if (!s) return FALSE;
-      UINT id = LOWORD(wParam);
-      if (id == ids::kCmdDone || id == IDOK) {
-        SendOptionChoice choice;
-        choice.validity = Selected(dlg, ids::kValidityList);
-        choice.delivery = Selected(dlg, ids::kDeliveryList);
-        choice.priority = Selected(dlg, ids::kPriorityList);
-        StoreChoice(choice, s->options);
-        int resolution = Selected(dlg, ids::kResolutionList);
-        if (!s->fixed && resolution >= 0 && resolution < kResolutionCount && resolution != *s->resolution) {
-          *s->resolution = resolution;
-          if (s->page) PostMessage(s->page, ids::kMsgResolutionChanged, 0, resolution);
-        }
-        EndDialog(dlg, 1);
-        return TRUE;
-      }
-      if (id == ids::kCmdCancel || id == IDCANCEL) {
-        EndDialog(dlg, 0);
-        return TRUE;
-      }
-      return FALSE;
-    }
-    default:
-      return FALSE;
+class OptionsDialog : public DialogBase {
+ public:
+  OptionsDialog(const SendPageContext& context, store::SendOptionsRecord* options, int* resolution, bool fixed,
+                HWND page)
+      : context_(context), options_(options), resolution_(resolution), fixed_(fixed), page_(page) {}
+
+  bool OnInitDialog() override {
+    HWND dlg = hwnd_;
+    const SendPageContext& c = context_;
+    FullScreen(dlg);
+    MakeMenuBar(c, dlg, ids::kOptionsMenuBar);
+    SendOptionChoice choice = ChoiceFromOptions(*options_, fixed_ ? kResolutionOriginal : *resolution_);
+    FillList(c, dlg, ids::kResolutionList, kResolutionStrings.data(), kResolutionStrings.size(), choice.resolution);
+    FillList(c, dlg, ids::kValidityList, kValidityStrings.data(), kValidityStrings.size(), choice.validity);
+    FillList(c, dlg, ids::kDeliveryList, kDeliveryStrings.data(), kDeliveryStrings.size(), choice.delivery);
+    FillList(c, dlg, ids::kPriorityList, kPriorityStrings.data(), kPriorityStrings.size(), choice.priority);
+    if (fixed_) EnableWindow(GetDlgItem(dlg, ids::kResolutionList), FALSE);
+    if (c.resources)
+      labels_.Apply(*c.resources, dlg,
+                    {ids::kResolutionLabel, ids::kValidityLabel, ids::kDeliveryLabel, ids::kPriorityLabel});
+    SetFocus(GetDlgItem(dlg, fixed_ ? ids::kValidityList : ids::kResolutionList));
+    return true;
   }
-}
+  /// Done (and the action key): the chosen values are stored.
+  LRESULT OnOK(WPARAM, LPARAM) override {
+    HWND dlg = hwnd_;
+    SendOptionChoice choice;
+    choice.validity = Selected(dlg, ids::kValidityList);
+    choice.delivery = Selected(dlg, ids::kDeliveryList);
+    choice.priority = Selected(dlg, ids::kPriorityList);
+    StoreChoice(choice, options_);
+    int resolution = Selected(dlg, ids::kResolutionList);
+    if (!fixed_ && resolution >= 0 && resolution < kResolutionCount && resolution != *resolution_) {
+      *resolution_ = resolution;
+      if (page_) ::PostMessage(page_, ids::kMsgResolutionChanged, 0, resolution);
+    }
+    End(1);
+    return 0;
+  }
+  LRESULT OnCancel(WPARAM, LPARAM) override {
+    End(0);
+    return 0;
+  }
+  const MessageTable* GetMessageTable() const override { return &kTable; }
+
+ private:
+  LRESULT OnDone(WPARAM wParam, LPARAM lParam) { return OnOK(wParam, lParam); }
+  LRESULT OnCancelKey(WPARAM wParam, LPARAM lParam) { return OnCancel(wParam, lParam); }
+
+  const SendPageContext& context_;
+  store::SendOptionsRecord* options_;
+  int* resolution_;
+  bool fixed_;
+  HWND page_;
+  LabelFont labels_;
+  static const MessageMapEntry kEntries[];
+  static const MessageTable kTable;
+};
+
+const MessageMapEntry OptionsDialog::kEntries[] = {
+    {kEntryCommand, ids::kCmdDone, Bind(&OptionsDialog::OnDone)},
+    {kEntryCommand, ids::kCmdCancel, Bind(&OptionsDialog::OnCancelKey)},
+    {kEntryEnd, 0, nullptr},
+};
+const MessageTable OptionsDialog::kTable = {&DialogBase::kTable, OptionsDialog::kEntries};
 
 // --- Contact picker -----------------------------------------------------------------------
 
-struct PickerState {
-  const SendPageContext* context;
-  std::unique_ptr<SimPhonebook> sim;
-  std::unique_ptr<ContactPickerModel> model;
-  ContactEntry* chosen;
-  HWND list = nullptr;
-  HWND menuBar = nullptr;
-  HMENU texts = nullptr;  // menu 191, for the popup's item texts
-};
-
 int SelectedRow(HWND list) {
-  return static_cast<int>(SendMessage(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  return static_cast<int>(::SendMessage(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 void SelectRow(HWND list, int row) {
   LVITEM st{};
   st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   st.state = st.stateMask;
-  SendMessage(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&st));
-  SendMessage(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+  ::SendMessage(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&st));
+  ::SendMessage(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
 }
 
-void FillPicker(HWND dlg, PickerState* s) {
-  SendMessage(s->list, LVM_DELETEALLITEMS, 0, 0);
-  const auto& rows = s->model->Rows();
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    std::u16string name = rows[i].name;
-    LVITEM item{};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = static_cast<int>(i);
-    item.pszText = name.data();
-    item.lParam = static_cast<LPARAM>(i);
-    SendMessage(s->list, LVM_INSERTITEM, 0, reinterpret_cast<LPARAM>(&item));
+class ContactPicker : public DialogBase {
+ public:
+  ContactPicker(const SendPageContext& context, std::unique_ptr<SimPhonebook> sim, AddressKind kind,
+                ContactEntry* chosen)
+      : context_(context),
+        sim_(std::move(sim)),
+        model_(std::make_unique<ContactPickerModel>(context.contacts, sim_.get(), kind)),
+        chosen_(chosen) {}
+  ~ContactPicker() override {
+    if (texts_) DestroyMenu(texts_);
   }
-  if (s->menuBar) SendMessage(s->menuBar, TB_ENABLEBUTTON, ids::kCmdPickerSelect, s->model->CanSelect());
-  // An empty list is drawn by the page: the list itself steps aside.
-  ShowWindow(s->list, s->model->empty() ? SW_HIDE : SW_SHOW);
-  InvalidateRect(dlg, nullptr, TRUE);
-}
 
-void RebuildPickerPopup(PickerState* s, HMENU popup) {
-  while (GetMenuItemCount(popup) > 0) DeleteMenu(popup, 0, MF_BYPOSITION);
-  for (UINT id : s->model->PopupItems()) {
-    if (id == 0) {
-      AppendMenu(popup, MF_SEPARATOR, 0, nullptr);
-      continue;
-    }
-    WCHAR text[64] = {};
-    if (s->texts) GetMenuString(s->texts, id, text, 64, MF_BYCOMMAND);
-    UINT flags = MF_STRING;
-    if (id == ids::kCmdPickerSelect && !s->model->CanSelect()) flags |= MF_GRAYED;
-    AppendMenu(popup, flags, id, text);
-  }
-}
-
-void DrawPickerRow(PickerState* s, const DRAWITEMSTRUCT* d) {
-  std::size_t row = d->itemID;
-  if (row >= s->model->Rows().size()) return;
-  RECT top = d->rcItem, bottom = d->rcItem;
-  top.left += 4;
-  bottom.left += 4;
-  top.bottom = bottom.top = (d->rcItem.top + d->rcItem.bottom) / 2;
-  SetBkMode(d->hDC, TRANSPARENT);
-  const UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
-  DrawText(d->hDC, s->model->Rows()[row].name.c_str(), -1, &top, format);
-  std::u16string second(s->model->SecondLine(row));
-  DrawText(d->hDC, second.c_str(), -1, &bottom, format);
-}
-
-bool FinishPicker(HWND dlg, PickerState* s) {
-  if (s->model->empty()) {
-    EndDialog(dlg, 2);
+  bool OnInitDialog() override {
+    HWND dlg = hwnd_;
+    const SendPageContext& c = context_;
+    FullScreen(dlg);
+    RECT rc;
+    GetClientRect(dlg, &rc);
+    list_ = CreateWindowEx(0, WC_LISTVIEW, u"",
+                           WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                               LVS_OWNERDRAWFIXED | LVS_NOCOLUMNHEADER,
+                           0, 0, rc.right, rc.bottom, dlg,
+                           reinterpret_cast<HMENU>(static_cast<std::intptr_t>(ids::kListControl)), nullptr,
+                           nullptr);
+    ::SendMessage(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    WCHAR empty[] = u"";
+    LVCOLUMN col{LVCF_WIDTH | LVCF_FMT, LVCFMT_LEFT, rc.right, empty, 0, 0};
+    ::SendMessage(list_, LVM_INSERTCOLUMN, 0, reinterpret_cast<LPARAM>(&col));
+    col = LVCOLUMN{LVCF_WIDTH | LVCF_FMT, LVCFMT_LEFT, 0, empty, 0, 1};
+    ::SendMessage(list_, LVM_INSERTCOLUMN, 1, reinterpret_cast<LPARAM>(&col));
+    model_->Fill();
+    menuBar_ = MakeMenuBar(c, dlg, ids::kContactPickerMenuBar);
+    if (c.resources) texts_ = LoadMenu(c.resources->module(), MAKEINTRESOURCE(ids::kContactPickerMenuBar));
+    std::u16string title = Text(c, ids::kStrPickerTitle);
+    SetWindowText(dlg, title.c_str());
+    Fill();
+    if (!model_->empty()) SelectRow(list_, model_->InitialRow());
+    SetFocus(model_->empty() ? dlg : list_);
     return true;
   }
-  if (s->model->Choose(SelectedRow(s->list), s->chosen)) {
-    EndDialog(dlg, 1);
+  /// Select (and the action key): the row is chosen; with no rows it ends like a cancel.
+  LRESULT OnOK(WPARAM, LPARAM) override {
+    if (model_->empty())
+      End(2);
+    else if (model_->Choose(SelectedRow(list_), chosen_))
+      End(1);
+    return 0;
+  }
+  LRESULT OnCancel(WPARAM, LPARAM) override {
+    End(2);
+    return 0;
+  }
+  /// An empty list is drawn by the page: the list itself steps aside.
+  bool OnDialogPaint() override {
+    if (!model_->empty()) return false;
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd_, &ps);
+    RECT rc;
+    GetClientRect(hwnd_, &rc);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    std::u16string text = Text(context_, ids::kStrNoContacts);
+    DrawText(dc, text.c_str(), -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    EndPaint(hwnd_, &ps);
     return true;
   }
-  return false;
-}
+  const MessageTable* GetMessageTable() const override { return &kTable; }
 
-void SwitchPicker(HWND dlg, PickerState* s, ContactPickerModel::Source source) {
-  WaitCursor wait;
-  s->model->SwitchTo(source);
-  FillPicker(dlg, s);
-  if (!s->model->empty()) SelectRow(s->list, 0);
-  SetFocus(s->model->empty() ? dlg : s->list);
-}
-
-BOOL PickerProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* s = StateOf<PickerState>(dlg);
-  switch (msg) {
-    case WM_INITDIALOG: {
-      SetWindowLong(dlg, DWL_USER, lParam);
-      s = reinterpret_cast<PickerState*>(lParam);
-      const SendPageContext& c = *s->context;
-      FullScreen(dlg);
-      RECT rc;
-      GetClientRect(dlg, &rc);
-      s->list = CreateWindowEx(0, WC_LISTVIEW, u"",
-                               WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
-                                   LVS_OWNERDRAWFIXED | LVS_NOCOLUMNHEADER,
-                               0, 0, rc.right, rc.bottom, dlg,
-                               reinterpret_cast<HMENU>(static_cast<std::intptr_t>(ids::kListControl)), nullptr,
-                               nullptr);
-      SendMessage(s->list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-      WCHAR empty[] = u"";
-      LVCOLUMN col{LVCF_WIDTH | LVCF_FMT, LVCFMT_LEFT, rc.right, empty, 0, 0};
-      SendMessage(s->list, LVM_INSERTCOLUMN, 0, reinterpret_cast<LPARAM>(&col));
-      col = LVCOLUMN{LVCF_WIDTH | LVCF_FMT, LVCFMT_LEFT, 0, empty, 0, 1};
-      SendMessage(s->list, LVM_INSERTCOLUMN, 1, reinterpret_cast<LPARAM>(&col));
-      s->model->Fill();
-      s->menuBar = MakeMenuBar(c, dlg, ids::kContactPickerMenuBar);
-      if (c.resources) s->texts = LoadMenu(c.resources->module(), MAKEINTRESOURCE(ids::kContactPickerMenuBar));
-      std::u16string title = Text(c, ids::kStrPickerTitle);
-      SetWindowText(dlg, title.c_str());
-      FillPicker(dlg, s);
-      if (!s->model->empty()) SelectRow(s->list, s->model->InitialRow());
-      SetFocus(s->model->empty() ? dlg : s->list);
-      return FALSE;
+ private:
+  void Fill() {
+    ::SendMessage(list_, LVM_DELETEALLITEMS, 0, 0);
+    const auto& rows = model_->Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      std::u16string name = rows[i].name;
+      LVITEM item{};
+      item.mask = LVIF_TEXT | LVIF_PARAM;
+      item.iItem = static_cast<int>(i);
+      item.pszText = name.data();
+      item.lParam = static_cast<LPARAM>(i);
+      ::SendMessage(list_, LVM_INSERTITEM, 0, reinterpret_cast<LPARAM>(&item));
     }
-    case WM_MEASUREITEM: {
-      auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-      RECT rc;
-      GetClientRect(dlg, &rc);
-      m->itemHeight = static_cast<UINT>(rc.bottom / 5 - 1);
-      return TRUE;
-    }
-    case WM_DRAWITEM:
-      if (s) DrawPickerRow(s, reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-      return TRUE;
-    case WM_PAINT: {
-      if (!s || !s->model->empty()) return FALSE;
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(dlg, &ps);
-      RECT rc;
-      GetClientRect(dlg, &rc);
-      SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-      std::u16string text = Text(*s->context, ids::kStrNoContacts);
-      DrawText(dc, text.c_str(), -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-      EndPaint(dlg, &ps);
-      return TRUE;
-    }
-    case WM_PLATFORM_DESCRIBE: {
-      if (!s) return FALSE;
-      auto* out = reinterpret_cast<std::string*>(lParam);
-      if (s->model->empty()) {
-        *out += "empty text=\"" + platform::Utf16ToUtf8(Text(*s->context, ids::kStrNoContacts)) + "\"\n";
-      } else {
-        int sel = SelectedRow(s->list);
-        for (std::size_t i = 0; i < s->model->Rows().size(); ++i)
-          *out += "contact " + std::to_string(i) + " \"" + platform::Utf16ToUtf8(s->model->Rows()[i].name) +
-                  "\" \"" + platform::Utf16ToUtf8(s->model->SecondLine(i)) + "\"" +
-                  (static_cast<int>(i) == sel ? " selected" : "") + "\n";
-      }
-      SetWindowLong(dlg, DWL_MSGRESULT, 1);
-      return TRUE;
-    }
-    case WM_INITMENUPOPUP:
-      if (s) RebuildPickerPopup(s, reinterpret_cast<HMENU>(wParam));
-      return TRUE;
-    case WM_COMMAND: {
-      if (!s) return FALSE;
-      switch (LOWORD(wParam)) {
-        case ids::kCmdPickerSelect:
-        case IDOK:
-          FinishPicker(dlg, s);
-          return TRUE;
-        case ids::kCmdPickerSim:
-          SwitchPicker(dlg, s, ContactPickerModel::Source::Sim);
-          return TRUE;
-        case ids::kCmdPickerContacts:
-          SwitchPicker(dlg, s, ContactPickerModel::Source::Contacts);
-          return TRUE;
-        case ids::kCmdDone:
-        case ids::kCmdCancel:
-        case IDCANCEL:
-          EndDialog(dlg, 2);
-          return TRUE;
-        default:
-          return FALSE;
-      }
-    }
-    case WM_DESTROY:
-      if (s && s->texts) {
-        DestroyMenu(s->texts);
-        s->texts = nullptr;
-      }
-      return FALSE;
-    default:
-      return FALSE;
+    if (menuBar_) ::SendMessage(menuBar_, TB_ENABLEBUTTON, ids::kCmdPickerSelect, model_->CanSelect());
+    ShowWindow(list_, model_->empty() ? SW_HIDE : SW_SHOW);
+    InvalidateRect(hwnd_, nullptr, TRUE);
   }
-}
+  void SwitchTo(ContactPickerModel::Source source) {
+    WaitCursor wait;
+    model_->SwitchTo(source);
+    Fill();
+    if (!model_->empty()) SelectRow(list_, 0);
+    SetFocus(model_->empty() ? hwnd_ : list_);
+  }
+
+  LRESULT OnMeasureItem(WPARAM, LPARAM lParam) {
+    auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+    RECT rc;
+    GetClientRect(hwnd_, &rc);
+    m->itemHeight = static_cast<UINT>(rc.bottom / 5 - 1);
+    return TRUE;
+  }
+  LRESULT OnDrawItem(WPARAM, LPARAM lParam) {
+    auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    std::size_t row = d->itemID;
+    if (row >= model_->Rows().size()) return TRUE;
+    RECT top = d->rcItem, bottom = d->rcItem;
+    top.left += 4;
+    bottom.left += 4;
+    top.bottom = bottom.top = (d->rcItem.top + d->rcItem.bottom) / 2;
+    SetBkMode(d->hDC, TRANSPARENT);
+    const UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+    DrawText(d->hDC, model_->Rows()[row].name.c_str(), -1, &top, format);
+    std::u16string second(model_->SecondLine(row));
+    DrawText(d->hDC, second.c_str(), -1, &bottom, format);
+    return TRUE;
+  }
+  LRESULT OnDescribe(WPARAM, LPARAM lParam) {
+    auto* out = reinterpret_cast<std::string*>(lParam);
+    if (model_->empty()) {
+      *out += "empty text=\"" + platform::Utf16ToUtf8(Text(context_, ids::kStrNoContacts)) + "\"\n";
+    } else {
+      int sel = SelectedRow(list_);
+      for (std::size_t i = 0; i < model_->Rows().size(); ++i)
+        *out += "contact " + std::to_string(i) + " \"" + platform::Utf16ToUtf8(model_->Rows()[i].name) + "\" \"" +
+                platform::Utf16ToUtf8(model_->SecondLine(i)) + "\"" + (static_cast<int>(i) == sel ? " selected" : "") +
+                "\n";
+    }
+    SetWindowLong(hwnd_, DWL_MSGRESULT, 1);
+    return TRUE;
+  }
+  /// The popup is rebuilt each time: no SIM source for e-mail addresses.
+  LRESULT OnInitMenuPopup(WPARAM wParam, LPARAM) {
+    HMENU popup = reinterpret_cast<HMENU>(wParam);
+    while (GetMenuItemCount(popup) > 0) DeleteMenu(popup, 0, MF_BYPOSITION);
+    for (UINT id : model_->PopupItems()) {
+      if (id == 0) {
+        AppendMenu(popup, MF_SEPARATOR, 0, nullptr);
+        continue;
+      }
+      WCHAR text[64] = {};
+      if (texts_) GetMenuString(texts_, id, text, 64, MF_BYCOMMAND);
+      UINT flags = MF_STRING;
+      if (id == ids::kCmdPickerSelect && !model_->CanSelect()) flags |= MF_GRAYED;
+      AppendMenu(popup, flags, id, text);
+    }
+    return TRUE;
+  }
+  LRESULT OnSelect(WPARAM wParam, LPARAM lParam) { return OnOK(wParam, lParam); }
+  LRESULT OnSim(WPARAM, LPARAM) {
+    SwitchTo(ContactPickerModel::Source::Sim);
+    return 0;
+  }
+  LRESULT OnContacts(WPARAM, LPARAM) {
+    SwitchTo(ContactPickerModel::Source::Contacts);
+    return 0;
+  }
+  LRESULT OnClose(WPARAM wParam, LPARAM lParam) { return OnCancel(wParam, lParam); }
+
+  const SendPageContext& context_;
+  std::unique_ptr<SimPhonebook> sim_;
+  std::unique_ptr<ContactPickerModel> model_;
+  ContactEntry* chosen_;
+  HWND list_ = nullptr;
+  HWND menuBar_ = nullptr;
+  HMENU texts_ = nullptr;  // menu 191, for the popup's item texts
+  static const MessageMapEntry kEntries[];
+  static const MessageTable kTable;
+};
+
+const MessageMapEntry ContactPicker::kEntries[] = {
+    {kEntryMessage, WM_MEASUREITEM, Bind(&ContactPicker::OnMeasureItem)},
+    {kEntryMessage, WM_DRAWITEM, Bind(&ContactPicker::OnDrawItem)},
+    {kEntryMessage, WM_PLATFORM_DESCRIBE, Bind(&ContactPicker::OnDescribe)},
+    {kEntryMessage, WM_INITMENUPOPUP, Bind(&ContactPicker::OnInitMenuPopup)},
+    {kEntryCommand, ids::kCmdPickerSelect, Bind(&ContactPicker::OnSelect)},
+    {kEntryCommand, ids::kCmdPickerSim, Bind(&ContactPicker::OnSim)},
+    {kEntryCommand, ids::kCmdPickerContacts, Bind(&ContactPicker::OnContacts)},
+    {kEntryCommand, ids::kCmdDone, Bind(&ContactPicker::OnClose)},
+    {kEntryCommand, ids::kCmdCancel, Bind(&ContactPicker::OnClose)},
+    {kEntryEnd, 0, nullptr},
+};
+const MessageTable ContactPicker::kTable = {&DialogBase::kTable, ContactPicker::kEntries};
 
 // --- Send page ----------------------------------------------------------------------------
 
@@ -525,113 +534,129 @@ void InitPage(HWND dlg, PageState* s) {
   UpdateSizeLines(dlg, s);
 }
 
-BOOL PageProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* s = StateOf<PageState>(dlg);
-  switch (msg) {
-    case WM_INITDIALOG:
-      SetWindowLong(dlg, DWL_USER, lParam);
-      InitPage(dlg, reinterpret_cast<PageState*>(lParam));
-      return FALSE;
-    case WM_HOTKEY: {
-      if (!s || HIWORD(static_cast<std::uintptr_t>(lParam)) != VK_TBACK) return FALSE;
-      if (LOWORD(static_cast<std::uintptr_t>(lParam)) & MOD_KEYUP) return TRUE;
-      HWND focus = GetFocus();
-      if (focus && IsWindowEnabled(focus) && GetParent(focus) == dlg && GetWindowTextLength(focus) > 0 &&
-          GetDlgCtrlID(focus) != ids::kSizeLine) {
-        SendMessage(focus, WM_KEYDOWN, VK_BACK, 1);
-        SendMessage(focus, WM_CHAR, VK_BACK, 1);
-        return TRUE;
-      }
-      EndDialog(dlg, 0);
-      return TRUE;
-    }
-    case ids::kMsgResolutionChanged:
-      if (s && static_cast<int>(lParam) != s->resolution) {
-        s->resolution = static_cast<int>(lParam);
-        ApplyResolution(dlg, s, s->resolution);
-      }
-      return TRUE;
-    case WM_COMMAND: {
-      if (!s) return FALSE;
-      UINT id = LOWORD(wParam);
-      UINT code = HIWORD(wParam);
-      if ((id == static_cast<UINT>(ids::kPhoneEdit) || id == static_cast<UINT>(ids::kEmailEdit)) &&
-          (code == EN_KILLFOCUS || code == EN_CHANGE)) {
-        if (!s->ownName) OnAddressEditChanged(dlg, s, static_cast<int>(id), code);
-        return TRUE;
-      }
-      switch (id) {
-        case ids::kCmdSend: {
-          std::uint32_t limit = SendLimit(*s->context);
-          if (limit != 0 && s->message->Summary().Size() > limit) {
-            ShowMessage(*s->context, dlg, ids::kStrTooBig);
-            return TRUE;
-          }
-          if (!StoreFields(dlg, s)) return TRUE;
-          s->message->SaveOptions();
-          s->sent = true;
-          EndDialog(dlg, 1);
-          return TRUE;
-        }
-        case ids::kCmdSave:
-          if (!StoreFields(dlg, s)) return TRUE;
-          if (s->document) s->message->SaveDocument();
-          s->message->SaveOptions();
-          if (s->message->Folder()) s->message->Folder()->Save();
-          if (s->pictures.HasOriginals()) s->pictures.KeepCurrentAsOriginals();
-          s->saved = true;
-          if (s->changed) *s->changed = true;
-          return TRUE;
-        case ids::kCmdOptions: {
-          store::SendOptionsRecord* options = s->message->Options();
-          if (!options) {
-            s->message->SetOptions(store::SendOptionsRecord{});
-            options = s->message->Options();
-          }
-          int resolution = s->resolution;
-          if (options) RunSendingOptions(*s->context, dlg, options, &resolution, s->directSend);
-          return TRUE;
-        }
-        case ids::kCmdInsertContact:
-        case IDOK:
-          if (int edit = FocusedAddressEdit(dlg); edit != 0 && !s->ownName) InsertContact(dlg, s, edit);
-          return TRUE;
-        case ids::kCmdClose:
-        case IDCANCEL:
-          EndDialog(dlg, 0);
-          return TRUE;
-        default:
-          return FALSE;
-      }
-    }
-    default:
-      return FALSE;
+class SendPage : public DialogBase {
+ public:
+  explicit SendPage(PageState* state) : s_(state) {}
+
+  bool OnInitDialog() override {
+    InitPage(hwnd_, s_);
+    if (s_->context->resources)
+      labels_.Apply(*s_->context->resources, hwnd_,
+                    {ids::kPhoneLabel, ids::kEmailLabel, ids::kSubjectLabel, ids::kMessageLabel});
+    return true;
   }
-}
+  LRESULT OnCommand(WPARAM wParam, LPARAM lParam) override {
+    UINT id = LOWORD(wParam);
+    UINT code = HIWORD(wParam);
+    if ((id == static_cast<UINT>(ids::kPhoneEdit) || id == static_cast<UINT>(ids::kEmailEdit)) &&
+        (code == EN_KILLFOCUS || code == EN_CHANGE)) {
+      if (!s_->ownName) OnAddressEditChanged(hwnd_, s_, static_cast<int>(id), code);
+      return 0;
+    }
+    return DialogBase::OnCommand(wParam, lParam);
+  }
+  /// The action key in an address edit inserts a contact.
+  LRESULT OnOK(WPARAM, LPARAM) override {
+    if (int edit = FocusedAddressEdit(hwnd_); edit != 0 && !s_->ownName) InsertContact(hwnd_, s_, edit);
+    return 0;
+  }
+  LRESULT OnCancel(WPARAM, LPARAM) override {
+    End(0);
+    return 0;
+  }
+  const MessageTable* GetMessageTable() const override { return &kTable; }
+
+ private:
+  /// Back reaches the page: it deletes in an edit and closes the page otherwise.
+  LRESULT OnHotKey(WPARAM, LPARAM lParam) {
+    if (HIWORD(static_cast<std::uintptr_t>(lParam)) != VK_TBACK) return 0;
+    if (LOWORD(static_cast<std::uintptr_t>(lParam)) & MOD_KEYUP) return 0;
+    HWND focus = GetFocus();
+    if (focus && IsWindowEnabled(focus) && GetParent(focus) == hwnd_ && GetWindowTextLength(focus) > 0 &&
+        GetDlgCtrlID(focus) != ids::kSizeLine) {
+      ::SendMessage(focus, WM_KEYDOWN, VK_BACK, 1);
+      ::SendMessage(focus, WM_CHAR, VK_BACK, 1);
+      return 0;
+    }
+    End(0);
+    return 0;
+  }
+  LRESULT OnResolutionChanged(WPARAM, LPARAM lParam) {
+    if (static_cast<int>(lParam) != s_->resolution) {
+      s_->resolution = static_cast<int>(lParam);
+      ApplyResolution(hwnd_, s_, s_->resolution);
+    }
+    return 0;
+  }
+  LRESULT OnSend(WPARAM, LPARAM) {
+    std::uint32_t limit = SendLimit(*s_->context);
+    if (limit != 0 && s_->message->Summary().Size() > limit) {
+      ShowMessage(*s_->context, hwnd_, ids::kStrTooBig);
+      return 0;
+    }
+    if (!StoreFields(hwnd_, s_)) return 0;
+    s_->message->SaveOptions();
+    s_->sent = true;
+    End(1);
+    return 0;
+  }
+  LRESULT OnSave(WPARAM, LPARAM) {
+    if (!StoreFields(hwnd_, s_)) return 0;
+    if (s_->document) s_->message->SaveDocument();
+    s_->message->SaveOptions();
+    if (s_->message->Folder()) s_->message->Folder()->Save();
+    if (s_->pictures.HasOriginals()) s_->pictures.KeepCurrentAsOriginals();
+    s_->saved = true;
+    if (s_->changed) *s_->changed = true;
+    return 0;
+  }
+  LRESULT OnOptions(WPARAM, LPARAM) {
+    store::SendOptionsRecord* options = s_->message->Options();
+    if (!options) {
+      s_->message->SetOptions(store::SendOptionsRecord{});
+      options = s_->message->Options();
+    }
+    int resolution = s_->resolution;
+    if (options) RunSendingOptions(*s_->context, hwnd_, options, &resolution, s_->directSend);
+    return 0;
+  }
+  LRESULT OnInsertContact(WPARAM wParam, LPARAM lParam) { return OnOK(wParam, lParam); }
+  LRESULT OnClose(WPARAM wParam, LPARAM lParam) { return OnCancel(wParam, lParam); }
+
+  PageState* s_;
+  LabelFont labels_;
+  static const MessageMapEntry kEntries[];
+  static const MessageTable kTable;
+};
+
+const MessageMapEntry SendPage::kEntries[] = {
+    {kEntryMessage, WM_HOTKEY, Bind(&SendPage::OnHotKey)},
+    {kEntryMessage, ids::kMsgResolutionChanged, Bind(&SendPage::OnResolutionChanged)},
+    {kEntryCommand, ids::kCmdSend, Bind(&SendPage::OnSend)},
+    {kEntryCommand, ids::kCmdSave, Bind(&SendPage::OnSave)},
+    {kEntryCommand, ids::kCmdOptions, Bind(&SendPage::OnOptions)},
+    {kEntryCommand, ids::kCmdInsertContact, Bind(&SendPage::OnInsertContact)},
+    {kEntryCommand, ids::kCmdClose, Bind(&SendPage::OnClose)},
+    {kEntryEnd, 0, nullptr},
+};
+const MessageTable SendPage::kTable = {&DialogBase::kTable, SendPage::kEntries};
 
 }  // namespace
 
 int RunSendingOptions(const SendPageContext& context, HWND owner, store::SendOptionsRecord* options,
                       int* resolution, bool fixedResolution) {
   if (!options || !resolution || !context.resources) return 0;
-  OptionsState state{&context, options, resolution, fixedResolution, owner};
-  INT_PTR r = DialogBoxParam(context.resources->module(), MAKEINTRESOURCE(ids::kOptionsDialog), owner, OptionsProc,
-                             reinterpret_cast<LPARAM>(&state));
-  return r == 1 ? 1 : 0;
+  OptionsDialog dialog(context, options, resolution, fixedResolution, owner);
+  return dialog.DoModal(context.resources->module(), ids::kOptionsDialog, owner) == 1 ? 1 : 0;
 }
 
 bool RunContactPicker(const SendPageContext& context, HWND owner, AddressKind kind, ContactEntry* chosen) {
   if (!chosen || !context.resources) return false;
-  PickerState state;
-  state.context = &context;
-  state.sim = std::make_unique<SimPhonebook>();
+  auto sim = std::make_unique<SimPhonebook>();
   // No SIM leaves its source empty.
-  if (!(context.simPath.empty() ? state.sim->Open() : state.sim->Open(context.simPath))) state.sim.reset();
-  state.model = std::make_unique<ContactPickerModel>(context.contacts, state.sim.get(), kind);
-  state.chosen = chosen;
-  INT_PTR r = DialogBoxParam(context.resources->module(), MAKEINTRESOURCE(ids::kContactPickerDialog), owner,
-                             PickerProc, reinterpret_cast<LPARAM>(&state));
-  return r == 1;
+  if (!(context.simPath.empty() ? sim->Open() : sim->Open(context.simPath))) sim.reset();
+  ContactPicker dialog(context, std::move(sim), kind, chosen);
+  return dialog.DoModal(context.resources->module(), ids::kContactPickerDialog, owner) == 1;
 }
 
 int RunSendPage(const SendPageContext& context, store::MessageEntry* message, HWND owner, bool* changed,
@@ -656,8 +681,8 @@ int RunSendPage(const SendPageContext& context, store::MessageEntry* message, HW
       RecomputeSize(&state);
     }
   }
-  INT_PTR r = DialogBoxParam(context.resources->module(), MAKEINTRESOURCE(ids::kSendPageDialog), owner, PageProc,
-                             reinterpret_cast<LPARAM>(&state));
+  SendPage page(&state);
+  INT_PTR r = page.DoModal(context.resources->module(), ids::kSendPageDialog, owner);
   if (state.sent || state.saved) {
     if (state.document) message->SaveDocument();
   } else if (state.pictures.HasOriginals()) {

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <functional>
 #include <string>
 
 #include "imaging/image.h"
@@ -16,6 +14,7 @@
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
+#include "platform_testing/dialog_script.h"
 #include "presentation/message_document.h"
 #include "sendpage/contact_picker_model.h"
 #include "sendpage/ids.h"
@@ -26,62 +25,7 @@ namespace {
 using platform::testdriver::DescribeScreen;
 using platform::testdriver::PressKey;
 
-constexpr UINT kScript = WM_USER + 77;
-
-/// Runs one step at a time inside whatever modal loop is running, each only once every
-/// message the previous step caused has been handled.
-class Script {
- public:
-  Script() {
-    static bool registered = [] {
-      WNDCLASS wc{};
-      wc.lpfnWndProc = &Script::Proc;
-      wc.lpszClassName = u"SendPageTestOwner";
-      return RegisterClass(&wc) != 0;
-    }();
-    (void)registered;
-    owner_ = CreateWindowEx(0, u"SendPageTestOwner", u"Owner", WS_VISIBLE, 0, 0, 176, 220, nullptr, nullptr,
-                            nullptr, nullptr);
-    current_ = this;
-  }
-  ~Script() {
-    current_ = nullptr;
-    DestroyWindow(owner_);
-  }
-  HWND owner() const { return owner_; }
-  void Then(std::function<void()> step) { steps_.push_back(std::move(step)); }
-  void Key(const char* name) {
-    Then([name] { PressKey(platform::testdriver::KeyFromName(name)); });
-  }
-  void Command(UINT id) {
-    Then([id] { PostMessage(GetForegroundWindow(), WM_COMMAND, id, 0); });
-  }
-  void Describe(std::string* out) {
-    Then([out] { *out = DescribeScreen(); });
-  }
-  void Start() { PostMessage(owner_, kScript, 0, 0); }
-  bool done() const { return steps_.empty(); }
-
- private:
-  static LRESULT Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != kScript || !current_) return DefWindowProc(hwnd, msg, wParam, lParam);
-    // Posted messages come before paints, so a pending paint means nothing else is left.
-    MSG pending;
-    bool busy = PeekMessage(&pending, nullptr, 0, 0, PM_NOREMOVE) && pending.message != WM_PAINT;
-    if (busy || current_->steps_.empty()) {
-      if (!current_->steps_.empty()) PostMessage(hwnd, kScript, 0, 0);
-      return 0;
-    }
-    auto step = std::move(current_->steps_.front());
-    current_->steps_.pop_front();
-    step();
-    PostMessage(hwnd, kScript, 0, 0);
-    return 0;
-  }
-  static inline Script* current_ = nullptr;
-  HWND owner_ = nullptr;
-  std::deque<std::function<void()>> steps_;
-};
+using Script = platform_testing::DialogScript;
 
 std::string Card(const std::string& name, const std::string& tel, const std::string& email) {
   std::string s = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\n";
@@ -278,6 +222,68 @@ TEST_F(SendPageMessageTest, AMessageOverTheLimitIsNotSent) {
   EXPECT_EQ(RunSendPage(context, entry.get(), script.owner(), &changed, false), 0);
   EXPECT_NE(refused.find("The message is too large."), std::string::npos) << refused;
   EXPECT_EQ(entry->Summary().To(), u"+15550100;x@yz.org;");
+  EXPECT_EQ(Bytes(picture), original);
+}
+
+TEST_F(SendPageMessageTest, ATypedSeparatorTestsTheListSoFarAndLabelsUseTheFontOfKindOne) {
+  Script script;
+  std::string email, phone, fine;
+  LOGFONT label{};
+  HFONT sizeFont = nullptr;
+  script.Then([&] {
+    HWND dlg = GetForegroundWindow();
+    GetObject(reinterpret_cast<HGDIOBJ>(SendDlgItemMessage(dlg, ids::kPhoneLabel, WM_GETFONT, 0, 0)), sizeof label,
+              &label);
+    sizeFont = reinterpret_cast<HFONT>(SendDlgItemMessage(dlg, ids::kSizeLine, WM_GETFONT, 0, 0));
+    HWND edit = GetDlgItem(dlg, ids::kEmailEdit);
+    SetFocus(edit);
+    SendMessage(edit, EM_SETSEL, 0, -1);
+  });
+  script.Type(u"a@b;");  // "a@b" is no address: 1050 as the ";" is typed
+  script.Describe(&email);
+  script.Key("SoftLeft");
+  script.Then([] { SendDlgItemMessage(GetForegroundWindow(), ids::kEmailEdit, EM_SETSEL, 0, -1); });
+  script.Type(u"a@bc.de;");  // a good list: nothing is said
+  script.Describe(&fine);
+  script.Then([] { SetFocus(GetDlgItem(GetForegroundWindow(), ids::kPhoneEdit)); });
+  script.Type(u"12");
+  // The phone edit takes digits only from the keypad; ";" comes from the symbol table.
+  script.Then([] { PostMessage(GetFocus(), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u";")); });
+  script.Describe(&phone);
+  script.Key("SoftLeft");
+  script.Command(ids::kCmdClose);
+  script.Start();
+  bool changed = false;
+  EXPECT_EQ(RunSendPage(context, entry.get(), script.owner(), &changed, false), 0);
+  EXPECT_TRUE(script.done());
+  EXPECT_NE(email.find("An e-mail address is not valid."), std::string::npos) << email;
+  EXPECT_EQ(fine.find("messagebox"), std::string::npos) << fine;
+  EXPECT_NE(fine.find("a@bc.de;"), std::string::npos) << fine;
+  EXPECT_NE(phone.find("A phone number is not valid."), std::string::npos) << phone;
+  // The labels' font comes from the resource library (kind 1); the size line keeps the system's.
+  EXPECT_EQ(std::u16string(label.lfFaceName), u"Nina");
+  EXPECT_EQ(label.lfHeight, -12);
+  EXPECT_EQ(sizeFont, nullptr);
+}
+
+TEST_F(SendPageMessageTest, BackDeletesInTheFocusedEditThenLeavesThePage) {
+  Script script;
+  std::string subject;
+  script.Then([] { SetFocus(GetDlgItem(GetForegroundWindow(), ids::kSubjectEdit)); });  // "Hi"
+  script.Key("Back");
+  script.Then([&] {
+    WCHAR text[8] = {};
+    GetDlgItemText(GetForegroundWindow(), ids::kSubjectEdit, text, 8);
+    subject = platform::Utf16ToUtf8(text);
+  });
+  script.Key("Back");
+  script.Key("Back");  // the edit is empty: the page closes
+  script.Start();
+  bool changed = false;
+  EXPECT_EQ(RunSendPage(context, entry.get(), script.owner(), &changed, false), 0);
+  EXPECT_TRUE(script.done());
+  EXPECT_EQ(subject, "H");
+  EXPECT_EQ(entry->Summary().Subject(), u"Hi");  // closing stores nothing
   EXPECT_EQ(Bytes(picture), original);
 }
 

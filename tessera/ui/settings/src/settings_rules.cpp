@@ -96,8 +96,9 @@ UINT CheckProfile(std::u16string_view name, std::u16string_view url, std::u16str
   if (url.find(urlPrefix) == std::u16string_view::npos || url == urlPrefix) return ids::kStrNeedUrl;
   bool gatewayOptional = transport == transport::Mm1Transport::Http && gateway.empty();
   if (!gatewayOptional && gateway.find(u'.') == std::u16string_view::npos) return ids::kStrNeedGateway;
+  // Only HTTP goes through a proxy: a WAP gateway profile's field is not looked at.
   // Anything outside ASCII turns into '?' in the code page, which the proxy check refuses.
-  if (!proxy.empty() && (proxy.size() > static_cast<std::size_t>(kProfileProxyLimit) ||
+  if (transport == transport::Mm1Transport::Http && !proxy.empty() && (proxy.size() > static_cast<std::size_t>(kProfileProxyLimit) ||
                          !transport::ParseProxy(platform::WideToAnsi(proxy), nullptr, nullptr)))
     return ids::kStrBadProxy;
   return 0;
@@ -113,7 +114,8 @@ void StoreProfileTexts(std::u16string_view name, std::u16string_view url, std::u
 void StoreProfileTransport(transport::Mm1Transport transport, std::u16string_view proxy,
                            transport::Mm1Profile* profile) {
   profile->transport = transport;
-  profile->proxy.Assign(platform::WideToAnsi(proxy));
+  // A WAP gateway profile keeps the proxy it had, for when it goes back to HTTP.
+  if (transport == transport::Mm1Transport::Http) profile->proxy.Assign(platform::WideToAnsi(proxy));
 }
 
 }  // namespace ui

@@ -116,6 +116,23 @@ TEST(ProfileEditor, HttpProfilesMayGoWithoutGatewayAndAProxyMustBeHostAndPort) {
   EXPECT_EQ(CheckProfile(u"A", url, u"", none, u"http://", http, longProxy), ids::kStrBadProxy);
 }
 
+TEST(ProfileEditor, AWapGatewayProfileNeitherChecksNorOverwritesTheProxy) {
+  const std::vector<std::u16string> none;
+  const auto http = transport::Mm1Transport::Http, wsp = transport::Mm1Transport::Wsp;
+  const char16_t* url = u"http://mmsc/mms";
+  EXPECT_EQ(CheckProfile(u"A", url, u"10.0.0.1", none, u"http://", wsp, u"proxy.op"), 0u);
+  EXPECT_EQ(CheckProfile(u"A", url, u"10.0.0.1", none, u"http://", http, u"proxy.op"), ids::kStrBadProxy);
+  transport::Mm1Profile p;
+  p.transport = http;
+  p.proxy.Assign("proxy.op:8080");
+  StoreProfileTransport(wsp, u"proxy.op", &p);  // switched to the gateway with a half-typed field
+  EXPECT_EQ(p.transport, wsp);
+  EXPECT_EQ(p.proxy.view(), "proxy.op:8080");
+  StoreProfileTransport(http, u"10.1.2.3:3128", &p);
+  EXPECT_EQ(p.transport, http);
+  EXPECT_EQ(p.proxy.view(), "10.1.2.3:3128");
+}
+
 TEST(ProfileEditor, TextsLongerThanTheirFieldsAreCutOnCharacterBoundaries) {
   transport::Mm1Profile p;
   std::u16string name(25, u'\u00e9');  // 50 octets: fits

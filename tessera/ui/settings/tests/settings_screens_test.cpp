@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <functional>
 #include <string>
 
 #include "config/config.h"
@@ -15,62 +13,13 @@
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
+#include "platform_testing/dialog_script.h"
 #include "sendpage/ids.h"
 
 namespace ui {
 namespace {
 
-constexpr UINT kScript = WM_USER + 78;
-
-/// One step at a time inside the running modal loop, each once the previous one's
-/// messages are handled.
-class Script {
- public:
-  Script() {
-    static bool registered = [] {
-      WNDCLASS wc{};
-      wc.lpfnWndProc = &Script::Proc;
-      wc.lpszClassName = u"SettingsTestOwner";
-      return RegisterClass(&wc) != 0;
-    }();
-    (void)registered;
-    owner_ = CreateWindowEx(0, u"SettingsTestOwner", u"Owner", WS_VISIBLE, 0, 0, 176, 220, nullptr, nullptr,
-                            nullptr, nullptr);
-    current_ = this;
-  }
-  ~Script() {
-    current_ = nullptr;
-    DestroyWindow(owner_);
-  }
-  HWND owner() const { return owner_; }
-  void Then(std::function<void()> step) { steps_.push_back(std::move(step)); }
-  void Key(const char* name) {
-    Then([name] { platform::testdriver::PressKey(platform::testdriver::KeyFromName(name)); });
-  }
-  void Describe(std::string* out) {
-    Then([out] { *out = platform::testdriver::DescribeScreen(); });
-  }
-  void Start() { PostMessage(owner_, kScript, 0, 0); }
-
- private:
-  static LRESULT Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != kScript || !current_) return DefWindowProc(hwnd, msg, wParam, lParam);
-    MSG pending;
-    bool busy = PeekMessage(&pending, nullptr, 0, 0, PM_NOREMOVE) && pending.message != WM_PAINT;
-    if (busy || current_->steps_.empty()) {
-      if (!current_->steps_.empty()) PostMessage(hwnd, kScript, 0, 0);
-      return 0;
-    }
-    auto step = std::move(current_->steps_.front());
-    current_->steps_.pop_front();
-    step();
-    PostMessage(hwnd, kScript, 0, 0);
-    return 0;
-  }
-  static inline Script* current_ = nullptr;
-  HWND owner_ = nullptr;
-  std::deque<std::function<void()>> steps_;
-};
+using Script = platform_testing::DialogScript;
 
 class SettingsScreenTest : public ::testing::Test {
  protected:
@@ -162,6 +111,27 @@ TEST_F(SettingsScreenTest, EditingFromTheListKeepsEachProfilesTransportAndProxy)
   EXPECT_EQ(wsp.transport, transport::Mm1Transport::Wsp);
   EXPECT_EQ(wsp.proxy.view(), "");
   EXPECT_EQ(wsp.gateway.view(), "10.0.0.1");
+}
+
+TEST_F(SettingsScreenTest, DownMovesTheSelectionAfterComingBackFromTheEditor) {
+  transport::Mm1Profile p;
+  p.gatewayPort = 9201;
+  p.mmscUri.Assign("http://mmsc/");
+  p.gateway.Assign("10.0.0.1");
+  for (const char* name : {"Home", "Work"}) {
+    p.name.Assign(name);
+    ASSERT_GT(transport::Mm1AddProfile(p, std::string(name) == "Home"), 0);
+  }
+  Script script;
+  std::string after;
+  script.Key("Enter");     // edit "Home"
+  script.Key("SoftLeft");  // save it unchanged
+  script.Key("Down");
+  script.Describe(&after);
+  script.Command(IDCANCEL);
+  script.Start();
+  EXPECT_EQ(RunProfiles(resources, script.owner()), 1);
+  EXPECT_NE(after.find("profile 2 \"Work\" selected"), std::string::npos) << after;
 }
 
 TEST_F(SettingsScreenTest, ProfileEditorRefusesABadProxyThenSavesAnHttpProfileWithoutGateway) {

@@ -14,6 +14,9 @@
 #include "ui/common/app_context.h"
 #include "ui/common/ui_ids.h"
 #include "contacts/contacts_session.h"
+#include "gallery/gallery.h"
+#include "recorder/recorder.h"
+#include "texteditor/text_editor.h"
 #include "ui/shell/main_frame.h"
 #include "viewer/duration_probe.h"
 #include "viewer/video_playback.h"
@@ -94,6 +97,10 @@ int Application::Start(HINSTANCE, const std::u16string& commandLine, int show) {
   config_->GetVideoDecPath(true);
   viewer::VideoPlayback::Get();
   viewer::InstallMediaHooks(audio_.get());
+  // The text editor picks canned texts in the gallery, which plays sounds with the player.
+  gallery::SetAudioLoader(audio_.get());
+  recorder::SetAudioLoader(audio_.get());
+  texteditor::SetCannedTextPicker(&gallery::RunGallery);
   ShowWindow(frame_->Handle(), show);
   UpdateWindow(frame_->Handle());
   return 1;
@@ -110,6 +117,9 @@ int Application::Shutdown() {
   if (audio_) {
     // The playing-time hooks must not keep the player about to go.
     viewer::InstallMediaHooks(nullptr);
+    gallery::SetAudioLoader(nullptr);
+    recorder::SetAudioLoader(nullptr);
+    texteditor::SetCannedTextPicker(nullptr);
     audio_.reset();
   }
   context.contacts = nullptr;

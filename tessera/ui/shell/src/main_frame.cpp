@@ -1,8 +1,11 @@
 #include "ui/shell/main_frame.h"
 
+#include "composer/composer_frame.h"
+
 #include <algorithm>
 #include <iterator>
 
+#include "folders/folder_frame.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/menubar.h"
@@ -37,6 +40,7 @@ const MessageTable MainFrame::kTable = {&WindowBase::kTable, MainFrame::kEntries
 MainFrame::MainFrame() = default;
 
 MainFrame::~MainFrame() {
+  folderView_.reset();
   FreeIcons();
   StopPushes();
   host_.Shutdown();
@@ -99,6 +103,7 @@ void MainFrame::FreeIcons() {
 }
 
 void MainFrame::OnDestroyed() {
+  folderView_.reset();
   FreeIcons();
   StopPushes();
   host_.Shutdown();
@@ -208,17 +213,45 @@ LRESULT MainFrame::OnDrawRow(WPARAM, LPARAM lParam) {
 bool MainFrame::SwitchView(int state, std::uintptr_t parameter) {
   SetForegroundWindow(hwnd_);
   const int previous = view_;
+  // Leaving the composer's state destroys it.
+  if (composer::ComposerFrame* open = composer::ComposerFrame::Current(); open && open->Handle())
+    DestroyWindow(open->Handle());
   view_ = state;
   auto back = [this] { SwitchView(kViewMainList, 0); };
+  if (previous == kViewFolder && state != kViewFolder && folderView_ && folderView_->Handle())
+    ShowWindow(folderView_->Handle(), SW_HIDE);
   switch (state) {
     case kViewFolder:
-      return RunFolderView(hwnd_, static_cast<int>(parameter), back);
+      lastFolder_ = static_cast<int>(parameter);
+      if (EnterFolderView(static_cast<int>(parameter))) return true;
+      view_ = previous;
+      return false;
     case kViewComposer: {
       store::FolderId folder{};
       const auto id = static_cast<std::uint32_t>(parameter);
       const bool incoming = Locate(id, &folder) && (folder == store::FolderId::Inbox || folder == store::FolderId::Sent);
-      (void)previous;
-      return incoming ? OpenViewer(hwnd_, id, back) : OpenComposer(hwnd_, id, back);
+      if (incoming) return OpenViewer(hwnd_, id, back);
+      ComposerRequest request;
+      request.messageId = id;
+      request.mode = composerMode_;
+      request.previousView = previous;
+      composerMode_ = 0;
+      request.onLeave = [this](int view, int folder) {
+        if (view == kViewFolder)
+          SwitchView(kViewFolder, static_cast<std::uintptr_t>(folder < 0 ? lastFolder_ : folder));
+        else
+          SwitchView(kViewMainList, 0);
+      };
+      request.sendFromDrafts = [this](std::uint32_t sent) {
+        if (!store_.Move(sent, store::FolderId::Draft, store::FolderId::Outbox)) return false;
+        OnNavigate(kNavSend, static_cast<LPARAM>(sent));
+        return true;
+      };
+      if (!OpenComposer(hwnd_, request)) {
+        view_ = previous;
+        return false;
+      }
+      return true;
     }
     case kViewMainList:
       ShowWindow(hwnd_, SW_SHOW);
@@ -230,6 +263,41 @@ bool MainFrame::SwitchView(int state, std::uintptr_t parameter) {
     default:
       view_ = previous;
       return false;
+  }
+}
+
+bool MainFrame::EnterFolderView(int folder) {
+  if (!folderView_) {
+    folderView_ = std::make_unique<folders::FolderFrame>();
+    if (!folderView_->Open(hwnd_, &store_)) {
+      folderView_.reset();
+      return false;
+    }
+  }
+  const bool changed = folder != folderView_->FolderNumber();
+  if (!folderView_->LoadFolder(folder)) {
+    folderView_.reset();
+    return false;
+  }
+  if (changed && folderView_->List().Count() > 0) {
+    folderView_->List().Select(0);
+    ::SendMessage(folderView_->Handle(), kMsgListSelChanged, 0, reinterpret_cast<LPARAM>(folderView_->List().Handle()));
+  }
+  HWND view = folderView_->Handle();
+  ShowWindow(view, SW_SHOW);
+  UpdateWindow(view);
+  SetForegroundWindow(view);
+  SetFocus(folderView_->List().Handle());
+  return true;
+}
+
+void MainFrame::NotifyFolderView() {
+  if (!folderView_) return;
+  folderView_->StoreChanged();
+  // A notice over the view gave the activation to the main frame: the view takes it back.
+  if (view_ == kViewFolder && folderView_->Handle() && GetForegroundWindow() == hwnd_) {
+    SetForegroundWindow(folderView_->Handle());
+    SetFocus(folderView_->List().Handle());
   }
 }
 
@@ -260,6 +328,7 @@ LRESULT MainFrame::OnNotificationStored(WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   host_.HandleMessage(hwnd_, store::kMsgNotificationStored, wParam, lParam, &result);
   RefreshLabels();
+  NotifyFolderView();
   return 0;
 }
 
@@ -282,9 +351,13 @@ LRESULT MainFrame::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == store::kMsgSendFinished || message == store::kMsgFetchFinished ||
         message == store::kMsgNotifyRespFinished)
       RefreshLabels();
+    NotifyFolderView();
     return result;
   }
-  if (store::HandleStoreMessage(store_, hwnd_, message, wParam, lParam, &result)) return result;
+  if (store::HandleStoreMessage(store_, hwnd_, message, wParam, lParam, &result)) {
+    NotifyFolderView();
+    return result;
+  }
   return WindowBase::DefWindowProc(message, wParam, lParam);
 }
 

@@ -87,6 +87,7 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
   const bool found = Locate(id, &folder);
   switch (code) {
     case kNavNew: {
+      composerMode_ = kOpenNew;
       const std::uint32_t fresh = NewEmptyDraft();
       if (fresh) SwitchView(kViewComposer, fresh);
       return fresh;
@@ -101,6 +102,7 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
         return 0;
       }
       const std::uint32_t copy = MakeDraftFrom(folder, id, kStrForwardPrefix, kAddressNone);
+      composerMode_ = kOpenForward;
       if (copy) SwitchView(kViewComposer, copy);
       return copy;
     }
@@ -109,6 +111,7 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
       if (!found) return 0;
       const std::uint32_t reply =
           MakeDraftFrom(folder, id, kStrReplyPrefix, code == kNavReply ? kAddressSender : kAddressAll);
+      composerMode_ = kOpenReply;
       if (reply) SwitchView(kViewComposer, reply);
       return reply;
     }
@@ -137,6 +140,7 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
         }
       }
       RefreshLabels();
+      composerMode_ = kOpenEdit;
       SwitchView(kViewComposer, target);
       return target;
     }
@@ -148,10 +152,12 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
       LRESULT result = 0;
       host_.HandleMessage(hwnd_, kMsgNavigate, code, lParam, &result);
       RefreshLabels();
+      NotifyFolderView();
       return result;
     }
     case kNavOpenDraft:
       if (!found || folder != store::FolderId::Draft) return 0;
+      composerMode_ = kOpenHandOver;
       SwitchView(kViewComposer, id);
       return id;
     default:

@@ -2,8 +2,10 @@
 
 #include <memory>
 
+#include "composer/composer_frame.h"
 #include "platform/menubar.h"
 #include "platform/text.h"
+#include "sendpage/send_page.h"
 #include "settings/settings_screens.h"
 #include "store/message_store.h"
 #include "ui/common/app_context.h"
@@ -102,12 +104,6 @@ bool Show(HWND owner, UINT nameId, std::function<void()> onLeave) {
 
 }  // namespace
 
-bool RunFolderView(HWND owner, int, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenFolder, std::move(onLeave));
-}
-bool OpenComposer(HWND owner, std::uint32_t, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenComposer, std::move(onLeave));
-}
 namespace {
 
 std::u16string WithSeparator(std::u16string folder) {
@@ -115,7 +111,35 @@ std::u16string WithSeparator(std::u16string folder) {
   return folder;
 }
 
+viewer::ViewerContext MakeViewerContext() {
+  AppContext& context = Context();
+  viewer::ViewerContext viewerContext;
+  viewerContext.resources = context.resources;
+  viewerContext.audio = context.application ? context.application->AudioLoader() : nullptr;
+  viewerContext.video = &viewer::VideoPlayback::Get();
+  if (context.config) {
+    viewerContext.picturePath = WithSeparator(context.config->GetPicturePath(true));
+    viewerContext.soundPath = WithSeparator(context.config->GetSoundPath(true));
+    viewerContext.videoPath = WithSeparator(context.config->GetVideoPath(true));
+    viewerContext.unknownPath = WithSeparator(context.config->GetUnknownPath(true));
+  }
+  return viewerContext;
+}
+
 }  // namespace
+
+bool OpenComposer(HWND owner, const ComposerRequest& request) {
+  AppContext& context = Context();
+  if (!context.resources || !context.mainFrame) return false;
+  composer::ComposerHost host;
+  host.store = &context.mainFrame->Store();
+  host.leave = request.onLeave;
+  host.sendFromDrafts = request.sendFromDrafts;
+  host.preview = [](HWND previewOwner, store::MessageEntry* entry) {
+    viewer::RunViewer(previewOwner, entry, MakeViewerContext());
+  };
+  return composer::OpenComposer(owner, std::move(host), request.messageId, request.mode, request.previousView);
+}
 
 bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave) {
   AppContext& context = Context();
@@ -128,17 +152,7 @@ bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLea
     if (folder && (entry = folder->CheckOut(messageId)) != nullptr) break;
   }
   if (!entry) return false;
-  viewer::ViewerContext viewerContext;
-  viewerContext.resources = context.resources;
-  viewerContext.audio = context.application ? context.application->AudioLoader() : nullptr;
-  viewerContext.video = &viewer::VideoPlayback::Get();
-  if (context.config) {
-    viewerContext.picturePath = WithSeparator(context.config->GetPicturePath(true));
-    viewerContext.soundPath = WithSeparator(context.config->GetSoundPath(true));
-    viewerContext.videoPath = WithSeparator(context.config->GetVideoPath(true));
-    viewerContext.unknownPath = WithSeparator(context.config->GetUnknownPath(true));
-  }
-  viewer::RunViewer(owner, entry, viewerContext);
+  viewer::RunViewer(owner, entry, MakeViewerContext());
   folder->Release(entry);
   if (onLeave) onLeave();
   return true;
@@ -151,8 +165,47 @@ bool RunSettings(HWND owner, std::function<void()> onLeave) {
   if (onLeave) onLeave();
   return true;
 }
-bool RunSendPage(HWND owner, std::uint32_t, std::function<void()> onLeave) {
-  return Show(owner, kStrScreenSendPage, std::move(onLeave));
+bool RunSendPage(HWND owner, std::uint32_t messageId, std::function<void()> onLeave) {
+  AppContext& context = Context();
+  if (!context.resources || !context.mainFrame) return false;
+  store::MessageStore& messages = context.mainFrame->Store();
+  // A draft, or a message waiting in the Outbox, goes out from the page.
+  store::FolderId from = store::FolderId::Draft;
+  store::MessageFolder* folder = messages.Folder(from);
+  store::MessageEntry* entry = folder ? folder->CheckOut(messageId) : nullptr;
+  if (!entry) {
+    from = store::FolderId::Outbox;
+    folder = messages.Folder(from);
+    entry = folder ? folder->CheckOut(messageId) : nullptr;
+  }
+  if (!entry) return false;
+  SendPageContext page;
+  page.resources = context.resources;
+  page.contacts = context.contacts;
+  if (context.config) {
+    page.defaultResolution = static_cast<int>(context.config->GetDefaultResolution());
+    page.alphaTagDisplayText = context.config->GetAlphaTagDispTxt();
+  }
+  bool changed = false;
+  const bool sent = RunSendPage(page, entry, owner, &changed, false) == 1;
+  // The page wrote the document; the summary (recipients, subject, date) goes with the index.
+  if (sent || changed) folder->Save();
+  folder->Release(entry);
+  if (sent) {
+    // Into the Outbox, then queued as navigation code 5 queues any Outbox message.
+    bool queued = from == store::FolderId::Outbox || messages.Move(messageId, from, store::FolderId::Outbox);
+    store::MessageFolder* outbox = messages.Folder(store::FolderId::Outbox);
+    if (queued && from != store::FolderId::Outbox && outbox) {
+      if (store::MessageEntry* moved = outbox->CheckOut(messageId)) {
+        moved->Summary().SetStateFlagsNew(store::StateAfter(store::StateEvent::StoredComposed));
+        outbox->Release(moved);
+        outbox->Save();
+      }
+    }
+    if (queued) ::SendMessage(context.mainFrame->Handle(), kMsgNavigate, kNavSend, static_cast<LPARAM>(messageId));
+  }
+  if (onLeave) onLeave();
+  return true;
 }
 bool RunGallery(HWND owner, std::function<void()> onLeave) {
   return Show(owner, kStrScreenGallery, std::move(onLeave));

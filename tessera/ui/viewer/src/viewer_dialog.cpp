@@ -192,6 +192,16 @@ BOOL ViewerDialog::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       EnableMenuItem(menu, ids::kCmdPreviousSlide, slideCount_ >= 2 && current > 0 ? MF_ENABLED : MFS_GRAYED);
       return TRUE;
     }
+    case WM_KEYDOWN: {
+      // Up and Down scroll a text longer than its area; the presentation pauses meanwhile.
+      const presentation::PlayerWindow* w = player_.window();
+      HWND text = w ? w->textControl() : nullptr;
+      if ((wParam != VK_UP && wParam != VK_DOWN) || !text || !IsWindowVisible(text) ||
+          !(GetWindowLong(text, GWL_STYLE) & WS_VSCROLL))
+        return FALSE;
+      SendMessage(text, WM_KEYDOWN, wParam, lParam);
+      return TRUE;
+    }
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE && !stopped_) {
         StopPlaying();

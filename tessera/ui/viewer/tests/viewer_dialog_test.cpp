@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/clip_player.h"
+#include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/menubar.h"
 #include "platform_testing/device_root.h"
@@ -116,6 +117,36 @@ TEST_F(ViewerDialogTest, PlaysAtOnceAndEndsWithTheStripEmptyAndPlayOnTheKey) {
   Command(ids::kCmdPlayStop);
   EXPECT_TRUE(dialog_->stopped());
   EXPECT_EQ(dialog_->player().position(), 0u);
+}
+
+TEST_F(ViewerDialogTest, ScrollingALongTextPausesThePresentationAndPlayGoesOn) {
+  AddTextSlides(1, 5000);
+  std::string longText;
+  for (int i = 1; i <= 40; ++i) longText += "line " + std::to_string(i) + "\r\n";
+  WriteTextPart(dir_.File("t0.txt"), longText);
+  dialog_ = std::make_unique<viewer::ViewerDialog>(ctx_, &doc_, nullptr);
+  ASSERT_NE(dialog_->Create(host_.hwnd), nullptr);
+  td::RunUntilIdle();
+  td::RunFor(500);
+  ASSERT_FALSE(dialog_->stopped());
+  HWND text = dialog_->player().window()->textControl();
+  ASSERT_TRUE(GetWindowLong(text, GWL_STYLE) & WS_VSCROLL);
+  // Down moves through the visible lines first; the first line scrolled pauses.
+  for (int i = 0; i < 40 && SendMessage(text, EM_GETFIRSTVISIBLELINE, 0, 0) == 0; ++i) {
+    SendMessage(dialog_->hwnd(), WM_KEYDOWN, VK_DOWN, 0);
+    td::RunUntilIdle();
+  }
+  EXPECT_GT(SendMessage(text, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+  EXPECT_TRUE(dialog_->stopped());
+  EXPECT_EQ(dialog_->player().state(), presentation::PresentationPlayer::State::Paused);
+  EXPECT_NE(SoftKeys().find("left=\"Play\""), std::string::npos) << SoftKeys();
+  const std::uint64_t at = dialog_->position();
+  td::RunFor(1000);
+  EXPECT_EQ(dialog_->position(), at);  // it waits while the user reads
+  Command(ids::kCmdPlayStop);
+  EXPECT_FALSE(dialog_->stopped());
+  td::RunFor(1000);
+  EXPECT_GT(dialog_->position(), at);
 }
 
 TEST_F(ViewerDialogTest, NextOnTheLastAndPreviousOnTheFirstSlideKeepTheSlide) {

@@ -45,6 +45,10 @@ inline constexpr int kResolutionList = 1028;
 inline constexpr int kValidityList = 1029;
 inline constexpr int kDeliveryList = 1030;
 inline constexpr int kPriorityList = 1031;
+inline constexpr int kResolutionLabel = 1033;
+inline constexpr int kValidityLabel = 1034;
+inline constexpr int kDeliveryLabel = 1035;
+inline constexpr int kPriorityLabel = 1036;
 inline constexpr UINT kCmdDone = 40028;
 inline constexpr UINT kCmdCancel = 40036;
 
@@ -61,6 +65,10 @@ inline constexpr int kSortList = 1010;
 inline constexpr int kSizeList = 1009;
 inline constexpr int kAttemptsList = 1013;
 inline constexpr int kNetworkList = 1083;
+inline constexpr int kSortLabel = 1114;
+inline constexpr int kSizeLabel = 1115;
+inline constexpr int kAttemptsLabel = 1116;
+inline constexpr int kNetworkLabel = 1117;
 inline constexpr UINT kCmdSettingsSave = 40002;
 inline constexpr UINT kCmdProfiles = 40007;
 inline constexpr UINT kCmdSettingsClose = 40009;
@@ -77,6 +85,11 @@ inline constexpr int kProfileUrlEdit = 1091;
 inline constexpr int kProfileGatewayEdit = 1093;
 inline constexpr int kProfileTransportList = 1118;
 inline constexpr int kProfileProxyEdit = 1121;
+inline constexpr int kProfileNameLabel = 1033;
+inline constexpr int kProfileUrlLabel = 1034;
+inline constexpr int kProfileGatewayLabel = 1035;
+inline constexpr int kProfileTransportLabel = 1117;
+inline constexpr int kProfileProxyLabel = 1120;
 
 // Strings.
 inline constexpr UINT kStrUrlPrefix = 108;

@@ -72,7 +72,8 @@ inline constexpr int kProfileProxyLimit = 63;
 /// The check that fails first, as the string to show: 40123 empty name, 40125 a name that
 /// another stored profile has (compared exactly), 109 a URL that does not contain
 /// `urlPrefix` or is nothing else, 110 a gateway without "." (an HTTP profile may leave the
-/// gateway empty), 116 a proxy that is neither empty (direct) nor host:port; 0 when all pass.
+/// gateway empty), 116 an HTTP profile's proxy that is neither empty (direct) nor host:port
+/// (a WAP gateway profile's proxy is not looked at); 0 when all pass.
 UINT CheckProfile(std::u16string_view name, std::u16string_view url, std::u16string_view gateway,
                   const std::vector<std::u16string>& otherNames, std::u16string_view urlPrefix,
                   transport::Mm1Transport transport = transport::Mm1Transport::Wsp,
@@ -81,7 +82,8 @@ UINT CheckProfile(std::u16string_view name, std::u16string_view url, std::u16str
 /// Puts the edited texts into the working copy (in the system code page).
 void StoreProfileTexts(std::u16string_view name, std::u16string_view url, std::u16string_view gateway,
                        transport::Mm1Profile* profile);
-/// Puts the chosen transport and the proxy text into the working copy.
+/// Puts the chosen transport into the working copy, and the proxy text when the transport
+/// is HTTP; a WAP gateway profile keeps its stored proxy.
 void StoreProfileTransport(transport::Mm1Transport transport, std::u16string_view proxy,
                            transport::Mm1Profile* profile);
 

@@ -20,6 +20,9 @@ class DialogBase : public WindowBase {
   virtual LRESULT OnCtlColorStatic(WPARAM wParam, LPARAM lParam);
   /// After WM_INITDIALOG attached the object; false ends the dialog with 2.
   virtual bool OnInitDialog() { return true; }
+  /// WM_PAINT: true when the dialog painted itself (BeginPaint/EndPaint), false to leave the
+  /// painting to the dialog manager.
+  virtual bool OnDialogPaint() { return false; }
 
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   const MessageTable* GetMessageTable() const override { return &kTable; }

@@ -26,6 +26,14 @@ inline constexpr WPARAM kNavCancel = 8;
 inline constexpr WPARAM kNavCancelToo = 9;
 inline constexpr WPARAM kNavOpenDraft = 10;
 
+// Open modes the composer gets from the navigation codes.
+inline constexpr int kOpenNew = 0;
+inline constexpr int kOpenSendAtOnce = 1;
+inline constexpr int kOpenForward = 2;
+inline constexpr int kOpenReply = 3;
+inline constexpr int kOpenEdit = 4;
+inline constexpr int kOpenHandOver = 10;
+
 // View states of the main frame.
 inline constexpr int kViewNone = 0;
 inline constexpr int kViewFolder = 1;

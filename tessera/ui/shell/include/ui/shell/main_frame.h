@@ -14,6 +14,10 @@
 #include "ui/common/list_control.h"
 #include "ui/shell/placeholder_screen.h"
 
+namespace folders {
+class FolderFrame;
+}
+
 namespace ui {
 
 /// The main list's rows: icon id, string id, counted folder (-1 for none).
@@ -42,6 +46,8 @@ class MainFrame : public WindowBase {
   store::MessageStore& Store() { return store_; }
   engine::TransferHost& Host() { return host_; }
   ListControl& List() { return list_; }
+  /// The folder view, made on the first entry into view state 1; null before.
+  folders::FolderFrame* FolderView() const { return folderView_.get(); }
   bool Busy() const { return busy_; }
   /// True while the new-message notice is up.
   bool NoticeShowing() const { return noticeShowing_; }
@@ -80,6 +86,9 @@ class MainFrame : public WindowBase {
   std::uint32_t MakeDraftFrom(store::FolderId folder, std::uint32_t id, UINT prefix, int addressing);
   std::uint32_t NewEmptyDraft();
   bool Locate(std::uint32_t id, store::FolderId* folder);
+  bool EnterFolderView(int folder);
+  /// Tells the folder view that the store or the engine changed messages.
+  void NotifyFolderView();
   static const MessageMapEntry kEntries[];
 
   store::MessageStore store_;
@@ -87,8 +96,13 @@ class MainFrame : public WindowBase {
   std::unique_ptr<engine::WindowPushHandler> pushHandler_;
   engine::PushListener pushListener_;
   ListControl list_;
+  std::unique_ptr<folders::FolderFrame> folderView_;
   std::u16string contentsRoot_;
   int view_ = 0;
+  /// The open mode the next composer gets (set by the navigation codes).
+  int composerMode_ = 0;
+  /// The folder the folder view showed last.
+  int lastFolder_ = 0;
   bool busy_ = false;
   bool noticeShowing_ = false;
   bool engineStarted_ = false;

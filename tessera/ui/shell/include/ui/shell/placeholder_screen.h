@@ -1,6 +1,7 @@
 #pragma once
 /// The screen shown where a screen is entered that is not built yet: a popup over the main
 /// frame saying so. Any of Enter, Back or a soft key leaves it and the main list returns.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -32,12 +33,23 @@ class PlaceholderScreen : public WindowBase {
 // The entry points of the screens; one not built yet shows its placeholder. `onLeave` runs
 // when the user leaves the screen. False when the screen could not be entered (onLeave is
 // not called then).
-bool RunFolderView(HWND owner, int folder, std::function<void()> onLeave);
-bool OpenComposer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
+/// What the main frame gives the composer: the Drafts message, its open mode, the view
+/// state before, where to go when the composer is left (view 1 or 7, folder or -1 for the
+/// one shown last) and how a sent message reaches the Outbox.
+struct ComposerRequest {
+  std::uint32_t messageId = 0;
+  int mode = 0;
+  int previousView = 0;
+  std::function<void(int view, int folder)> onLeave;
+  std::function<bool(std::uint32_t messageId)> sendFromDrafts;
+};
+bool OpenComposer(HWND owner, const ComposerRequest& request);
 /// Plays an Inbox or Sent message in the viewer, modally; the entry is checked out meanwhile.
 bool OpenViewer(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
 /// The general settings page, modally.
 bool RunSettings(HWND owner, std::function<void()> onLeave);
+/// The send page for a Draft or Outbox message, modally; a sent message moves to the Outbox
+/// and is queued through navigation code 5. False when there is no such message.
 bool RunSendPage(HWND owner, std::uint32_t messageId, std::function<void()> onLeave);
 bool RunGallery(HWND owner, std::function<void()> onLeave);
 
