@@ -124,17 +124,17 @@ TEST_F(MessageFilesTest, DeleteSelectedAndCopy) {
   EXPECT_EQ(copy->Options()->priority, 130);
 
   // The index cannot be written: every message stays, with its files.
-  store::testing::SetFailAfter(1);
+  store::test_hooks::SetFailAfter(1);
   EXPECT_FALSE(store.DeleteSelected(FolderId::Sent, {2, 3}));
-  store::testing::SetFailAfter(0);
+  store::test_hooks::SetFailAfter(0);
   EXPECT_EQ(sent->Count(), 4);
   EXPECT_TRUE(platform::FileExists(Root() + u"2.DAT"));
   EXPECT_TRUE(platform::FileExists(Root() + u"3.DAT"));
 
   // The index (and its backup) is written once for all the messages, not once each.
-  store::testing::SetFailAfter(0);
+  store::test_hooks::SetFailAfter(0);
   ASSERT_TRUE(store.DeleteSelected(FolderId::Sent, {2, 3, 4}));
-  EXPECT_LE(store::testing::SetFailAfter(0), 4);
+  EXPECT_LE(store::test_hooks::SetFailAfter(0), 4);
   EXPECT_EQ(sent->Count(), 1);
   EXPECT_TRUE(platform::FileExists(Root() + u"1.DAT"));
   EXPECT_FALSE(platform::FileExists(Root() + u"3.DAT"));
