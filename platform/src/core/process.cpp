@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/text.h"
@@ -37,7 +39,14 @@ bool StartProgram(std::u16string_view path, std::u16string_view commandLine) {
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
-  return rc == 0;
+  if (rc != 0) return false;
+  // Reaped when it ends, so a finished program leaves no zombie behind.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
 }
 
 }  // namespace platform

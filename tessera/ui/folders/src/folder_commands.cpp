@@ -51,6 +51,13 @@ void FolderFrame::Navigate(WPARAM code) {
   const std::uint32_t id = SelectedId();
   if (id == 0 || !mainFrame_) return;
   ::SendMessage(mainFrame_, ui::kMsgNavigate, code, static_cast<LPARAM>(id));
+  // Still the folder view (nothing opened, or a message box of the main frame was answered):
+  // it takes the activation back from the main frame.
+  const ui::MainFrame* frame = ui::Context().mainFrame;
+  if (frame && frame->ViewState() == ui::kViewFolder && IsWindowVisible(hwnd_) && GetForegroundWindow() != hwnd_) {
+    SetForegroundWindow(hwnd_);
+    if (list_.Handle()) SetFocus(list_.Handle());
+  }
 }
 
 bool FolderFrame::Confirm(UINT textId) {
@@ -76,11 +83,11 @@ LRESULT FolderFrame::OnOpen(WPARAM wParam, LPARAM lParam) {
     Navigate(ui::kNavEdit);
     return 0;
   }
-  OpenMessage(summary.MessageId(), summary.MessageType());
+  OpenMessage(summary.MessageId());
   return 0;
 }
 
-void FolderFrame::OpenMessage(std::uint32_t id, std::uint32_t) {
+void FolderFrame::OpenMessage(std::uint32_t id) {
   store::MessageFolder* folder = Shown();
   if (!folder) return;
   // Opened counts as read.

@@ -44,7 +44,33 @@ const ui::MessageTable FolderFrame::kTable = {&ui::WindowBase::kTable, FolderFra
 
 FolderFrame::FolderFrame() = default;
 
-FolderFrame::~FolderFrame() { FreeIcons(); }
+FolderFrame::~FolderFrame() {
+  FreeIcons();
+  if (font_) DeleteObject(font_);
+}
+
+void FolderFrame::MakeFont() {
+  const ui::ResourceLibrary* library = ui::Context().resources;
+  ui::FontRequest request;
+  if (!library || !library->MakeFontRequest(kListFontKind, true, &request)) return;
+  LOGFONT font{};
+  font.lfHeight = request.lfHeight;
+  font.lfWidth = request.lfWidth;
+  font.lfEscapement = request.lfEscapement;
+  font.lfOrientation = request.lfOrientation;
+  font.lfWeight = request.lfWeight;
+  font.lfItalic = request.lfItalic;
+  font.lfUnderline = request.lfUnderline;
+  font.lfStrikeOut = request.lfStrikeOut;
+  font.lfCharSet = request.lfCharSet;
+  font.lfOutPrecision = request.lfOutPrecision;
+  font.lfClipPrecision = request.lfClipPrecision;
+  font.lfQuality = request.lfQuality;
+  font.lfPitchAndFamily = request.lfPitchAndFamily;
+  const std::size_t n = std::min<std::size_t>(request.lfFaceName.size(), LF_FACESIZE - 1);
+  std::copy_n(request.lfFaceName.begin(), n, font.lfFaceName);
+  font_ = CreateFontIndirect(&font);
+}
 
 bool FolderFrame::Open(HWND mainFrame, store::MessageStore* store) {
   mainFrame_ = mainFrame;
@@ -63,6 +89,7 @@ bool FolderFrame::OnCreated() {
   const int rowHeight = std::max<int>(1, (client.bottom - client.top) / kRowsPerPage - 1);
   if (!list_.Create(hwnd_, client, ui::kListControlId, rowHeight)) return false;
   LoadIcons();
+  MakeFont();
   return true;
 }
 
@@ -217,11 +244,13 @@ LRESULT FolderFrame::OnDrawRow(WPARAM, LPARAM lParam) {
   if (row->dc && iconIndex >= 0 && iconIndex < kIconCount && icons_[iconIndex])
     DrawIcon(row->dc, row->rect.left + kIconLeft, row->rect.top + std::max(0, (height - 16) / 2), icons_[iconIndex]);
   if (row->dc) {
+    HGDIOBJ oldFont = font_ ? SelectObject(row->dc, font_) : nullptr;
     RECT upper{row->rect.left + kTextLeft, row->rect.top, row->rect.right, row->rect.top + height / 2};
     RECT lower{row->rect.left + kTextLeft, row->rect.top + height / 2, row->rect.right, row->rect.bottom};
     const UINT format = DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX;
     DrawText(row->dc, view.address.c_str(), static_cast<int>(view.address.size()), &upper, format);
     DrawText(row->dc, view.subject.c_str(), static_cast<int>(view.subject.size()), &lower, format);
+    if (oldFont) SelectObject(row->dc, oldFont);
   }
   row->shown = view.address + u" | " + view.subject;
   return 0;

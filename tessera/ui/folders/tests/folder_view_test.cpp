@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "contacts/contacts_session.h"
 #include "folders/folder_frame.h"
 #include "folders/folder_ids.h"
+#include "mms/wsp.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/resources.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
@@ -222,7 +225,22 @@ TEST_F(FolderViewTest, DeletingAsksFirstAndNoKeepsTheMessage) {
 }
 
 TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMessage) {
-  Add({FolderId::Inbox, u"+15550100", u"a@example.com;+15550105", u"Hi", 5});
+  // A message with a real body, so that the forwarded copy opens in the composer.
+  const std::u16string textFile = platform::Utf8ToUtf16(root.path() + "/hi.txt");
+  ASSERT_TRUE(platform::WriteFile(textFile, "Hi there"));
+  store::ComposeRequest request;
+  request.text = textFile;
+  request.recipients = u"a@example.com;+15550105";
+  request.subject = u"Hi";
+  const std::uint32_t id = frame->Store().NewComposedMessage(request, 176, 180);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(frame->Store().Move(id, FolderId::Draft, FolderId::Inbox));
+  store::MessageEntry* entry = frame->Store().Folder(FolderId::Inbox)->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  entry->Summary().SetFrom(u"+15550100");
+  entry->Summary().SetTo(u"a@example.com;+15550105");
+  entry->Summary().SetStateFlags(store::kStateComplete | store::kStateRead);
+  frame->Store().Folder(FolderId::Inbox)->Release(entry);
   struct Case {
     const char* keys;  // menu entry: Reply 6, Reply to all 7, Forward 8
     const char16_t* to;
@@ -232,10 +250,11 @@ TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMess
       {"7", u"+15550100;a@example.com;+15550105;", u"Re: Hi"},
       {"8", u"", u"Fw: Hi"},
   };
+  Drive("Enter");
   for (const Case& c : cases) {
     std::uint32_t before = 0;
     frame->Store().Folder(FolderId::Draft)->ForEach([&](store::MessageEntry&) { return ++before > 0; });
-    Drive(std::string("Enter SoftRight ") + c.keys);
+    Drive(std::string("SoftRight ") + c.keys);
     EXPECT_EQ(frame->ViewState(), ui::kViewComposer) << c.keys;
     std::u16string to, subject;
     int drafts = 0;
@@ -248,7 +267,9 @@ TEST_F(FolderViewTest, ReplyReplyAllAndForwardMakeTheirDraftsFromTheSelectedMess
     EXPECT_EQ(drafts, static_cast<int>(before) + 1) << c.keys;
     EXPECT_EQ(to, c.to) << c.keys;
     EXPECT_EQ(subject, c.subject) << c.keys;
-    Drive("Back");
+    // Leaving the composer unchanged comes back to the folder.
+    const std::string back = Drive("Back");
+    EXPECT_TRUE(Has(back, "foreground class=Corvane_WndCls_MsgBoxFrame title=\"Inbox(0/1)\"")) << back;
   }
 }
 
@@ -272,6 +293,22 @@ TEST_F(FolderViewTest, DetailsShowAddressSubjectSizeDateAndLength) {
   Check([&](const std::string& screen) {
     EXPECT_TRUE(Has(screen, "foreground class=Corvane_WndCls_MsgBoxFrame")) << screen;
     EXPECT_TRUE(Has(screen, "focus class=TesseraListControl id=2003")) << screen;
+  });
+  Go();
+
+  // In the Inbox: the sender under the dialog's own label, named from the SIM; a
+  // notification has no presentation to measure.
+  ASSERT_TRUE(platform::CreateDirectories(platform::JoinPath(platform::DeviceRoot(), u"SIM")));
+  ASSERT_TRUE(platform::WriteFile(ui::SimPhonebook::DefaultPath(),
+                                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Sim Sue\r\nTEL:5550177\r\nEND:VCARD\r\n"));
+  Add({FolderId::Inbox, u"+15550177", u"", u"Note", 1074600000u, 0x1010002, store::kTypeNotification, 40000});
+  Drive("Back");
+  Keys("2 SoftRight 9");  // Inbox menu: ..., Forward 8, Properties 9
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "text=\"From:\"")) << screen;
+    EXPECT_TRUE(Has(screen, "text=\"Sim Sue(+15550177)\"")) << screen;
+    EXPECT_TRUE(Has(screen, "text=\"Size: 40 KB\"")) << screen;
+    EXPECT_TRUE(Has(screen, "text=\"Length: 0 seconds\"")) << screen;
   });
   Go();
 }
@@ -311,9 +348,15 @@ TEST_F(FolderViewTest, OpeningAnInboxMessageMarksItReadAndDropsTheCounter) {
   EXPECT_EQ(s.StateFlags() & 0xFFFF, store::kStateRead);
   // A draft opens in the composer through the edit code.
   Drive("Back");
-  Add({FolderId::Draft, u"", u"+15550101", u"Draft", 1});
-  Drive("3 Enter");
+  const std::u16string textFile = platform::Utf8ToUtf16(root.path() + "/draft.txt");
+  ASSERT_TRUE(platform::WriteFile(textFile, "Draft text"));
+  store::ComposeRequest request;
+  request.text = textFile;
+  request.recipients = u"+15550101";
+  ASSERT_NE(frame->Store().NewComposedMessage(request, 176, 180), 0u);
+  const std::string screen = Drive("3 SoftLeft");
   EXPECT_EQ(frame->ViewState(), ui::kViewComposer);
+  EXPECT_TRUE(Has(screen, "window class=Rir_WndCls_ComposerFrame")) << screen;
 }
 
 }  // namespace
@@ -402,6 +445,70 @@ TEST_F(FolderViewTest, RowsDrawTheirStateIconBesideTheTexts) {
     ASSERT_GT(opaque, 0) << row;
     EXPECT_GE(matching * 10, opaque * 9) << "row " << row << ": " << matching << " of " << opaque;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FolderViewTest, MessageContentsListTheSelectedMessagesParts) {
+  const std::u16string textFile = platform::Utf8ToUtf16(root.path() + "/note.txt");
+  ASSERT_TRUE(platform::WriteFile(textFile, "Hello from the folder"));
+  store::ComposeRequest request;
+  request.text = textFile;
+  request.recipients = u"+15550102";
+  request.subject = u"Parts";
+  const std::uint32_t id = frame->Store().NewComposedMessage(request, 176, 180);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(frame->Store().Move(id, FolderId::Draft, FolderId::Inbox));
+  Keys("Enter SoftRight Up SoftLeft");  // the last entry of the menu
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "foreground class=Dialog")) << screen;
+    EXPECT_TRUE(Has(screen, "title=\"Message contents\"")) << screen;
+    EXPECT_TRUE(Has(screen, "listview count=1 ")) << screen;
+    EXPECT_TRUE(View()->Busy());
+  });
+  Go();
+  EXPECT_FALSE(View()->Busy());
+  // The entry was handed back.
+  store::MessageFolder* inbox = frame->Store().Folder(FolderId::Inbox);
+  store::MessageEntry* entry = inbox->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  inbox->Release(entry);
+}
+
+}  // namespace
+
+namespace {
+
+// A body whose one part is forward-locked: a DRM message wrapping a picture.
+std::string ForwardLockedBody() {
+  const std::string dm = "--b\r\nContent-type: image/jpeg\r\n\r\n\xFF\xD8jpeg\xFF\xD9\r\n--b--\r\n";
+  std::string headers = std::string("\x1F") + '\0' + std::string(mms::kDrmMessageType) + '\0' + "\x85" + "pic.dm" + '\0';
+  headers[1] = static_cast<char>(headers.size() - 2);
+  std::string body = "\x84\xA3\x01";
+  body += static_cast<char>(headers.size());
+  body += static_cast<char>(dm.size());
+  return body + headers + dm;
+}
+
+TEST_F(FolderViewTest, AForwardLockedMessageIsNotForwarded) {
+  const std::uint32_t id = Add({FolderId::Inbox, u"+15550100", u"", u"Locked", 1});
+  store::MessageEntry* entry = frame->Store().Folder(FolderId::Inbox)->CheckOut(id);
+  ASSERT_NE(entry, nullptr);
+  ASSERT_TRUE(platform::WriteFile(entry->BodyPath(), ForwardLockedBody()));
+  ASSERT_TRUE(entry->HasProtectedContent());
+  frame->Store().Folder(FolderId::Inbox)->Release(entry);
+  const int drafts = Count(FolderId::Draft);
+  Keys("Enter SoftRight 8");  // Forward
+  Check([&](const std::string& screen) { EXPECT_TRUE(Has(screen, "This message cannot be forwarded.")) << screen; });
+  Keys("SoftLeft");
+  Check([&](const std::string& screen) {
+    EXPECT_TRUE(Has(screen, "foreground class=Corvane_WndCls_MsgBoxFrame title=\"Inbox(0/1)\"")) << screen;
+  });
+  Go();
+  EXPECT_EQ(Count(FolderId::Draft), drafts);
+  EXPECT_EQ(frame->ViewState(), ui::kViewFolder);
 }
 
 }  // namespace

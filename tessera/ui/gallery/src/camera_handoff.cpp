@@ -4,6 +4,7 @@
 #include "gallery/camera_request.h"
 #include "gallery/gallery_dialog.h"
 #include "gallery/gallery_ids.h"
+#include "platform/dialogs.h"
 #include "platform/sync.h"
 
 namespace gallery {
@@ -39,6 +40,7 @@ LRESULT GalleryDialog::OnCamera(WPARAM, LPARAM) {
 LRESULT GalleryDialog::OnCopyData(WPARAM, LPARAM lParam) {
   const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   if (!data || data->dwData != ids::kCameraReplyType) return FALSE;
+  SetWindowLong(hwnd_, DWL_MSGRESULT, TRUE);
   std::optional<std::u16string> path = DecodeCameraReply(data->lpData, data->cbData);
   SetForegroundWindow(hwnd_);
   if (!path) {

@@ -4,6 +4,7 @@
 
 #include "gallery/gallery_dialog.h"
 #include "gallery/gallery_ids.h"
+#include "platform/dialogs.h"
 
 #if __has_include("texteditor/text_editor.h") && __has_include("texteditor/canned_texts.h")
 #include "texteditor/canned_texts.h"
@@ -59,25 +60,36 @@ void GalleryDialog::SaveTexts() {
 void GalleryDialog::EditText(bool isNew) {
   const int selected = Selected();
   if (!isNew && (selected < 0 || selected >= static_cast<int>(texts_.size()))) return;
+  // A new text starts empty, an edit from a copy of the selected text; cancel leaves the
+  // list as it was. The editor asks (2029) before it accepts, so a duplicate is refused
+  // while it stays open.
   std::u16string text = isNew ? std::u16string() : texts_[static_cast<std::size_t>(selected)];
-  for (;;) {
-    INT_PTR answer = IDCANCEL;
-    if (editText) {
-      answer = editText(hwnd_, &text, isNew);
-    } else {
+  editing_ = &text;
+  editingIndex_ = isNew ? -1 : selected;
+  INT_PTR answer = IDCANCEL;
+  if (editText) {
+    answer = editText(hwnd_, &text, isNew);
+  } else {
 #if GALLERY_HAS_TEXT_EDITOR
-      answer = texteditor::RunTextEditor(hwnd_, texteditor::TextEditorMode::Plain, &text, state_.cannedTextsFile);
+    answer = texteditor::RunTextEditor(hwnd_, texteditor::TextEditorMode::Plain, &text, state_.cannedTextsFile);
 #endif
-    }
-    if (answer != IDOK) return;  // cancel leaves the list as it was
-    const int at = AcceptText(&texts_, text, isNew ? -1 : selected);
-    if (at >= 0) {
-      FillTexts(at);
-      return;
-    }
-    // A duplicate: say so and go back to the editor with the text.
-    Message(ids::kStrDuplicateText);
   }
+  editing_ = nullptr;
+  if (answer != IDOK) return;
+  const int at = AcceptText(&texts_, text, isNew ? -1 : selected);
+  if (at >= 0) FillTexts(at);
+}
+
+LRESULT GalleryDialog::OnEditorConfirm(WPARAM wParam, LPARAM) {
+  // A dialog answers a sent message through its result slot.
+  const bool accepted = editing_ && !IsDuplicateText(texts_, *editing_, editingIndex_);
+  if (editing_ && !accepted) {
+    HWND editor = reinterpret_cast<HWND>(wParam);
+    const std::u16string text = Text(ids::kStrDuplicateText), caption = Text(ids::kStrCaption);
+    MessageBox(editor ? editor : hwnd_, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  }
+  SetWindowLong(hwnd_, DWL_MSGRESULT, accepted ? 1 : 0);
+  return accepted ? 1 : 0;
 }
 
 LRESULT GalleryDialog::OnNewText(WPARAM, LPARAM) {

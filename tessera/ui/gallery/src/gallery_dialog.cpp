@@ -40,6 +40,7 @@ const ui::MessageMapEntry GalleryDialog::kEntries[] = {
     {ui::kEntryCommand, ids::kCmdEditText, ui::Bind(&GalleryDialog::OnEditText)},
     {ui::kEntryCommand, ids::kCmdCamera, ui::Bind(&GalleryDialog::OnCamera)},
     {ui::kEntryMessage, WM_COPYDATA, ui::Bind(&GalleryDialog::OnCopyData)},
+    {ui::kEntryMessage, ids::kMsgEditorConfirm, ui::Bind(&GalleryDialog::OnEditorConfirm)},
     {ui::kEntryCommand, ids::kCmdCameraDone, ui::Bind(&GalleryDialog::OnCameraDone)},
     {ui::kEntryMessage, ids::kMsgListChanged, ui::Bind(&GalleryDialog::OnListChanged)},
     {ui::kEntryMessage, ids::kMsgThumbSelected, ui::Bind(&GalleryDialog::OnSelected)},
@@ -322,7 +323,8 @@ LRESULT GalleryDialog::OnPlay(WPARAM, LPARAM) {
   if (cls_ == ids::kClassVideo) return OnView(0, 0);
   if (cls_ != ids::kClassSound || !gAudio) return 0;
   CloseSound();
-  if (gAudio->OpenClip(e->path, hwnd_) == 0 && gAudio->PlayClip() == 0) soundOpen_ = true;
+  // Opening answers the clip's length, or -1.
+  if (gAudio->OpenClip(e->path, hwnd_) >= 0 && gAudio->PlayClip() == 0) soundOpen_ = true;
   else gAudio->CloseClip();
   return 0;
 }

@@ -3,7 +3,9 @@
 
 #include <deque>
 
+#include "audio/clip_player.h"
 #include "config/config.h"
+#include "gallery/gallery.h"
 #include "gallery/gallery_dialog.h"
 #include "gallery/gallery_ids.h"
 #include "gallery_test_support.h"
@@ -12,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform_testing/device_root.h"
+#include "texteditor/canned_texts.h"
 
 namespace gallery {
 namespace {
@@ -113,6 +116,60 @@ TEST_F(GalleryScreenTest, ThumbnailsAreMadeOnceAndScrollingHidesCellsPastTheEnd)
   EXPECT_TRUE(Has(back, "sel=0 top=0")) << back;
 }
 
+TEST_F(GalleryScreenTest, InformationShowsThePictureFields) {
+  Make(u"holiday.photo.jpg", 120, 90);
+  GalleryDialog dialog(&resources, &config, ids::kMaskPictures);
+  Script script;
+  std::string info;
+  script.Key("Right");
+  script.Command(ids::kCmdInformation);
+  script.Describe(&info);
+  script.Key("Enter");
+  script.Command(IDCANCEL);
+  script.Start();
+  EXPECT_FALSE(dialog.Run(script.owner()));
+  EXPECT_TRUE(Has(info, "Picture information")) << info;
+  EXPECT_TRUE(Has(info, "text=\"holiday.photo.jpg\"")) << info;
+  EXPECT_TRUE(Has(info, "text=\"photo.jpg\"")) << info;  // the type: after the first "."
+  EXPECT_TRUE(Has(info, "text=\"120 X 90\"")) << info;
+}
+
+TEST_F(GalleryScreenTest, SoundsPlayStopAndCloseWhenTheClipReachesItsEnd) {
+  const std::u16string sounds = config.GetSoundPath(true);
+  // Two seconds of 8 kHz 16-bit silence.
+  const std::uint32_t bytes = 2 * 16000;
+  auto le32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  std::string wav = "RIFF" + le32(36 + bytes) + "WAVEfmt " + le32(16);
+  wav += std::string("\x01\x00\x01\x00", 4) + le32(8000) + le32(16000) + std::string("\x02\x00\x10\x00", 4);
+  wav += "data" + le32(bytes) + std::string(bytes, '\0');
+  ASSERT_TRUE(platform::WriteFile(sounds + u"quiet.wav", wav));
+  audio::AudioClipLoader loader(u"", nullptr);
+  SetAudioLoader(&loader);
+  GalleryDialog dialog(&resources, &config, ids::kMaskSounds);
+  Script script;
+  int playing = -1, stopped = -1, replayed = -1, ended = -1;
+  script.Key("Down");
+  script.Command(ids::kCmdPlay);
+  script.Then([&] { playing = loader.state(); });
+  script.Command(ids::kCmdStop);
+  script.Then([&] { stopped = loader.state(); });
+  script.Command(ids::kCmdPlay);
+  script.Then([&] { replayed = loader.state(); });
+  script.Then([&] { SendMessage(dialog.Handle(), ids::kMsgClipProgress, 2000, 2000); });
+  script.Then([&] { ended = loader.state(); });
+  script.Command(IDCANCEL);
+  script.Start();
+  EXPECT_FALSE(dialog.Run(script.owner()));
+  SetAudioLoader(nullptr);
+  EXPECT_EQ(playing, audio::AudioClipLoader::kPlaying);
+  EXPECT_EQ(stopped, audio::AudioClipLoader::kClosed);
+  EXPECT_EQ(replayed, audio::AudioClipLoader::kPlaying);
+  EXPECT_EQ(ended, audio::AudioClipLoader::kClosed);
+}
+
 TEST_F(GalleryScreenTest, SwitchingModesChangesTitlesListsAndTheLeftKey) {
   ASSERT_TRUE(platform::WriteFile(pictures + u"a.jpg", std::string(1500, 'x')));
   const std::u16string videos = config.GetVideoPath(true);
@@ -191,12 +248,15 @@ TEST_F(GalleryScreenTest, CannedTextsRefuseDuplicatesAndMoveAnEditedTextToTheEnd
   GalleryDialog dialog(&resources, &config, ids::kMaskTexts);
   std::deque<std::u16string> typed{u"Hi", u"Late", u"Hi", u"Soon", u"Hi"};
   std::vector<bool> kinds;
-  dialog.editText = [&](HWND, std::u16string* text, bool isNew) -> INT_PTR {
+  // Types the next text and confirms it as the editor does, until the gallery accepts one.
+  dialog.editText = [&](HWND owner, std::u16string* text, bool isNew) -> INT_PTR {
     kinds.push_back(isNew);
-    if (typed.empty()) return IDCANCEL;
-    *text = typed.front();
-    typed.pop_front();
-    return IDOK;
+    while (!typed.empty()) {
+      *text = typed.front();
+      typed.pop_front();
+      if (SendMessage(owner, ids::kMsgEditorConfirm, 0, isNew ? 1 : 0)) return IDOK;
+    }
+    return IDCANCEL;
   };
   Script script;
   std::string empty, duplicate, edited;
@@ -205,7 +265,7 @@ TEST_F(GalleryScreenTest, CannedTextsRefuseDuplicatesAndMoveAnEditedTextToTheEnd
   script.Command(ids::kCmdNewText);  // "Late"
   script.Command(ids::kCmdNewText);  // "Hi" again: refused, the editor comes back
   script.Describe(&duplicate);
-  script.Key("Enter");                // closes the message; the editor gives "Soon"
+  script.Key("Enter");                // closes the message; the editor goes on with "Soon"
   script.Key("Up");
   script.Key("Up");                   // "Hi"
   script.Command(ids::kCmdEditText);  // unchanged "Hi" moves to the end
@@ -223,9 +283,13 @@ TEST_F(GalleryScreenTest, CannedTextsRefuseDuplicatesAndMoveAnEditedTextToTheEnd
   EXPECT_TRUE(Has(edited, "row 1 \"Soon\"")) << edited;
   EXPECT_TRUE(Has(edited, "row 2 \"Hi\" image=119 selected")) << edited;
   EXPECT_EQ(dialog.texts(), (std::vector<std::u16string>{u"Late", u"Soon", u"Hi"}));
-  EXPECT_EQ(kinds, (std::vector<bool>{true, true, true, true, false}));
+  EXPECT_EQ(kinds, (std::vector<bool>{true, true, true, false}));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(*chosen, u"Soon");
+  // The file is rewritten from the list when the gallery closes.
+  std::vector<std::u16string> stored;
+  EXPECT_TRUE(texteditor::LoadCannedTexts(config.GetCannedtextFile(), &stored));
+  EXPECT_EQ(stored, dialog.texts());
 }
 
 }  // namespace

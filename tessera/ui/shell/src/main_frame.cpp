@@ -234,7 +234,8 @@ bool MainFrame::SwitchView(int state, std::uintptr_t parameter) {
       ComposerRequest request;
       request.messageId = id;
       request.mode = composerMode_;
-      request.previousView = previous;
+      // Before the first switch the main list is up: that is where the composer returns to.
+      request.previousView = previous == kViewNone ? kViewMainList : previous;
       composerMode_ = 0;
       request.onLeave = [this](int view, int folder) {
         if (view == kViewFolder)

@@ -59,7 +59,6 @@ class FolderFrame : public ui::WindowBase {
   LRESULT OnInitMenuPopup(WPARAM wParam, LPARAM lParam);
   LRESULT OnHotKey(WPARAM wParam, LPARAM lParam);
   LRESULT OnKeyDown(WPARAM wParam, LPARAM lParam);
-  LRESULT OnDescribe(WPARAM wParam, LPARAM lParam);
   // Commands (folder_commands.cpp).
   LRESULT OnNew(WPARAM wParam, LPARAM lParam);
   LRESULT OnOpen(WPARAM wParam, LPARAM lParam);
@@ -82,10 +81,13 @@ class FolderFrame : public ui::WindowBase {
   /// After a change: reload, relabel the main list's folder row, focus the list.
   void AfterChange();
   void Navigate(WPARAM code);
-  void OpenMessage(std::uint32_t id, std::uint32_t type);
+  /// Plays an Inbox or Sent message in the viewer; it counts as read from then on.
+  void OpenMessage(std::uint32_t id);
   /// Asks a yes/no question by string id.
   bool Confirm(UINT textId);
   void LoadIcons();
+  /// The list font of the resource library (kind 0); none leaves the platform's.
+  void MakeFont();
   void FreeIcons();
   static const ui::MessageMapEntry kEntries[];
 
@@ -101,6 +103,7 @@ class FolderFrame : public ui::WindowBase {
   bool busy_ = false;
   std::vector<RowView> rows_;
   HICON icons_[7] = {};
+  HFONT font_ = nullptr;
 };
 
 }  // namespace folders

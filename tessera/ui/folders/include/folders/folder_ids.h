@@ -50,6 +50,8 @@ inline constexpr int kIconCount = 7;
 inline constexpr int kIconLeft = 7;
 inline constexpr int kTextLeft = 30;
 inline constexpr int kRowsPerPage = 5;
+/// The resource library's font kind of list rows.
+inline constexpr int kListFontKind = 0;
 
 // Message details dialog 166.
 inline constexpr UINT kDialogDetails = 166;

@@ -31,7 +31,8 @@ class GalleryDialog : public ui::DialogBase {
   std::uint32_t mask() const { return mask_; }
 
   /// Replaceable for tests: the confirmation of a deletion (true: delete), the full-screen
-  /// views and the canned-text editor (IDOK when the text was accepted).
+  /// views and the canned-text editor (IDOK when the text was accepted; like the real one
+  /// it asks the gallery with 2029 before accepting).
   std::function<bool(HWND owner, UINT textId)> confirm;
   std::function<void(HWND owner, const MediaEntry& entry)> viewPicture, viewVideo;
   std::function<INT_PTR(HWND owner, std::u16string* text, bool isNew)> editText;
@@ -58,6 +59,7 @@ class GalleryDialog : public ui::DialogBase {
   LRESULT OnEditText(WPARAM, LPARAM);
   LRESULT OnCamera(WPARAM, LPARAM);
   LRESULT OnCopyData(WPARAM, LPARAM);
+  LRESULT OnEditorConfirm(WPARAM, LPARAM);
   LRESULT OnCameraDone(WPARAM, LPARAM);
   LRESULT OnListChanged(WPARAM, LPARAM);
   LRESULT OnSelected(WPARAM, LPARAM);
@@ -99,6 +101,8 @@ class GalleryDialog : public ui::DialogBase {
   std::vector<std::unique_ptr<MediaEntry>> entries_;
   std::vector<std::u16string> texts_;
   bool textsLoaded_ = false;
+  std::u16string* editing_ = nullptr;  ///< the text in the editor
+  int editingIndex_ = -1;               ///< the text it changes, -1 for a new one
   std::unique_ptr<ThumbGrid> grid_;
   std::unique_ptr<MediaList> list_;
   HMENU menuTexts_ = nullptr;
