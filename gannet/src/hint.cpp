@@ -125,34 +125,34 @@ bool BuildPacket(HintTrakSession* h, HintPacket* packet, std::vector<uint8_t>* p
 using namespace gannet;
 
 extern "C" int gOpenHintTrakSession(MovieFile* movie, HintTrakSession** out, uint32_t hintTrackId) {
-  if (!out) return -1;
+  if (!out) return kGannetError;
   *out = nullptr;
   TrackRecord* track = FindTrack(movie, hintTrackId, nullptr);
-  if (!track || track->type != kGannetTrackHint || track->hintRefIndex < 0) return -1;
+  if (!track || track->type != kGannetTrackHint || track->hintRefIndex < 0) return kGannetError;
   const std::vector<uint32_t>& refs = track->refs[size_t(track->hintRefIndex)].ids;
-  if (refs.empty() || track->maxSampleSize > kMaxHintSampleSize) return -1;
+  if (refs.empty() || track->maxSampleSize > kMaxHintSampleSize) return kGannetError;
   try {
     auto h = std::make_unique<HintTrakSession>();
     h->movie = movie;
     h->hintTrack = track;
     h->sample.resize(track->maxSampleSize);
-    if (gOpenTrakSession(movie, &h->hint, hintTrackId) != 0) return -1;
-    if (gOpenTrakSession(movie, &h->media, refs[0]) != 0) return -1;
-    if (gOpenTrakSession(movie, &h->self, hintTrackId) != 0) return -1;
+    if (gOpenTrakSession(movie, &h->hint, hintTrackId) != 0) return kGannetError;
+    if (gOpenTrakSession(movie, &h->media, refs[0]) != 0) return kGannetError;
+    if (gOpenTrakSession(movie, &h->self, hintTrackId) != 0) return kGannetError;
     h->media->offsetMode = true;
     h->self->offsetMode = true;
     *out = h.release();
-    return 0;
+    return kGannetOk;
   } catch (const std::bad_alloc&) {
-    return -1;
+    return kGannetError;
   }
 }
 
 extern "C" int gReadHintSample(HintTrakSession* h, HintRequest* req) {
-  if (!h || !req || (req->packetCount > 0 && !req->packets)) return -1;
+  if (!h || !req || (req->packetCount > 0 && !req->packets)) return kGannetError;
   try {
-    if (req->loadFlag == 0 && !LoadHintSample(h, req->sampleNumber)) return -1;
-    if (!h->loaded) return -1;
+    if (req->loadFlag == 0 && !LoadHintSample(h, req->sampleNumber)) return kGannetError;
+    if (!h->loaded) return kGannetError;
     // Payload buffers only for the packets that can be built, whatever capacity the caller names.
     uint32_t wanted = std::min(req->packetCount, h->packetTotal - h->nextPacket);
     if (h->payloads.size() < wanted) h->payloads.resize(wanted);
@@ -162,7 +162,7 @@ extern "C" int gReadHintSample(HintTrakSession* h, HintRequest* req) {
       int32_t offset = 0;
       if (!BuildPacket(h, &req->packets[built], &h->payloads[built], &offset)) {
         h->loaded = false;
-        return -1;
+        return kGannetError;
       }
       if (built == 0) rtpOffset = offset;
       ++built;
@@ -174,24 +174,24 @@ extern "C" int gReadHintSample(HintTrakSession* h, HintRequest* req) {
       time = time * h->hintTrack->hintTimescale / timescale;
     req->timestamp = uint32_t(time) + uint32_t(rtpOffset);
     req->packetCount = built;
-    return 0;
+    return kGannetOk;
   } catch (const std::bad_alloc&) {
-    return -1;
+    return kGannetError;
   }
 }
 
 extern "C" int gCloseHintTrakSession(HintTrakSession* h) {
-  if (!h) return -1;
+  if (!h) return kGannetError;
   delete h;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetMaxPacketSize(TrakSession* s, uint32_t* size) {
-  if (!s || !size) return -1;
+  if (!s || !size) return kGannetError;
   const std::vector<uint8_t>& stsd = s->track->tables.stsd;
-  if (s->track->type != kGannetTrackHint || stsd.size() < 16 + 24) return -1;
+  if (s->track->type != kGannetTrackHint || stsd.size() < 16 + 24) return kGannetError;
   const uint8_t* entry = stsd.data() + 16;
-  if (Be32(entry + 4) != FourCc("rtp ") || Be32(entry) < 24) return -1;
+  if (Be32(entry + 4) != FourCc("rtp ") || Be32(entry) < 24) return kGannetError;
   *size = Be32(entry + 20);
-  return 0;
+  return kGannetOk;
 }

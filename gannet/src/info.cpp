@@ -131,62 +131,72 @@ void ReleaseReferenceTrackIds(ReferenceTrackIds* refs) {
 
 using namespace gannet;
 
+extern "C" const char* GannetResultName(int result) {
+  switch (result) {
+    case kGannetOk:
+      return "kGannetOk";
+    case kGannetError:
+      return "kGannetError";
+  }
+  return "unknown result";
+}
+
 extern "C" int gGetEditList(MovieFile* movie, uint32_t trackId, EditEntry* entries, uint32_t* count) {
-  if (!movie || !count) return -1;
+  if (!movie || !count) return kGannetError;
   TrackRecord* track = FindTrack(movie, trackId, nullptr);
-  if (!track) return -1;
+  if (!track) return kGannetError;
   const uint32_t n = uint32_t(track->edits.size());
   if (!entries) {
     *count = n;
-    return 0;
+    return kGannetOk;
   }
-  if (*count < n) return -1;
+  if (*count < n) return kGannetError;
   std::copy(track->edits.begin(), track->edits.end(), entries);
   *count = n;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetTrakTimes(MovieFile* movie, uint32_t trackId, uint32_t* timescale, uint32_t* durationMs) {
-  if (!movie || !timescale || !durationMs) return -1;
+  if (!movie || !timescale || !durationMs) return kGannetError;
   if (trackId == 0) {
     *timescale = movie->timescale;
     *durationMs = MediaToMs(movie->duration, movie->timescale);
-    return 0;
+    return kGannetOk;
   }
   TrackRecord* track = FindTrack(movie, trackId, nullptr);
-  if (!track) return -1;
+  if (!track) return kGannetError;
   *timescale = track->timescale;
   *durationMs = MediaToMs(track->mediaDuration, track->timescale);
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetNumTraks(MovieFile* movie, TrackCounts* counts) {
-  if (!movie || !counts || movie->trackCount == 0) return -1;
+  if (!movie || !counts || movie->trackCount == 0) return kGannetError;
   counts->total = movie->trackCount;
   counts->video = movie->countByType[kGannetTrackVideo];
   counts->audio = movie->countByType[kGannetTrackAudio];
   counts->hint = movie->countByType[kGannetTrackHint];
   counts->objectDescriptor = movie->countByType[kGannetTrackObjectDescriptor];
   counts->sceneDescription = movie->countByType[kGannetTrackSceneDescription];
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetTrakIds(MovieFile* movie, uint32_t type, uint32_t* ids, uint32_t* count) {
-  if (!movie || type > 9 || !count) return -1;
+  if (!movie || type > 9 || !count) return kGannetError;
   const std::vector<uint32_t>& list = movie->idLists[type];
-  if (!list.empty() && !ids) return -1;
+  if (!list.empty() && !ids) return kGannetError;
   for (size_t i = 0; i < list.size(); ++i) ids[i] = list[i];
   *count = uint32_t(list.size());
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetMediaTrackInfo(MovieFile* movie, uint32_t trackId, MediaTrackInfo** out) {
-  if (!out) return -1;
+  if (!out) return kGannetError;
   *out = nullptr;
   TrackRecord* track = FindTrack(movie, trackId, nullptr);
-  if (!track || track->type == kGannetTrackHint) return -1;
+  if (!track || track->type == kGannetTrackHint) return kGannetError;
   auto* info = static_cast<MediaTrackInfo*>(calloc(1, sizeof(MediaTrackInfo)));
-  if (!info) return -1;
+  if (!info) return kGannetError;
   info->release = ReleaseMediaTrackInfo;
   info->durationMs = MediaToMs(track->mediaDuration, track->timescale);
   info->trackType = uint16_t(track->type);
@@ -202,7 +212,7 @@ extern "C" int gGetMediaTrackInfo(MovieFile* movie, uint32_t trackId, MediaTrack
       size_t size = entrySize - child - 12;
       if (size > 0xFFFF) {
         free(info);
-        return -1;  // would not fit the record's 16-bit size
+        return kGannetError;  // would not fit the record's 16-bit size
       }
       info->descriptor = entry + child + 12;
       info->descriptorSize = uint16_t(size);
@@ -216,15 +226,15 @@ extern "C" int gGetMediaTrackInfo(MovieFile* movie, uint32_t trackId, MediaTrack
     }
   }
   *out = info;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetMovieInfo(MovieFile* movie, MovieInfo** out) {
-  if (!out) return -1;
+  if (!out) return kGannetError;
   *out = nullptr;
-  if (!movie) return -1;
+  if (!movie) return kGannetError;
   auto* info = static_cast<MovieInfo*>(calloc(1, sizeof(MovieInfo)));
-  if (!info) return -1;
+  if (!info) return kGannetError;
   info->release = ReleaseMovieInfo;
   info->durationMs = MediaToMs(movie->duration, movie->timescale);
   if (movie->hasIods && movie->iods.size() >= 12) {
@@ -232,24 +242,24 @@ extern "C" int gGetMovieInfo(MovieFile* movie, MovieInfo** out) {
     info->iods = static_cast<uint8_t*>(malloc(info->iodsSize ? info->iodsSize : 1));
     if (!info->iods) {
       free(info);
-      return -1;
+      return kGannetError;
     }
     memcpy(info->iods, movie->iods.data() + 12, info->iodsSize);
   }
   *out = info;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetDecoderCfg(MovieFile* movie, uint32_t trackId, DecoderConfig** out) {
-  if (!out) return -1;
+  if (!out) return kGannetError;
   *out = nullptr;
   TrackRecord* track = FindTrack(movie, trackId, nullptr);
-  if (!track) return -1;
+  if (!track) return kGannetError;
   ByteReader entry;
   uint32_t type = 0;
-  if (!FirstEntry(track, &entry, &type)) return -1;
+  if (!FirstEntry(track, &entry, &type)) return kGannetError;
   auto* cfg = static_cast<DecoderConfig*>(calloc(1, sizeof(DecoderConfig)));
-  if (!cfg) return -1;
+  if (!cfg) return kGannetError;
   cfg->release = ReleaseDecoderConfig;
   ByteReader body;
   bool ok = false;
@@ -291,28 +301,28 @@ extern "C" int gGetDecoderCfg(MovieFile* movie, uint32_t trackId, DecoderConfig*
   }
   if (!ok) {
     ReleaseDecoderConfig(cfg);
-    return -1;
+    return kGannetError;
   }
   *out = cfg;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetTrakIdForEsId(MovieFile* movie, uint32_t esId, uint32_t* trackId) {
-  if (!movie || !trackId) return -1;
+  if (!movie || !trackId) return kGannetError;
   for (const auto& track : movie->tracks) {
     if (track->esId == esId) {
       *trackId = track->trackId;
-      return 0;
+      return kGannetOk;
     }
   }
-  return -1;
+  return kGannetError;
 }
 
 extern "C" int gGetReferenceTrakIds(MovieFile* movie, uint32_t trackId, ReferenceTrackIds** out) {
-  if (!out) return -1;
+  if (!out) return kGannetError;
   *out = nullptr;
   TrackRecord* track = FindTrack(movie, trackId, nullptr);
-  if (!track || track->refs.empty()) return -1;
+  if (!track || track->refs.empty()) return kGannetError;
   const std::vector<uint32_t>* lists[3] = {nullptr, nullptr, nullptr};
   const uint32_t types[3] = {FourCc("hint"), FourCc("mpod"), FourCc("dpnd")};
   size_t total = 0;
@@ -328,7 +338,7 @@ extern "C" int gGetReferenceTrakIds(MovieFile* movie, uint32_t trackId, Referenc
   // One block: the record, then the three id arrays.
   auto* refs =
       static_cast<ReferenceTrackIds*>(calloc(1, sizeof(ReferenceTrackIds) + total * sizeof(uint32_t)));
-  if (!refs) return -1;
+  if (!refs) return kGannetError;
   refs->release = ReleaseReferenceTrackIds;
   uint32_t* ids = reinterpret_cast<uint32_t*>(refs + 1);
   uint32_t** outIds[3] = {&refs->hintIds, &refs->mpodIds, &refs->dpndIds};
@@ -340,11 +350,11 @@ extern "C" int gGetReferenceTrakIds(MovieFile* movie, uint32_t trackId, Referenc
     for (uint32_t id : *lists[k]) *ids++ = id;
   }
   *out = refs;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetHintTrakIdsForTrakId(MovieFile* movie, uint32_t trackId, uint32_t* ids, uint32_t* count) {
-  if (!movie || !ids || !count) return -1;
+  if (!movie || !ids || !count) return kGannetError;
   uint32_t n = 0;
   for (const auto& track : movie->tracks) {
     if (track->type != kGannetTrackHint || track->hintRefIndex < 0) continue;
@@ -357,25 +367,25 @@ extern "C" int gGetHintTrakIdsForTrakId(MovieFile* movie, uint32_t trackId, uint
     }
   }
   *count = n;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetSdpInfo(MovieFile* movie, char** text, uint32_t* size) {
-  if (!text || !size) return -1;
+  if (!text || !size) return kGannetError;
   *text = nullptr;
   *size = 0;
-  if (!movie || !movie->hasSdp) return -1;
+  if (!movie || !movie->hasSdp) return kGannetError;
   std::string all;
   try {
     all = movie->sdp;
     for (const auto& track : movie->tracks) all += track->sdp;
   } catch (const std::bad_alloc&) {
-    return -1;
+    return kGannetError;
   }
   char* block = static_cast<char*>(malloc(all.size() + 1));
-  if (!block) return -1;
+  if (!block) return kGannetError;
   memcpy(block, all.data(), all.size() + 1);
   *text = block;
   *size = uint32_t(all.size());
-  return 0;
+  return kGannetOk;
 }

@@ -631,24 +631,24 @@ bool OpenMovie(MovieFile* movie) {
 }  // namespace gannet
 
 extern "C" int gOpenMP4File(MovieFile** out, const char* path, const ReaderIo* io) {
-  if (!out) return -1;
+  if (!out) return kGannetError;
   *out = nullptr;
-  if (!path) return -1;
+  if (!path) return kGannetError;
   try {
     auto movie = std::make_unique<MovieFile>();
     movie->path = path;
     movie->io = io ? *io : ReaderIo{gannet::StdOpen, gannet::StdSeek, gannet::StdRead};
-    if (!movie->io.open || !movie->io.seek || !movie->io.read) return -1;
-    if (!gannet::OpenMovie(movie.get())) return -1;
+    if (!movie->io.open || !movie->io.seek || !movie->io.read) return kGannetError;
+    if (!gannet::OpenMovie(movie.get())) return kGannetError;
     *out = movie.release();
-    return 0;
+    return kGannetOk;
   } catch (const std::bad_alloc&) {
-    return -1;
+    return kGannetError;
   }
 }
 
 extern "C" int gCloseMP4File(MovieFile* movie) {
-  if (!movie) return -1;
+  if (!movie) return kGannetError;
   delete movie;
-  return 0;
+  return kGannetOk;
 }

@@ -208,69 +208,69 @@ bool IsSync(const SampleTables& t, uint32_t n) {
 using namespace gannet;
 
 extern "C" int gOpenTrakSession(MovieFile* movie, TrakSession** out, uint32_t trackId) {
-  if (!out) return -1;
+  if (!out) return kGannetError;
   *out = nullptr;
   uint32_t index = 0;
   TrackRecord* track = FindTrack(movie, trackId, &index);
-  if (!track) return -1;
+  if (!track) return kGannetError;
   const SampleTables& t = track->tables;
-  if (t.chunks.empty() || t.stts.empty() || t.drefs.empty()) return -1;
+  if (t.chunks.empty() || t.stts.empty() || t.drefs.empty()) return kGannetError;
   TrakSession* s = new (std::nothrow) TrakSession;
-  if (!s) return -1;
+  if (!s) return kGannetError;
   s->movie = movie;
   s->trackId = trackId;
   s->trackIndex = index;
   s->track = track;
   *out = s;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gCloseTrakSession(TrakSession* s) {
-  if (!s) return -1;
+  if (!s) return kGannetError;
   delete s;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetTotalSamplesInTrak(TrakSession* s, uint32_t* count) {
-  if (!s || !count) return -1;
+  if (!s || !count) return kGannetError;
   *count = s->track->tables.totalSamples;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetMaxSampleSize(TrakSession* s, uint32_t* size) {
-  if (!s || !size) return -1;
+  if (!s || !size) return kGannetError;
   *size = s->track->maxSampleSize;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gReadSample(TrakSession* s, SampleRequest* req) {
-  if (!s || !req || !req->buffer) return -1;
+  if (!s || !req || !req->buffer) return kGannetError;
   SampleLocation loc;
-  if (!LocateSample(s, req->sampleNumber, !s->offsetMode, &loc)) return -1;
+  if (!LocateSample(s, req->sampleNumber, !s->offsetMode, &loc)) return kGannetError;
   uint64_t offset = loc.offset;
   uint32_t size = loc.size;
   // The buffer holds the largest sample that the files can hold; a larger one cannot be read.
-  if (size > s->track->maxSampleSize) return -1;
+  if (size > s->track->maxSampleSize) return kGannetError;
   if (s->offsetMode) {
     // A constructor may only reach bytes of the sample it names.
-    if (uint64_t(s->addOffset) + s->forcedLength > loc.size) return -1;
+    if (uint64_t(s->addOffset) + s->forcedLength > loc.size) return kGannetError;
     offset += s->addOffset;
     size = s->forcedLength;
   }
   if (!ReadTrackBytes(s->movie, s->track, loc.drefIndex, offset, req->buffer, size)) {
     s->lastSample = -1;
-    return -1;
+    return kGannetError;
   }
   req->size = size;
   if (!s->offsetMode) {
     req->decodeTimeMs = MediaToMs(loc.decodeTime, s->track->timescale);
     req->compositionTimeMs = MediaToMs(loc.compositionTime, s->track->timescale);
   }
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gReadChunk(TrakSession* s, ChunkRequest* req) {
-  if (!s || !req || !req->buffer || req->size == 0) return -1;
+  if (!s || !req || !req->buffer || req->size == 0) return kGannetError;
   const SampleTables& t = s->track->tables;
   auto chunkLength = [&](const ChunkEntry& c) {
     return c.cumulative ? c.cumulative[c.sampleCount] : c.sampleCount * t.constantSize;
@@ -279,39 +279,39 @@ extern "C" int gReadChunk(TrakSession* s, ChunkRequest* req) {
     ++s->readChunk;
     s->readChunkPos = 0;
   }
-  if (s->readChunk >= t.chunks.size()) return -1;
+  if (s->readChunk >= t.chunks.size()) return kGannetError;
   const ChunkEntry& chunk = t.chunks[s->readChunk];
   uint32_t n = std::min(req->size, chunkLength(chunk) - s->readChunkPos);
   if (!ReadTrackBytes(s->movie, s->track, chunk.drefIndex, uint64_t(chunk.offset) + s->readChunkPos,
                       req->buffer, n))
-    return -1;
+    return kGannetError;
   s->readChunkPos += n;
   req->size = n;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetTimeOfSampleNum(TrakSession* s, uint32_t n, uint32_t* timeMs) {
-  if (!s || !timeMs) return -1;
+  if (!s || !timeMs) return kGannetError;
   SampleLocation loc;
-  if (!LocateSample(s, n, true, &loc)) return -1;
+  if (!LocateSample(s, n, true, &loc)) return kGannetError;
   *timeMs = MediaToMs(loc.compositionTime, s->track->timescale);
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetSampleLocation(TrakSession* s, uint32_t n, uint64_t* offset, uint32_t* size,
                                   uint32_t* decodeTimeMs, uint32_t* compositionTimeMs) {
-  if (!s || !offset || !size || !decodeTimeMs || !compositionTimeMs) return -1;
+  if (!s || !offset || !size || !decodeTimeMs || !compositionTimeMs) return kGannetError;
   SampleLocation loc;
-  if (!LocateSample(s, n, true, &loc)) return -1;
+  if (!LocateSample(s, n, true, &loc)) return kGannetError;
   *offset = loc.offset;
   *size = loc.size;
   *decodeTimeMs = MediaToMs(loc.decodeTime, s->track->timescale);
   *compositionTimeMs = MediaToMs(loc.compositionTime, s->track->timescale);
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetSampleNumForTime(TrakSession* s, uint32_t* timeMs, uint32_t* sampleNumber) {
-  if (!s || !timeMs || !sampleNumber) return -1;
+  if (!s || !timeMs || !sampleNumber) return kGannetError;
   const SampleTables& t = s->track->tables;
   uint64_t target = uint64_t(*timeMs) * s->track->timescale / 1000;
   uint64_t count = 0, end = 0;
@@ -321,52 +321,52 @@ extern "C" int gGetSampleNumForTime(TrakSession* s, uint32_t* timeMs, uint32_t* 
     end += uint64_t(t.stts[e].count) * t.stts[e].value;
     if (end > target) break;
   }
-  if (e == t.stts.size()) return -1;  // at or past the end of the track
+  if (e == t.stts.size()) return kGannetError;  // at or past the end of the track
   // The sample playing at the target: the last of the entry that starts at or before it. The
   // entry ends after the target, so its delta is not zero.
   const uint64_t delta = t.stts[e].value;
   const uint64_t entryStart = end - uint64_t(t.stts[e].count) * delta;
   const uint64_t index = std::min<uint64_t>((target - entryStart) / delta, t.stts[e].count - 1);
   uint64_t candidate = count - t.stts[e].count + index + 1;
-  if (candidate > UINT32_MAX) return -1;
+  if (candidate > UINT32_MAX) return kGannetError;
   uint32_t n = uint32_t(candidate);
   if (!IsSync(t, n)) {
     uint32_t prev = n;
     if (NextSyncPoint(s, &prev, -1)) {
       n = prev;
     } else if (!NextSyncPoint(s, &n, 1)) {
-      return -1;
+      return kGannetError;
     }
   }
   uint32_t ms = 0;
-  if (gGetTimeOfSampleNum(s, n, &ms) != 0) return -1;
+  if (gGetTimeOfSampleNum(s, n, &ms) != 0) return kGannetError;
   *sampleNumber = n;
   *timeMs = ms;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetNextSyncPoint(TrakSession* s, uint32_t* sampleNumber, int32_t direction) {
-  if (!s || !sampleNumber) return -1;
+  if (!s || !sampleNumber) return kGannetError;
   uint32_t n = *sampleNumber;
-  if (!NextSyncPoint(s, &n, direction)) return -1;
+  if (!NextSyncPoint(s, &n, direction)) return kGannetError;
   *sampleNumber = n;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gIsSyncPoint(TrakSession* s, uint32_t n, uint32_t* isSync) {
-  if (!s || !isSync) return -1;
+  if (!s || !isSync) return kGannetError;
   *isSync = IsSync(s->track->tables, n) ? 1 : 0;
-  return 0;
+  return kGannetOk;
 }
 
 extern "C" int gGetRemainingSyncSampleCnt(TrakSession* s, uint32_t n, uint32_t* before, uint32_t* after) {
-  if (!s || !before || !after) return -1;
+  if (!s || !before || !after) return kGannetError;
   const SampleTables& t = s->track->tables;
   if (!t.hasStss) {
-    if (n < 1 || n > t.totalSamples) return -1;
+    if (n < 1 || n > t.totalSamples) return kGannetError;
     *before = n - 1;
     *after = t.totalSamples - n;
-    return 0;
+    return kGannetOk;
   }
   uint32_t count = uint32_t(t.stss.size());
   if (count == 0) {
@@ -382,5 +382,5 @@ extern "C" int gGetRemainingSyncSampleCnt(TrakSession* s, uint32_t n, uint32_t* 
     *before = t.stss[size_t(i)] == n ? uint32_t(i) : uint32_t(i + 1);
     *after = count - uint32_t(i) - 1;
   }
-  return 0;
+  return kGannetOk;
 }

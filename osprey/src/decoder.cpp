@@ -260,6 +260,30 @@ int Destroy(AudioDecoder* decoder) {
 
 }  // namespace osprey
 
+extern "C" OSPREY_API const char* OspreyResultName(int result) {
+  switch (result) {
+    case kAacOk:
+      return "kAacOk";
+    case kAacBadArgument:
+      return "kAacBadArgument";
+    case kAacOutOfMemory:
+      return "kAacOutOfMemory";
+    case kAacBadControlValue:
+      return "kAacBadControlValue";
+    case kAacBadControlType:
+      return "kAacBadControlType";
+    case kAacOutputTooSmall:
+      return "kAacOutputTooSmall";
+    case kAacFrameLength960:
+      return "kAacFrameLength960";
+    case kAacTooManyChannels:
+      return "kAacTooManyChannels";
+    case kAacNotLowComplexity:
+      return "kAacNotLowComplexity";
+  }
+  return "unknown result";
+}
+
 extern "C" OSPREY_API int gCreateAACDecoder(AudioDecoder** decoder, AacConfig* config, const uint8_t* asc,
                                             uint32_t ascLength) {
   using namespace osprey;
@@ -267,7 +291,7 @@ extern "C" OSPREY_API int gCreateAACDecoder(AudioDecoder** decoder, AacConfig* c
   *decoder = nullptr;
   if (config == nullptr || asc == nullptr) return kAacBadArgument;
   StreamConfig stream;
-  const int rc = ParseAudioSpecificConfig(asc, ascLength, stream);
+  const OspreyResult rc = ParseAudioSpecificConfig(asc, ascLength, stream);
   if (rc != kAacOk) return rc;
   DecoderImpl* d = new (std::nothrow) DecoderImpl;
   if (d == nullptr) return kAacOutOfMemory;

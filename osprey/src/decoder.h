@@ -79,8 +79,8 @@ inline constexpr int kSpectralFracBits = 2;
 
 // --- syntax.cpp --------------------------------------------------------------
 
-// Parses an AudioSpecificConfig; returns 0 or an error code of osprey.h.
-int ParseAudioSpecificConfig(const uint8_t* data, size_t size, StreamConfig& config);
+// Parses an AudioSpecificConfig; returns kAacOk or the reason it is not decodable.
+OspreyResult ParseAudioSpecificConfig(const uint8_t* data, size_t size, StreamConfig& config);
 
 // Parses a program config element; returns its channel count or -1.
 int ParseProgramConfig(BitReader& br);

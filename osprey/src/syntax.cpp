@@ -318,7 +318,7 @@ int ParseProgramConfig(BitReader& br) {
   return br.Overrun() ? -1 : channels;
 }
 
-int ParseAudioSpecificConfig(const uint8_t* data, size_t size, StreamConfig& config) {
+OspreyResult ParseAudioSpecificConfig(const uint8_t* data, size_t size, StreamConfig& config) {
   if (data == nullptr || size < 2) return kAacBadArgument;
   BitReader br(data, size);
   int objectType = static_cast<int>(br.Read(5));

@@ -2,17 +2,54 @@
 //
 // Opens an ISO base media file (MP4 or 3GP), parses the movie header and every track's sample tables
 // into memory, and serves samples by number or time, sync-sample navigation, decoder configurations
-// and RTP hint-track packetisation. Every export has C linkage and returns 0 on success, -1 on failure.
-// Record layouts are fixed: sizes quoted in comments are those of a 32-bit build.
+// and RTP hint-track packetisation. Every export has C linkage and returns kGannetOk (0) on success,
+// kGannetError (-1) on failure; the header compiles as C. Record layouts are fixed: sizes quoted in
+// comments are those of a 32-bit build.
 #pragma once
 
+#ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#else
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#endif
 
+#if defined(GANNET_BUILD)
 #define GANNET_API __attribute__((visibility("default")))
+#else
+#define GANNET_API
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
+
+typedef struct ReaderIo ReaderIo;
+typedef struct MovieFile MovieFile;
+typedef struct TrakSession TrakSession;
+typedef struct HintTrakSession HintTrakSession;
+typedef struct SampleRequest SampleRequest;
+typedef struct TrackCounts TrackCounts;
+typedef struct MediaTrackInfo MediaTrackInfo;
+typedef struct DecoderConfig DecoderConfig;
+typedef struct MovieInfo MovieInfo;
+typedef struct ReferenceTrackIds ReferenceTrackIds;
+typedef struct ChunkRequest ChunkRequest;
+typedef struct HintPacket HintPacket;
+typedef struct HintRequest HintRequest;
+typedef struct EditEntry EditEntry;
+
+/// Result codes of every export.
+typedef enum GannetResult {
+  kGannetOk = 0,
+  kGannetError = -1,  ///< bad argument, unreadable or unsupported file, missing track or sample
+} GannetResult;
+
+/// The name of a result code ("kGannetOk", ...), or "unknown result" for any other number.
+GANNET_API const char* GannetResultName(int result);
 
 /// File access supplied by the caller. The stream returned by `open` must be closable with fclose.
 /// The reader passes the mode "rb", seek origins 0 (from start) and 1 (relative), and element size 1.
@@ -23,18 +60,22 @@ struct ReaderIo {
 };
 
 /// Track types; a track with another handler joins no id list.
-enum GannetTrackType : uint32_t {
+enum GannetTrackType
+#ifdef __cplusplus
+    : uint32_t
+#endif
+{
   kGannetTrackVideo = 0,             // 'vide'
   kGannetTrackAudio = 1,             // 'soun'
   kGannetTrackHint = 2,              // 'hint'
   kGannetTrackSceneDescription = 3,  // 'sdsm'
   kGannetTrackObjectDescriptor = 4,  // 'odsm'
+#ifdef __cplusplus
   kGannetTrackOther = 0xFFFFFFFFu,
+#else
+  kGannetTrackOther = -1,  // C enumerators are ints: the same 32 bits once stored in a uint32_t
+#endif
 };
-
-struct MovieFile;
-struct TrakSession;
-struct HintTrakSession;
 
 /// One sample read: number in (1-based); size and both times out; buffer in (must hold the track's
 /// largest sample).
@@ -222,6 +263,7 @@ GANNET_API int gReadHintSample(HintTrakSession* session, HintRequest* request);
 GANNET_API int gCloseHintTrakSession(HintTrakSession* session);
 GANNET_API int gGetMaxPacketSize(TrakSession* session, uint32_t* size);
 
+#ifdef __cplusplus
 }  // extern "C"
 
 static_assert(sizeof(void*) != 4 || sizeof(MediaTrackInfo) == 32);
@@ -230,3 +272,4 @@ static_assert(sizeof(void*) != 4 || sizeof(MovieInfo) == 24);
 static_assert(sizeof(void*) != 4 || sizeof(ReferenceTrackIds) == 36);
 static_assert(sizeof(void*) != 4 || sizeof(HintPacket) == 12);
 static_assert(sizeof(TrackCounts) == 24);
+#endif

@@ -17,8 +17,8 @@
 extern "C" {
 #endif
 
-/// Result codes of the decoder.
-enum {
+/// Result codes of the decoder (the entry points return them as int).
+typedef enum OspreyResult {
   kAacOk = 0,
   kAacBadArgument = -1,  ///< missing argument, bad configuration or extension flag set
   kAacOutOfMemory = -2,
@@ -28,7 +28,10 @@ enum {
   kAacFrameLength960 = -1003,   ///< 960-sample frames are not supported
   kAacTooManyChannels = -1004,  ///< more than two channels
   kAacNotLowComplexity = -1005  ///< audio object type other than 2
-};
+} OspreyResult;
+
+/// The name of a result code ("kAacOk", ...), or "unknown result" for any other number.
+OSPREY_API const char* OspreyResultName(int result);
 
 /// Control types of the set and get entry points.
 enum {

@@ -251,7 +251,7 @@ int JpegReader::ReadRows(std::uint8_t* buffer, int count, int* firstRow, int* ro
   }
   while (done < count) {
     JSAMPROW row = buffer + stride * done;
-    if (jpeg_read_scanlines(&c, &row, 1) != 1) break;
+    if (jpeg_read_scanlines(&c, &row, 1) != 1 || s->err.dataMissing) break;
     done = done + 1;
   }
   if (rowsRead) *rowsRead = done;

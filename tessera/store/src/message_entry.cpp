@@ -190,32 +190,27 @@ bool MessageEntry::StoreNotification(const mms::NotificationInfo& info, std::uin
   return ok;
 }
 
-bool MessageEntry::StoreDeliveryReport(const mms::DeliveryInfo& info, std::uint32_t now) {
-  summary_.SetMessageType(kTypeDeliveryReport);
+bool MessageEntry::StoreReport(std::uint32_t type, const std::string& address, const std::string& messageId,
+                               std::uint32_t date, std::uint8_t status, std::uint32_t now) {
+  summary_.SetMessageType(type);
   summary_.SetDate(now);
-  summary_.SetTo(platform::Utf8ToUtf16(info.to));
-  summary_.SetMmsMessageId(platform::Utf8ToUtf16(info.messageId));
+  summary_.SetTo(platform::Utf8ToUtf16(address));
+  summary_.SetMmsMessageId(platform::Utf8ToUtf16(messageId));
   SendOptionsRecord options;
-  options.date = info.date;
-  options.status = info.status;
+  options.date = date;
+  options.status = status;
   SetOptions(options);
   bool ok = SaveOptions();
   DropOptions();
   return ok;
 }
 
+bool MessageEntry::StoreDeliveryReport(const mms::DeliveryInfo& info, std::uint32_t now) {
+  return StoreReport(kTypeDeliveryReport, info.to, info.messageId, info.date, info.status, now);
+}
+
 bool MessageEntry::StoreReadReport(const mms::ReadReportInfo& info, std::uint32_t now) {
-  summary_.SetMessageType(kTypeReadReport);
-  summary_.SetDate(now);
-  summary_.SetTo(platform::Utf8ToUtf16(info.from));
-  summary_.SetMmsMessageId(platform::Utf8ToUtf16(info.messageId));
-  SendOptionsRecord options;
-  options.date = info.date;
-  options.status = info.readStatus;
-  SetOptions(options);
-  bool ok = SaveOptions();
-  DropOptions();
-  return ok;
+  return StoreReport(kTypeReadReport, info.from, info.messageId, info.date, info.readStatus, now);
 }
 
 bool MessageEntry::StoreFetchedMessage(const mms::RetrieveResult& result, std::uint32_t now) {

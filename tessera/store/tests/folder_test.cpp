@@ -205,5 +205,25 @@ TEST_F(FolderTest, SortByEachKey) {
   EXPECT_FALSE(inbox->Sort(9, true));
 }
 
+// Entries with equal keys keep the order they had (the swap sort this replaced moved the first of
+// two equal sizes behind the second when a larger one came after them).
+TEST_F(FolderTest, SortKeepsTheOrderOfEqualKeys) {
+  MessageStore store;
+  ASSERT_TRUE(store.Open(Root()));
+  MessageFolder* inbox = store.Folder(FolderId::Inbox);
+  for (std::uint32_t size : {10u, 10u, 20u}) {
+    auto entry = MakeEntry(store, 0x10001, u"");
+    entry->Summary().SetSize(size);
+    inbox->Add(std::move(entry));
+  }
+  ASSERT_TRUE(inbox->Sort(kSortSize, false));
+  std::vector<std::uint32_t> ids;
+  inbox->ForEach([&](MessageEntry& e) {
+    ids.push_back(e.Id());
+    return true;
+  });
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{3, 1, 2}));
+}
+
 }  // namespace
 }  // namespace store

@@ -202,6 +202,11 @@ class MessageEntry {
   bool StoreFetchedMessage(const mms::RetrieveResult& result, std::uint32_t now);
 
  private:
+  /// A report filed as `type`: To = `address`, the report's message ID, and its date and
+  /// status in the options (saved, then dropped).
+  bool StoreReport(std::uint32_t type, const std::string& address, const std::string& messageId,
+                   std::uint32_t date, std::uint8_t status, std::uint32_t now);
+
   std::u16string storeDirectory_;
   MessageSummary summary_;
   std::unique_ptr<SendOptionsRecord> options_;

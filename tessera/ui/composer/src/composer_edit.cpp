@@ -77,7 +77,7 @@ void ComposerFrame::InsertVisual() {
   document_->SlideDuration(current_);
   SetCursor(nullptr);
   changed_ = true;
-  Refresh();
+  Refresh(true);
 }
 
 void ComposerFrame::InsertAudio() {
@@ -99,7 +99,7 @@ void ComposerFrame::InsertAudio() {
     document_->SlideDuration(current_);
     changed_ = true;
   }
-  Refresh();
+  Refresh(true);
 }
 
 void ComposerFrame::InsertText() {
@@ -222,7 +222,7 @@ LRESULT ComposerFrame::OnRecord(WPARAM, LPARAM) {
   // The recording now lives in the message's parts; the working file is not kept.
   platform::DeleteFile(*recorded);
   changed_ = true;
-  Refresh();
+  Refresh(true);
   return 0;
 }
 

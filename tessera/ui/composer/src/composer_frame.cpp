@@ -242,9 +242,13 @@ void ComposerFrame::RefreshTitle() {
   SetWindowText(hwnd_, title.c_str());
 }
 
-void ComposerFrame::Refresh() {
+void ComposerFrame::Refresh(bool keepText) {
+  // The frame may have been closed while a picker or a question ran modally.
   if (!document_ || !hwnd_) return;
+  // A text not committed yet stays in its field while the slide stays the same.
+  const std::u16string text = fields_[1]->text();
   ShowSlide();
+  if (keepText) fields_[1]->SetText(text);
   RefreshSoftKey();
   RefreshTitle();
 }

@@ -262,6 +262,29 @@ TEST_F(ComposerTest, TextIsCommittedThroughTheTemporaryFileOnlyWhenItChanged) {
   EXPECT_TRUE(Has(screen, "composeitem text focused empty")) << screen;
 }
 
+TEST_F(ComposerTest, ATextNotCommittedYetSurvivesInsertingMediaOnItsSlide) {
+  const std::u16string jpeg = Picture(u"k.jpg");
+  const std::u16string wav = File(u"k.wav", WavBytes(800));
+  ComposerFrame* frame = Open(Draft(), ids::kModeNew);
+  cannedText = u"Kept";
+  picks = {wav, jpeg};
+  script.Key("Down");
+  script.Key("Enter");
+  script.Command(40055);
+  script.Key("SoftLeft");
+  script.Key("Down");
+  script.Key("Enter");  // a sound
+  script.Key("Down");
+  script.Key("Enter");  // a picture
+  script.Command(ids::kCmdSave);
+  Run();
+  EXPECT_EQ(frame->field(FieldKind::Text).text(), u"Kept");
+  const presentation::Slide* slide = frame->document()->slide(0);
+  ASSERT_TRUE(slide->text && slide->text->item);
+  EXPECT_TRUE(slide->image.has_value());
+  EXPECT_TRUE(slide->audio.has_value());
+}
+
 TEST_F(ComposerTest, SaveAndCloseReturnToTheRightViews) {
   const std::u16string jpeg = Picture(u"b.jpg");
   // Close with changes, Yes: saved, then the Drafts folder view.

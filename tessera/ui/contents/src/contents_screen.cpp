@@ -2,6 +2,7 @@
 // name, size); the row texts carry the same name and size for the screen description.
 #include "contents/contents_screen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "store/message_store.h"
+#include "texteditor/canned_texts.h"
 #include "ui/resource_library.h"
 #include "viewer/fullscreen_views.h"
 #include "viewer/video_playback.h"
@@ -340,12 +342,11 @@ void ContentsScreen::Open() {
         StopSound();
         SetLeftLabel(ids::kStrPlay);
       } else if (ctx_.audio && ctx_.audio->OpenClip(part.path, hwnd_) >= 0) {
-        // Opening closed the clip played before, so nothing of it reports any more; what it
-        // reported and is still queued (its end, -1, posted as it stopped) is about that
-        // clip, not this one.
-        MSG stale;
-        while (PeekMessage(&stale, hwnd_, audio::kMsgAudioProgress, audio::kMsgAudioProgress, PM_REMOVE)) {
-        }
+        // Each clip has a number. Reports still queued from the clip played before (its end,
+        // -1, posted as it stopped) come before this marker and are not about this clip.
+        ++clip_;
+        reportsOfClip_ = false;
+        PostMessage(hwnd_, ids::kMsgClipStarted, static_cast<WPARAM>(clip_), 0);
         if (ctx_.audio->PlayClip(0, -1, 1) == 0) {
           SetLeftLabel(ids::kStrStopSound);
           playing_ = true;
@@ -374,6 +375,16 @@ void ContentsScreen::Information() {
   ShowMediaInformation(hwnd_, part, ctx_);
 }
 
+SaveOutcome SaveAsCannedText(const std::u16string& text, const std::u16string& file) {
+  if (text.empty() || file.empty()) return SaveOutcome::Failed;
+  std::vector<std::u16string> texts;
+  // A file that is not a canned-texts file is left alone: the save then fails.
+  if (!texteditor::LoadCannedTexts(file, &texts)) return SaveOutcome::Failed;
+  if (std::find(texts.begin(), texts.end(), text) != texts.end()) return SaveOutcome::Cancelled;
+  texts.push_back(text);
+  return texteditor::SaveCannedTexts(file, texts) ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
 void ContentsScreen::Save() {
   const int sel = selected();
   if (sel < 0) return;
@@ -400,7 +411,13 @@ void ContentsScreen::Save() {
       folder = ctx_.videoPath;
       break;
     case 3:
-      // FIXME: a text part becomes a canned text once the composer's canned-text list exists.
+      lastSave_ = SaveAsCannedText(ReadTextPart(part.path), ctx_.cannedTextsFile);
+      if (lastSave_ == SaveOutcome::Cancelled)
+        MessageBox(hwnd_, Text(ids::kStrCannedTextExists).c_str(), Text(ids::kStrContentsTitle).c_str(),
+                   MB_OK | MB_ICONINFORMATION);
+      else if (lastSave_ != SaveOutcome::Saved)
+        MessageBox(hwnd_, Text(ids::kStrNotDone).c_str(), Text(ids::kStrContentsTitle).c_str(),
+                   MB_OK | MB_ICONINFORMATION);
       return;
     default:
       folder = ctx_.unknownPath;
@@ -457,10 +474,13 @@ BOOL ContentsScreen::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_INITMENUPOPUP:
       if (bar_ == ids::kBarMediaPart) BuildPopup(reinterpret_cast<HMENU>(wParam));
       return TRUE;
+    case ids::kMsgClipStarted:
+      if (static_cast<unsigned>(wParam) == clip_) reportsOfClip_ = true;
+      return TRUE;
     case audio::kMsgAudioProgress: {
       // The clip reached its length, or ended (-1): the sound is over.
       const auto position = static_cast<LPARAM>(wParam);
-      if (playing_ && (position == lParam || position == -1)) {
+      if (playing_ && reportsOfClip_ && (position == lParam || position == -1)) {
         StopSound();
         SetLeftLabel(ids::kStrPlay);
       }

@@ -8,6 +8,7 @@
 #include "../../viewer/tests/viewer_test_support.h"
 #include "audio/clip_player.h"
 #include "platform/files.h"
+#include "texteditor/canned_texts.h"
 #include "platform_testing/device_root.h"
 #include "viewer/video_playback.h"
 #include "viewer/viewer_ids.h"
@@ -241,6 +242,37 @@ TEST_F(ContentsScreenTest, SavingATakenNameAsksThenWritesUnderSuffixesZeroAndOne
   Select(3);
   Command(ids::kCmdSave);
   EXPECT_EQ(Contents(pictures_.File("other/4.bin")), std::string(3000, 'x'));
+}
+
+TEST_F(ContentsScreenTest, ATextPartIsSavedAsACannedTextOnceAndAForeignFileIsLeftAlone) {
+  const std::u16string file = pictures_.Wide() + u"CannedText.txt";
+  ASSERT_TRUE(texteditor::SaveCannedTexts(file, {u"see you"}));
+  ctx_.cannedTextsFile = file;
+  Open(false);
+  Select(2);  // 3.txt: "hello"
+  Command(ids::kCmdSave);
+  EXPECT_EQ(screen_->lastSave(), SaveOutcome::Saved);
+  std::vector<std::u16string> texts;
+  ASSERT_TRUE(texteditor::LoadCannedTexts(file, &texts));
+  EXPECT_EQ(texts, (std::vector<std::u16string>{u"see you", u"hello"}));
+
+  // Again: the list has it already; the user is told and nothing changes.
+  std::string told;
+  host_.Later([&] {
+    told = td::DescribeScreen();
+    td::PressKey(VK_TSOFT1);
+  });
+  Command(ids::kCmdSave);
+  EXPECT_EQ(screen_->lastSave(), SaveOutcome::Cancelled);
+  EXPECT_NE(told.find("This text is already in the list."), std::string::npos) << told;
+  ASSERT_TRUE(texteditor::LoadCannedTexts(file, &texts));
+  EXPECT_EQ(texts.size(), 2u);
+
+  // A file that is not a canned-texts file is never rewritten.
+  WriteBytes(pictures_.File("CannedText.txt"), "notes");
+  EXPECT_EQ(viewer::SaveAsCannedText(u"hello", file), SaveOutcome::Failed);
+  EXPECT_EQ(Contents(pictures_.File("CannedText.txt")), "notes");
+  EXPECT_EQ(viewer::SaveAsCannedText(u"", file), SaveOutcome::Failed);
 }
 
 TEST_F(ContentsScreenTest, ProtectedPartsOpenButAreNeverSaved) {

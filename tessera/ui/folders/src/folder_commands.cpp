@@ -36,6 +36,7 @@ viewer::ViewerContext MakeViewerContext() {
   made.soundPath = WithSeparator(settings.GetSoundPath(true));
   made.videoPath = WithSeparator(settings.GetVideoPath(true));
   made.unknownPath = WithSeparator(settings.GetUnknownPath(true));
+  made.cannedTextsFile = settings.GetCannedtextFile();
   return made;
 }
 

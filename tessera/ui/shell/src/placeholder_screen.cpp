@@ -122,6 +122,7 @@ viewer::ViewerContext MakeViewerContext() {
     viewerContext.soundPath = WithSeparator(context.config->GetSoundPath(true));
     viewerContext.videoPath = WithSeparator(context.config->GetVideoPath(true));
     viewerContext.unknownPath = WithSeparator(context.config->GetUnknownPath(true));
+    viewerContext.cannedTextsFile = context.config->GetCannedtextFile();
   }
   return viewerContext;
 }

@@ -89,7 +89,7 @@ class ComposerFrame : public ui::WindowBase {
   void SetFocusField(FieldKind kind);
   void RefreshSoftKey();
   void RefreshTitle();
-  void Refresh();
+  void Refresh(bool keepText = false);
   int Ask(UINT textId, UINT flags, int number = -1);
   std::u16string ItemPath(const std::optional<presentation::MediaReference>& ref) const;
   std::u16string StoredText() const;

@@ -43,6 +43,11 @@ enum class SaveOutcome { Saved, Cancelled, Failed, DiskFull };
 SaveOutcome SaveIntoFolder(const std::u16string& source, const std::u16string& folder,
                            const std::function<bool()>& confirm, std::u16string* savedAs = nullptr);
 
+/// Appends `text` to the canned-texts `file`: Saved; Cancelled when the list holds the same
+/// text already (nothing changes); Failed for an empty text, a file that is not a canned-texts
+/// file, or a failed write (the old file is then unchanged).
+SaveOutcome SaveAsCannedText(const std::u16string& text, const std::u16string& file);
+
 class ContentsScreen {
  public:
   ContentsScreen(const ViewerContext& ctx, std::vector<PartEntry> parts, bool protectedContent);
@@ -88,6 +93,8 @@ class ContentsScreen {
   UINT bar_ = 0;
   int rowHeight_ = 0;
   bool playing_ = false;
+  unsigned clip_ = 0;           // the number of the clip started last
+  bool reportsOfClip_ = true;   // its marker came: the reports now queued are its own
   SaveOutcome lastSave_ = SaveOutcome::Cancelled;
 };
 

@@ -25,6 +25,8 @@ struct ViewerContext {
   /// Folders that saved parts go to, each ending in the path separator ("PicturePath",
   /// "SoundPath", "VideoPath", "UnknownPath").
   std::u16string picturePath, soundPath, videoPath, unknownPath;
+  /// The canned-texts file a text part is saved into ("CannedtextFile").
+  std::u16string cannedTextsFile;
 };
 
 /// The bar of the progress strip at the bottom of a client area: from x = 2 to right - 2,

@@ -49,6 +49,8 @@ inline constexpr UINT kStrSaveSound = 1049;
 inline constexpr UINT kStrNameExists = 1054;
 inline constexpr UINT kStrDiskFull = 1055;
 inline constexpr UINT kStrContentsTitle = 1056;
+inline constexpr UINT kStrCannedTextExists = 1063;
+inline constexpr UINT kStrNotDone = 40064;
 inline constexpr UINT kStrSeconds = 40043;
 inline constexpr UINT kStrStopSound = 40047;
 inline constexpr UINT kStrProtected = 40178;
@@ -65,6 +67,9 @@ inline constexpr int kPartList = 2003;
 
 // Messages inside the user interface.
 inline constexpr UINT kMsgStartPlaying = 1525;
+/// The contents screen to itself: wParam the number of the clip just started; the clip's
+/// progress reports follow it in the queue, those of earlier clips come before it.
+inline constexpr UINT kMsgClipStarted = 1526;
 
 /// Filled part of the progress bar (0x00BBGGRR).
 inline constexpr COLORREF kProgressColour = 0x003FC68D;
