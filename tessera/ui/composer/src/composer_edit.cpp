@@ -17,6 +17,7 @@ namespace composer {
 using presentation::MediaClass;
 
 std::optional<std::u16string> ComposerFrame::Pick(std::uint32_t* mask) {
+  WaitScope wait(*this);
   if (host_.picker) return host_.picker(hwnd_, mask);
   return DefaultPicker(hwnd_, mask);
 }
@@ -45,7 +46,7 @@ LRESULT ComposerFrame::OnInsert(WPARAM, LPARAM) {
 
 void ComposerFrame::InsertVisual() {
   std::optional<std::u16string> chosen = Pick(&visualMask_);
-  if (!chosen) return;
+  if (!chosen || !document_) return;  // cancelled, or closed while the picker ran
   const presentation::MediaKind kind = presentation::KindFromFileName(*chosen);
   if (presentation::KindClass(kind) == static_cast<std::uint32_t>(MediaClass::Video)) {
     if (slideCount() < 2) {
@@ -55,6 +56,7 @@ void ComposerFrame::InsertVisual() {
           visualMask_ = ids::kMaskVisual;
           return;
         }
+        if (!document_) return;  // closed while the question was up
         document_->RemoveMedia(current_, MediaClass::Audio, true);
       }
     } else {
@@ -62,6 +64,7 @@ void ComposerFrame::InsertVisual() {
         visualMask_ = ids::kMaskVisual;
         return;
       }
+      if (!document_) return;  // closed while the question was up
       CommitText();
       // A video message is one slide: the current one, without its sound.
       for (int i = slideCount() - 1; i > current_; --i) document_->RemoveSlide(i);
@@ -83,7 +86,7 @@ void ComposerFrame::InsertVisual() {
 void ComposerFrame::InsertAudio() {
   bool dropVideo = false;
   if (SlideHasVideo()) {
-    if (Ask(ids::kStrSoundDropsVideo, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    if (Ask(ids::kStrSoundDropsVideo, MB_YESNO | MB_ICONQUESTION) != IDYES || !document_) return;
     dropVideo = true;
   }
   std::uint32_t mask = ids::kMaskAudio;
@@ -104,8 +107,13 @@ void ComposerFrame::InsertAudio() {
 
 void ComposerFrame::InsertText() {
   std::u16string text = fields_[1]->text();
-  if (texteditor::RunTextEditor(hwnd_, texteditor::TextEditorMode::CannedText, &text, CannedTextsFile()) != IDOK)
-    return;
+  int answer = 0;
+  {
+    WaitScope wait(*this);
+    answer = texteditor::RunTextEditor(hwnd_, texteditor::TextEditorMode::CannedText, &text, CannedTextsFile());
+  }
+  if (answer != IDOK) return;
+  if (!fields_[1]) return;  // closed while the editor ran
   fields_[1]->SetText(text);
   changed_ = true;
   RefreshSoftKey();
@@ -207,14 +215,21 @@ LRESULT ComposerFrame::OnRecord(WPARAM, LPARAM) {
   if (!document_) return 0;
   bool dropVideo = false;
   if (SlideHasVideo()) {
-    if (Ask(ids::kStrSoundDropsVideo, MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+    if (Ask(ids::kStrSoundDropsVideo, MB_YESNO | MB_ICONQUESTION) != IDYES || !document_) return 0;
     dropVideo = true;
   }
   std::u16string folder = entry_->StoreDirectory();
   if (!folder.empty() && folder.back() != u'/') folder += u'/';
-  std::optional<std::u16string> recorded =
-      host_.recorder ? host_.recorder(hwnd_, folder) : DefaultRecorder(hwnd_, folder);
+  std::optional<std::u16string> recorded;
+  {
+    WaitScope wait(*this);
+    recorded = host_.recorder ? host_.recorder(hwnd_, folder) : DefaultRecorder(hwnd_, folder);
+  }
   if (!recorded) return 0;
+  if (!document_) {  // closed while the recorder ran: the recording has no message to go to
+    platform::DeleteFile(*recorded);
+    return 0;
+  }
   if (dropVideo) document_->RemoveMedia(current_, MediaClass::Video, true);
   document_->RemoveMedia(current_, MediaClass::Audio, true);
   document_->AddMediaFile(current_, *recorded, *recorded);
@@ -229,11 +244,14 @@ LRESULT ComposerFrame::OnRecord(WPARAM, LPARAM) {
 LRESULT ComposerFrame::OnPreview(WPARAM, LPARAM) {
   if (!document_) return 0;
   CommitText();
-  if (host_.preview)
-    host_.preview(hwnd_, entry_);
-  else
-    DefaultPreview(hwnd_, entry_);
-  SetFocus(hwnd_);
+  {
+    WaitScope wait(*this);
+    if (host_.preview)
+      host_.preview(hwnd_, entry_);
+    else
+      DefaultPreview(hwnd_, entry_);
+  }
+  if (hwnd_) SetFocus(hwnd_);
   return 0;
 }
 
@@ -262,8 +280,13 @@ LRESULT ComposerFrame::OnSend(WPARAM, LPARAM) {
   const bool direct = mode_ == ids::kModeSendAtOnce;
   if (!direct && !Save()) return 0;
   bool savedOnPage = false;
-  const int sent = host_.sendPage ? host_.sendPage(hwnd_, entry_, &savedOnPage, direct)
-                                  : DefaultSendPage(hwnd_, entry_, &savedOnPage, direct);
+  int sent = 0;
+  {
+    WaitScope wait(*this);
+    sent = host_.sendPage ? host_.sendPage(hwnd_, entry_, &savedOnPage, direct)
+                          : DefaultSendPage(hwnd_, entry_, &savedOnPage, direct);
+  }
+  if (!entry_) return 0;  // closed while the page ran
   if (sent == 1) {
     const std::uint32_t id = entry_->Id();
     Leave(-1, -1);
@@ -283,7 +306,11 @@ LRESULT ComposerFrame::OnSend(WPARAM, LPARAM) {
 LRESULT ComposerFrame::OnClose(WPARAM, LPARAM) {
   if (leaving_) return 0;
   bool saved = false;
-  if (changed_ && Ask(ids::kStrSaveChanges, MB_YESNO | MB_ICONQUESTION) == IDYES) saved = Save();
+  if (changed_) {
+    const int answer = Ask(ids::kStrSaveChanges, MB_YESNO | MB_ICONQUESTION);
+    if (!document_ || leaving_) return 0;  // closed while the question was up
+    if (answer == IDYES) saved = Save();
+  }
   int view = ui::kViewFolder;
   int folder = -1;
   if (saved)

@@ -258,6 +258,7 @@ int ComposerFrame::Ask(UINT textId, UINT flags, int number) {
   const std::size_t at = text.find(u"%d");
   if (number >= 0 && at != std::u16string::npos) text.replace(at, 2, Number(number));
   const std::u16string caption = ui::LoadUiText(ids::kStrCaption);
+  WaitScope wait(*this);
   return MessageBox(hwnd_, text.c_str(), caption.c_str(), flags);
 }
 
@@ -351,7 +352,12 @@ LRESULT ComposerFrame::OnInitMenuPopup(WPARAM wParam, LPARAM) {
 
 bool OpenComposer(HWND owner, ComposerHost host, std::uint32_t messageId, int mode, int previousView) {
   static std::unique_ptr<ComposerFrame> frame;
+  // A frame closed while one of its handlers runs a picker or a question is kept until that
+  // handler has returned: it still runs on the object.
+  static std::vector<std::unique_ptr<ComposerFrame>> closing;
+  std::erase_if(closing, [](const std::unique_ptr<ComposerFrame>& f) { return !f->Waiting(); });
   if (ComposerFrame::Current()) return false;  // one at a time
+  if (frame && frame->Waiting()) closing.push_back(std::move(frame));
   frame.reset();
   frame = std::make_unique<ComposerFrame>(std::move(host));
   if (!frame->Make(owner)) {

@@ -120,6 +120,27 @@ TEST_F(ComposerTest, FocusCyclesBothWaysAndDigitsOpenOnlyTheTextField) {
   EXPECT_TRUE(frame->changed());  // a confirmed editor counts as a change
 }
 
+TEST_F(ComposerTest, AFrameReplacedWhileItsPickerRunsLivesUntilThePickerReturns) {
+  const std::u16string jpeg = Picture(u"r.jpg");
+  const std::uint32_t second = Draft();
+  bool replaced = false;
+  host.picker = [&](HWND, std::uint32_t*) -> std::optional<std::u16string> {
+    // Another view takes over while the picker is up: the frame's window goes and a new
+    // composer opens in its place.
+    if (ComposerFrame* first = ComposerFrame::Current(); first && first->Handle()) DestroyWindow(first->Handle());
+    replaced = OpenComposer(owner.owner(), host, second, ids::kModeNew, 7);
+    return jpeg;
+  };
+  ASSERT_NE(Open(Draft(), ids::kModeNew), nullptr);
+  script.Key("SoftLeft");
+  Run();
+  ASSERT_TRUE(replaced);
+  ComposerFrame* now = ComposerFrame::Current();
+  ASSERT_NE(now, nullptr);
+  EXPECT_FALSE(now->document()->slide(0)->image.has_value());  // the pick went nowhere
+  EXPECT_FALSE(now->changed());
+}
+
 TEST_F(ComposerTest, NineSlidesAtMostAndTheMenuFollowsTheRules) {
   ComposerFrame* frame = Open(Draft(), ids::kModeNew);
   for (int i = 0; i < 8; ++i) script.Command(ids::kCmdAddSlide);

@@ -53,6 +53,9 @@ class ComposerFrame : public ui::WindowBase {
 
   /// The composer that exists, or null.
   static ComposerFrame* Current();
+  /// True while the frame waits in a picker, a question or another screen it started: the
+  /// object must outlive that wait even when its window is closed meanwhile.
+  bool Waiting() const { return waiting_ > 0; }
 
   /// Creates the window over `owner`'s client area with its fields and soft keys.
   bool Make(HWND owner);
@@ -134,6 +137,15 @@ class ComposerFrame : public ui::WindowBase {
   HWND bar_ = nullptr;
   std::u16string addLabel_, replaceLabel_;
   bool leaving_ = false;
+  int waiting_ = 0;
+  /// Counts a wait on another screen for as long as it lives.
+  struct WaitScope {
+    explicit WaitScope(ComposerFrame& frame) : frame_(frame) { ++frame_.waiting_; }
+    ~WaitScope() { --frame_.waiting_; }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+    ComposerFrame& frame_;
+  };
 };
 
 /// Creates the composer over `owner` and opens message `messageId` of Drafts in `mode`;
