@@ -20,6 +20,7 @@
 #include "platform/window.h"
 #include "store/message_store.h"
 #include "ui/common/app_context.h"
+#include "ui_figures.h"
 
 namespace {
 
@@ -124,29 +125,10 @@ void BM_SlideMove(benchmark::State& state) {
 }
 BENCHMARK(BM_SlideMove)->Unit(benchmark::kMillisecond)->Iterations(40);
 
-class Figures : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const double ms = run.GetAdjustedRealTime() *
-                        (run.time_unit == benchmark::kMillisecond ? 1.0 : run.time_unit == benchmark::kMicrosecond ? 1e-3 : 1e-6);
-      const bool open = run.benchmark_name().find("Open") != std::string::npos;
-      const double target = open ? kOpenTargetMs : kSlideMoveTargetMs;
-      std::printf("%s: %.3f ms (target %.0f ms, %.2f of it)\n",
-                  open ? "composer open of 9 slides of 2-MP JPEGs to first paint" : "composer slide move", ms, target,
-                  ms / target);
-    }
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  Figures reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return uibench::RunWithFigures(argc, argv,
+                                 {{"Open", "composer open of 9 slides of 2-MP JPEGs to first paint", kOpenTargetMs},
+                                  {"", "composer slide move", kSlideMoveTargetMs}});
 }

@@ -18,6 +18,7 @@
 #include "ui/common/ui_ids.h"
 #include "ui/shell/application.h"
 #include "ui/shell/main_frame.h"
+#include "ui_figures.h"
 
 namespace {
 
@@ -25,18 +26,6 @@ constexpr int kMessages = 1000;
 constexpr double kOpenTargetMs = 50;
 constexpr double kKeyMoveTargetMs = 2;
 constexpr double kDeleteAllTargetMs = 1000;
-
-void UseFreshRoot() {
-  static std::string root;
-  if (root.empty()) {
-    char pattern[] = "/tmp/tessera-folders-bench-XXXXXX";
-    if (const char* made = mkdtemp(pattern)) root = made;
-    setenv("TESSERA_ROOT", root.c_str(), 1);
-    setenv("TESSERA_DISPLAY", "headless", 1);
-    setenv("TESSERA_PUSHROUTER_AUTOSTART", "0", 1);
-    platform::testdriver::Enable();
-  }
-}
 
 // Fills the Inbox with messages from different senders on different days, a third unread.
 bool FillInbox(ui::MainFrame& frame) {
@@ -60,7 +49,7 @@ bool FillInbox(ui::MainFrame& frame) {
 struct Program {
   ui::Application app;
   bool Start() {
-    UseFreshRoot();
+    uibench::UseFreshRoot("folders");
     if (!app.Start(nullptr, u"", SW_SHOW) || !FillInbox(*app.Frame())) return false;
     platform::testdriver::RunUntilIdle();
     return true;
@@ -141,35 +130,11 @@ void BM_DeleteAllOf1000(benchmark::State& state) {
 }
 BENCHMARK(BM_DeleteAllOf1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-class Figures : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const double ms = run.GetAdjustedRealTime() *
-                        (run.time_unit == benchmark::kMillisecond ? 1.0 : run.time_unit == benchmark::kMicrosecond ? 1e-3 : 1e-6);
-      const std::string name = run.benchmark_name();
-      const char* what = "delete all of 1,000";
-      double target = kDeleteAllTargetMs;
-      if (name.find("Open") != std::string::npos) {
-        what = "open a folder of 1,000 (load, sort, first paint)";
-        target = kOpenTargetMs;
-      } else if (name.find("KeyMove") != std::string::npos) {
-        what = "key move in a folder of 1,000";
-        target = kKeyMoveTargetMs;
-      }
-      std::printf("%s: %.3f ms (target %.0f ms, %.2f of it)\n", what, ms, target, ms / target);
-    }
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  Figures reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return uibench::RunWithFigures(argc, argv,
+                                 {{"Open", "open a folder of 1,000 (load, sort, first paint)", kOpenTargetMs},
+                                  {"KeyMove", "key move in a folder of 1,000", kKeyMoveTargetMs},
+                                  {"", "delete all of 1,000", kDeleteAllTargetMs}});
 }

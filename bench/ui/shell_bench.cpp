@@ -15,26 +15,15 @@
 #include "platform/window.h"
 #include "ui/shell/application.h"
 #include "ui/shell/main_frame.h"
+#include "ui_figures.h"
 
 namespace {
 
 constexpr double kFirstPaintTargetMs = 100;
 constexpr double kKeyMoveTargetMs = 2;
 
-void UseFreshRoot() {
-  static std::string root;
-  if (root.empty()) {
-    char pattern[] = "/tmp/tessera-shell-bench-XXXXXX";
-    if (const char* made = mkdtemp(pattern)) root = made;
-    setenv("TESSERA_ROOT", root.c_str(), 1);
-    setenv("TESSERA_DISPLAY", "headless", 1);
-    setenv("TESSERA_PUSHROUTER_AUTOSTART", "0", 1);
-    platform::testdriver::Enable();
-  }
-}
-
 void BM_StartToFirstPaintedMainList(benchmark::State& state) {
-  UseFreshRoot();
+  uibench::UseFreshRoot("shell");
   for (auto _ : state) {
     ui::Application app;
     if (!app.Start(nullptr, u"", SW_SHOW)) {
@@ -51,7 +40,7 @@ void BM_StartToFirstPaintedMainList(benchmark::State& state) {
 BENCHMARK(BM_StartToFirstPaintedMainList)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 void BM_MainListKeyMove(benchmark::State& state) {
-  UseFreshRoot();
+  uibench::UseFreshRoot("shell");
   ui::Application app;
   if (!app.Start(nullptr, u"", SW_SHOW)) {
     state.SkipWithError("the program did not start");
@@ -67,28 +56,10 @@ void BM_MainListKeyMove(benchmark::State& state) {
 }
 BENCHMARK(BM_MainListKeyMove)->Unit(benchmark::kMicrosecond);
 
-class Figures : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const double ms = run.GetAdjustedRealTime() *
-                        (run.time_unit == benchmark::kMillisecond ? 1.0 : run.time_unit == benchmark::kMicrosecond ? 1e-3 : 1e-6);
-      const bool paint = run.benchmark_name().find("FirstPainted") != std::string::npos;
-      const double target = paint ? kFirstPaintTargetMs : kKeyMoveTargetMs;
-      std::printf("%s: %.3f ms (target %.0f ms, %.2f of it)\n", paint ? "start to first painted main list" : "main list key move",
-                  ms, target, ms / target);
-    }
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  Figures reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return uibench::RunWithFigures(argc, argv,
+                                 {{"FirstPainted", "start to first painted main list", kFirstPaintTargetMs},
+                                  {"", "main list key move", kKeyMoveTargetMs}});
 }
