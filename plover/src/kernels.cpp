@@ -90,11 +90,13 @@ void ConvertRowPairPlain(const std::uint8_t* y0, const std::uint8_t* y1, const s
 }
 
 void ScaleColumnsPlain(const std::uint8_t* src, const ColumnPlan& plan, int from, std::uint16_t* out) {
+  if (!plan.pairs) {  // every fx is 0 and there is no right neighbour to read
+    for (int k = from; k < plan.columns; ++k) out[k] = static_cast<std::uint16_t>(8 * src[plan.left[k]]);
+    return;
+  }
   for (int k = from; k < plan.columns; ++k) {
-    const int l = plan.left[k], f = plan.fx[k];
-    const int p0 = src[l];
-    // With fx 0 the right neighbour does not count and is not read (it may not exist).
-    out[k] = static_cast<std::uint16_t>(8 * p0 + f * (src[l + (f != 0)] - p0));
+    const std::uint8_t* s = src + plan.left[k];
+    out[k] = static_cast<std::uint16_t>(8 * s[0] + plan.fx[k] * (s[1] - s[0]));
   }
 }
 
@@ -105,9 +107,12 @@ void BlendRowsPlain(const std::uint16_t* h0, const std::uint16_t* h1, int fy, in
 
 void TurnLinesPlain(const std::uint16_t* line, std::ptrdiff_t stride, int lines, int n, std::uint16_t* dst,
                     std::ptrdiff_t rowStep, bool reverse) {
+  const std::uint16_t* from[8];
+  lines = std::min(lines, 8);
+  for (int i = 0; i < lines; ++i) from[i] = line + (reverse ? lines - 1 - i : i) * stride;
   for (int c = 0; c < n; ++c) {
     std::uint16_t* d = dst + c * rowStep;
-    for (int i = 0; i < lines; ++i) d[i] = line[(reverse ? lines - 1 - i : i) * stride + c];
+    for (int i = 0; i < lines; ++i) d[i] = from[i][c];
   }
 }
 

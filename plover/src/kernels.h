@@ -47,8 +47,8 @@ struct Kernels {
   void (*scaleColumns)(const std::uint8_t* src, const ColumnPlan& plan, std::uint16_t* out);
   // Vertical pass: out[i] = ((8 - fy) * h0[i] + fy * h1[i]) >> 6 for i < n, exactly n bytes.
   void (*blendRows)(const std::uint16_t* h0, const std::uint16_t* h1, int fy, int n, std::uint8_t* out);
-  // Turns `lines` rows of `n` pixels (stride `stride`) into columns: for c < n and i < lines,
-  // dst[c * rowStep + i] = line[reverse ? lines - 1 - i : i][c].
+  // Turns `lines` (at most 8) rows of `n` pixels (stride `stride`) into columns: for c < n and
+  // i < lines, dst[c * rowStep + i] = line[reverse ? lines - 1 - i : i][c].
   void (*turnLines)(const std::uint16_t* line, std::ptrdiff_t stride, int lines, int n, std::uint16_t* dst,
                     std::ptrdiff_t rowStep, bool reverse);
   // dstLast[-c] = line[c] for c < n.
