@@ -24,6 +24,17 @@ void Usage(std::FILE* to = stderr) {
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
+  // Read straight into a buffer sized from the file's length (a long stream is not copied as the
+  // buffer grows); anything beyond that length, for a file still being written, is appended.
+  std::size_t size = 0;
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    long length = std::ftell(f);
+    if (length > 0) size = static_cast<std::size_t>(length);
+    std::rewind(f);
+  }
+  out.resize(size);
+  std::size_t got = size > 0 ? std::fread(out.data(), 1, size, f) : 0;
+  out.resize(got);
   std::uint8_t buf[65536];
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
@@ -32,14 +43,30 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out) {
   return ok;
 }
 
-// The visible picture as I420 with chroma of ceil(w/2) x ceil(h/2).
-void ExtractFrame(const brindle::Decoder& d, std::vector<std::uint8_t>& out) {
+// The visible picture as I420 with chroma of ceil(w/2) x ceil(h/2), as spans of the decoder's
+// picture in output order; rows that follow each other in memory form one span, so a picture
+// whose width is a multiple of 16 goes out without a copy.
+struct Span {
+  const std::uint8_t* data;
+  std::size_t size;
+};
+
+void FrameSpans(const brindle::Decoder& d, std::vector<Span>& spans, std::size_t* total) {
   const brindle::Picture& p = d.Current();
   int w = d.Width(), h = d.Height(), cw = (w + 1) / 2, ch = (h + 1) / 2;
-  out.clear();
-  for (int r = 0; r < h; ++r) out.insert(out.end(), p.y + r * p.stride, p.y + r * p.stride + w);
-  for (int r = 0; r < ch; ++r) out.insert(out.end(), p.u + r * p.chromaStride, p.u + r * p.chromaStride + cw);
-  for (int r = 0; r < ch; ++r) out.insert(out.end(), p.v + r * p.chromaStride, p.v + r * p.chromaStride + cw);
+  spans.clear();
+  *total = 0;
+  auto add = [&](const std::uint8_t* row, int bytes) {
+    std::size_t n = static_cast<std::size_t>(bytes);
+    *total += n;
+    if (!spans.empty() && spans.back().data + spans.back().size == row)
+      spans.back().size += n;
+    else
+      spans.push_back(Span{row, n});
+  };
+  for (int r = 0; r < h; ++r) add(p.y + r * p.stride, w);
+  for (int r = 0; r < ch; ++r) add(p.u + r * p.chromaStride, cw);
+  for (int r = 0; r < ch; ++r) add(p.v + r * p.chromaStride, cw);
 }
 
 bool IsMp4(const std::vector<std::uint8_t>& data) {
@@ -186,7 +213,7 @@ int main(int argc, char** argv) {
                  "#stream#, dts,        pts, duration,     size, hash\n",
                  decoder.Width(), decoder.Height());
   }
-  std::vector<std::uint8_t> frame;
+  std::vector<Span> spans;
   int frames = 0, failures = 0;
   for (const std::vector<std::uint8_t>& unit : input.samples) {
     while (pos < unit.size()) {
@@ -200,16 +227,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brindle-decode: picture %d is broken; skipped\n", frames + failures);
         continue;
       }
-      ExtractFrame(decoder, frame);
+      std::size_t frameSize = 0;
+      FrameSpans(decoder, spans, &frameSize);
       if (md5) {
         Md5 h;
-        h.Update(frame.data(), frame.size());
-        std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frame.size(),
-                     h.FinishHex().c_str());
-      } else if (std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
-        std::fprintf(stderr, "brindle-decode: write failed\n");
-        if (out != stdout) std::fclose(out);
-        return 1;
+        for (const Span& s : spans) h.Update(s.data, s.size);
+        std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frameSize, h.FinishHex().c_str());
+      } else {
+        bool written = true;
+        for (const Span& s : spans) written = written && std::fwrite(s.data, 1, s.size, out) == s.size;
+        if (!written) {
+          std::fprintf(stderr, "brindle-decode: write failed\n");
+          if (out != stdout) std::fclose(out);
+          return 1;
+        }
       }
       ++frames;
     }
