@@ -89,6 +89,32 @@ TEST_F(ComposerTest, OpenModesShowTheStoredSlideMarkHandOversChangedAndSendAtOnc
   EXPECT_FALSE(OpenComposer(owner.owner(), host, broken, ids::kModeEdit, 7));
 }
 
+TEST_F(ComposerTest, AThumbnailIsMadeOncePerPictureAndAgainWhenItsFileChanges) {
+  const std::uint32_t id = Draft({{Picture(u"a.jpg", 64, 48), u""}, {Picture(u"b.png", 40, 30), u""}});
+  ComposerFrame* frame = Open(id);
+  ASSERT_NE(frame, nullptr);
+  int madeAfterVisits = 0;
+  std::string changedScreen;
+  script.Keys("Right", 1);
+  script.Keys("Left", 1);
+  script.Keys("Right", 1);
+  script.Keys("Left", 1);
+  script.Then([&] {
+    madeAfterVisits = frame->field(FieldKind::Visual).thumbnailsMade();
+    // The second slide's part is written over with another picture under the same name.
+    const presentation::Slide* slide = frame->document()->slide(1);
+    const std::u16string part = platform::JoinPath(frame->document()->partsDirectory(), slide->image->item->fileName);
+    auto dib = imaging::PackedDib::Create(20, 16, 24);
+    ASSERT_EQ(imaging::SaveImage(*dib, part, imaging::kTypeByExtension), 1);
+  });
+  script.Key("Right");
+  script.Describe(&changedScreen);
+  Run();
+  EXPECT_EQ(madeAfterVisits, 2);
+  EXPECT_EQ(frame->field(FieldKind::Visual).thumbnailsMade(), 3);
+  EXPECT_TRUE(Has(changedScreen, "thumbnail=20x16")) << changedScreen;
+}
+
 TEST_F(ComposerTest, FocusCyclesBothWaysAndDigitsOpenOnlyTheTextField) {
   ComposerFrame* frame = Open(Draft(), ids::kModeNew);
   std::vector<FieldKind> seen;
