@@ -196,8 +196,6 @@ class GifEncoder {
   int outFill_ = 0;
   int bits_ = 8;
   std::unique_ptr<Lzw> lzw_;
-  std::unique_ptr<std::uint8_t[]> line_;  // decoded indexes: the current row and the string running past it
-  int lineSize_ = 0;
 };
 
 /// Writes a palette bitmap (1, 4 or 8 bits) as a single-frame GIF89a.
