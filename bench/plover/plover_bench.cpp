@@ -8,6 +8,7 @@
 // Each case runs every implementation in turn, five rounds interleaved so that load from other
 // work on the machine falls on all of them alike; the report gives medians and ratios, and the
 // last line is the one-line summary for scripts/bench.
+#include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <algorithm>
@@ -76,7 +77,8 @@ double RunOurs(const Case& c, Frames& in, plover::KernelSet set) {
     if (scale) gScaleFrame(&src, &dst);
     gYUV420toRGB16Rotate(scale ? &dst : &src, rgb.data(), pitch, height, 0, 0, 0, 0, c.dw, c.dh,
                          c.rotate ? 1 : 0);
-    asm volatile("" : : "r"(rgb.data()) : "memory");
+    benchmark::DoNotOptimize(rgb.data());
+    benchmark::ClobberMemory();
   }
   const double t = ProcessCpu() - t0;
   plover::SetKernelSet(previous);
@@ -104,9 +106,10 @@ double RunSwscale(const Case& c, Frames& in) {
         for (int x = 0; x < c.dw; ++x)
           turned[static_cast<std::size_t>(x) * c.dh + (c.dh - 1 - y)] =
               rgb[static_cast<std::size_t>(y) * c.dw + x];
-      asm volatile("" : : "r"(turned.data()) : "memory");
+      benchmark::DoNotOptimize(turned.data());
     }
-    asm volatile("" : : "r"(rgb.data()) : "memory");
+    benchmark::DoNotOptimize(rgb.data());
+    benchmark::ClobberMemory();
   }
   const double t = ProcessCpu() - t0;
   sws_freeContext(ctx);
