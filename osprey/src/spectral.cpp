@@ -84,8 +84,9 @@ void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
       const uint64_t half = uint64_t{1} << (shift - 1);
       ForBandWindows(info, window, g, b, [&](int start, int end) {
         for (int k = start; k < end; ++k) {
+          // No test for zero: pow43[0] is 0 and so is the result, and the branch
+          // would be mispredicted on every other value of a sparse band.
           const int q = quant[k];
-          if (q == 0) continue;
           int mag = q < 0 ? -q : q;
           if (mag > kMaxQuant) mag = kMaxQuant;
           const uint64_t v = (t.pow43[mag] * static_cast<uint64_t>(mul) + half) >> shift;

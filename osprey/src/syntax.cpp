@@ -12,38 +12,6 @@ namespace osprey {
 
 namespace {
 
-// Codebook tuples unpacked once: 4 values for codebooks 1-4, 2 for 5-11.
-struct Unpacked {
-  int8_t v[11][289][4];
-
-  Unpacked() {
-    std::memset(v, 0, sizeof v);
-    for (int cb = 1; cb <= 11; ++cb) {
-      const int size = kSpectralSizes[cb - 1];
-      for (int i = 0; i < size; ++i) {
-        int8_t* t = v[cb - 1][i];
-        if (cb <= 4) {
-          const int off = cb <= 2 ? 1 : 0;
-          t[0] = static_cast<int8_t>(i / 27 - off);
-          t[1] = static_cast<int8_t>((i / 9) % 3 - off);
-          t[2] = static_cast<int8_t>((i / 3) % 3 - off);
-          t[3] = static_cast<int8_t>(i % 3 - off);
-        } else {
-          const int mod = cb <= 6 ? 9 : cb <= 8 ? 8 : cb <= 10 ? 13 : 17;
-          const int off = cb <= 6 ? 4 : 0;
-          t[0] = static_cast<int8_t>(i / mod - off);
-          t[1] = static_cast<int8_t>(i % mod - off);
-        }
-      }
-    }
-  }
-};
-
-const Unpacked& Tuples() {
-  static const Unpacked tuples;
-  return tuples;
-}
-
 bool SectionData(BitReader& br, ChannelStream& cs) {
   const IcsInfo& info = cs.info;
   const int bits = info.windowSequence == kEightShort ? 3 : 5;
@@ -160,7 +128,6 @@ bool TnsData(BitReader& br, ChannelStream& cs) {
 // for eight short windows).
 bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant) {
   const IcsInfo& info = cs.info;
-  const Unpacked& tuples = Tuples();
   std::memset(quant, 0, sizeof(int16_t) * kFrameLength);
   int window = 0;
   for (int g = 0; g < info.numGroups; ++g) {
@@ -168,19 +135,31 @@ bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant) {
       const int cb = cs.bandType[g][b];
       if (cb == kZeroHcb || cb >= kNoiseHcb) continue;
       const int dim = cb <= 4 ? 4 : 2;
+      const HuffTable& table = SpectralTable(cb);
+      const int8_t(*tuples)[4] = SpectralTuples(cb);
       const bool isSigned = cb <= 2 || cb == 5 || cb == 6;
       for (int w = 0; w < info.groupLength[g]; ++w) {
         const int base = (window + w) * 128;
         const int start = base + info.swbOffset[b];
         const int end = base + info.swbOffset[b + 1];
         for (int k = start; k < end; k += dim) {
-          const int idx = DecodeSpectralIndex(br, cb);
-          if (idx < 0) return false;
-          const int8_t* t = tuples.v[cb - 1][idx];
-          for (int j = 0; j < dim; ++j) quant[k + j] = t[j];
-          if (!isSigned) {
-            for (int j = 0; j < dim; ++j)
-              if (quant[k + j] != 0 && br.ReadBit()) quant[k + j] = static_cast<int16_t>(-quant[k + j]);
+          const int e = table.Decode(br);
+          if (e < 0) return false;
+          const int8_t* t = tuples[e >> 3];
+          if (isSigned) {
+            for (int j = 0; j < dim; ++j) quant[k + j] = t[j];
+          } else {
+            // One sign bit for each nonzero value, in order, read at once.
+            const int nonzero = e & 7;
+            uint32_t signs = nonzero == 0 ? 0 : br.Read(nonzero) << (32 - nonzero);
+            for (int j = 0; j < dim; ++j) {
+              int v = t[j];
+              if (v != 0) {
+                if (signs & 0x80000000u) v = -v;
+                signs <<= 1;
+              }
+              quant[k + j] = static_cast<int16_t>(v);
+            }
           }
           if (cb == kEscHcb) {
             for (int j = 0; j < 2; ++j) {

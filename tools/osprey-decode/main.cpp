@@ -3,6 +3,8 @@
 //
 //   osprey-decode [--channels 1|2] IN OUT.raw   s16le interleaved samples
 //   osprey-decode --info IN                      stream summary
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +34,11 @@ int Usage() {
 bool ReadFile(const char* path, std::vector<uint8_t>& data) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
+  // One buffer of the file's size where it has one: a growing buffer would copy
+  // a long stream several times over.
+  struct stat st {};
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    data.reserve(static_cast<size_t>(st.st_size));
   uint8_t buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
@@ -179,7 +186,8 @@ int main(int argc, char** argv) {
       info = true;
     } else if (std::strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
       std::uint64_t n = 0;
-      if (!toolargs::ParseUnsigned(argv[++i], 1, 2, &n)) return toolargs::BadNumber("osprey-decode", "--channels", argv[i], "1 or 2");
+      if (!toolargs::ParseUnsigned(argv[++i], 1, 2, &n))
+        return toolargs::BadNumber("osprey-decode", "--channels", argv[i], "1 or 2");
       channels = static_cast<int>(n);
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       return Usage();
@@ -242,9 +250,19 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::vector<int16_t> pcm(2 * 1024);
+  // Frames are decoded into one buffer of 64 and written together: a write per
+  // frame costs more than the decoding of a quiet one.
+  constexpr size_t kFrameSamples = 2 * 1024;
+  std::vector<int16_t> pcm(64 * kFrameSamples);
+  size_t filled = 0;  // samples waiting in pcm
+  auto flush = [&] {
+    const size_t bytes = filled * sizeof(int16_t);
+    filled = 0;
+    return out == nullptr || std::fwrite(pcm.data(), 1, bytes, out) == bytes;
+  };
   size_t pos = start, frames = 0, skipped = 0, payload = 0;
-  while (pos + 7 <= data.size()) {
+  bool written = true;
+  while (pos + 7 <= data.size() && written) {
     osprey::AdtsFrame frame;
     if (!osprey::ParseAdtsHeader(data.data() + pos, data.size() - pos, frame)) {
       ++pos;  // resynchronise on the next syncword
@@ -253,20 +271,22 @@ int main(int argc, char** argv) {
     }
     if (frame.rawBlocks == 1) {
       uint32_t length = static_cast<uint32_t>(frame.frameSize - frame.headerSize);
-      uint32_t size = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
+      uint32_t size = static_cast<uint32_t>(kFrameSamples * sizeof(int16_t));
       payload += length;
-      decoder->decode(decoder, data.data() + pos + frame.headerSize, &length, pcm.data(), &size);
-      if (out != nullptr && std::fwrite(pcm.data(), 1, size, out) != size) {
-        std::fprintf(stderr, "osprey-decode: write error on %s\n", paths[1]);
-        std::fclose(out);
-        decoder->destroy(decoder);
-        return 1;
-      }
+      decoder->decode(decoder, data.data() + pos + frame.headerSize, &length, pcm.data() + filled, &size);
+      filled += size / sizeof(int16_t);
+      if (filled + kFrameSamples > pcm.size()) written = flush();
       ++frames;
     }
     pos += frame.frameSize;
   }
+  if (written) written = flush();
   decoder->destroy(decoder);
+  if (!written) {
+    std::fprintf(stderr, "osprey-decode: write error on %s\n", paths[1]);
+    std::fclose(out);
+    return 1;
+  }
   if (info) {
     PrintInfo("AAC LC (ADTS)", config, frames, payload);
     return 0;
