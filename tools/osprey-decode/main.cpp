@@ -31,21 +31,48 @@ int Usage() {
   return 2;
 }
 
-bool ReadFile(const char* path, std::vector<uint8_t>& data) {
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  // One buffer of the file's size where it has one: a growing buffer would copy
-  // a long stream several times over.
-  struct stat st {};
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    data.reserve(static_cast<size_t>(st.st_size));
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
+// A window on the input that slides forward as frames are consumed, so that a
+// long stream needs neither a buffer of its size nor copies of it.
+class InputWindow {
+ public:
+  // Larger than any ADTS frame (13-bit length): a frame that fits in the file
+  // always fits in the window.
+  static constexpr size_t kMaxFrame = 8191;
+
+  explicit InputWindow(FILE* file) : file_(file), buffer_(size_t{1} << 20) {}
+
+  // The bytes from absolute offset `pos` (never behind an earlier call's, never past
+  // the end of the bytes it returned): at least `want` of them unless the file ends
+  // first; *available tells how many.
+  const uint8_t* At(size_t pos, size_t want, size_t* available) {
+    if (pos + want > base_ + length_ && !ended_) {
+      const size_t keep = base_ + length_ - pos;
+      std::memmove(buffer_.data(), buffer_.data() + (pos - base_), keep);
+      base_ = pos;
+      length_ = keep;
+      while (length_ < buffer_.size()) {
+        const size_t n = std::fread(buffer_.data() + length_, 1, buffer_.size() - length_, file_);
+        if (n == 0) {
+          ended_ = true;
+          failed_ = std::ferror(file_) != 0;
+          break;
+        }
+        length_ += n;
+      }
+    }
+    *available = base_ + length_ - pos;
+    return buffer_.data() + (pos - base_);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  FILE* file_;
+  std::vector<uint8_t> buffer_;
+  size_t base_ = 0;    // file offset of buffer_[0]
+  size_t length_ = 0;  // bytes held
+  bool ended_ = false;
+  bool failed_ = false;
+};
 
 const char* ErrorText(int rc) {
   switch (rc) {
@@ -167,9 +194,9 @@ int DecodeMp4(const char* path, int channels, Output& out, bool info) {
   return status;
 }
 
-bool IsMp4(const std::vector<uint8_t>& data) {
-  if (data.size() < 8) return false;
-  const uint8_t* t = data.data() + 4;
+bool IsMp4(const uint8_t* data, size_t size) {
+  if (size < 8) return false;
+  const uint8_t* t = data + 4;
   return std::memcmp(t, "ftyp", 4) == 0 || std::memcmp(t, "moov", 4) == 0 || std::memcmp(t, "mdat", 4) == 0 ||
          std::memcmp(t, "free", 4) == 0 || std::memcmp(t, "skip", 4) == 0 || std::memcmp(t, "wide", 4) == 0;
 }
@@ -201,13 +228,17 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<uint8_t> data;
-  if (!ReadFile(paths[0], data)) {
+  FILE* in = std::fopen(paths[0], "rb");
+  InputWindow input(in);
+  size_t available = 0;
+  const uint8_t* head = in != nullptr ? input.At(0, InputWindow::kMaxFrame, &available) : nullptr;
+  if (in == nullptr || input.Failed()) {
     std::fprintf(stderr, "osprey-decode: cannot read %s\n", paths[0]);
+    if (in != nullptr) std::fclose(in);
     return 1;
   }
-  if (IsMp4(data)) {
-    data.clear();
+  if (IsMp4(head, available)) {
+    std::fclose(in);
     Output mp4Out;
     mp4Out.path = info ? nullptr : paths[1];
     if (!info && (mp4Out.file = std::fopen(paths[1], "wb")) == nullptr) {
@@ -223,11 +254,14 @@ int main(int argc, char** argv) {
   }
   osprey::AdtsFrame first;
   size_t start = 0;
-  while (start + 7 <= data.size() &&
-         !osprey::ParseAdtsHeader(data.data() + start, data.size() - start, first))
-    ++start;
-  if (start + 7 > data.size()) {
-    std::fprintf(stderr, "osprey-decode: %s: no ADTS frame found\n", paths[0]);
+  for (;; ++start) {
+    const uint8_t* at = input.At(start, InputWindow::kMaxFrame, &available);
+    if (available < 7 || osprey::ParseAdtsHeader(at, available, first)) break;
+  }
+  if (available < 7) {
+    std::fprintf(stderr, "osprey-decode: %s: %s\n", paths[0],
+                 input.Failed() ? "read error" : "no ADTS frame found");
+    std::fclose(in);
     return 1;
   }
   uint8_t asc[2];
@@ -238,6 +272,7 @@ int main(int argc, char** argv) {
   const int rc = gCreateAACDecoder(&decoder, &config, asc, sizeof asc);
   if (rc != 0) {
     std::fprintf(stderr, "osprey-decode: %s: %s (%d)\n", paths[0], ErrorText(rc), rc);
+    std::fclose(in);
     return 1;
   }
 
@@ -247,6 +282,7 @@ int main(int argc, char** argv) {
     if (out == nullptr) {
       std::fprintf(stderr, "osprey-decode: cannot write %s\n", paths[1]);
       decoder->destroy(decoder);
+      std::fclose(in);
       return 1;
     }
   }
@@ -262,9 +298,11 @@ int main(int argc, char** argv) {
   };
   size_t pos = start, frames = 0, skipped = 0, payload = 0;
   bool written = true;
-  while (pos + 7 <= data.size() && written) {
+  while (written) {
+    const uint8_t* at = input.At(pos, InputWindow::kMaxFrame, &available);
+    if (available < 7) break;
     osprey::AdtsFrame frame;
-    if (!osprey::ParseAdtsHeader(data.data() + pos, data.size() - pos, frame)) {
+    if (!osprey::ParseAdtsHeader(at, available, frame)) {
       ++pos;  // resynchronise on the next syncword
       ++skipped;
       continue;
@@ -273,7 +311,7 @@ int main(int argc, char** argv) {
       uint32_t length = static_cast<uint32_t>(frame.frameSize - frame.headerSize);
       uint32_t size = static_cast<uint32_t>(kFrameSamples * sizeof(int16_t));
       payload += length;
-      decoder->decode(decoder, data.data() + pos + frame.headerSize, &length, pcm.data() + filled, &size);
+      decoder->decode(decoder, at + frame.headerSize, &length, pcm.data() + filled, &size);
       filled += size / sizeof(int16_t);
       if (filled + kFrameSamples > pcm.size()) written = flush();
       ++frames;
@@ -282,9 +320,18 @@ int main(int argc, char** argv) {
   }
   if (written) written = flush();
   decoder->destroy(decoder);
-  if (!written) {
-    std::fprintf(stderr, "osprey-decode: write error on %s\n", paths[1]);
-    std::fclose(out);
+  const bool readError = input.Failed();
+  std::fclose(in);
+  if (!written || readError) {
+    if (readError) {
+      std::fprintf(stderr, "osprey-decode: cannot read %s\n", paths[0]);
+    } else {
+      std::fprintf(stderr, "osprey-decode: write error on %s\n", paths[1]);
+    }
+    if (out != nullptr) {
+      std::fclose(out);
+      std::remove(paths[1]);  // no partial output
+    }
     return 1;
   }
   if (info) {
