@@ -97,6 +97,40 @@ bool SkipCouplingElement(BitReader& br, int sfIndex, ChannelStream& scratch, int
 
 // --- spectral.cpp ------------------------------------------------------------
 
+inline constexpr int kPow43Frac = 23;    // |q|^(4/3) with 23 fractional bits (< 2^41)
+inline constexpr int kQuarterFrac = 21;  // 2^(r/4), r = 0..3, with 21 fractional bits
+inline constexpr int kMaxQuant = 8191;
+
+const uint64_t* Pow43Table();  // index 0..kMaxQuant
+int64_t QuarterPower(int r);   // r = 0..3
+
+// Inverse quantisation in one band: x = sign(q) |q|^(4/3) 2^((sf - 100) / 4),
+// brought to kSpectralFracBits and saturated.
+class BandDequantizer {
+ public:
+  explicit BandDequantizer(int scaleFactor) : pow43_(Pow43Table()) {
+    const int d = scaleFactor - 100;
+    const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
+    // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
+    mul_ = shift > 62 ? 0 : static_cast<uint64_t>(QuarterPower(d & 3));
+    shift_ = shift > 62 ? 62 : shift;
+    half_ = uint64_t{1} << (shift_ - 1);
+  }
+  int32_t operator()(int q) const {
+    int mag = q < 0 ? -q : q;
+    if (mag > kMaxQuant) mag = kMaxQuant;
+    const uint64_t v = (pow43_[mag] * mul_ + half_) >> shift_;
+    const int32_t c = v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+    return q < 0 ? -c : c;
+  }
+
+ private:
+  const uint64_t* pow43_;
+  uint64_t mul_;
+  uint64_t half_;
+  int shift_;
+};
+
 void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef);
 void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const uint8_t (*msUsed)[kMaxBands],
                   int32_t* l, int32_t* r);

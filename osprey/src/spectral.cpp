@@ -12,10 +12,6 @@ namespace osprey {
 
 namespace {
 
-constexpr int kPow43Frac = 23;    // |q|^(4/3) with 23 fractional bits (< 2^41)
-constexpr int kQuarterFrac = 21;  // 2^(r/4), r = 0..3, with 21 fractional bits
-constexpr int kMaxQuant = 8191;
-
 struct QuantTables {
   uint64_t pow43[kMaxQuant + 1];
   int64_t quarter[4];
@@ -66,8 +62,15 @@ int32_t TnsReflection(int coefRes, int value) {
   return Q().tnsRefl[coefRes - 3][value + 8];
 }
 
+const uint64_t* Pow43Table() {
+  return Q().pow43;
+}
+
+int64_t QuarterPower(int r) {
+  return Q().quarter[r];
+}
+
 void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
-  const QuantTables& t = Q();
   const IcsInfo& info = cs.info;
   for (int k = 0; k < kFrameLength; ++k) coef[k] = 0;
   int window = 0;
@@ -75,24 +78,9 @@ void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
     for (int b = 0; b < info.maxSfb; ++b) {
       const int cb = cs.bandType[g][b];
       if (cb == kZeroHcb || cb >= kNoiseHcb) continue;
-      // x = q^(4/3) * 2^((sf - 100) / 4), brought to kSpectralFracBits.
-      const int d = cs.scale[g][b] - 100;
-      const int64_t mul = t.quarter[d & 3];
-      const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
-      // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
-      if (shift > 62) continue;
-      const uint64_t half = uint64_t{1} << (shift - 1);
+      const BandDequantizer dequantize(cs.scale[g][b]);
       ForBandWindows(info, window, g, b, [&](int start, int end) {
-        for (int k = start; k < end; ++k) {
-          // No test for zero: pow43[0] is 0 and so is the result, and the branch
-          // would be mispredicted on every other value of a sparse band.
-          const int q = quant[k];
-          int mag = q < 0 ? -q : q;
-          if (mag > kMaxQuant) mag = kMaxQuant;
-          const uint64_t v = (t.pow43[mag] * static_cast<uint64_t>(mul) + half) >> shift;
-          const int32_t c = v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
-          coef[k] = q < 0 ? -c : c;
-        }
+        for (int k = start; k < end; ++k) coef[k] = dequantize(quant[k]);
       });
     }
     window += info.groupLength[g];

@@ -124,11 +124,19 @@ bool TnsData(BitReader& br, ChannelStream& cs) {
   }
   return !br.Overrun();
 }
-// Reads the quantised spectrum into quant[] (window-major, 128 values a window
-// for eight short windows).
-bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant) {
+// Reads the spectrum (window-major, 128 values a window for eight short windows):
+// with kDequantize straight into coef[] as spectral values, otherwise into quant[]
+// as quantised values for the pulses to be added first. Inverse quantisation in the
+// same loop costs little, as the Huffman decoding is one long chain of dependent
+// loads that leaves the arithmetic units idle.
+template <bool kDequantize>
+bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant, int32_t* coef) {
   const IcsInfo& info = cs.info;
-  std::memset(quant, 0, sizeof(int16_t) * kFrameLength);
+  if (kDequantize) {
+    std::memset(coef, 0, sizeof(int32_t) * kFrameLength);
+  } else {
+    std::memset(quant, 0, sizeof(int16_t) * kFrameLength);
+  }
   int window = 0;
   for (int g = 0; g < info.numGroups; ++g) {
     for (int b = 0; b < info.maxSfb; ++b) {
@@ -138,6 +146,7 @@ bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant) {
       const HuffTable& table = SpectralTable(cb);
       const int8_t(*tuples)[4] = SpectralTuples(cb);
       const bool isSigned = cb <= 2 || cb == 5 || cb == 6;
+      const BandDequantizer dequantize(kDequantize ? cs.scale[g][b] : 100);
       for (int w = 0; w < info.groupLength[g]; ++w) {
         const int base = (window + w) * 128;
         const int start = base + info.swbOffset[b];
@@ -146,31 +155,34 @@ bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant) {
           const int e = table.Decode(br);
           if (e < 0) return false;
           const int8_t* t = tuples[e >> 3];
-          if (isSigned) {
-            for (int j = 0; j < dim; ++j) quant[k + j] = t[j];
-          } else {
+          int v[4] = {t[0], t[1], t[2], t[3]};
+          if (!isSigned) {
             // One sign bit for each nonzero value, in order, read at once.
             const int nonzero = e & 7;
             uint32_t signs = nonzero == 0 ? 0 : br.Read(nonzero) << (32 - nonzero);
             for (int j = 0; j < dim; ++j) {
-              int v = t[j];
-              if (v != 0) {
-                if (signs & 0x80000000u) v = -v;
+              if (v[j] != 0) {
+                if (signs & 0x80000000u) v[j] = -v[j];
                 signs <<= 1;
               }
-              quant[k + j] = static_cast<int16_t>(v);
             }
           }
           if (cb == kEscHcb) {
             for (int j = 0; j < 2; ++j) {
-              const int v = quant[k + j];
-              if (v != 16 && v != -16) continue;
+              if (v[j] != 16 && v[j] != -16) continue;
               int n = 4;
               while (br.ReadBit()) {
                 if (++n > 12) return false;
               }
               const int mag = (1 << n) + static_cast<int>(br.Read(n));
-              quant[k + j] = static_cast<int16_t>(v < 0 ? -mag : mag);
+              v[j] = v[j] < 0 ? -mag : mag;
+            }
+          }
+          for (int j = 0; j < dim; ++j) {
+            if (kDequantize) {
+              coef[k + j] = dequantize(v[j]);
+            } else {
+              quant[k + j] = static_cast<int16_t>(v[j]);
             }
           }
         }
@@ -230,12 +242,11 @@ bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelSt
   if (cs.tns.present && !TnsData(br, cs)) return false;
   // Gain control belongs to the SSR profile.
   if (br.ReadBit()) return false;
-  if (!SpectralData(br, cs, quant)) return false;
-  if (cs.pulse.present) {
-    for (int i = 0; i < cs.pulse.count; ++i) {
-      int16_t& q = quant[cs.pulse.position[i]];
-      q = static_cast<int16_t>(q > 0 ? q + cs.pulse.amplitude[i] : q - cs.pulse.amplitude[i]);
-    }
+  if (!cs.pulse.present) return SpectralData<true>(br, cs, quant, coef);
+  if (!SpectralData<false>(br, cs, quant, coef)) return false;
+  for (int i = 0; i < cs.pulse.count; ++i) {
+    int16_t& q = quant[cs.pulse.position[i]];
+    q = static_cast<int16_t>(q > 0 ? q + cs.pulse.amplitude[i] : q - cs.pulse.amplitude[i]);
   }
   Dequantize(cs, quant, coef);
   return true;
