@@ -24,7 +24,9 @@ class HuffTable {
   void Build(const uint32_t* codes, const uint8_t* bits, const uint8_t* nonzero, int count);
 
   // Returns (symbol << 3) | nonzero, or -1 for an invalid code (nothing consumed then).
-  int Decode(BitReader& br) const {
+  // Reader is a BitReader or any reader with its Peek and Skip.
+  template <typename Reader>
+  int Decode(Reader& br) const {
     const uint32_t e = entries_[br.Peek(kRootBits)];
     if (e & kSubtable) {
       const int subBits = static_cast<int>(e & 31);
