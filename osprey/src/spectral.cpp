@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "aac_tables.h"
 #include "decoder.h"
 #include "fixed_math.h"
@@ -95,7 +99,26 @@ void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const u
     for (int b = 0; b < info.maxSfb; ++b) {
       if (!msUsed[g][b] || left.bandType[g][b] >= kNoiseHcb || right.bandType[g][b] >= kNoiseHcb) continue;
       ForBandWindows(info, window, g, b, [&](int start, int end) {
-        for (int k = start; k < end; ++k) {
+        int k = start;
+#if defined(__SSE2__)
+        for (; k + 4 <= end; k += 4) {
+          const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + k));
+          const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + k));
+          // Saturation where the wrapped result's sign disagrees with the operands'.
+          const __m128i limit = _mm_xor_si128(_mm_srai_epi32(m, 31), _mm_set1_epi32(INT32_MAX));
+          const __m128i sum = _mm_add_epi32(m, s);
+          const __m128i diff = _mm_sub_epi32(m, s);
+          const __m128i sumOver =
+              _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(sum, m), _mm_xor_si128(sum, s)), 31);
+          const __m128i diffOver =
+              _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(m, s), _mm_xor_si128(m, diff)), 31);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(l + k),
+                           _mm_or_si128(_mm_and_si128(sumOver, limit), _mm_andnot_si128(sumOver, sum)));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(r + k),
+                           _mm_or_si128(_mm_and_si128(diffOver, limit), _mm_andnot_si128(diffOver, diff)));
+        }
+#endif
+        for (; k < end; ++k) {
           const int32_t m = l[k], s = r[k];
           l[k] = AddSat(m, s);
           r[k] = SubSat(m, s);
