@@ -104,31 +104,60 @@ inline constexpr int kMaxQuant = 8191;
 const uint64_t* Pow43Table();  // index 0..kMaxQuant
 int64_t QuarterPower(int r);   // r = 0..3
 
+// The step of inverse quantisation for a scale factor: |x| = (|q|^(4/3) mul + half) >> shift.
+struct DequantStep {
+  uint64_t mul;
+  uint64_t half;
+  int shift;
+};
+
+inline DequantStep DequantStepFor(int scaleFactor, const int64_t* quarterPowers) {
+  const int d = scaleFactor - 100;
+  const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
+  // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
+  DequantStep step;
+  step.mul = shift > 62 ? 0 : static_cast<uint64_t>(quarterPowers[d & 3]);
+  step.shift = shift > 62 ? 62 : shift;
+  step.half = uint64_t{1} << (step.shift - 1);
+  return step;
+}
+
+inline int32_t DequantMagnitude(uint64_t pow43, const DequantStep& step) {
+  const uint64_t v = (pow43 * step.mul + step.half) >> step.shift;
+  return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+}
+
+// Magnitudes up to 16 (all the codebooks give without escape) dequantised for every
+// scale factor 0..255: row sf holds kSmallQuant + 1 values.
+inline constexpr int kSmallQuant = 16;
+const int32_t* SmallDequantTable();
+
 // Inverse quantisation in one band: x = sign(q) |q|^(4/3) 2^((sf - 100) / 4),
 // brought to kSpectralFracBits and saturated.
 class BandDequantizer {
  public:
   explicit BandDequantizer(int scaleFactor) : pow43_(Pow43Table()) {
-    const int d = scaleFactor - 100;
-    const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
-    // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
-    mul_ = shift > 62 ? 0 : static_cast<uint64_t>(QuarterPower(d & 3));
-    shift_ = shift > 62 ? 62 : shift;
-    half_ = uint64_t{1} << (shift_ - 1);
+    const int64_t quarter[4] = {QuarterPower(0), QuarterPower(1), QuarterPower(2), QuarterPower(3)};
+    step_ = DequantStepFor(scaleFactor, quarter);
+    small_ = scaleFactor >= 0 && scaleFactor <= 255 ? SmallDequantTable() + (kSmallQuant + 1) * scaleFactor
+                                                    : nullptr;
   }
   int32_t operator()(int q) const {
     int mag = q < 0 ? -q : q;
-    if (mag > kMaxQuant) mag = kMaxQuant;
-    const uint64_t v = (pow43_[mag] * mul_ + half_) >> shift_;
-    const int32_t c = v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+    int32_t c;
+    if (mag <= kSmallQuant && small_ != nullptr) {
+      c = small_[mag];
+    } else {
+      if (mag > kMaxQuant) mag = kMaxQuant;
+      c = DequantMagnitude(pow43_[mag], step_);
+    }
     return q < 0 ? -c : c;
   }
 
  private:
   const uint64_t* pow43_;
-  uint64_t mul_;
-  uint64_t half_;
-  int shift_;
+  const int32_t* small_;
+  DequantStep step_;
 };
 
 void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef);

@@ -20,11 +20,16 @@ struct QuantTables {
   uint64_t pow43[kMaxQuant + 1];
   int64_t quarter[4];
   int32_t tnsRefl[2][16];  // coef_res 3 and 4, value + 8, 20 fractional bits
+  int32_t small[256][kSmallQuant + 1];
 
   QuantTables() {
     for (int q = 0; q <= kMaxQuant; ++q)
       pow43[q] = static_cast<uint64_t>(std::llround(std::pow(q, 4.0 / 3.0) * double(1 << kPow43Frac)));
     for (int r = 0; r < 4; ++r) quarter[r] = std::llround(std::pow(2.0, r / 4.0) * double(1 << kQuarterFrac));
+    for (int sf = 0; sf < 256; ++sf) {
+      const DequantStep step = DequantStepFor(sf, quarter);
+      for (int q = 0; q <= kSmallQuant; ++q) small[sf][q] = DequantMagnitude(pow43[q], step);
+    }
     // Inverse quantisation of TNS coefficients: sin(c / iqfac) with
     // iqfac = ((1 << (res - 1)) +- 0.5) / (pi / 2), the sign chosen by c.
     for (int res = 3; res <= 4; ++res) {
@@ -68,6 +73,10 @@ int32_t TnsReflection(int coefRes, int value) {
 
 const uint64_t* Pow43Table() {
   return Q().pow43;
+}
+
+const int32_t* SmallDequantTable() {
+  return &Q().small[0][0];
 }
 
 int64_t QuarterPower(int r) {
