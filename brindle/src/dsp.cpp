@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -103,6 +104,11 @@ void DcAddPlain(int dc, std::uint8_t* dst, int stride) {
   int d = DcResidual(dc);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(dst[y * stride + x] + d);
+}
+
+void DcPutPlain(int dc, std::uint8_t* dst, int stride) {
+  std::uint8_t v = Clamp255(DcResidual(dc));
+  for (int y = 0; y < 8; ++y) std::memset(dst + y * stride, v, 8);
 }
 
 void PredictPlain(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
@@ -331,18 +337,23 @@ void DcAddSse2(int dc, std::uint8_t* dst, int stride) {
   }
 }
 
+void DcPutSse2(int dc, std::uint8_t* dst, int stride) {
+  const __m128i v = _mm_set1_epi8(static_cast<char>(Clamp255(DcResidual(dc))));
+  for (int y = 0; y < 8; ++y) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), v);
+}
+
 #endif
 
 }  // namespace
 
 const Dsp& PlainDsp() {
-  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain};
+  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain, DcPutPlain};
   return dsp;
 }
 
 const Dsp& BestDsp() {
 #if defined(__SSE2__)
-  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2};
+  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2, DcPutSse2};
   return dsp;
 #else
   return PlainDsp();
