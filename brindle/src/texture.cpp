@@ -106,7 +106,7 @@ bool Decoder::ReadDcDiff(BitReader& br, int block, std::int16_t* diff) {
 }
 
 int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t* scan, int start, int qp,
-                              std::int16_t* out, std::uint8_t* positions) {
+                              std::int16_t* out) {
   // Codes are taken from a local bit cache; its position goes back to the caller's reader on
   // every return.
   BitCache cache(reader);
@@ -192,7 +192,7 @@ int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t*
     if (i > 63) return -1;
     int pos = scan[i];
     out[pos] = static_cast<std::int16_t>(level);
-    positions[count++] = static_cast<std::uint8_t>(pos);
+    ++count;
     ++i;
     if (last) break;
   }
@@ -203,12 +203,11 @@ bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded
                                std::int16_t* coefficients, bool* dcOnly) {
   MbState& mb = mbs_[static_cast<std::size_t>(mbIndex)];
   int qp = mb.qp;
-  std::uint8_t positions[64];
   if (layer_.shortHeader) {
     int dc = static_cast<int>(br.Read(8));
     if (dc == 0 || dc == 128) return false;
     std::memset(coefficients, 0, 64 * sizeof(std::int16_t));
-    int count = coded ? ReadCoefficients(br, true, kZigzagScan, 1, qp, coefficients, positions) : 0;
+    int count = coded ? ReadCoefficients(br, true, kZigzagScan, 1, qp, coefficients) : 0;
     if (count < 0) return false;
     coefficients[0] = static_cast<std::int16_t>((dc == 255 ? 128 : dc) * 8);
     *dcOnly = count == 0;
@@ -260,7 +259,7 @@ bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded
       mb.acPred ? (vertical ? kAlternateHorizontalScan : kAlternateVerticalScan) : kZigzagScan;
   int count = 0;
   if (coded) {
-    count = ReadCoefficients(br, true, scan, useDcVlc ? 1 : 0, 0, qf, positions);
+    count = ReadCoefficients(br, true, scan, useDcVlc ? 1 : 0, 0, qf);
     if (count < 0) return false;
   }
   if (!useDcVlc) diff = qf[0];
@@ -326,13 +325,12 @@ bool Decoder::DecodeMacroblockTexture(BitReader& br, int mbIndex, bool dcAlready
   }
   PredictMacroblock(mbIndex);
   if (mb.type < 0) return true;
-  std::uint8_t positions[64];
   for (int b = 0; b < 6; ++b) {
     if (!(mb.cbp & (32 >> b))) continue;
     std::memset(coefficients, 0, sizeof coefficients);
-    int count = ReadCoefficients(br, false, kZigzagScan, 0, mb.qp, coefficients, positions);
+    int count = ReadCoefficients(br, false, kZigzagScan, 0, mb.qp, coefficients);
     if (count < 0) return false;
-    if (count == 1 && positions[0] == 0)
+    if (count == 1 && coefficients[0] != 0)  // the one coefficient is the DC
       dsp_->dcAdd(coefficients[0], planes[b], strides[b]);
     else
       dsp_->idctAdd(coefficients, planes[b], strides[b]);
