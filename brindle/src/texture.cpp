@@ -1,6 +1,7 @@
 // Texture: DC differences, run/level coefficients, intra AC/DC prediction and the inverse
 // transform of a macroblock's blocks.
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -89,24 +90,11 @@ bool DequantiseIntraBlock(const std::int16_t* levels, int qp, std::int16_t* out)
 #endif
 }
 
-}  // namespace
-
-bool Decoder::ReadDcDiff(BitReader& br, int block, std::int16_t* diff) {
-  const Tables& t = GetTables();
-  int size = DecodeVlc(br, block < 4 ? t.dcSizeLuma : t.dcSizeChroma);
-  if (size < 0) return false;
-  if (size == 0) {
-    *diff = 0;
-    return true;
-  }
-  int code = static_cast<int>(br.Read(size));
-  *diff = static_cast<std::int16_t>((code >> (size - 1)) == 0 ? code - (1 << size) + 1 : code);
-  if (size > 8 && !br.ReadBit()) return false;
-  return true;
-}
-
-int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t* scan, int start, int qp,
-                              std::int16_t* out) {
+// The coefficient loop for a table of kBits-bit codes; kDequantise: the levels go out
+// dequantised with qp.
+template <int kBits, bool kDequantise>
+int ReadCoefficientCodes(BitReader& reader, const CoefTable& table, bool rvlc, bool shortHeader,
+                         const std::uint8_t* scan, int start, int qp, std::int16_t* out) {
   // Codes are taken from a local bit cache; its position goes back to the caller's reader on
   // every return.
   BitCache cache(reader);
@@ -116,27 +104,23 @@ int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t*
     ~WriteBack() { to.SetPosition(from.Position()); }
   } writeBack{reader, cache};
   const std::size_t endBits = reader.SizeBits();
-  const Tables& t = GetTables();
-  bool shortHeader = layer_.shortHeader;
-  bool rvlc = layer_.reversibleVlc && !shortHeader;
-  const CoefTable& table =
-      rvlc ? (intra ? t.rvlcIntra : t.rvlcInter) : (intra && !shortHeader ? t.intraCoef : t.interCoef);
   const int qmul = 2 * qp, qadd = (qp - 1) | 1;
-  const int indexShift = 32 - table.bits;
+  assert(table.bits == kBits);
+  const CoefEntry* entries = table.entries;
   int i = start;
   int count = 0;
   // At most 64 codes are read (each moves the scan position on), so a block that runs past the
   // end of the data ends by a bad code or the scan's end; the overrun is checked once, at the end.
   for (;;) {
     std::uint32_t bits = cache.Peek32();
-    const CoefEntry e = table.entries[bits >> indexShift];
+    const CoefEntry e = entries[bits >> (32 - kBits)];
     int last, run, level;
     if (e.level != 0) {
       // The sign bit follows the code inside the same 32 bits (codes are at most 15 bits long).
       // Table levels are at most 27, so their dequantised values stay within 12 bits unclipped.
       last = e.last;
       run = e.run;
-      int magnitude = qp > 0 ? e.level * qmul + qadd : e.level;
+      int magnitude = kDequantise ? e.level * qmul + qadd : e.level;
       int sign = static_cast<std::int32_t>(bits << e.length) >> 31;
       level = (magnitude ^ sign) - sign;
       cache.Skip(e.length + 1);
@@ -185,7 +169,7 @@ int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t*
         if (level == 0) return -1;
       }
       cache.SetPosition(br.Position());
-      if (qp > 0) level = level > 0 ? level * qmul + qadd : level * qmul - qadd;
+      if (kDequantise) level = level > 0 ? level * qmul + qadd : level * qmul - qadd;
       level = Clip(level, -2048, 2047);
     }
     i += run;
@@ -197,6 +181,37 @@ int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t*
     if (last) break;
   }
   return cache.Position() > endBits ? -1 : count;
+}
+
+}  // namespace
+
+bool Decoder::ReadDcDiff(BitReader& br, int block, std::int16_t* diff) {
+  const Tables& t = GetTables();
+  int size = DecodeVlc(br, block < 4 ? t.dcSizeLuma : t.dcSizeChroma);
+  if (size < 0) return false;
+  if (size == 0) {
+    *diff = 0;
+    return true;
+  }
+  int code = static_cast<int>(br.Read(size));
+  *diff = static_cast<std::int16_t>((code >> (size - 1)) == 0 ? code - (1 << size) + 1 : code);
+  if (size > 8 && !br.ReadBit()) return false;
+  return true;
+}
+
+int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t* scan, int start, int qp,
+                              std::int16_t* out) {
+  const Tables& t = GetTables();
+  bool shortHeader = layer_.shortHeader;
+  bool rvlc = layer_.reversibleVlc && !shortHeader;
+  if (rvlc) {
+    const CoefTable& table = intra ? t.rvlcIntra : t.rvlcInter;
+    return qp > 0 ? ReadCoefficientCodes<15, true>(reader, table, true, false, scan, start, qp, out)
+                  : ReadCoefficientCodes<15, false>(reader, table, true, false, scan, start, qp, out);
+  }
+  const CoefTable& table = intra && !shortHeader ? t.intraCoef : t.interCoef;
+  return qp > 0 ? ReadCoefficientCodes<12, true>(reader, table, false, shortHeader, scan, start, qp, out)
+                : ReadCoefficientCodes<12, false>(reader, table, false, shortHeader, scan, start, qp, out);
 }
 
 bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded, bool dcAlreadyRead,
