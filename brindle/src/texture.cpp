@@ -9,6 +9,51 @@
 #include "tables.h"
 
 namespace brindle {
+namespace {
+
+// The next bits of a reader held left-aligned in a 64-bit word, refilled from memory only when
+// fewer than 32 remain: the coefficient loop then takes its next code with a shift instead of a
+// load. Past the end of the data it reads zero bits, as BitReader does.
+class BitCache {
+ public:
+  explicit BitCache(const BitReader& br) : data_(br.Data()), size_(br.SizeBytes()), pos_(br.Position()) { Fill(); }
+
+  std::uint32_t Peek32() const { return static_cast<std::uint32_t>(cache_ >> 32); }
+  // n <= 32.
+  void Skip(int n) {
+    cache_ <<= n;
+    pos_ += static_cast<std::size_t>(n);
+    valid_ -= n;
+    if (valid_ < 32) Fill();
+  }
+  std::size_t Position() const { return pos_; }
+  void SetPosition(std::size_t bits) {
+    pos_ = bits;
+    Fill();
+  }
+
+ private:
+  void Fill() {
+    const std::size_t byte = pos_ >> 3;
+    std::uint64_t v = 0;
+    if (byte + 8 <= size_) {
+      std::memcpy(&v, data_ + byte, 8);
+      v = __builtin_bswap64(v);
+    } else {
+      for (std::size_t i = 0; i < 8; ++i) v = (v << 8) | (byte + i < size_ ? data_[byte + i] : 0);
+    }
+    cache_ = v << (pos_ & 7);
+    valid_ = 64 - static_cast<int>(pos_ & 7);
+  }
+
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_;
+  std::uint64_t cache_ = 0;
+  int valid_ = 0;
+};
+
+}  // namespace
 
 bool Decoder::ReadDcDiff(BitReader& br, int block, std::int16_t* diff) {
   const Tables& t = GetTables();
@@ -24,8 +69,17 @@ bool Decoder::ReadDcDiff(BitReader& br, int block, std::int16_t* diff) {
   return true;
 }
 
-int Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, int qp,
+int Decoder::ReadCoefficients(BitReader& reader, bool intra, const std::uint8_t* scan, int start, int qp,
                               std::int16_t* out, std::uint8_t* positions) {
+  // Codes are taken from a local bit cache; its position goes back to the caller's reader on
+  // every return.
+  BitCache cache(reader);
+  struct WriteBack {
+    BitReader& to;
+    const BitCache& from;
+    ~WriteBack() { to.SetPosition(from.Position()); }
+  } writeBack{reader, cache};
+  const std::size_t endBits = reader.SizeBits();
   const Tables& t = GetTables();
   bool shortHeader = layer_.shortHeader;
   bool rvlc = layer_.reversibleVlc && !shortHeader;
@@ -35,7 +89,7 @@ int Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* sca
   int i = start;
   int count = 0;
   for (;;) {
-    std::uint32_t bits = br.Peek32();
+    std::uint32_t bits = cache.Peek32();
     const CoefEntry& e = table.entries[bits >> (32 - table.bits)];
     if (e.length == 0) return -1;
     int last, run, level;
@@ -44,9 +98,11 @@ int Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* sca
       last = e.last;
       run = e.run;
       level = ((bits << e.length) >> 31) ? -e.level : e.level;
-      br.Skip(e.length + 1);
+      cache.Skip(e.length + 1);
     } else {
-      br.Skip(e.length);
+      // Escapes are rare: they are read with a reader at the cache's position.
+      BitReader br = reader;
+      br.SetPosition(cache.Position() + e.length);
       if (rvlc) {
         // Escape: last, run (6), marker, level (11), marker, the 4-bit escape again, sign.
         last = static_cast<int>(br.Read(1));
@@ -86,6 +142,7 @@ int Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* sca
         if (!br.ReadBit()) return -1;
         if (level == 0) return -1;
       }
+      cache.SetPosition(br.Position());
     }
     i += run;
     if (i > 63) return -1;
@@ -98,8 +155,8 @@ int Decoder::ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* sca
     }
     positions[count++] = static_cast<std::uint8_t>(pos);
     ++i;
-    if (last) return br.Overrun() ? -1 : count;
-    if (br.Overrun()) return -1;
+    if (last) return cache.Position() > endBits ? -1 : count;
+    if (cache.Position() > endBits) return -1;
   }
 }
 

@@ -304,6 +304,11 @@ def open_messages(run, root, stage, ids, per_message=60, keys=None):
         for l in out.splitlines():
             if l.startswith("missing "):
                 run.faults.add(stage, "message %s is listed but does not open" % l.split()[1])
+        for mid in done:
+            # The details dialog describes itself between its marks; it must have opened.
+            shown = out.split("details %d\n" % mid, 1)[-1].split("end details %d" % mid, 1)[0]
+            if 'title="Details"' not in shown:
+                run.faults.add(stage, "the details dialog of message %d does not open" % mid, shown[-2000:])
         if rc == 0 or rc == 1:
             return
         if rc == 4:
@@ -311,7 +316,11 @@ def open_messages(run, root, stage, ids, per_message=60, keys=None):
             return
         culprit = started[-1] if started and started[-1] not in done else None
         what = "hangs" if rc is None else "crashes (status %s)" % rc
-        run.faults.add(stage, "opening message %s %s" % (culprit, what), out[-5000:])
+        lines = out.splitlines()
+        where = ""
+        if culprit is not None and "details %d" % culprit in lines and "end details %d" % culprit not in lines:
+            where = " in its details dialog"
+        run.faults.add(stage, "opening message %s%s %s" % (culprit, where, what), out[-5000:])
         if culprit is None:
             return
         pending = pending[pending.index(culprit) + 1:]

@@ -1,12 +1,15 @@
 // abuse-open: opens stored messages on the headless screen, the way a user meets them, and
 // presses keys on each: the viewer (playing, slide jumps, its menu) and the contents screen
-// (moving through the parts, their information dialogs). The virtual clock runs, so a whole
+// (moving through the parts, their information dialogs) and the folder view's details dialog
+// (address, subject, size, date and presentation length). The virtual clock runs, so a whole
 // presentation plays in moments. Whatever a key opens is closed again before the next screen.
 //
-//   abuse-open [--keys "K1 K2 ..."] [--contents-keys "..."] [--describe] ID...
+//   abuse-open [--keys "K1 K2 ..."] [--contents-keys "..."] [--describe] [--no-details] ID...
 //
 // Keys are the test driver's names; "+N" lets N milliseconds pass on the virtual clock.
-// --describe prints each screen's description once its keys have been pressed.
+// --describe prints each screen's description once its keys have been pressed; the details
+// dialog is always described (between "details ID" and "end details ID"), so that a caller
+// sees what it showed.
 //
 // Prints "open ID" before a message and "done ID" after it (flushed), so a caller that sees
 // the program die knows which message did it. Exit 0 when every message was opened and every
@@ -22,13 +25,17 @@
 
 #include "audio/clip_player.h"
 #include "config/config.h"
+#include "contacts/contacts_session.h"
 #include "contents/contents_screen.h"
+#include "folders/details_dialog.h"
+#include "folders/folder_ids.h"
 #include "platform/paths.h"
 #include "platform/test_driver.h"
 #include "platform/text.h"
 #include "platform/window.h"
 #include "store/message_store.h"
 #include "toolargs/toolargs.h"
+#include "ui/common/app_context.h"
 #include "ui/resource_library.h"
 #include "viewer/video_playback.h"
 #include "viewer/viewer_dialog.h"
@@ -42,7 +49,9 @@ constexpr UINT kMsgStep = WM_USER + 77;
 constexpr int kCloseAttempts = 60;
 
 void PrintUsage(std::FILE* to) {
-  std::fprintf(to, "usage: abuse-open [--keys \"K1 K2 ...\"] [--contents-keys \"...\"] [--describe] ID...\n");
+  std::fprintf(to,
+               "usage: abuse-open [--keys \"K1 K2 ...\"] [--contents-keys \"...\"] [--describe] [--no-details] "
+               "ID...\n");
 }
 
 /// One scripted action: a key, a wait on the virtual clock, or a description of the screen.
@@ -83,7 +92,8 @@ class Host {
 
   /// Runs `open` (which enters the screen's modal loop) with the script going on inside it;
   /// false when the screen did not close after the script.
-  bool Run(const std::vector<Action>& script, const std::function<void()>& open) {
+  bool Run(const std::vector<Action>& script, const std::function<void()>& open, bool describeThis = false) {
+    describeThis_ = describeThis;
     script_ = script;
     next_ = 0;
     closing_ = 0;
@@ -115,7 +125,7 @@ class Host {
       return;
     }
     // Closing: cancel whatever is in front until the screen's loop has returned.
-    if (closing_ == 0 && describe) std::printf("%s\n", td::DescribeScreen().c_str());
+    if (closing_ == 0 && (describe || describeThis_)) std::printf("%s\n", td::DescribeScreen().c_str());
     HWND front = GetForegroundWindow();
     if (front == hwnd || front == nullptr) {
       // The screen is not in front (yet, or any more): the active window gets the cancel.
@@ -156,6 +166,7 @@ class Host {
   int closing_ = 0;
   bool running_ = false;
   bool gaveUp_ = false;
+  bool describeThis_ = false;
 };
 
 std::u16string WithSeparator(std::u16string folder) {
@@ -174,10 +185,13 @@ int main(int argc, char** argv) {
   std::string contentsKeys = "+200 Down Down Enter +300 Back Down SoftRight +200 Down Enter +300 Up Up";
   std::vector<std::uint32_t> ids;
   bool describeScreens = false;
+  bool details = true;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--keys" && i + 1 < argc) {
       viewerKeys = argv[++i];
+    } else if (a == "--no-details") {
+      details = false;
     } else if (a == "--describe") {
       describeScreens = true;
     } else if (a == "--contents-keys" && i + 1 < argc) {
@@ -203,6 +217,12 @@ int main(int argc, char** argv) {
     return 4;
   }
   const config::Config config;
+  // The details dialog reaches the resources (its menu bar, the date's format) through the
+  // program's context.
+  ui::Context().resources = &resources;
+  // Its addresses are looked up in the contacts, as in the program; without them it goes on.
+  ui::ContactsSession contacts;
+  if (contacts.Open()) ui::Context().contacts = &contacts;
   store::MessageStore messageStore;
   Host host;
   host.describe = describeScreens;
@@ -223,15 +243,18 @@ int main(int argc, char** argv) {
 
   const std::vector<Action> viewerScript = ParseScript(viewerKeys);
   const std::vector<Action> contentsScript = ParseScript(contentsKeys);
+  const std::vector<Action> detailsScript = ParseScript("+100 Down Down Up");
   int rc = 0;
   for (std::uint32_t id : ids) {
     std::printf("open %u\n", id);
     std::fflush(stdout);
     store::MessageFolder* folder = nullptr;
     store::MessageEntry* entry = nullptr;
+    store::FolderId where = store::FolderId::Inbox;
     for (store::FolderId f : {store::FolderId::Inbox, store::FolderId::Sent, store::FolderId::Draft,
                               store::FolderId::Outbox}) {
       folder = messageStore.Folder(f);
+      where = f;
       if (folder && (entry = folder->CheckOut(id)) != nullptr) break;
     }
     if (!entry) {
@@ -241,9 +264,22 @@ int main(int argc, char** argv) {
     }
     host.Run(viewerScript, [&] { viewer::RunViewer(host.hwnd, entry, ctx); });
     host.Run(contentsScript, [&] { viewer::RunContentsList(host.hwnd, entry, ctx); });
+    if (details) {
+      std::printf("details %u\n", id);
+      host.Run(
+          detailsScript,
+          [&] {
+            folders::DetailsDialog dialog(where, entry);
+            dialog.DoModal(resources.module(), folders::kDialogDetails, host.hwnd);
+          },
+          true);
+      std::printf("end details %u\n", id);
+    }
     folder->Release(entry);
     std::printf("done %u\n", id);
     std::fflush(stdout);
   }
+  ui::Context().contacts = nullptr;
+  ui::Context().resources = nullptr;
   return rc;
 }

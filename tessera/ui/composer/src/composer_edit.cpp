@@ -1,5 +1,6 @@
 // The composer's commands: inserting and deleting items, slides, text commit, preview, save,
 // send and close.
+#include <cerrno>
 #include <string>
 
 #include "composer/composer_frame.h"
@@ -258,16 +259,31 @@ LRESULT ComposerFrame::OnPreview(WPARAM, LPARAM) {
 bool ComposerFrame::Save() {
   if (!document_ || !entry_) return false;
   CommitText();
-  if (!entry_->SaveDocument()) return false;
+  // A failed save says so (and why, when the disk is full); the message stays changed, and
+  // what was saved before is kept whole.
+  errno = 0;
+  if (!entry_->SaveDocument()) {
+    SaveFailed(errno);
+    return false;
+  }
   store::MessageSummary& summary = entry_->Summary();
   summary.SetDate(store::LocalNow());
   const std::int64_t size = platform::FileSize(entry_->BodyPath());
   summary.SetSize(size > 0 ? static_cast<std::uint32_t>(size) : 0);
   summary.SetExtraFlags(summary.ExtraFlags() | ids::kExtraComposed);
-  if (entry_->Folder()) entry_->Folder()->Save();
+  errno = 0;
+  if (entry_->Folder() && !entry_->Folder()->Save()) {
+    SaveFailed(errno);
+    return false;
+  }
   changed_ = false;
   if (mode_ >= ids::kModeEdit && mode_ != ids::kModeHandOver) mode_ = ids::kModeEdit;
   return true;
+}
+
+void ComposerFrame::SaveFailed(int error) {
+  const bool full = error == ENOSPC || error == EDQUOT;
+  Ask(full ? ids::kStrDiskFull : ids::kStrNotDone, MB_OK | MB_ICONEXCLAMATION);
 }
 
 LRESULT ComposerFrame::OnSave(WPARAM, LPARAM) {
@@ -310,6 +326,7 @@ LRESULT ComposerFrame::OnClose(WPARAM, LPARAM) {
     const int answer = Ask(ids::kStrSaveChanges, MB_YESNO | MB_ICONQUESTION);
     if (!document_ || leaving_) return 0;  // closed while the question was up
     if (answer == IDYES) saved = Save();
+    if (!document_ || leaving_) return 0;  // closed while a failed save was reported
   }
   int view = ui::kViewFolder;
   int folder = -1;

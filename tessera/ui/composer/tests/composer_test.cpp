@@ -1,10 +1,20 @@
 // The composer driven with keys on the headless screen.
 #include "composer_support.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace composer {
 namespace {
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 using presentation::MediaClass;
 
@@ -445,6 +455,48 @@ TEST_F(ComposerTest, TheRecorderRecordsAKnownWavThroughTheFileBackendIntoTheSlid
   std::vector<platform::DirectoryEntry> files;
   platform::ListDirectory(frame->entry()->StoreDirectory(), files);
   for (const auto& e : files) EXPECT_EQ(e.name.find(u"Rec_"), std::u16string::npos);
+}
+
+TEST_F(ComposerTest, AFailedSaveSaysWhyAndKeepsWhatWasSavedBefore) {
+  const std::uint32_t id = Draft({{Picture(u"f.jpg"), u"Before"}});
+  std::string body;
+  {
+    store::MessageFolder* drafts = store.Folder(store::FolderId::Draft);
+    store::MessageEntry* entry = drafts->CheckOut(id);
+    ASSERT_NE(entry, nullptr);
+    body = platform::Utf16ToUtf8(entry->BodyPath());
+    drafts->Release(entry);
+  }
+  const std::string savedBefore = ReadBytes(body);
+  ASSERT_FALSE(savedBefore.empty());
+  const std::string temporary = body + ".part";
+  ComposerFrame* frame = Open(id);
+  script.Command(ids::kCmdAddSlide);
+  // Every write of the new body fails as on a full disk, then for another reason.
+  script.Then([&] { ASSERT_EQ(::symlink("/dev/full", temporary.c_str()), 0); });
+  std::string full, other;
+  script.Command(ids::kCmdSave);
+  script.Describe(&full);
+  script.Key("SoftLeft");
+  script.Then([&] {
+    ::unlink(temporary.c_str());
+    ASSERT_EQ(::mkdir(temporary.c_str(), 0700), 0);
+  });
+  script.Command(ids::kCmdSave);
+  script.Describe(&other);
+  script.Key("SoftLeft");
+  Run();
+  EXPECT_TRUE(Has(full, "There is not enough storage space.")) << full;
+  EXPECT_TRUE(Has(other, "This could not be done.")) << other;
+  EXPECT_TRUE(frame->changed());
+  EXPECT_EQ(ReadBytes(body), savedBefore);
+
+  // With room again the same message saves.
+  script.Then([&] { ::rmdir(temporary.c_str()); });
+  script.Command(ids::kCmdSave);
+  Run();
+  EXPECT_FALSE(frame->changed());
+  EXPECT_NE(ReadBytes(body), savedBefore);
 }
 
 }  // namespace

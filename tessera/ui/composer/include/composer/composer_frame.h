@@ -116,6 +116,8 @@ class ComposerFrame : public ui::WindowBase {
   void MoveSlide(int step);
   void CommitText();
   bool Save();
+  /// Reports a failed save: 1055 when `error` says the disk is full, 40064 otherwise.
+  void SaveFailed(int error);
   /// Releases the document and the message; the window goes and the host shows `view`.
   void Leave(int view, int folder);
   std::optional<std::u16string> Pick(std::uint32_t* mask);

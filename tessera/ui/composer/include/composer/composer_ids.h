@@ -46,6 +46,9 @@ inline constexpr UINT kStrVideoDropsSound = 1018;
 inline constexpr UINT kStrSoundDropsVideo = 1019;
 inline constexpr UINT kStrSlideLimit = 1020;
 inline constexpr UINT kStrSaveChanges = 1059;
+/// A save that failed for want of space; any other failed save shows kStrNotDone.
+inline constexpr UINT kStrDiskFull = 1055;
+inline constexpr UINT kStrNotDone = 40064;
 inline constexpr UINT kStrCaption = 40063;
 
 // Resource library pictures.
