@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -105,6 +106,11 @@ void DcAddPlain(int dc, std::uint8_t* dst, int stride) {
     for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(dst[y * stride + x] + d);
 }
 
+void DcPutPlain(int dc, std::uint8_t* dst, int stride) {
+  std::uint8_t v = Clamp255(DcResidual(dc));
+  for (int y = 0; y < 8; ++y) std::memset(dst + y * stride, v, 8);
+}
+
 void PredictPlain(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
                   int mode, int rounding) {
   switch (mode) {
@@ -139,38 +145,62 @@ void PredictPlain(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int
 
 #if defined(__SSE2__)
 
-// 16-bit coefficient pairs for _mm_madd_epi16: for output n, (c[k][n], c[k+1][n]).
+// 16-bit basis pairs for _mm_madd_epi16, split by the symmetry the plain transform uses: for
+// output n < 4 the even half pairs (c[0][n], c[2][n]) and (c[4][n], c[6][n]), the odd half
+// (c[1][n], c[3][n]) and (c[5][n], c[7][n]); output 7 - n is the even half minus the odd half.
 struct SimdBasis {
-  alignas(16) std::int16_t pairs[8][4][8];  // [output n][pair k/2][lane pattern]
+  alignas(16) std::int16_t even[4][2][8];  // [output n][inputs 0,2 | inputs 4,6][lane pattern]
+  alignas(16) std::int16_t odd[4][2][8];   // [output n][inputs 1,3 | inputs 5,7][lane pattern]
   SimdBasis() {
-    for (int n = 0; n < 8; ++n)
-      for (int p = 0; p < 4; ++p)
+    for (int n = 0; n < 4; ++n)
+      for (int h = 0; h < 2; ++h)
         for (int lane = 0; lane < 4; ++lane) {
-          pairs[n][p][2 * lane] = static_cast<std::int16_t>(kBasis.c[2 * p][n]);
-          pairs[n][p][2 * lane + 1] = static_cast<std::int16_t>(kBasis.c[2 * p + 1][n]);
+          even[n][h][2 * lane] = static_cast<std::int16_t>(kBasis.c[4 * h][n]);
+          even[n][h][2 * lane + 1] = static_cast<std::int16_t>(kBasis.c[4 * h + 2][n]);
+          odd[n][h][2 * lane] = static_cast<std::int16_t>(kBasis.c[4 * h + 1][n]);
+          odd[n][h][2 * lane + 1] = static_cast<std::int16_t>(kBasis.c[4 * h + 3][n]);
         }
   }
 };
 const SimdBasis kSimdBasis;
 
+inline __m128i BasisAt(const std::int16_t* p) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 // Transform of eight columns at once: in[k] holds input row k (8 x int16); out[n] gets
-// (sum_k c[k][n] * in[k] + round) >> shift, saturated to int16 (never reached for valid input).
-inline void ColumnsSse2(const __m128i* in, __m128i* out, int shift) {
-  __m128i lo[4], hi[4];
-  for (int p = 0; p < 4; ++p) {
-    lo[p] = _mm_unpacklo_epi16(in[2 * p], in[2 * p + 1]);
-    hi[p] = _mm_unpackhi_epi16(in[2 * p], in[2 * p + 1]);
+// (sum_k c[k][n] * in[k] + round) >> shift, saturated to int16 like the plain transform. kHigh
+// false means in[4..7] are zero and are not read. The 32-bit sums cannot overflow: the basis
+// magnitudes of one output add up to less than 2^16.
+template <int kShift, bool kHigh>
+inline void ColumnsSse2(const __m128i* in, __m128i* out) {
+  const __m128i e0Lo = _mm_unpacklo_epi16(in[0], in[2]), e0Hi = _mm_unpackhi_epi16(in[0], in[2]);
+  const __m128i o0Lo = _mm_unpacklo_epi16(in[1], in[3]), o0Hi = _mm_unpackhi_epi16(in[1], in[3]);
+  __m128i e1Lo, e1Hi, o1Lo, o1Hi;
+  if (kHigh) {
+    e1Lo = _mm_unpacklo_epi16(in[4], in[6]);
+    e1Hi = _mm_unpackhi_epi16(in[4], in[6]);
+    o1Lo = _mm_unpacklo_epi16(in[5], in[7]);
+    o1Hi = _mm_unpackhi_epi16(in[5], in[7]);
   }
-  const __m128i round = _mm_set1_epi32(1 << (shift - 1));
-  const __m128i count = _mm_cvtsi32_si128(shift);
-  for (int n = 0; n < 8; ++n) {
-    __m128i sumLo = round, sumHi = round;
-    for (int p = 0; p < 4; ++p) {
-      __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(kSimdBasis.pairs[n][p]));
-      sumLo = _mm_add_epi32(sumLo, _mm_madd_epi16(lo[p], c));
-      sumHi = _mm_add_epi32(sumHi, _mm_madd_epi16(hi[p], c));
+  const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
+  for (int n = 0; n < 4; ++n) {
+    const __m128i ce0 = BasisAt(kSimdBasis.even[n][0]), co0 = BasisAt(kSimdBasis.odd[n][0]);
+    __m128i eLo = _mm_add_epi32(round, _mm_madd_epi16(e0Lo, ce0));
+    __m128i eHi = _mm_add_epi32(round, _mm_madd_epi16(e0Hi, ce0));
+    __m128i oLo = _mm_madd_epi16(o0Lo, co0);
+    __m128i oHi = _mm_madd_epi16(o0Hi, co0);
+    if (kHigh) {
+      const __m128i ce1 = BasisAt(kSimdBasis.even[n][1]), co1 = BasisAt(kSimdBasis.odd[n][1]);
+      eLo = _mm_add_epi32(eLo, _mm_madd_epi16(e1Lo, ce1));
+      eHi = _mm_add_epi32(eHi, _mm_madd_epi16(e1Hi, ce1));
+      oLo = _mm_add_epi32(oLo, _mm_madd_epi16(o1Lo, co1));
+      oHi = _mm_add_epi32(oHi, _mm_madd_epi16(o1Hi, co1));
     }
-    out[n] = _mm_packs_epi32(_mm_sra_epi32(sumLo, count), _mm_sra_epi32(sumHi, count));
+    out[n] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(eLo, oLo), kShift),
+                             _mm_srai_epi32(_mm_add_epi32(eHi, oHi), kShift));
+    out[7 - n] = _mm_packs_epi32(_mm_srai_epi32(_mm_sub_epi32(eLo, oLo), kShift),
+                                 _mm_srai_epi32(_mm_sub_epi32(eHi, oHi), kShift));
   }
 }
 
@@ -194,15 +224,29 @@ inline void Transpose8x8(__m128i* r) {
 }
 
 // Residual rows as int16 (each within [-2^15, 2^15) for coefficients within [-2048, 2047]).
+// Coefficients of horizontal or vertical frequency 4..7 are mostly zero: the halves of the
+// transform they feed are left out when they are.
 inline void IdctSse2Core(const std::int16_t* coefficients, __m128i* out) {
   __m128i rows[8];
   for (int i = 0; i < 8; ++i)
     rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
+  const __m128i lower = _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7]));
+  const __m128i all = _mm_or_si128(_mm_or_si128(_mm_or_si128(rows[0], rows[1]), _mm_or_si128(rows[2], rows[3])),
+                                   lower);
+  const bool rightHalf = _mm_cvtsi128_si64(_mm_unpackhi_epi64(all, all)) != 0;  // columns 4..7
+  const bool lowerHalf = _mm_movemask_epi8(_mm_cmpeq_epi8(lower, _mm_setzero_si128())) != 0xFFFF;  // rows 4..7
   Transpose8x8(rows);  // rows[k] = coefficient column k: transform over the horizontal frequency
   __m128i t[8];
-  ColumnsSse2(rows, t, kRowShift);  // t[x] = row-pass output at column x, for each of the 8 rows
-  Transpose8x8(t);                  // t[v] = row v of the row-pass result
-  ColumnsSse2(t, out, kColumnShift);
+  // t[x] = row-pass output at column x, for each of the 8 rows; a row of zero coefficients gives zeros
+  if (rightHalf)
+    ColumnsSse2<kRowShift, true>(rows, t);
+  else
+    ColumnsSse2<kRowShift, false>(rows, t);
+  Transpose8x8(t);  // t[v] = row v of the row-pass result
+  if (lowerHalf)
+    ColumnsSse2<kColumnShift, true>(t, out);
+  else
+    ColumnsSse2<kColumnShift, false>(t, out);
 }
 
 void IdctPutSse2(const std::int16_t* coefficients, std::uint8_t* dst, int stride) {
@@ -223,12 +267,14 @@ void IdctAddSse2(const std::int16_t* coefficients, std::uint8_t* dst, int stride
   }
 }
 
-inline __m128i Load(const std::uint8_t* p, int w) {
-  return w == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
+template <int W>
+inline __m128i Load(const std::uint8_t* p) {
+  return W == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
                  : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
-inline void Store(std::uint8_t* p, __m128i v, int w) {
-  if (w == 16)
+template <int W>
+inline void Store(std::uint8_t* p, __m128i v) {
+  if (W == 16)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
   else
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
@@ -241,45 +287,62 @@ inline __m128i Average2(__m128i a, __m128i b, int rounding) {
   return avg;
 }
 
-void PredictSse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
-                 int mode, int rounding) {
+// Sums of horizontally adjacent samples of one row, as 16-bit lanes (low and high halves).
+template <int W>
+inline void PairSums(const std::uint8_t* s, __m128i* lo, __m128i* hi) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i a = Load<W>(s), b = Load<W>(s + 1);
+  *lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+  if (W == 16) *hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+}
+
+template <int W>
+void PredictSse2Width(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int h, int mode,
+                      int rounding) {
   switch (mode) {
     case 0:
-      for (int y = 0; y < h; ++y) Store(dst + y * dstStride, Load(src + y * srcStride, w), w);
+      for (int y = 0; y < h; ++y) Store<W>(dst + y * dstStride, Load<W>(src + y * srcStride));
       break;
     case 1:
       for (int y = 0; y < h; ++y) {
         const std::uint8_t* s = src + y * srcStride;
-        Store(dst + y * dstStride, Average2(Load(s, w), Load(s + 1, w), rounding), w);
+        Store<W>(dst + y * dstStride, Average2(Load<W>(s), Load<W>(s + 1), rounding));
       }
       break;
-    case 2:
+    case 2: {
+      __m128i above = Load<W>(src);
       for (int y = 0; y < h; ++y) {
-        const std::uint8_t* s = src + y * srcStride;
-        Store(dst + y * dstStride, Average2(Load(s, w), Load(s + srcStride, w), rounding), w);
+        __m128i below = Load<W>(src + (y + 1) * srcStride);
+        Store<W>(dst + y * dstStride, Average2(above, below, rounding));
+        above = below;
       }
       break;
+    }
     default: {
-      const __m128i zero = _mm_setzero_si128();
+      // Each source row's pair sums serve the output rows above and below it.
       const __m128i bias = _mm_set1_epi16(static_cast<short>(2 - rounding));
+      __m128i upperLo, upperHi = _mm_setzero_si128(), lowerLo, lowerHi = _mm_setzero_si128();
+      PairSums<W>(src, &upperLo, &upperHi);
       for (int y = 0; y < h; ++y) {
-        const std::uint8_t* s = src + y * srcStride;
-        __m128i a = Load(s, w), b = Load(s + 1, w), c = Load(s + srcStride, w),
-                d = Load(s + srcStride + 1, w);
-        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
-                                   _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
-        lo = _mm_srli_epi16(_mm_add_epi16(lo, bias), 2);
-        __m128i hi = zero;
-        if (w == 16) {
-          hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
-                             _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
-          hi = _mm_srli_epi16(_mm_add_epi16(hi, bias), 2);
-        }
-        Store(dst + y * dstStride, _mm_packus_epi16(lo, hi), w);
+        PairSums<W>(src + (y + 1) * srcStride, &lowerLo, &lowerHi);
+        __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(upperLo, lowerLo), bias), 2);
+        __m128i hi = _mm_setzero_si128();
+        if (W == 16) hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(upperHi, lowerHi), bias), 2);
+        Store<W>(dst + y * dstStride, _mm_packus_epi16(lo, hi));
+        upperLo = lowerLo;
+        upperHi = lowerHi;
       }
       break;
     }
   }
+}
+
+void PredictSse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
+                 int mode, int rounding) {
+  if (w == 16)
+    PredictSse2Width<16>(dst, dstStride, src, srcStride, h, mode, rounding);
+  else
+    PredictSse2Width<8>(dst, dstStride, src, srcStride, h, mode, rounding);
 }
 
 void DcAddSse2(int dc, std::uint8_t* dst, int stride) {
@@ -293,18 +356,23 @@ void DcAddSse2(int dc, std::uint8_t* dst, int stride) {
   }
 }
 
+void DcPutSse2(int dc, std::uint8_t* dst, int stride) {
+  const __m128i v = _mm_set1_epi8(static_cast<char>(Clamp255(DcResidual(dc))));
+  for (int y = 0; y < 8; ++y) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), v);
+}
+
 #endif
 
 }  // namespace
 
 const Dsp& PlainDsp() {
-  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain};
+  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain, DcPutPlain};
   return dsp;
 }
 
 const Dsp& BestDsp() {
 #if defined(__SSE2__)
-  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2};
+  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2, DcPutSse2};
   return dsp;
 #else
   return PlainDsp();

@@ -1,11 +1,15 @@
 // The fixed-point transform against direct evaluation in double precision.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "aac_tables.h"
+#include "decoder.h"
 #include "filterbank.h"
+#include "filterbank_kernels.h"
 
 namespace osprey {
 namespace {
@@ -73,6 +77,74 @@ TEST(OspreyTransform, AllZeroSpectrumGivesSilence) {
     SynthesizeWindowed(coef.data(), seq, kKbdWindow, kSineWindow, out.data());
     for (int32_t v : out) ASSERT_EQ(v, 0);
   }
+}
+
+// The AVX2 kernels must reproduce the portable ones exactly, saturation included:
+// every window sequence and shape pair over spectra from silence-near to full scale.
+TEST(OspreyTransform, SimdKernelsMatchPortableBitForBit) {
+  if (&ActiveKernels() == &kPortableKernels) GTEST_SKIP() << "no SIMD kernels on this processor";
+  std::mt19937 rng(29);
+  int cases = 0;
+  for (int magnitude : {0, 3, 12, 20, 28, 31}) {
+    for (int seq : {kOnlyLong, kLongStart, kEightShort, kLongStop}) {
+      for (int shapes = 0; shapes < 4; ++shapes) {
+        std::vector<int32_t> coef(1024);
+        for (int32_t& v : coef) {
+          const int64_t r = static_cast<int64_t>(rng() % (2ull << magnitude)) - (int64_t{1} << magnitude);
+          v = static_cast<int32_t>(std::clamp<int64_t>(r, INT32_MIN, INT32_MAX));
+        }
+        if (magnitude == 31) coef[7] = INT32_MIN;
+        if (shapes == 3) std::fill(coef.begin() + 256, coef.begin() + 512, 0);  // a silent short window
+        std::vector<int32_t> a = coef, b = coef, outA(2048), outB(2048);
+        ForcePortableKernels(true);
+        SynthesizeWindowed(a.data(), seq, shapes & 1, shapes >> 1, outA.data());
+        ForcePortableKernels(false);
+        SynthesizeWindowed(b.data(), seq, shapes & 1, shapes >> 1, outB.data());
+        ASSERT_EQ(outA, outB) << "magnitude 2^" << magnitude << " sequence " << seq << " shapes " << shapes;
+        ++cases;
+      }
+    }
+  }
+  // Full-scale spectra whose windowed output saturates.
+  for (int seq : {kOnlyLong, kEightShort}) {
+    std::vector<int32_t> a(1024, INT32_MAX), b(1024, INT32_MAX), outA(2048), outB(2048);
+    ForcePortableKernels(true);
+    SynthesizeWindowed(a.data(), seq, kKbdWindow, kSineWindow, outA.data());
+    ForcePortableKernels(false);
+    SynthesizeWindowed(b.data(), seq, kKbdWindow, kSineWindow, outB.data());
+    ASSERT_EQ(outA, outB) << "sequence " << seq;
+  }
+  EXPECT_EQ(cases, 6 * 4 * 4);
+}
+
+// Mid/side on values at the edges of the 32-bit range saturates each sum and difference.
+TEST(OspreyStereo, MidSideSaturatesSumAndDifference) {
+  ChannelStream left, right;
+  left.info.maxSfb = 49;
+  left.info.numSwb = kNumSwbLong[4];
+  left.info.swbOffset = kSwbOffsetLong[4];  // 44.1 kHz
+  right.info = left.info;
+  uint8_t msUsed[8][kMaxBands] = {};
+  for (int b = 0; b < 49; ++b) msUsed[0][b] = b % 5 != 0;
+  std::vector<int32_t> l(1024), r(1024);
+  const int32_t edge[] = {INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1, 0, -1, 1, 1 << 30, -(1 << 30)};
+  std::mt19937 rng(3);
+  for (int k = 0; k < 1024; ++k) {
+    l[k] = edge[rng() % 9];
+    r[k] = k % 7 == 0 ? static_cast<int32_t>(rng()) : edge[rng() % 9];
+  }
+  std::vector<int32_t> wantL = l, wantR = r;
+  for (int b = 0; b < 49; ++b) {
+    if (!msUsed[0][b]) continue;
+    for (int k = kSwbOffsetLong[4][b]; k < kSwbOffsetLong[4][b + 1]; ++k) {
+      const int64_t m = l[k], sd = r[k];
+      wantL[k] = static_cast<int32_t>(std::clamp<int64_t>(m + sd, INT32_MIN, INT32_MAX));
+      wantR[k] = static_cast<int32_t>(std::clamp<int64_t>(m - sd, INT32_MIN, INT32_MAX));
+    }
+  }
+  ApplyMidSide(left, right, msUsed, l.data(), r.data());
+  EXPECT_EQ(l, wantL);
+  EXPECT_EQ(r, wantR);
 }
 
 }  // namespace

@@ -18,11 +18,17 @@ inline std::uint16_t Pack565(int r, int g, int b) {
   return static_cast<std::uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
 }
 
-#if defined(__SSE2__)
-std::atomic<bool> gSimd{true};
-#else
-std::atomic<bool> gSimd{false};
+KernelSet Detect() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  if (Avx2Kernels() != nullptr && __builtin_cpu_supports("avx2")) return KernelSet::kAvx2;
 #endif
+  if (Sse2Kernels() != nullptr) return KernelSet::kSse2;
+  return KernelSet::kPlain;
+}
+
+// -1 until the first call picks the best set.
+std::atomic<int> gSet{-1};
 
 }  // namespace
 
@@ -84,31 +90,129 @@ void ConvertRowPairPlain(const std::uint8_t* y0, const std::uint8_t* y1, const s
   }
 }
 
-void BlendRowsPlain(const std::uint8_t* r0, const std::uint8_t* r1, int fy, int n, std::uint16_t* out) {
+void ScaleColumnsPlain(const std::uint8_t* src, const ColumnPlan& plan, int from, std::uint16_t* out) {
+  if (!plan.pairs) {  // every fx is 0 and there is no right neighbour to read
+    for (int k = from; k < plan.columns; ++k) out[k] = static_cast<std::uint16_t>(8 * src[plan.left[k]]);
+    return;
+  }
+  for (int k = from; k < plan.columns; ++k) {
+    const std::uint8_t* s = src + plan.left[k];
+    out[k] = static_cast<std::uint16_t>(8 * s[0] + plan.fx[k] * (s[1] - s[0]));
+  }
+}
+
+void BlendRowsPlain(const std::uint16_t* h0, const std::uint16_t* h1, int fy, int n, std::uint8_t* out) {
   const int a = 8 - fy;
-  for (int i = 0; i < n; ++i) out[i] = static_cast<std::uint16_t>(a * r0[i] + fy * r1[i]);
+  for (int i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>((a * h0[i] + fy * h1[i]) >> 6);
 }
 
-bool SetSimdEnabled(bool enabled) {
-#if !defined(__SSE2__)
-  enabled = false;
-#endif
-  return gSimd.exchange(enabled);
+void TurnLinesPlain(const std::uint16_t* line, std::ptrdiff_t stride, int lines, int n, std::uint16_t* dst,
+                    std::ptrdiff_t rowStep, bool reverse) {
+  const std::uint16_t* from[8];
+  lines = std::min(lines, 8);
+  for (int i = 0; i < lines; ++i) from[i] = line + (reverse ? lines - 1 - i : i) * stride;
+  for (int c = 0; c < n; ++c) {
+    std::uint16_t* d = dst + c * rowStep;
+    for (int i = 0; i < lines; ++i) d[i] = from[i][c];
+  }
 }
 
-ConvertRowPairFn CurrentConvertRowPair() {
-#if defined(__SSE2__)
-  if (gSimd.load(std::memory_order_relaxed)) return ConvertRowPairSse2;
-#endif
-  return ConvertRowPairPlain;
+void ReverseLinePlain(const std::uint16_t* line, int n, std::uint16_t* dstLast) {
+  for (int c = 0; c < n; ++c) dstLast[-c] = line[c];
 }
 
-BlendRowsFn CurrentBlendRows() {
-#if defined(__SSE2__)
-  if (gSimd.load(std::memory_order_relaxed)) return BlendRowsSse2;
-#endif
-  return BlendRowsPlain;
+namespace {
+void ScaleColumnsPlainAll(const std::uint8_t* src, const ColumnPlan& plan, std::uint16_t* out) {
+  ScaleColumnsPlain(src, plan, 0, out);
 }
+}  // namespace
+
+const Kernels kPlainKernels = {ConvertRowPairPlain, ScaleColumnsPlainAll, BlendRowsPlain, TurnLinesPlain,
+                               ReverseLinePlain};
+
+KernelSet BestKernelSet() {
+  static const KernelSet best = Detect();
+  return best;
+}
+
+KernelSet SetKernelSet(KernelSet set) {
+  if (static_cast<int>(set) > static_cast<int>(BestKernelSet())) set = BestKernelSet();
+  const int previous = gSet.exchange(static_cast<int>(set));
+  return previous < 0 ? BestKernelSet() : static_cast<KernelSet>(previous);
+}
+
+const Kernels& KernelsFor(KernelSet set) {
+  if (set == KernelSet::kAvx2 && Avx2Kernels() != nullptr) return *Avx2Kernels();
+  if (set != KernelSet::kPlain && Sse2Kernels() != nullptr) return *Sse2Kernels();
+  return kPlainKernels;
+}
+
+const Kernels& CurrentKernels() {
+  int set = gSet.load(std::memory_order_relaxed);
+  if (set < 0) {
+    set = static_cast<int>(BestKernelSet());
+    int unset = -1;
+    gSet.compare_exchange_strong(unset, set);
+    set = gSet.load(std::memory_order_relaxed);
+  }
+  return KernelsFor(static_cast<KernelSet>(set));
+}
+
+namespace {
+
+// Column positions and the byte-shuffle blocks for one scaled plane.
+struct Columns {
+  std::vector<std::int32_t> left;
+  std::vector<std::int16_t> fx;
+  std::vector<std::int32_t> base;
+  std::vector<std::uint8_t> shuffle, weight;
+  ColumnPlan plan{};  // points into the vectors above
+
+  Columns(const Columns&) = delete;
+  Columns& operator=(const Columns&) = delete;
+  Columns(int columns, int cropW, std::int64_t stepX, bool blocks) : left(columns), fx(columns) {
+    // Positions are 18-bit fixed point starting at one unit; 64-bit so that large planes cannot wrap.
+    std::int64_t x = 1;
+    for (int k = 0; k < columns; ++k) {
+      int xi = static_cast<int>(x >> 18);
+      // The right neighbour must stay inside the crop rectangle: on its last column the pair
+      // moves one to the left, as the rows do on the last row.
+      if (xi >= cropW - 1) xi = cropW >= 2 ? cropW - 2 : 0;
+      left[k] = xi;
+      // A single-pixel row has no right neighbour; its weight would multiply the same pixel.
+      fx[k] = cropW >= 2 ? static_cast<std::int16_t>((x >> 15) & 7) : 0;
+      x += stepX;
+    }
+    plan = {columns, cropW >= 2, left.data(), fx.data(), 0, nullptr, nullptr, nullptr};
+    if (blocks && cropW >= 16) Block(columns, cropW);
+  }
+
+  void Block(int columns, int cropW) {
+    const int count = (columns + 7) / 8;
+    base.resize(count);
+    shuffle.resize(static_cast<std::size_t>(count) * 16);
+    weight.resize(shuffle.size());
+    for (int b = 0; b < count; ++b) {
+      const int first = 8 * b, last = std::min(first + 7, columns - 1);
+      const int from = std::min(left[first], cropW - 16);
+      if (left[last] + 1 - from > 15) return;  // shrinks too much for 16 bytes: no blocks
+      base[b] = from;
+      for (int i = 0; i < 8; ++i) {
+        const int k = std::min(first + i, last);
+        shuffle[16 * b + 2 * i] = static_cast<std::uint8_t>(left[k] - from);
+        shuffle[16 * b + 2 * i + 1] = static_cast<std::uint8_t>(left[k] + 1 - from);
+        weight[16 * b + 2 * i] = static_cast<std::uint8_t>(8 - fx[k]);
+        weight[16 * b + 2 * i + 1] = static_cast<std::uint8_t>(fx[k]);
+      }
+    }
+    plan.blocks = count;
+    plan.base = base.data();
+    plan.shuffle = shuffle.data();
+    plan.weight = weight.data();
+  }
+};
+
+}  // namespace
 
 int ScalePlane(const std::uint8_t* src, int srcPitch, int srcHeight, std::uint8_t* dst, int dstWidth,
                int dstHeight, int cropX, int cropY, int cropW, int cropH) {
@@ -119,29 +223,31 @@ int ScalePlane(const std::uint8_t* src, int srcPitch, int srcHeight, std::uint8_
   if (cropY + cropH > srcHeight) cropH = srcHeight - cropY;
   if (cropW <= 0 || cropH <= 0) return -1;
 
-  // Positions are 18-bit fixed point starting at one unit; 64-bit so that large planes cannot wrap.
+  const Kernels& kernels = CurrentKernels();
   const std::int64_t stepX = (static_cast<std::int64_t>(cropW) << 18) / dstWidth;
   const std::int64_t stepY = (static_cast<std::int64_t>(cropH) << 18) / dstHeight;
   const int columns = dstWidth > 1 ? dstWidth - 1 : 1;
   const int rows = dstHeight > 1 ? dstHeight - 1 : 1;
+  const Columns plan(columns, cropW, stepX, &kernels == Avx2Kernels());
 
-  // Every output row samples the same columns: left neighbour index, right neighbour index, weight.
-  std::vector<std::int32_t> left(columns), right(columns);
-  std::vector<std::uint8_t> frac(columns);
-  std::int64_t x = 1;
-  for (int k = 0; k < columns; ++k) {
-    int xi = static_cast<int>(x >> 18);
-    frac[k] = static_cast<std::uint8_t>((x >> 15) & 7);
-    // The right neighbour must stay inside the crop rectangle: on its last column the pair
-    // moves one to the left, as the rows do on the last row.
-    if (xi >= cropW - 1) xi = cropW >= 2 ? cropW - 2 : 0;
-    left[k] = xi;
-    right[k] = cropW >= 2 ? xi + 1 : xi;
-    x += stepX;
-  }
+  // The horizontal pass runs once per source row and is kept for the output rows that blend it
+  // (two slots: output rows move down the source monotonically). A row whose weight is 0 is not
+  // scaled at all. Entry dstWidth - 1 repeats the one before it: the last column copies its
+  // neighbour.
+  const std::size_t padded = (static_cast<std::size_t>(dstWidth) + 15) / 16 * 16 + 16;
+  std::vector<std::uint16_t> scaled(2 * padded);
+  int slotRow[2] = {-1, -1};
+  auto fetch = [&](int row, int keep) {
+    if (slotRow[0] == row) return 0;
+    if (slotRow[1] == row) return 1;
+    const int slot = keep >= 0 ? 1 - keep : (slotRow[0] <= slotRow[1] ? 0 : 1);
+    std::uint16_t* h = scaled.data() + slot * padded;
+    kernels.scaleColumns(src + static_cast<std::ptrdiff_t>(row) * srcPitch + cropX, plan.plan, h);
+    if (dstWidth > 1) h[dstWidth - 1] = h[dstWidth - 2];
+    slotRow[slot] = row;
+    return slot;
+  };
 
-  std::vector<std::uint16_t> blend(static_cast<std::size_t>(cropW));
-  const BlendRowsFn blendRows = CurrentBlendRows();
   std::int64_t y = 1;
   for (int j = 0; j < rows; ++j) {
     const int yi = static_cast<int>(y >> 18);
@@ -152,15 +258,10 @@ int ScalePlane(const std::uint8_t* src, int srcPitch, int srcHeight, std::uint8_
       row0 = cropH >= 2 ? cropY + cropH - 2 : cropY;
       row1 = cropH >= 2 ? row0 + 1 : row0;
     }
-    const std::uint8_t* r0 = src + static_cast<std::ptrdiff_t>(row0) * srcPitch + cropX;
-    const std::uint8_t* r1 = src + static_cast<std::ptrdiff_t>(row1) * srcPitch + cropX;
-    blendRows(r0, r1, fy, cropW, blend.data());
-    std::uint8_t* out = dst + static_cast<std::ptrdiff_t>(j) * dstWidth;
-    for (int k = 0; k < columns; ++k) {
-      const int fx = frac[k];
-      out[k] = static_cast<std::uint8_t>(((8 - fx) * blend[left[k]] + fx * blend[right[k]]) >> 6);
-    }
-    if (dstWidth > 1) out[dstWidth - 1] = out[dstWidth - 2];
+    const int s0 = fetch(row0, -1);
+    const int s1 = fy != 0 && row1 != row0 ? fetch(row1, s0) : s0;
+    kernels.blendRows(scaled.data() + s0 * padded, scaled.data() + s1 * padded, fy, dstWidth,
+                      dst + static_cast<std::ptrdiff_t>(j) * dstWidth);
     y += stepY;
   }
   if (dstHeight > 1) {

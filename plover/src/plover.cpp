@@ -24,8 +24,8 @@ int ScaleAllPlanes(const PlanarFrame* src, PlanarFrame* dst, int cx, int cy, int
 
 extern "C" {
 
-int gYUV420toRGB16Rotate(const PlanarFrame* src, std::uint16_t* dst, int pitch, int dstHeight, int left, int top,
-                         int srcLeft, int srcTop, int width, int height, int rotation) {
+int gYUV420toRGB16Rotate(const PlanarFrame* src, std::uint16_t* dst, int pitch, int dstHeight, int left,
+                         int top, int srcLeft, int srcTop, int width, int height, int rotation) {
   if (rotation < 0 || rotation > 3) return -1;
   if (!Valid(src) || dst == nullptr) return -1;
   // A negative position has no place in the frame buffer: nothing is drawn.
@@ -52,51 +52,38 @@ int gYUV420toRGB16Rotate(const PlanarFrame* src, std::uint16_t* dst, int pitch, 
   const std::ptrdiff_t chromaOffset = static_cast<std::ptrdiff_t>(srcTop / 2) * chromaPitch + srcLeft / 2;
   const std::uint8_t* uBase = src->u + chromaOffset;
   const std::uint8_t* vBase = src->v + chromaOffset;
-  const plover::ConvertRowPairFn convert = plover::CurrentConvertRowPair();
-
-  std::vector<std::uint16_t> lines;
-  if (rotation != 0) lines.resize(static_cast<std::size_t>(columns) * 2);
-  std::uint16_t* line0 = lines.data();
-  std::uint16_t* line1 = line0 + (rotation != 0 ? columns : 0);
-
-  for (int r = 0; r < rows; r += 2) {
+  const plover::Kernels& kernels = plover::CurrentKernels();
+  auto rowPair = [&](int r, std::uint16_t* out0, std::uint16_t* out1) {
     const std::uint8_t* y0 = yBase + static_cast<std::ptrdiff_t>(r) * sw;
-    const std::uint8_t* y1 = y0 + sw;
-    const std::uint8_t* u = uBase + static_cast<std::ptrdiff_t>(r / 2) * chromaPitch;
-    const std::uint8_t* v = vBase + static_cast<std::ptrdiff_t>(r / 2) * chromaPitch;
-    if (rotation == 0) {
-      std::uint16_t* out0 = base + r * p;
-      convert(y0, y1, u, v, columns, out0, out0 + p);
-      continue;
+    const std::ptrdiff_t c = static_cast<std::ptrdiff_t>(r / 2) * chromaPitch;
+    kernels.convertRowPair(y0, y0 + sw, uBase + c, vBase + c, columns, out0, out1);
+  };
+
+  if (rotation == 0) {
+    for (int r = 0; r < rows; r += 2) rowPair(r, base + r * p, base + (r + 1) * p);
+    return 0;
+  }
+  if (rotation == 2) {  // (c, r) -> (columns - 1 - c, rows - 1 - r)
+    std::vector<std::uint16_t> lines(static_cast<std::size_t>(columns) * 2);
+    for (int r = 0; r < rows; r += 2) {
+      rowPair(r, lines.data(), lines.data() + columns);
+      kernels.reverseLine(lines.data(), columns, base + (rows - 1 - r) * p + columns - 1);
+      kernels.reverseLine(lines.data() + columns, columns, base + (rows - 2 - r) * p + columns - 1);
     }
-    convert(y0, y1, u, v, columns, line0, line1);
-    switch (rotation) {
-      case 1:  // (c, r) -> (rows - 1 - r, c)
-        for (int c = 0; c < columns; ++c) {
-          std::uint16_t* d = base + c * p + (rows - 1 - r);
-          d[0] = line0[c];
-          d[-1] = line1[c];
-        }
-        break;
-      case 2: {  // (c, r) -> (columns - 1 - c, rows - 1 - r)
-        std::uint16_t* d0 = base + (rows - 1 - r) * p + (columns - 1);
-        std::uint16_t* d1 = d0 - p;
-        for (int c = 0; c < columns; ++c) {
-          d0[-c] = line0[c];
-          d1[-c] = line1[c];
-        }
-        break;
-      }
-      case 3:  // (c, r) -> (r, columns - 1 - c)
-        for (int c = 0; c < columns; ++c) {
-          std::uint16_t* d = base + (columns - 1 - c) * p + r;
-          d[0] = line0[c];
-          d[1] = line1[c];
-        }
-        break;
-      default:
-        break;
-    }
+    return 0;
+  }
+  // Quarter turns: a strip of up to eight source rows is converted, then written out column by
+  // column as eight-pixel runs of the destination rows.
+  std::vector<std::uint16_t> lines(static_cast<std::size_t>(columns) * 8);
+  for (int r0 = 0; r0 < rows; r0 += 8) {
+    const int n = std::min(8, rows - r0);
+    for (int i = 0; i < n; i += 2)
+      rowPair(r0 + i, lines.data() + static_cast<std::ptrdiff_t>(i) * columns,
+              lines.data() + static_cast<std::ptrdiff_t>(i + 1) * columns);
+    if (rotation == 1)  // (c, r) -> (rows - 1 - r, c): the strip's last row comes first
+      kernels.turnLines(lines.data(), columns, n, columns, base + (rows - r0 - n), p, true);
+    else  // (c, r) -> (r, columns - 1 - c)
+      kernels.turnLines(lines.data(), columns, n, columns, base + (columns - 1) * p + r0, -p, false);
   }
   return 0;
 }

@@ -34,11 +34,14 @@ struct Canvas {
   std::uint16_t At(int x, int y) const { return px[static_cast<size_t>(y) * pitch + x]; }
 };
 
-class SimdMode : public ::testing::TestWithParam<bool> {
+class SimdMode : public ::testing::TestWithParam<plover::KernelSet> {
  protected:
-  void SetUp() override { previous_ = plover::SetSimdEnabled(GetParam()); }
-  void TearDown() override { plover::SetSimdEnabled(previous_); }
-  bool previous_ = true;
+  void SetUp() override {
+    if (GetParam() > plover::BestKernelSet()) GTEST_SKIP() << "this processor cannot run these loops";
+    previous_ = plover::SetKernelSet(GetParam());
+  }
+  void TearDown() override { plover::SetKernelSet(previous_); }
+  plover::KernelSet previous_ = plover::KernelSet::kPlain;
 };
 
 TEST_P(SimdMode, GreyWhiteAndBlackAtEveryDitherPosition) {
@@ -94,7 +97,7 @@ TEST_P(SimdMode, BadRotationAndNullPicturesDrawNothing) {
 // Random pictures, positions, sizes and rotations against the model: every pixel of the clipped
 // rectangle is right and every pixel outside it untouched.
 TEST_P(SimdMode, MatchesModelAndStaysInsideClippedRectangle) {
-  std::mt19937 rng(GetParam() ? 11 : 12);
+  std::mt19937 rng(11 + static_cast<int>(GetParam()));
   for (int round = 0; round < 300; ++round) {
     const int sw = 2 + rng() % 70, sh = 2 + rng() % 50;
     Picture pic(sw, sh);
@@ -127,29 +130,16 @@ TEST_P(SimdMode, MatchesModelAndStaysInsideClippedRectangle) {
         if (rotation == 1) x = rows - 1 - r, y = c;
         if (rotation == 2) x = cols - 1 - c, y = rows - 1 - r;
         if (rotation == 3) x = r, y = cols - 1 - c;
-        expected.px[static_cast<size_t>(top + y) * pitch + left + x] = ModelPixel(pic.frame, srcLeft + c, srcTop + r);
+        expected.px[static_cast<size_t>(top + y) * pitch + left + x] =
+            ModelPixel(pic.frame, srcLeft + c, srcTop + r);
       }
     ASSERT_EQ(canvas.px, expected.px) << "round " << round << " rotation " << rotation;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, SimdMode, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Simd" : "Plain"; });
-
-TEST(ConvertKernels, VectorAndPlainGiveTheSameBytesForEveryLength) {
-  std::mt19937 rng(3);
-  for (int n = 0; n <= 70; n += 2) {
-    std::vector<std::uint8_t> y0(n), y1(n), u(n / 2), v(n / 2);
-    for (auto* p : {&y0, &y1, &u, &v})
-      for (auto& b : *p) b = static_cast<std::uint8_t>(rng());
-    // Extremes of chroma and luma exercise the clamping on both sides.
-    if (n >= 4) u[0] = 0, v[0] = 255, u[1] = 255, v[1] = 0, y0[0] = 255, y1[1] = 0;
-    std::vector<std::uint16_t> a0(n), a1(n), b0(n), b1(n);
-    plover::ConvertRowPairPlain(y0.data(), y1.data(), u.data(), v.data(), n, a0.data(), a1.data());
-    plover::ConvertRowPairSse2(y0.data(), y1.data(), u.data(), v.data(), n, b0.data(), b1.data());
-    ASSERT_EQ(a0, b0) << n;
-    ASSERT_EQ(a1, b1) << n;
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Kernels, SimdMode,
+                         ::testing::Values(plover::KernelSet::kPlain, plover::KernelSet::kSse2,
+                                           plover::KernelSet::kAvx2),
+                         KernelSetName);
 
 }  // namespace

@@ -2,17 +2,28 @@
 // A planar picture owning its planes, each an exact-size vector so that any read past a plane
 // is caught by the address sanitizer.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "../src/kernels.h"
 #include "brindle/planar_frame.h"
+
+// Test names of the loop sets the parameterised tests run under.
+inline std::string KernelSetName(const ::testing::TestParamInfo<plover::KernelSet>& info) {
+  static const char* const kNames[] = {"Plain", "Sse2", "Avx2"};
+  return kNames[static_cast<int>(info.param)];
+}
 
 struct Picture {
   std::vector<std::uint8_t> y, u, v;
   PlanarFrame frame{};
 
-  Picture(int w, int h) : y(static_cast<size_t>(w) * h), u(static_cast<size_t>(w / 2) * (h / 2)), v(u.size()) {
+  Picture(int w, int h)
+      : y(static_cast<size_t>(w) * h), u(static_cast<size_t>(w / 2) * (h / 2)), v(u.size()) {
     frame = {y.data(), u.empty() ? nullptr : u.data(), v.empty() ? nullptr : v.data(),
              static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)};
   }

@@ -11,12 +11,13 @@ namespace {
 
 // One plane scaled with the four weight tables, pixel by pixel; neighbours that would fall outside
 // the crop rectangle move one step in, on both axes.
-std::vector<std::uint8_t> ModelScale(const std::vector<std::uint8_t>& src, int pitch, int height, int w, int d, int cx,
-                                     int cy, int cw, int ch) {
+std::vector<std::uint8_t> ModelScale(const std::vector<std::uint8_t>& src, int pitch, int height, int w,
+                                     int d, int cx, int cy, int cw, int ch) {
   if (cx + cw > pitch) cw = pitch - cx;
   if (cy + ch > height) ch = height - cy;
   std::vector<std::uint8_t> out(static_cast<size_t>(w) * d);
-  const std::int64_t sx = (static_cast<std::int64_t>(cw) << 18) / w, sy = (static_cast<std::int64_t>(ch) << 18) / d;
+  const std::int64_t sx = (static_cast<std::int64_t>(cw) << 18) / w,
+                     sy = (static_cast<std::int64_t>(ch) << 18) / d;
   auto at = [&](int row, int col) { return src[static_cast<size_t>(row) * pitch + col]; };
   std::int64_t y = 1;
   for (int j = 0; j < std::max(d - 1, 1); ++j, y += sy) {
@@ -37,7 +38,8 @@ std::vector<std::uint8_t> ModelScale(const std::vector<std::uint8_t>& src, int p
     if (w > 1) out[static_cast<size_t>(j) * w + w - 1] = out[static_cast<size_t>(j) * w + w - 2];
   }
   if (d > 1)
-    for (int k = 0; k < w; ++k) out[static_cast<size_t>(d - 1) * w + k] = out[static_cast<size_t>(d - 2) * w + k];
+    for (int k = 0; k < w; ++k)
+      out[static_cast<size_t>(d - 1) * w + k] = out[static_cast<size_t>(d - 2) * w + k];
   return out;
 }
 
@@ -53,11 +55,14 @@ TEST(Weights, EachSetOfFourAddsUpTo64) {
   EXPECT_EQ(plover::kWeightBottomLeft[8 * 5 + 2], 30);
 }
 
-class ScaleMode : public ::testing::TestWithParam<bool> {
+class ScaleMode : public ::testing::TestWithParam<plover::KernelSet> {
  protected:
-  void SetUp() override { previous_ = plover::SetSimdEnabled(GetParam()); }
-  void TearDown() override { plover::SetSimdEnabled(previous_); }
-  bool previous_ = true;
+  void SetUp() override {
+    if (GetParam() > plover::BestKernelSet()) GTEST_SKIP() << "this processor cannot run these loops";
+    previous_ = plover::SetKernelSet(GetParam());
+  }
+  void TearDown() override { plover::SetKernelSet(previous_); }
+  plover::KernelSet previous_ = plover::KernelSet::kPlain;
 };
 
 TEST_P(ScaleMode, HalvingQcifSamplesEvenPixels) {
@@ -75,7 +80,7 @@ TEST_P(ScaleMode, HalvingQcifSamplesEvenPixels) {
 }
 
 TEST_P(ScaleMode, RandomSizesAndCropsMatchTheWeightTables) {
-  std::mt19937 rng(GetParam() ? 21 : 22);
+  std::mt19937 rng(21 + static_cast<int>(GetParam()));
   for (int round = 0; round < 300; ++round) {
     const int sw = 2 * (1 + rng() % 40), sh = 2 * (1 + rng() % 30);
     const int dw = 2 * (1 + rng() % 60), dh = 2 * (1 + rng() % 40);
@@ -85,7 +90,8 @@ TEST_P(ScaleMode, RandomSizesAndCropsMatchTheWeightTables) {
     const int cw = 2 + 2 * (rng() % (sw / 2 + 2)), ch = 2 + 2 * (rng() % (sh / 2 + 2));
     ASSERT_EQ(gScaleCroppedFrame(&src.frame, &dst.frame, cx, cy, cw, ch), 0);
     ASSERT_EQ(dst.y, ModelScale(src.y, sw, sh, dw, dh, cx, cy, cw, ch)) << round;
-    ASSERT_EQ(dst.v, ModelScale(src.v, sw / 2, sh / 2, dw / 2, dh / 2, cx / 2, cy / 2, cw / 2, ch / 2)) << round;
+    ASSERT_EQ(dst.v, ModelScale(src.v, sw / 2, sh / 2, dw / 2, dh / 2, cx / 2, cy / 2, cw / 2, ch / 2))
+        << round;
   }
 }
 
@@ -124,20 +130,9 @@ TEST_P(ScaleMode, CropOutsideThePlaneOrEmptyDestinationIsRefused) {
   EXPECT_EQ(gScaleCroppedFrame(&src.frame, &dst.frame, 0x10000, 0, 16, 16), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, ScaleMode, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Simd" : "Plain"; });
-
-TEST(BlendKernels, VectorAndPlainGiveTheSameValues) {
-  std::mt19937 rng(9);
-  for (int n = 0; n <= 50; ++n)
-    for (int fy = 0; fy < 8; ++fy) {
-      std::vector<std::uint8_t> a(n), b(n);
-      for (int i = 0; i < n; ++i) a[i] = static_cast<std::uint8_t>(rng()), b[i] = static_cast<std::uint8_t>(rng());
-      std::vector<std::uint16_t> p(n), q(n);
-      plover::BlendRowsPlain(a.data(), b.data(), fy, n, p.data());
-      plover::BlendRowsSse2(a.data(), b.data(), fy, n, q.data());
-      ASSERT_EQ(p, q);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Kernels, ScaleMode,
+                         ::testing::Values(plover::KernelSet::kPlain, plover::KernelSet::kSse2,
+                                           plover::KernelSet::kAvx2),
+                         KernelSetName);
 
 }  // namespace

@@ -2,6 +2,11 @@
 // the first such video track of an MP4/3GP file, into raw I420 frames, or prints one MD5 per frame
 // in the framemd5 layout.
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,28 +26,74 @@ void Usage(std::FILE* to = stderr) {
                "  one MD5 per frame (to OUT when given, else to standard output)\n");
 }
 
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::uint8_t buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
+// A run of bytes in memory.
+struct Span {
+  const std::uint8_t* data;
+  std::size_t size;
+};
 
-// The visible picture as I420 with chroma of ceil(w/2) x ceil(h/2).
-void ExtractFrame(const brindle::Decoder& d, std::vector<std::uint8_t>& out) {
+// The input file's bytes: mapped when it is a regular file (a long stream is neither copied nor
+// zero-filled first), else read into memory.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes() {
+    if (map_ != nullptr) munmap(map_, size_);
+  }
+
+  bool Open(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      void* map = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (map != MAP_FAILED) {
+        map_ = map;
+        size_ = static_cast<std::size_t>(st.st_size);
+        close(fd);
+        return true;
+      }
+    }
+    std::uint8_t buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) copy_.insert(copy_.end(), buf, buf + n);
+    close(fd);
+    size_ = copy_.size();
+    return n == 0;
+  }
+  const std::uint8_t* data() const { return map_ != nullptr ? static_cast<const std::uint8_t*>(map_) : copy_.data(); }
+  std::size_t size() const { return size_; }
+
+ private:
+  void* map_ = nullptr;
+  std::size_t size_ = 0;
+  std::vector<std::uint8_t> copy_;
+};
+
+// The visible picture as I420 with chroma of ceil(w/2) x ceil(h/2), as spans of the decoder's
+// picture in output order; rows that follow each other in memory form one span, so a picture
+// whose width is a multiple of 16 goes out without a copy.
+void FrameSpans(const brindle::Decoder& d, std::vector<Span>& spans, std::size_t* total) {
   const brindle::Picture& p = d.Current();
   int w = d.Width(), h = d.Height(), cw = (w + 1) / 2, ch = (h + 1) / 2;
-  out.clear();
-  for (int r = 0; r < h; ++r) out.insert(out.end(), p.y + r * p.stride, p.y + r * p.stride + w);
-  for (int r = 0; r < ch; ++r) out.insert(out.end(), p.u + r * p.chromaStride, p.u + r * p.chromaStride + cw);
-  for (int r = 0; r < ch; ++r) out.insert(out.end(), p.v + r * p.chromaStride, p.v + r * p.chromaStride + cw);
+  spans.clear();
+  *total = 0;
+  auto add = [&](const std::uint8_t* row, int bytes) {
+    std::size_t n = static_cast<std::size_t>(bytes);
+    *total += n;
+    if (!spans.empty() && spans.back().data + spans.back().size == row)
+      spans.back().size += n;
+    else
+      spans.push_back(Span{row, n});
+  };
+  for (int r = 0; r < h; ++r) add(p.y + r * p.stride, w);
+  for (int r = 0; r < ch; ++r) add(p.u + r * p.chromaStride, cw);
+  for (int r = 0; r < ch; ++r) add(p.v + r * p.chromaStride, cw);
 }
 
-bool IsMp4(const std::vector<std::uint8_t>& data) {
+bool IsMp4(const FileBytes& data) {
   if (data.size() < 8) return false;
   const char* t = reinterpret_cast<const char*>(data.data() + 4);
   for (const char* box : {"ftyp", "moov", "mdat", "free", "skip", "wide"})
@@ -131,17 +182,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string& in = files[0];
-  std::vector<std::uint8_t> data;
-  if (!ReadFile(in, data)) {
+  FileBytes data;
+  if (!data.Open(in)) {
     std::fprintf(stderr, "brindle-decode: cannot read %s\n", in.c_str());
     return 1;
   }
   Input input;
+  std::vector<Span> units;  // coded data in decoding order
   if (IsMp4(data)) {
-    data.clear();
     if (!ReadMovie(in, input)) return 1;
+    for (const std::vector<std::uint8_t>& sample : input.samples) units.push_back(Span{sample.data(), sample.size()});
   } else {
-    input.samples.push_back(std::move(data));
+    units.push_back(Span{data.data(), data.size()});
   }
   // The layer headers come from the decoder configuration (MPEG-4 in a movie), else from the
   // start of the stream (raw streams, and H.263 whose picture header carries the format).
@@ -152,8 +204,8 @@ int main(int argc, char** argv) {
     std::size_t used = 0;
     found = brindle::ParseLayerHeaders(input.header.data(), input.header.size(), layer, &used) ==
             brindle::ParseResult::kOk;
-  } else if (!input.samples.empty()) {
-    found = brindle::ParseLayerHeaders(input.samples[0].data(), input.samples[0].size(), layer, &pos) ==
+  } else if (!units.empty()) {
+    found = brindle::ParseLayerHeaders(units[0].data, units[0].size, layer, &pos) ==
             brindle::ParseResult::kOk;
   }
   if (!found) {
@@ -186,12 +238,12 @@ int main(int argc, char** argv) {
                  "#stream#, dts,        pts, duration,     size, hash\n",
                  decoder.Width(), decoder.Height());
   }
-  std::vector<std::uint8_t> frame;
+  std::vector<Span> spans;
   int frames = 0, failures = 0;
-  for (const std::vector<std::uint8_t>& unit : input.samples) {
-    while (pos < unit.size()) {
+  for (const Span& unit : units) {
+    while (pos < unit.size) {
       std::size_t used = 0;
-      int r = decoder.Decode(unit.data() + pos, unit.size() - pos, &used);
+      int r = decoder.Decode(unit.data + pos, unit.size - pos, &used);
       if (used == 0) break;
       pos += used;
       if (r == 1) continue;  // not coded: nothing new to show
@@ -200,16 +252,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brindle-decode: picture %d is broken; skipped\n", frames + failures);
         continue;
       }
-      ExtractFrame(decoder, frame);
+      std::size_t frameSize = 0;
+      FrameSpans(decoder, spans, &frameSize);
       if (md5) {
         Md5 h;
-        h.Update(frame.data(), frame.size());
-        std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frame.size(),
-                     h.FinishHex().c_str());
-      } else if (std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
-        std::fprintf(stderr, "brindle-decode: write failed\n");
-        if (out != stdout) std::fclose(out);
-        return 1;
+        for (const Span& s : spans) h.Update(s.data, s.size);
+        std::fprintf(out, "0, %10d, %10d, %8d, %8zu, %s\n", frames, frames, 1, frameSize, h.FinishHex().c_str());
+      } else {
+        bool written = true;
+        for (const Span& s : spans) written = written && std::fwrite(s.data, 1, s.size, out) == s.size;
+        if (!written) {
+          std::fprintf(stderr, "brindle-decode: write failed\n");
+          if (out != stdout) std::fclose(out);
+          return 1;
+        }
       }
       ++frames;
     }

@@ -1,5 +1,7 @@
 #include "composer/compose_field.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "composer/composer_ids.h"
@@ -31,6 +33,15 @@ const char* KindName(FieldKind kind) {
       return "audio";
   }
   return "";
+}
+
+/// The file's size and modification time (nanoseconds); false when it cannot be read.
+bool FileStamp(const std::u16string& path, std::int64_t* size, std::int64_t* modified) {
+  struct stat info{};
+  if (::stat(platform::NativePath(path).c_str(), &info) != 0) return false;
+  *size = static_cast<std::int64_t>(info.st_size);
+  *modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return true;
 }
 
 void DrawCentred(HDC dc, const std::u16string& text, RECT rect) {
@@ -89,12 +100,30 @@ RECT ComposeField::PictureRect(int width, int height) const {
 void ComposeField::MakeThumbnail() {
   thumbnail_.reset();
   if (path_.empty() || !hwnd_) return;
+  Thumbnail stamp;
+  stamp.video = isVideo_;
+  const bool stamped = FileStamp(path_, &stamp.size, &stamp.modified);
+  if (auto it = thumbnails_.find(path_); it != thumbnails_.end()) {
+    const Thumbnail& kept = it->second;
+    if (stamped && kept.size == stamp.size && kept.modified == stamp.modified && kept.video == stamp.video) {
+      thumbnail_ = kept.picture;
+      return;
+    }
+    thumbnails_.erase(it);
+  }
   const RECT content = ContentRect();
   imaging::Box box{std::max(1, static_cast<int>(content.right - content.left)),
                    std::max(1, static_cast<int>(content.bottom - content.top))};
   // The scaled decode makes a large JPEG small while it is read.
-  thumbnail_ = imaging::LoadImageFitted(path_, &box, isVideo_ ? imaging::kTypeVideo : imaging::kTypeByExtension);
-  if (thumbnail_ && (thumbnail_->width() <= 0 || thumbnail_->height() <= 0)) thumbnail_.reset();
+  std::unique_ptr<imaging::PackedDib> made =
+      imaging::LoadImageFitted(path_, &box, isVideo_ ? imaging::kTypeVideo : imaging::kTypeByExtension);
+  ++made_;
+  if (made && (made->width() <= 0 || made->height() <= 0)) made.reset();
+  thumbnail_ = std::move(made);
+  if (!stamped) return;
+  if (thumbnails_.size() >= kMaxThumbnails) thumbnails_.clear();
+  stamp.picture = thumbnail_;
+  thumbnails_.emplace(path_, std::move(stamp));
 }
 
 bool ComposeField::LoadPlaceholder() {

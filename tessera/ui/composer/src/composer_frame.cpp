@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "ui/common/app_context.h"
 #include "ui/common/ui_ids.h"
+#include "ui/shell/application.h"
 
 namespace composer {
 
@@ -239,7 +240,7 @@ void ComposerFrame::RefreshSoftKey() {
 void ComposerFrame::RefreshTitle() {
   const std::u16string title = ui::LoadUiText(ids::kStrTitle) + u"(" + Number(current_ + 1) + u"/" +
                                Number(slideCount()) + u")";
-  SetWindowText(hwnd_, title.c_str());
+  ui::Application::SetTitle(hwnd_, title);
 }
 
 void ComposerFrame::Refresh(bool keepText) {

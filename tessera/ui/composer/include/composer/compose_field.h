@@ -2,6 +2,8 @@
 /// One field of the composer (class "SP_WndCls_ComposeItem"): the visual field (a picture or
 /// a video shown as a thumbnail), the text field or the audio field. It draws what it holds,
 /// highlighted while it has the focus, and reports what it shows in the screen description.
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -33,6 +35,9 @@ class ComposeField : public ui::WindowBase {
   bool focused() const { return focused_; }
   /// True when the visual field has a thumbnail (false: the placeholder picture is shown).
   bool hasThumbnail() const { return thumbnail_ != nullptr; }
+  /// Number of thumbnails decoded so far: a file shown again, unchanged, keeps the one made
+  /// the first time.
+  int thumbnailsMade() const { return made_; }
 
   void OnDraw(HDC dc) override;
   const ui::MessageTable* GetMessageTable() const override { return &kTable; }
@@ -52,7 +57,17 @@ class ComposeField : public ui::WindowBase {
   std::u16string text_;
   bool isVideo_ = false;
   bool focused_ = false;
-  std::unique_ptr<imaging::PackedDib> thumbnail_;
+  /// The thumbnails made, by file; one is used again while the file's size and time match.
+  struct Thumbnail {
+    std::int64_t size = -1;
+    std::int64_t modified = 0;
+    bool video = false;
+    std::shared_ptr<const imaging::PackedDib> picture;  // null: the placeholder is shown
+  };
+  static constexpr std::size_t kMaxThumbnails = 16;
+  std::map<std::u16string, Thumbnail> thumbnails_;
+  std::shared_ptr<const imaging::PackedDib> thumbnail_;
+  int made_ = 0;
   HBITMAP placeholder_ = nullptr;
   SIZE placeholderSize_{};
   HICON soundIcon_ = nullptr;
