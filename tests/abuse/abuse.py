@@ -608,7 +608,8 @@ class Ui:
         return None
 
     def menu(self, label, press=True):
-        """Opens the menu and chooses `label`; False (the menu closed again) when it is missing or grey.
+        """Opens the menu and chooses `label` (a trailing * matches any rest); False (the menu closed
+        again) when it is missing or grey.
         With press=False the menu stays open and the keys that would choose it are returned."""
         self.keys("SoftRight")
         screen = self.screen()
@@ -623,7 +624,7 @@ class Ui:
             elif in_popup and t.startswith("window "):
                 in_popup = False
         for i, (text, grey) in enumerate(items):
-            if text == label and not grey:
+            if (text == label or (label.endswith("*") and text.startswith(label[:-1]))) and not grey:
                 moves = ["Down" if i > sel else "Up"] * abs(i - sel)
                 if not press:
                     return " ".join(moves + ["Enter"])
@@ -1211,7 +1212,10 @@ def disk_through_screens(run, stage, rng, mount, root, points_wanted, mmsc_port_
                 continue
             files_before = set(os.listdir(pictures))
             full()
-            ui.keys("SoftRight")
+            # A picture's Save is in the menu ("Save picture"); a text's is the right key.
+            if not ui.menu("Save*"):
+                ui.home()
+                continue
             text = ui.message(ui.screen())
             if text and text.startswith("A file with this name"):
                 ui.keys("SoftLeft")
