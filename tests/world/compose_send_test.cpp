@@ -1,6 +1,8 @@
-// A message composed on phone A's composer (three slides of picture, text and sound from the
-// sample media of the local world), sent through the WAP gateway to phone B, whose fetched
-// copy holds every part byte for byte.
+// A message composed on phone A's composer by keys (three slides of picture, text and sound
+// from the sample media of the local world, picked in the gallery; the texts are canned texts
+// inserted from the text editor; the recipient picked from the contacts on the send page),
+// sent through the WAP gateway to phone B, whose fetched copy holds every part byte for byte.
+// The keys follow the screen descriptions: an item is reached by moving until it is selected.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,6 +22,8 @@
 
 #include "../../tessera/ui/texteditor/tests/key_script.h"
 #include "composer/composer_frame.h"
+#include "contacts/contacts_session.h"
+#include "gallery/gallery.h"
 #include "composer/composer_ids.h"
 #include "config/config.h"
 #include "platform/controls.h"
@@ -25,7 +31,9 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "store/message_store.h"
+#include "texteditor/canned_texts.h"
 #include "texteditor/text_editor.h"
+#include "texteditor/texteditor_ids.h"
 #include "ui/common/app_context.h"
 
 namespace fs = std::filesystem;
@@ -38,6 +46,36 @@ std::string g_self;
 
 std::string Quote(const std::string& s) {
   return "'" + s + "'";
+}
+
+/// True when the screen's line holding `item` is the selected one.
+bool Selected(const std::string& screen, const std::string& item) {
+  std::istringstream lines(screen);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find(item) != std::string::npos && line.find(" selected") != std::string::npos) return true;
+  return false;
+}
+
+/// What a test that cannot go on stops before it ends the process.
+std::function<void()> g_abandon;
+
+/// Presses `open` (none when null), then `move` until the line holding `item` is selected,
+/// then Enter. An item never reached ends the test with the screen it stayed on.
+void Choose(uitest::KeyScript& script, const std::string& item, const char* move, const char* open = nullptr) {
+  if (open) script.Key(open);
+  auto tries = std::make_shared<int>(0);
+  script.WaitUntil([=] {
+    const std::string screen = platform::testdriver::DescribeScreen();
+    if (Selected(screen, item)) return true;
+    if (++*tries > 40) {
+      std::fprintf(stderr, "never selected: %s\n%s\n", item.c_str(), screen.c_str());
+      if (g_abandon) g_abandon();
+      std::_Exit(1);
+    }
+    platform::testdriver::PressKey(platform::testdriver::KeyFromName(move));
+    return false;
+  });
+  script.Key("Enter");
 }
 
 int Shell(const std::string& command, std::string* out = nullptr) {
@@ -126,11 +164,15 @@ TEST(WorldCompose, ThreeSlidesComposedOnAReachBByteForByte) {
   struct Cleanup {
     std::string dir;
     std::vector<pid_t> pids;
-    ~Cleanup() {
+    void Run() {
       for (auto it = pids.rbegin(); it != pids.rend(); ++it) Stop(*it);
-      fs::remove_all(dir);
+      pids.clear();
+      if (!dir.empty()) fs::remove_all(dir);
+      dir.clear();
     }
+    ~Cleanup() { Run(); }
   } cleanup{dir, {}};
+  g_abandon = [&cleanup] { cleanup.Run(); };
   const std::string worldDir = dir + "/world", rootA = worldDir + "/phone-a", rootB = worldDir + "/phone-b";
   const std::string options = " --bin " + Quote(kBin) + " --dir " + Quote(worldDir) + " --media " +
                               Quote(std::string(TESSERA_BINARY_DIR) + "/demo-media");
@@ -153,11 +195,24 @@ TEST(WorldCompose, ThreeSlidesComposedOnAReachBByteForByte) {
   ui::Context().resources = &resources;
   const std::string pictures = rootA + "/My Documents/My Pictures/", sounds = rootA + "/My Documents/My Sounds/";
   struct SlideMedia {
-    std::string picture, sound;
+    std::string pictureName, soundName;
     std::u16string text;
-  } const slides[3] = {{pictures + "Harbour.jpg", sounds + "Chime.wav", u"One: the harbour"},
-                       {pictures + "Badge.png", sounds + "Doorbell.amr", u"Two: a badge"},
-                       {pictures + "Spinner.gif", sounds + "Tune.mid", u"Three \u00e9t\u00e9"}};
+    std::string picture, sound;
+  } slides[3] = {{"Harbour.jpg", "Chime.wav", u"One: the harbour", {}, {}},
+                 {"Badge.png", "Doorbell.amr", u"Two: a badge", {}, {}},
+                 {"Spinner.gif", "Tune.mid", u"Three \u00e9t\u00e9", {}, {}}};
+  for (SlideMedia& s : slides) {
+    s.picture = pictures + s.pictureName;
+    s.sound = sounds + s.soundName;
+  }
+  config::Config configA;
+  ui::Context().config = &configA;
+  // The texts are canned texts, picked in the gallery from the text editor as a user would.
+  ASSERT_TRUE(texteditor::SaveCannedTexts(configA.GetCannedtextFile(), {slides[0].text, slides[1].text, slides[2].text}));
+  texteditor::SetCannedTextPicker(&gallery::RunGallery);
+  ui::ContactsSession contacts;
+  ASSERT_TRUE(contacts.Open());
+  ui::Context().contacts = &contacts;
   std::uint32_t id = 0;
   {
     store::MessageStore store;
@@ -166,54 +221,40 @@ TEST(WorldCompose, ThreeSlidesComposedOnAReachBByteForByte) {
     entry->Summary().SetMessageType(store::kTypeMultimedia);
     id = entry->Id();
     ASSERT_TRUE(store.Folder(store::FolderId::Draft)->Add(std::move(entry)));
-    std::vector<std::u16string> picks;
-    for (const SlideMedia& s : slides) {
-      picks.push_back(platform::Utf8ToUtf16(s.picture));
-      picks.push_back(platform::Utf8ToUtf16(s.sound));
-    }
-    std::size_t next = 0;
     composer::ComposerHost host;
     host.store = &store;
-    host.picker = [&](HWND, std::uint32_t*) -> std::optional<std::u16string> {
-      if (next >= picks.size()) return std::nullopt;
-      return picks[next++];
-    };
-    int textsOnA = 0;
-    host.sendPage = [&textsOnA](HWND, store::MessageEntry* message, bool* changed, bool) {
-      if (presentation::MessageDocument* doc = message->OpenDocument())
-        for (int i = 0; i < doc->slideCount(); ++i) textsOnA += doc->slide(i)->text.has_value() ? 1 : 0;
-      message->Summary().SetTo(u"+15550101/TYPE=PLMN");
-      message->Summary().SetSubject(u"Composed on A");
-      *changed = false;
-      return 1;
-    };
+    // What the main frame does once the send page has sent.
     bool sent = false;
     host.sendFromDrafts = [&](std::uint32_t messageId) {
       sent = store.Move(messageId, store::FolderId::Draft, store::FolderId::Outbox);
       return sent;
     };
-    host.cannedTextsFile = platform::Utf8ToUtf16(dir + "/CannedText.txt");
-    std::u16string canned;
-    texteditor::SetCannedTextPicker([&](HWND, std::uint32_t*) -> std::optional<std::u16string> { return canned; });
     uitest::KeyScript script;
-    std::string editorScreen, afterScreen;
+    std::string pageScreen;
     ASSERT_TRUE(composer::OpenComposer(script.owner(), host, id, composer::ids::kModeNew, 7));
     for (int i = 0; i < 3; ++i) {
-      if (i > 0) script.Command(composer::ids::kCmdAddSlide);
-      script.Key("Enter");  // the picture
+      if (i > 0) {
+        Choose(script, "\"Slide\"", "Down", "SoftRight");
+        Choose(script, "id=" + std::to_string(composer::ids::kCmdAddSlide), "Down");
+      }
+      script.Key("Enter");  // the gallery, on the pictures
+      Choose(script, "\"" + slides[i].pictureName + "\"", "Right");
       script.Key("Down");
-      const std::u16string text = slides[i].text;
-      script.Then([&canned, text] { canned = text; });
       script.Key("Enter");  // the text editor
-      script.Command(40055);  // insert the text
-      if (i == 0) script.Describe(&editorScreen);
-      script.Key("SoftLeft");
-      if (i == 0) script.Describe(&afterScreen);
+      Choose(script, "id=" + std::to_string(texteditor::ids::kCmdInsertCanned), "Down", "SoftRight");
+      Choose(script, "\"" + platform::Utf16ToUtf8(slides[i].text) + "\"", "Down");
+      script.Key("SoftLeft");  // the text is done
       script.Key("Down");
-      script.Key("Enter");  // the sound
+      script.Key("Enter");  // the gallery, on the sounds
+      Choose(script, "\"" + slides[i].soundName + "\"", "Down");
       script.Key("Down");
     }
-    script.Command(composer::ids::kCmdSend);
+    Choose(script, "id=" + std::to_string(composer::ids::kCmdSend), "Down", "SoftRight");
+    // The send page: the action key in the phone edit opens the contacts, where B is picked.
+    script.Key("Enter");
+    Choose(script, "\"Bo Marchetti\"", "Down");
+    script.Describe(&pageScreen);
+    script.Key("SoftLeft");  // send
     script.Then([] { PostQuitMessage(0); });
     script.Start();
     MSG msg;
@@ -222,10 +263,13 @@ TEST(WorldCompose, ThreeSlidesComposedOnAReachBByteForByte) {
       DispatchMessage(&msg);
     }
     texteditor::SetCannedTextPicker(nullptr);
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(textsOnA, 3) << editorScreen << afterScreen;
+    ASSERT_TRUE(sent) << pageScreen << platform::testdriver::DescribeScreen();
+    EXPECT_NE(pageScreen.find("+15550101"), std::string::npos) << pageScreen;
     ASSERT_TRUE(store.SaveAll());
   }
+  ui::Context().contacts = nullptr;
+  contacts.Close();
+  ui::Context().config = nullptr;
   ui::Context().resources = nullptr;
 
   // B's push client fetches what its push router hears; A's store sends the Outbox message.

@@ -4,7 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "audio/clip_player.h"
+#include "config/config.h"
+#include "config/keys.h"
+#include "config/registry.h"
+#include "recorder/recorder.h"
+#include "recorder/recorder_ids.h"
 #include <fstream>
 #include <iterator>
 
@@ -455,6 +463,64 @@ TEST_F(ComposerTest, TheRecorderRecordsAKnownWavThroughTheFileBackendIntoTheSlid
   std::vector<platform::DirectoryEntry> files;
   platform::ListDirectory(frame->entry()->StoreDirectory(), files);
   for (const auto& e : files) EXPECT_EQ(e.name.find(u"Rec_"), std::u16string::npos);
+}
+
+TEST_F(ComposerTest, ARecordingIsPlayedBackForReviewAndAttachedAsAmr) {
+  // The real encoder ("amr.enc") and decoders of the build, found where the program looks.
+  const std::u16string programs = platform::Utf8ToUtf16(std::string(TESSERA_BINARY_DIR) + "/bin/");
+  ASSERT_TRUE(config::reg::SetString(HKEY_LOCAL_MACHINE, config::kFolderKey, u"AudioDecPath", programs, false));
+  config::Config config;
+  ui::Context().config = &config;
+  audio::AudioClipLoader player(config.GetAudioDecPath(false),
+                                [](void* window, UINT message, WPARAM wParam, LPARAM lParam) -> BOOL {
+                                  return PostMessage(static_cast<HWND>(window), message, wParam, lParam);
+                                });
+  recorder::SetAudioLoader(&player);
+  const std::string mic = WavBytes(48000);  // 3 s at 8 kHz; the recording stops at the 1 s limit
+  setenv("TESSERA_AUDIO", "file", 1);
+  setenv("TESSERA_AUDIO_IN", platform::Utf16ToUtf8(File(u"mic.wav", mic)).c_str(), 1);
+  host.recorder = nullptr;  // the real recorder dialog
+  ComposerFrame* frame = Open(Draft(), ids::kModeNew);
+  std::string recorded, playing, reviewed;
+  script.Key("Up");
+  script.Command(ids::kCmdRecord);
+  script.Key("SoftLeft");  // record
+  script.WaitUntil([] { return Has(platform::testdriver::DescribeScreen(), "recorder state=2"); });
+  script.Describe(&recorded);
+  script.Key("SoftLeft");  // play it back
+  script.Describe(&playing);
+  // The playback's progress reaches the clip's end and the key becomes Done.
+  const std::string done = "left=\"" + platform::Utf16ToUtf8(ui::LoadUiText(recorder::ids::kStrDone)) + "\"";
+  script.WaitUntil([done] { return Has(platform::testdriver::DescribeScreen(), done); });
+  script.Describe(&reviewed);
+  script.Key("SoftLeft");  // done
+  Run();
+  recorder::SetAudioLoader(nullptr);
+  ui::Context().config = nullptr;
+  EXPECT_TRUE(Has(recorded, "left=\"Play\"")) << recorded;
+  EXPECT_TRUE(Has(playing, "left=\"Stop\"")) << playing;
+  EXPECT_TRUE(Has(reviewed, "recorder state=3")) << reviewed;
+  EXPECT_TRUE(Has(reviewed, done)) << reviewed;
+  EXPECT_FALSE(Has(reviewed, "progress=0/")) << reviewed;  // the playback's progress was shown
+  const presentation::Slide* slide = frame->document()->slide(0);
+  ASSERT_TRUE(slide->audio && slide->audio->item);
+  const std::u16string part = platform::JoinPath(frame->document()->partsDirectory(), slide->audio->item->fileName);
+  EXPECT_EQ(platform::ExtensionPart(part), u".amr");
+  std::string amr;
+  ASSERT_TRUE(platform::ReadFile(part, amr));
+  EXPECT_EQ(amr.substr(0, 6), "#!AMR\n");
+  // Decoded by the real AMR decoder: about the second recorded (20 ms frames).
+  const int ms = player.ClipDuration(part);
+  EXPECT_GE(ms, 900);
+  EXPECT_LE(ms, 1100);
+  // What was played for the review went to the file backend's output: the same second.
+  std::vector<platform::DirectoryEntry> played;
+  ASSERT_TRUE(platform::ListDirectory(platform::JoinPath(platform::DeviceRoot(), u"audio-out"), played));
+  std::int64_t playedBytes = 0;
+  for (const auto& e : played)
+    playedBytes = std::max(playedBytes, platform::FileSize(platform::JoinPath(platform::JoinPath(platform::DeviceRoot(), u"audio-out"), e.name)));
+  EXPECT_GE(playedBytes, 44 + 14400);  // 8 kHz 16-bit mono: 16000 bytes a second
+  EXPECT_LE(playedBytes, 44 + 17600);
 }
 
 TEST_F(ComposerTest, AFailedSaveSaysWhyAndKeepsWhatWasSavedBefore) {

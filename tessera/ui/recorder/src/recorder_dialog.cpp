@@ -184,7 +184,7 @@ LRESULT RecorderDialog::OnKey(WPARAM, LPARAM) {
     }
     case ids::kStateRecorded:
       state_ = ids::kStateReviewed;
-      if (loader && loader->OpenClip(workingPath_, hwnd_) >= 0 && loader->PlayClip() > 0) {
+      if (loader && loader->OpenClip(workingPath_, hwnd_) >= 0 && loader->PlayClip() == 0) {  // 0: playing
         playing_ = true;
         SetKey(ids::kStrStop);
       } else {
