@@ -9,6 +9,24 @@
 #include "tables.h"
 
 namespace brindle {
+namespace {
+
+// Offset of the first H.263 picture start code (00 00, then 1000 00 in the high bits) at or after
+// from, or size.
+std::size_t FindPictureStart(const std::uint8_t* data, std::size_t size, std::size_t from) {
+  for (std::size_t i = from; i + 3 <= size;) {
+    std::uint8_t c = data[i + 2];
+    if (c != 0 && (c & 0xFC) != 0x80) {
+      i += 3;  // no code can start at i, i + 1 or i + 2: each needs a zero or the code's third byte here
+      continue;
+    }
+    if (data[i] == 0 && data[i + 1] == 0 && (c & 0xFC) == 0x80) return i;
+    ++i;
+  }
+  return size;
+}
+
+}  // namespace
 
 BrindleResult Decoder::Configure(const LayerInfo& layer) {
   int mbWidth = (layer.width + 15) / 16, mbHeight = (layer.height + 15) / 16;
@@ -86,17 +104,12 @@ BrindleResult Decoder::Decode(const std::uint8_t* data, std::size_t size, std::s
   *consumed = 0;
   if (data == nullptr || size == 0 || !pictures_[0].memory) return kBrindleError;
   if (layer_.shortHeader) {
-    std::size_t psc = 0;
-    while (psc + 3 <= size && !(data[psc] == 0 && data[psc + 1] == 0 && (data[psc + 2] & 0xFC) == 0x80))
-      ++psc;
-    if (psc + 3 > size) {
+    std::size_t psc = FindPictureStart(data, size, 0);
+    if (psc == size) {
       *consumed = size;
       return kBrindleError;
     }
-    std::size_t end = psc + 3;
-    while (end + 3 <= size && !(data[end] == 0 && data[end + 1] == 0 && (data[end + 2] & 0xFC) == 0x80))
-      ++end;
-    if (end + 3 > size) end = size;
+    std::size_t end = FindPictureStart(data, size, psc + 3);
     *consumed = end;
     BitReader br(data + psc, end - psc);
     return DecodeShortHeader(br);

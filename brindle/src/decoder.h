@@ -139,18 +139,20 @@ class Decoder {
   MotionVector PredictMv(int mbIndex, int block) const;
   bool ReadDcDiff(BitReader& br, int block, std::int16_t* diff);
   bool DecodeMacroblockTexture(BitReader& br, int mbIndex, bool dcAlreadyRead);
+  // Decodes an intra block into coefficients (dequantised, natural order); *dcOnly tells whether
+  // every coefficient but the DC is zero.
   bool DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded, bool dcAlreadyRead,
-                        std::int16_t* coefficients);
+                        std::int16_t* coefficients, bool* dcOnly);
   // Reads run/level codes from scan position start into out (natural order): the levels
-  // themselves, or dequantised with qp when qp > 0. Natural positions written are appended to
-  // positions; returns -1 for a bad code, else the number of positions.
+  // themselves, or dequantised with qp when qp > 0. Returns -1 for a bad code, else the number
+  // of codes (each a non-zero coefficient).
   int ReadCoefficients(BitReader& br, bool intra, const std::uint8_t* scan, int start, int qp,
-                       std::int16_t* out, std::uint8_t* positions);
+                       std::int16_t* out);
   void PredictMacroblock(int mbIndex);
   void PredictBlock(std::uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int mvx, int mvy,
                     int size);
+  const std::uint8_t* EdgeBlock(const Plane& ref, int ix, int iy, int columns, int rows);
   bool NeighbourAvailable(int mbx, int mby, int packet) const;
-  void SetNonIntraPrediction(int mbIndex);
   void FinishPicture(bool swap);
 
   LayerInfo layer_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -103,6 +104,11 @@ void DcAddPlain(int dc, std::uint8_t* dst, int stride) {
   int d = DcResidual(dc);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clamp255(dst[y * stride + x] + d);
+}
+
+void DcPutPlain(int dc, std::uint8_t* dst, int stride) {
+  std::uint8_t v = Clamp255(DcResidual(dc));
+  for (int y = 0; y < 8; ++y) std::memset(dst + y * stride, v, 8);
 }
 
 void PredictPlain(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
@@ -261,12 +267,14 @@ void IdctAddSse2(const std::int16_t* coefficients, std::uint8_t* dst, int stride
   }
 }
 
-inline __m128i Load(const std::uint8_t* p, int w) {
-  return w == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
+template <int W>
+inline __m128i Load(const std::uint8_t* p) {
+  return W == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
                  : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
-inline void Store(std::uint8_t* p, __m128i v, int w) {
-  if (w == 16)
+template <int W>
+inline void Store(std::uint8_t* p, __m128i v) {
+  if (W == 16)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
   else
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
@@ -279,45 +287,62 @@ inline __m128i Average2(__m128i a, __m128i b, int rounding) {
   return avg;
 }
 
-void PredictSse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
-                 int mode, int rounding) {
+// Sums of horizontally adjacent samples of one row, as 16-bit lanes (low and high halves).
+template <int W>
+inline void PairSums(const std::uint8_t* s, __m128i* lo, __m128i* hi) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i a = Load<W>(s), b = Load<W>(s + 1);
+  *lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+  if (W == 16) *hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+}
+
+template <int W>
+void PredictSse2Width(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int h, int mode,
+                      int rounding) {
   switch (mode) {
     case 0:
-      for (int y = 0; y < h; ++y) Store(dst + y * dstStride, Load(src + y * srcStride, w), w);
+      for (int y = 0; y < h; ++y) Store<W>(dst + y * dstStride, Load<W>(src + y * srcStride));
       break;
     case 1:
       for (int y = 0; y < h; ++y) {
         const std::uint8_t* s = src + y * srcStride;
-        Store(dst + y * dstStride, Average2(Load(s, w), Load(s + 1, w), rounding), w);
+        Store<W>(dst + y * dstStride, Average2(Load<W>(s), Load<W>(s + 1), rounding));
       }
       break;
-    case 2:
+    case 2: {
+      __m128i above = Load<W>(src);
       for (int y = 0; y < h; ++y) {
-        const std::uint8_t* s = src + y * srcStride;
-        Store(dst + y * dstStride, Average2(Load(s, w), Load(s + srcStride, w), rounding), w);
+        __m128i below = Load<W>(src + (y + 1) * srcStride);
+        Store<W>(dst + y * dstStride, Average2(above, below, rounding));
+        above = below;
       }
       break;
+    }
     default: {
-      const __m128i zero = _mm_setzero_si128();
+      // Each source row's pair sums serve the output rows above and below it.
       const __m128i bias = _mm_set1_epi16(static_cast<short>(2 - rounding));
+      __m128i upperLo, upperHi = _mm_setzero_si128(), lowerLo, lowerHi = _mm_setzero_si128();
+      PairSums<W>(src, &upperLo, &upperHi);
       for (int y = 0; y < h; ++y) {
-        const std::uint8_t* s = src + y * srcStride;
-        __m128i a = Load(s, w), b = Load(s + 1, w), c = Load(s + srcStride, w),
-                d = Load(s + srcStride + 1, w);
-        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
-                                   _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
-        lo = _mm_srli_epi16(_mm_add_epi16(lo, bias), 2);
-        __m128i hi = zero;
-        if (w == 16) {
-          hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
-                             _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
-          hi = _mm_srli_epi16(_mm_add_epi16(hi, bias), 2);
-        }
-        Store(dst + y * dstStride, _mm_packus_epi16(lo, hi), w);
+        PairSums<W>(src + (y + 1) * srcStride, &lowerLo, &lowerHi);
+        __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(upperLo, lowerLo), bias), 2);
+        __m128i hi = _mm_setzero_si128();
+        if (W == 16) hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(upperHi, lowerHi), bias), 2);
+        Store<W>(dst + y * dstStride, _mm_packus_epi16(lo, hi));
+        upperLo = lowerLo;
+        upperHi = lowerHi;
       }
       break;
     }
   }
+}
+
+void PredictSse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w, int h,
+                 int mode, int rounding) {
+  if (w == 16)
+    PredictSse2Width<16>(dst, dstStride, src, srcStride, h, mode, rounding);
+  else
+    PredictSse2Width<8>(dst, dstStride, src, srcStride, h, mode, rounding);
 }
 
 void DcAddSse2(int dc, std::uint8_t* dst, int stride) {
@@ -331,18 +356,23 @@ void DcAddSse2(int dc, std::uint8_t* dst, int stride) {
   }
 }
 
+void DcPutSse2(int dc, std::uint8_t* dst, int stride) {
+  const __m128i v = _mm_set1_epi8(static_cast<char>(Clamp255(DcResidual(dc))));
+  for (int y = 0; y < 8; ++y) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), v);
+}
+
 #endif
 
 }  // namespace
 
 const Dsp& PlainDsp() {
-  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain};
+  static const Dsp dsp{IdctPutPlain, IdctAddPlain, PredictPlain, DcAddPlain, DcPutPlain};
   return dsp;
 }
 
 const Dsp& BestDsp() {
 #if defined(__SSE2__)
-  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2};
+  static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2, DcPutSse2};
   return dsp;
 #else
   return PlainDsp();

@@ -15,8 +15,8 @@ using IdctFn = void (*)(const std::int16_t* coefficients, std::uint8_t* dst, int
 using PredictFn = void (*)(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int w,
                            int h, int mode, int rounding);
 
-// The inverse DCT of a block whose only non-zero coefficient is the DC, added to dst; the same
-// integers as IdctFn gives for such a block.
+// The inverse DCT of a block whose only non-zero coefficient is the DC, added to dst (or, for
+// dcPut, written to it); the same integers as IdctFn gives for such a block.
 using DcAddFn = void (*)(int dc, std::uint8_t* dst, int stride);
 
 struct Dsp {
@@ -24,6 +24,7 @@ struct Dsp {
   IdctFn idctAdd;
   PredictFn predict;
   DcAddFn dcAdd;
+  DcAddFn dcPut;
 };
 
 // The plain kernels, and the fastest kernels available on this processor.

@@ -14,20 +14,6 @@ bool Decoder::NeighbourAvailable(int mbx, int mby, int packet) const {
   return mbs_[static_cast<std::size_t>(mby * mbWidth_ + mbx)].packet == packet;
 }
 
-void Decoder::SetNonIntraPrediction(int mbIndex) {
-  int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
-  int gw = mbWidth_ * 2;
-  for (int b = 0; b < 4; ++b) {
-    std::size_t i = static_cast<std::size_t>((2 * mby + (b >> 1)) * gw + 2 * mbx + (b & 1));
-    dcLuma_[i] = 1024;
-    acLuma_[i] = BlockAc{};
-  }
-  for (int c = 0; c < 2; ++c) {
-    dcChroma_[c][static_cast<std::size_t>(mbIndex)] = 1024;
-    acChroma_[c][static_cast<std::size_t>(mbIndex)] = BlockAc{};
-  }
-}
-
 // Macroblock header of the combined (not partitioned) syntax, motion vectors included.
 bool Decoder::DecodeMacroblockHeader(BitReader& br, int mbIndex, int packet, bool* skipped) {
   const Tables& t = GetTables();

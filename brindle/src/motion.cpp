@@ -83,31 +83,36 @@ bool Decoder::ReadMotionVectors(BitReader& br, int mbIndex) {
   return true;
 }
 
-void Decoder::PredictBlock(std::uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int mvx, int mvy,
-                           int size) {
+// The reference is extended without limit by repeating its edge samples: the rows x columns
+// samples at (ix, iy) are gathered into edge_ when some of them lie outside.
+const std::uint8_t* Decoder::EdgeBlock(const Plane& ref, int ix, int iy, int columns, int rows) {
+  bool insideX = ix >= 0 && ix + columns <= ref.width;
+  int column[17];
+  for (int c = 0; c < columns; ++c) column[c] = Clip(ix + c, 0, ref.width - 1);
+  for (int r = 0; r < rows; ++r) {
+    const std::uint8_t* row = ref.data + Clip(iy + r, 0, ref.height - 1) * ref.stride;
+    std::uint8_t* out = edge_ + r * 32;
+    if (insideX) {
+      std::memcpy(out, row + ix, static_cast<std::size_t>(columns));
+    } else {
+      for (int c = 0; c < columns; ++c) out[c] = row[column[c]];
+    }
+  }
+  return edge_;
+}
+
+inline void Decoder::PredictBlock(std::uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int mvx,
+                                  int mvy, int size) {
   int ix = x + (mvx >> 1), iy = y + (mvy >> 1);
   int mode = (mvx & 1) | ((mvy & 1) << 1);
+  int columns = size + (mode & 1), rows = size + (mode >> 1);  // samples the interpolation reads
   const std::uint8_t* src;
   int srcStride;
-  int columns = size + (mode & 1), rows = size + (mode >> 1);  // samples the interpolation reads
-  bool insideX = ix >= 0 && ix + columns <= ref.width;
-  if (insideX && iy >= 0 && iy + rows <= ref.height) {
+  if (ix >= 0 && ix + columns <= ref.width && iy >= 0 && iy + rows <= ref.height) {
     src = ref.data + iy * ref.stride + ix;
     srcStride = ref.stride;
   } else {
-    // The reference is extended without limit by repeating its edge samples.
-    int column[17];
-    for (int c = 0; c < columns; ++c) column[c] = Clip(ix + c, 0, ref.width - 1);
-    for (int r = 0; r < rows; ++r) {
-      const std::uint8_t* row = ref.data + Clip(iy + r, 0, ref.height - 1) * ref.stride;
-      std::uint8_t* out = edge_ + r * 32;
-      if (insideX) {
-        std::memcpy(out, row + ix, static_cast<std::size_t>(columns));
-      } else {
-        for (int c = 0; c < columns; ++c) out[c] = row[column[c]];
-      }
-    }
-    src = edge_;
+    src = EdgeBlock(ref, ix, iy, columns, rows);
     srcStride = 32;
   }
   dsp_->predict(dst, dstStride, src, srcStride, size, size, mode, rounding_);

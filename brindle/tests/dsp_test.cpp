@@ -192,6 +192,11 @@ TEST(Idct, DcShortcutMatchesTheFullTransformForEveryDc) {
       dsp->idctAdd(c, a, 8);
       dsp->dcAdd(dc, b, 8);
       ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << dc;
+      std::memset(a, 7, sizeof a);
+      std::memset(b, 9, sizeof b);
+      dsp->idctPut(c, a, 8);
+      dsp->dcPut(dc, b, 8);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "put " << dc;
     }
   }
 }

@@ -14,6 +14,15 @@ TEST(Tables, EveryTableIsPrefixFree) {
   EXPECT_TRUE(TablesArePrefixFree());
 }
 
+// The coefficient reader dequantises the levels of table codes without clipping: at the largest
+// quantiser (31) they must stay within 12 bits.
+TEST(Tables, CodedLevelsDequantiseWithinTwelveBits) {
+  const Tables& t = GetTables();
+  for (const CoefTable* table : {&t.intraCoef, &t.interCoef, &t.rvlcIntra, &t.rvlcInter})
+    for (std::size_t i = 0; i < (std::size_t{1} << table->bits); ++i)
+      EXPECT_LE(table->entries[i].level * 62 + 31, 2047) << i;
+}
+
 TEST(Tables, EscapeLimitsMatchTheStandardTables) {
   const Tables& t = GetTables();
   // ISO/IEC 14496-2 Table B-19 (intra LMAX) and B-20 (inter LMAX).

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "fixed_math.h"
 
 namespace osprey {
@@ -148,15 +152,61 @@ void Synthesize(DecoderImpl& d, int ch, int stateIndex, int32_t* out) {
   st.prevSequence = info.windowSequence;
 }
 
+#if defined(__SSE2__)
+// Four samples of OverlapAdd before the 16-bit saturation: the saturated sum
+// rounded by kTimeFracBits, as (v >> f) + bit f-1 of v, which cannot overflow.
+inline __m128i PcmFour(const int32_t* buf, const int32_t* overlap) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(overlap));
+  const __m128i sum = _mm_add_epi32(a, b);
+  const __m128i overflow = _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(sum, a), _mm_xor_si128(sum, b)), 31);
+  const __m128i limit = _mm_xor_si128(_mm_srai_epi32(a, 31), _mm_set1_epi32(INT32_MAX));
+  const __m128i v = _mm_or_si128(_mm_and_si128(overflow, limit), _mm_andnot_si128(overflow, sum));
+  return _mm_add_epi32(_mm_srai_epi32(v, kTimeFracBits),
+                       _mm_and_si128(_mm_srai_epi32(v, kTimeFracBits - 1), _mm_set1_epi32(1)));
+}
+
+// Eight 16-bit samples of one channel.
+inline __m128i PcmEight(const int32_t* buf, const int32_t* overlap) {
+  return _mm_packs_epi32(PcmFour(buf, overlap), PcmFour(buf + 4, overlap + 4));
+}
+#endif
+
 // Adds the overlap to the first half of `buf`, keeps the second half as the
-// new overlap and writes 16-bit samples every `stride` values.
-void OverlapAdd(ChannelState& st, const int32_t* buf, int16_t* pcm, int stride) {
+// new overlap and writes 16-bit samples to pcm (one channel).
+void OverlapAdd(ChannelState& st, const int32_t* buf, int16_t* pcm) {
+#if defined(__SSE2__)
+  for (int n = 0; n < kFrameLength; n += 8)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + n), PcmEight(buf + n, st.overlap + n));
+#else
   constexpr int32_t kHalf = 1 << (kTimeFracBits - 1);
   for (int n = 0; n < kFrameLength; ++n) {
     const int32_t v = AddSat(buf[n], st.overlap[n]);
-    pcm[n * stride] = Saturate16(static_cast<int32_t>((int64_t{v} + kHalf) >> kTimeFracBits));
-    st.overlap[n] = buf[kFrameLength + n];
+    pcm[n] = Saturate16(static_cast<int32_t>((int64_t{v} + kHalf) >> kTimeFracBits));
   }
+#endif
+  std::memcpy(st.overlap, buf + kFrameLength, sizeof st.overlap);
+}
+
+// OverlapAdd of two channels into interleaved stereo samples.
+void OverlapAddStereo(ChannelState* st, int32_t (*buf)[2 * kFrameLength], int16_t* pcm) {
+#if defined(__SSE2__)
+  for (int n = 0; n < kFrameLength; n += 8) {
+    const __m128i l = PcmEight(buf[0] + n, st[0].overlap + n);
+    const __m128i r = PcmEight(buf[1] + n, st[1].overlap + n);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 2 * n), _mm_unpacklo_epi16(l, r));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 2 * n + 8), _mm_unpackhi_epi16(l, r));
+  }
+#else
+  constexpr int32_t kHalf = 1 << (kTimeFracBits - 1);
+  for (int ch = 0; ch < 2; ++ch) {
+    for (int n = 0; n < kFrameLength; ++n) {
+      const int32_t v = AddSat(buf[ch][n], st[ch].overlap[n]);
+      pcm[2 * n + ch] = Saturate16(static_cast<int32_t>((int64_t{v} + kHalf) >> kTimeFracBits));
+    }
+  }
+#endif
+  for (int ch = 0; ch < 2; ++ch) std::memcpy(st[ch].overlap, buf[ch] + kFrameLength, sizeof st[ch].overlap);
 }
 
 int Decode(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t* output,
@@ -182,13 +232,11 @@ int Decode(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t
     if (!present[ch]) Silence(d.stream[ch], d.state[ch], d.coef[ch]);
 
   if (d.outChannels == 2 && streamChannels == 2) {
-    for (int ch = 0; ch < 2; ++ch) {
-      Synthesize(d, ch, ch, d.time[ch]);
-      OverlapAdd(d.state[ch], d.time[ch], output + ch, 2);
-    }
+    for (int ch = 0; ch < 2; ++ch) Synthesize(d, ch, ch, d.time[ch]);
+    OverlapAddStereo(d.state, d.time, output);
   } else if (streamChannels == 1) {
     Synthesize(d, 0, 0, d.time[0]);
-    OverlapAdd(d.state[0], d.time[0], output, 1);
+    OverlapAdd(d.state[0], d.time[0], output);
     if (d.outChannels == 2) {
       for (int n = kFrameLength - 1; n >= 0; --n) output[2 * n + 1] = output[2 * n] = output[n];
     }
@@ -197,7 +245,7 @@ int Decode(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t
     for (int k = 0; k < kFrameLength; ++k) d.coef[0][k] = (d.coef[0][k] >> 1) + (d.coef[1][k] >> 1);
     d.state[1].prevShape = d.stream[1].info.windowShape;
     Synthesize(d, 0, 0, d.time[0]);
-    OverlapAdd(d.state[0], d.time[0], output, 1);
+    OverlapAdd(d.state[0], d.time[0], output);
   } else {
     // Stereo to mono with different windows: spectra of different transforms
     // cannot be added, so both are transformed and the windowed halves mixed.
@@ -207,7 +255,7 @@ int Decode(AudioDecoder* decoder, const uint8_t* data, uint32_t* length, int16_t
     d.state[1].prevShape = r.windowShape;
     Synthesize(d, 0, 0, d.time[0]);
     for (int n = 0; n < 2 * kFrameLength; ++n) d.time[0][n] = (d.time[0][n] >> 1) + (d.time[1][n] >> 1);
-    OverlapAdd(d.state[0], d.time[0], output, 1);
+    OverlapAdd(d.state[0], d.time[0], output);
   }
   return kAacOk;
 }

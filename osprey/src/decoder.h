@@ -97,6 +97,69 @@ bool SkipCouplingElement(BitReader& br, int sfIndex, ChannelStream& scratch, int
 
 // --- spectral.cpp ------------------------------------------------------------
 
+inline constexpr int kPow43Frac = 23;    // |q|^(4/3) with 23 fractional bits (< 2^41)
+inline constexpr int kQuarterFrac = 21;  // 2^(r/4), r = 0..3, with 21 fractional bits
+inline constexpr int kMaxQuant = 8191;
+
+const uint64_t* Pow43Table();  // index 0..kMaxQuant
+int64_t QuarterPower(int r);   // r = 0..3
+
+// The step of inverse quantisation for a scale factor: |x| = (|q|^(4/3) mul + half) >> shift.
+struct DequantStep {
+  uint64_t mul;
+  uint64_t half;
+  int shift;
+};
+
+inline DequantStep DequantStepFor(int scaleFactor, const int64_t* quarterPowers) {
+  const int d = scaleFactor - 100;
+  const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
+  // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
+  DequantStep step;
+  step.mul = shift > 62 ? 0 : static_cast<uint64_t>(quarterPowers[d & 3]);
+  step.shift = shift > 62 ? 62 : shift;
+  step.half = uint64_t{1} << (step.shift - 1);
+  return step;
+}
+
+inline int32_t DequantMagnitude(uint64_t pow43, const DequantStep& step) {
+  const uint64_t v = (pow43 * step.mul + step.half) >> step.shift;
+  return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+}
+
+// Magnitudes up to 16 (all the codebooks give without escape) dequantised for every
+// scale factor 0..255: row sf holds kSmallQuant + 1 values.
+inline constexpr int kSmallQuant = 16;
+const int32_t* SmallDequantTable();
+
+// Inverse quantisation in one band: x = sign(q) |q|^(4/3) 2^((sf - 100) / 4),
+// brought to kSpectralFracBits and saturated.
+class BandDequantizer {
+ public:
+  explicit BandDequantizer(int scaleFactor) : pow43_(Pow43Table()) {
+    const int64_t quarter[4] = {QuarterPower(0), QuarterPower(1), QuarterPower(2), QuarterPower(3)};
+    step_ = DequantStepFor(scaleFactor, quarter);
+    small_ = scaleFactor >= 0 && scaleFactor <= 255 ? SmallDequantTable() + (kSmallQuant + 1) * scaleFactor
+                                                    : nullptr;
+  }
+  int32_t operator()(int q) const {
+    int mag = q < 0 ? -q : q;
+    int32_t c;
+    if (mag <= kSmallQuant && small_ != nullptr) {
+      c = small_[mag];
+    } else {
+      if (mag > kMaxQuant) mag = kMaxQuant;
+      c = DequantMagnitude(pow43_[mag], step_);
+    }
+    return q < 0 ? -c : c;
+  }
+
+ private:
+  const uint64_t* pow43_;
+  const int32_t* small_;
+  DequantStep step_;
+};
+
 void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef);
 void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const uint8_t (*msUsed)[kMaxBands],
                   int32_t* l, int32_t* r);

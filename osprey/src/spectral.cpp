@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "aac_tables.h"
 #include "decoder.h"
 #include "fixed_math.h"
@@ -12,19 +16,20 @@ namespace osprey {
 
 namespace {
 
-constexpr int kPow43Frac = 23;    // |q|^(4/3) with 23 fractional bits (< 2^41)
-constexpr int kQuarterFrac = 21;  // 2^(r/4), r = 0..3, with 21 fractional bits
-constexpr int kMaxQuant = 8191;
-
 struct QuantTables {
   uint64_t pow43[kMaxQuant + 1];
   int64_t quarter[4];
   int32_t tnsRefl[2][16];  // coef_res 3 and 4, value + 8, 20 fractional bits
+  int32_t small[256][kSmallQuant + 1];
 
   QuantTables() {
     for (int q = 0; q <= kMaxQuant; ++q)
       pow43[q] = static_cast<uint64_t>(std::llround(std::pow(q, 4.0 / 3.0) * double(1 << kPow43Frac)));
     for (int r = 0; r < 4; ++r) quarter[r] = std::llround(std::pow(2.0, r / 4.0) * double(1 << kQuarterFrac));
+    for (int sf = 0; sf < 256; ++sf) {
+      const DequantStep step = DequantStepFor(sf, quarter);
+      for (int q = 0; q <= kSmallQuant; ++q) small[sf][q] = DequantMagnitude(pow43[q], step);
+    }
     // Inverse quantisation of TNS coefficients: sin(c / iqfac) with
     // iqfac = ((1 << (res - 1)) +- 0.5) / (pi / 2), the sign chosen by c.
     for (int res = 3; res <= 4; ++res) {
@@ -66,8 +71,19 @@ int32_t TnsReflection(int coefRes, int value) {
   return Q().tnsRefl[coefRes - 3][value + 8];
 }
 
+const uint64_t* Pow43Table() {
+  return Q().pow43;
+}
+
+const int32_t* SmallDequantTable() {
+  return &Q().small[0][0];
+}
+
+int64_t QuarterPower(int r) {
+  return Q().quarter[r];
+}
+
 void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
-  const QuantTables& t = Q();
   const IcsInfo& info = cs.info;
   for (int k = 0; k < kFrameLength; ++k) coef[k] = 0;
   int window = 0;
@@ -75,23 +91,9 @@ void Dequantize(const ChannelStream& cs, const int16_t* quant, int32_t* coef) {
     for (int b = 0; b < info.maxSfb; ++b) {
       const int cb = cs.bandType[g][b];
       if (cb == kZeroHcb || cb >= kNoiseHcb) continue;
-      // x = q^(4/3) * 2^((sf - 100) / 4), brought to kSpectralFracBits.
-      const int d = cs.scale[g][b] - 100;
-      const int64_t mul = t.quarter[d & 3];
-      const int shift = kPow43Frac + kQuarterFrac - kSpectralFracBits - (d >> 2);
-      // shift is at least 4 (sf <= 255); past 62 every value rounds to zero.
-      if (shift > 62) continue;
-      const uint64_t half = uint64_t{1} << (shift - 1);
+      const BandDequantizer dequantize(cs.scale[g][b]);
       ForBandWindows(info, window, g, b, [&](int start, int end) {
-        for (int k = start; k < end; ++k) {
-          const int q = quant[k];
-          if (q == 0) continue;
-          int mag = q < 0 ? -q : q;
-          if (mag > kMaxQuant) mag = kMaxQuant;
-          const uint64_t v = (t.pow43[mag] * static_cast<uint64_t>(mul) + half) >> shift;
-          const int32_t c = v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
-          coef[k] = q < 0 ? -c : c;
-        }
+        for (int k = start; k < end; ++k) coef[k] = dequantize(quant[k]);
       });
     }
     window += info.groupLength[g];
@@ -106,7 +108,26 @@ void ApplyMidSide(const ChannelStream& left, const ChannelStream& right, const u
     for (int b = 0; b < info.maxSfb; ++b) {
       if (!msUsed[g][b] || left.bandType[g][b] >= kNoiseHcb || right.bandType[g][b] >= kNoiseHcb) continue;
       ForBandWindows(info, window, g, b, [&](int start, int end) {
-        for (int k = start; k < end; ++k) {
+        int k = start;
+#if defined(__SSE2__)
+        for (; k + 4 <= end; k += 4) {
+          const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + k));
+          const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + k));
+          // Saturation where the wrapped result's sign disagrees with the operands'.
+          const __m128i limit = _mm_xor_si128(_mm_srai_epi32(m, 31), _mm_set1_epi32(INT32_MAX));
+          const __m128i sum = _mm_add_epi32(m, s);
+          const __m128i diff = _mm_sub_epi32(m, s);
+          const __m128i sumOver =
+              _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(sum, m), _mm_xor_si128(sum, s)), 31);
+          const __m128i diffOver =
+              _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(m, s), _mm_xor_si128(m, diff)), 31);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(l + k),
+                           _mm_or_si128(_mm_and_si128(sumOver, limit), _mm_andnot_si128(sumOver, sum)));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(r + k),
+                           _mm_or_si128(_mm_and_si128(diffOver, limit), _mm_andnot_si128(diffOver, diff)));
+        }
+#endif
+        for (; k < end; ++k) {
           const int32_t m = l[k], s = r[k];
           l[k] = AddSat(m, s);
           r[k] = SubSat(m, s);

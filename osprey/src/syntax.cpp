@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "aac_tables.h"
+#include "cached_bit_reader.h"
 #include "decoder.h"
 #include "fixed_math.h"
 #include "huffman.h"
@@ -11,38 +12,6 @@
 namespace osprey {
 
 namespace {
-
-// Codebook tuples unpacked once: 4 values for codebooks 1-4, 2 for 5-11.
-struct Unpacked {
-  int8_t v[11][289][4];
-
-  Unpacked() {
-    std::memset(v, 0, sizeof v);
-    for (int cb = 1; cb <= 11; ++cb) {
-      const int size = kSpectralSizes[cb - 1];
-      for (int i = 0; i < size; ++i) {
-        int8_t* t = v[cb - 1][i];
-        if (cb <= 4) {
-          const int off = cb <= 2 ? 1 : 0;
-          t[0] = static_cast<int8_t>(i / 27 - off);
-          t[1] = static_cast<int8_t>((i / 9) % 3 - off);
-          t[2] = static_cast<int8_t>((i / 3) % 3 - off);
-          t[3] = static_cast<int8_t>(i % 3 - off);
-        } else {
-          const int mod = cb <= 6 ? 9 : cb <= 8 ? 8 : cb <= 10 ? 13 : 17;
-          const int off = cb <= 6 ? 4 : 0;
-          t[0] = static_cast<int8_t>(i / mod - off);
-          t[1] = static_cast<int8_t>(i % mod - off);
-        }
-      }
-    }
-  }
-};
-
-const Unpacked& Tuples() {
-  static const Unpacked tuples;
-  return tuples;
-}
 
 bool SectionData(BitReader& br, ChannelStream& cs) {
   const IcsInfo& info = cs.info;
@@ -156,42 +125,65 @@ bool TnsData(BitReader& br, ChannelStream& cs) {
   }
   return !br.Overrun();
 }
-// Reads the quantised spectrum into quant[] (window-major, 128 values a window
-// for eight short windows).
-bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant) {
+// Reads the spectrum (window-major, 128 values a window for eight short windows):
+// with kDequantize straight into coef[] as spectral values, otherwise into quant[]
+// as quantised values for the pulses to be added first. Inverse quantisation in the
+// same loop costs little, as the Huffman decoding is one long chain of dependent
+// loads that leaves the arithmetic units idle.
+template <bool kDequantize>
+bool ReadSpectrum(CachedBitReader& br, const ChannelStream& cs, int16_t* quant, int32_t* coef) {
   const IcsInfo& info = cs.info;
-  const Unpacked& tuples = Tuples();
-  std::memset(quant, 0, sizeof(int16_t) * kFrameLength);
+  if (kDequantize) {
+    std::memset(coef, 0, sizeof(int32_t) * kFrameLength);
+  } else {
+    std::memset(quant, 0, sizeof(int16_t) * kFrameLength);
+  }
   int window = 0;
   for (int g = 0; g < info.numGroups; ++g) {
     for (int b = 0; b < info.maxSfb; ++b) {
       const int cb = cs.bandType[g][b];
       if (cb == kZeroHcb || cb >= kNoiseHcb) continue;
       const int dim = cb <= 4 ? 4 : 2;
+      const HuffTable& table = SpectralTable(cb);
+      const int8_t(*tuples)[4] = SpectralTuples(cb);
       const bool isSigned = cb <= 2 || cb == 5 || cb == 6;
+      const BandDequantizer dequantize(kDequantize ? cs.scale[g][b] : 100);
       for (int w = 0; w < info.groupLength[g]; ++w) {
         const int base = (window + w) * 128;
         const int start = base + info.swbOffset[b];
         const int end = base + info.swbOffset[b + 1];
         for (int k = start; k < end; k += dim) {
-          const int idx = DecodeSpectralIndex(br, cb);
-          if (idx < 0) return false;
-          const int8_t* t = tuples.v[cb - 1][idx];
-          for (int j = 0; j < dim; ++j) quant[k + j] = t[j];
+          const int e = table.Decode(br);
+          if (e < 0) return false;
+          const int8_t* t = tuples[e >> 3];
+          int v[4] = {t[0], t[1], t[2], t[3]};
           if (!isSigned) {
-            for (int j = 0; j < dim; ++j)
-              if (quant[k + j] != 0 && br.ReadBit()) quant[k + j] = static_cast<int16_t>(-quant[k + j]);
+            // One sign bit for each nonzero value, in order, read at once.
+            const int nonzero = e & 7;
+            uint32_t signs = nonzero == 0 ? 0 : br.Read(nonzero) << (32 - nonzero);
+            for (int j = 0; j < dim; ++j) {
+              if (v[j] != 0) {
+                if (signs & 0x80000000u) v[j] = -v[j];
+                signs <<= 1;
+              }
+            }
           }
           if (cb == kEscHcb) {
             for (int j = 0; j < 2; ++j) {
-              const int v = quant[k + j];
-              if (v != 16 && v != -16) continue;
+              if (v[j] != 16 && v[j] != -16) continue;
               int n = 4;
               while (br.ReadBit()) {
                 if (++n > 12) return false;
               }
               const int mag = (1 << n) + static_cast<int>(br.Read(n));
-              quant[k + j] = static_cast<int16_t>(v < 0 ? -mag : mag);
+              v[j] = v[j] < 0 ? -mag : mag;
+            }
+          }
+          for (int j = 0; j < dim; ++j) {
+            if (kDequantize) {
+              coef[k + j] = dequantize(v[j]);
+            } else {
+              quant[k + j] = static_cast<int16_t>(v[j]);
             }
           }
         }
@@ -201,6 +193,14 @@ bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant) {
     window += info.groupLength[g];
   }
   return true;
+}
+
+template <bool kDequantize>
+bool SpectralData(BitReader& br, const ChannelStream& cs, int16_t* quant, int32_t* coef) {
+  CachedBitReader cached(br);
+  const bool ok = ReadSpectrum<kDequantize>(cached, cs, quant, coef);
+  br.SetPosition(cached.Position());
+  return ok;
 }
 
 }  // namespace
@@ -251,12 +251,11 @@ bool ParseChannelStream(BitReader& br, int sfIndex, bool commonWindow, ChannelSt
   if (cs.tns.present && !TnsData(br, cs)) return false;
   // Gain control belongs to the SSR profile.
   if (br.ReadBit()) return false;
-  if (!SpectralData(br, cs, quant)) return false;
-  if (cs.pulse.present) {
-    for (int i = 0; i < cs.pulse.count; ++i) {
-      int16_t& q = quant[cs.pulse.position[i]];
-      q = static_cast<int16_t>(q > 0 ? q + cs.pulse.amplitude[i] : q - cs.pulse.amplitude[i]);
-    }
+  if (!cs.pulse.present) return SpectralData<true>(br, cs, quant, coef);
+  if (!SpectralData<false>(br, cs, quant, coef)) return false;
+  for (int i = 0; i < cs.pulse.count; ++i) {
+    int16_t& q = quant[cs.pulse.position[i]];
+    q = static_cast<int16_t>(q > 0 ? q + cs.pulse.amplitude[i] : q - cs.pulse.amplitude[i]);
   }
   Dequantize(cs, quant, coef);
   return true;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "osprey/adts.h"
 #include "test_media.h"
 
 namespace osprey::test {
@@ -199,6 +200,48 @@ TEST(OspreyDecodeTool, WritesRawPcmAndReportsErrors) {
   // An MP4 file (header only) is refused until the MP4 reader is there.
   ASSERT_TRUE(test::Run("printf '\\000\\000\\000\\024ftypisom' > " + dir.Path("clip.mp4")));
   EXPECT_FALSE(test::Run(tool + " " + dir.Path("clip.mp4") + " " + dir.Path("y.raw") + " 2>/dev/null"));
+}
+
+// The tool reads its input through a window of 1 MiB: a stream several windows long, with
+// junk between some frames, decodes as the library decodes the frames alone.
+TEST(OspreyDecodeTool, LongStreamWithJunkAcrossInputWindows) {
+  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  const std::string tool = std::string(TESSERA_BINARY_DIR) + "/bin/osprey-decode";
+  TempDir dir;
+  const Case c{"long", 44100, 2, "anoisesrc=d=4:c=white:r=44100:a=0.5:seed=3", "-aac_pns 0 -b:a 256k"};
+  const std::string aac = Encode(dir, c);
+  ASSERT_FALSE(aac.empty());
+  const std::vector<uint8_t> once = ReadBytes(aac);
+  ASSERT_GT(once.size(), 100000u);
+  // Repeats the stream until it passes 2.5 MiB, with a few junk bytes (a syncword with an
+  // impossible frame length among them) after every tenth frame; frames straddle the windows.
+  std::vector<uint8_t> data;
+  AdtsStream expected;
+  const uint8_t junk[] = {0x00, 0xFF, 0xF1, 0x50, 0x80, 0x00, 0x00, 0x1F, 0x12};
+  for (int frames = 0; data.size() < 5u << 19;) {
+    for (size_t pos = 0; pos < once.size();) {
+      AdtsFrame frame;
+      ASSERT_TRUE(ParseAdtsHeader(once.data() + pos, once.size() - pos, frame));
+      if (expected.blocks.empty()) AdtsToAudioSpecificConfig(frame, expected.asc);
+      expected.blocks.emplace_back(once.begin() + static_cast<long>(pos + frame.headerSize),
+                                   once.begin() + static_cast<long>(pos + frame.frameSize));
+      data.insert(data.end(), once.begin() + static_cast<long>(pos),
+                  once.begin() + static_cast<long>(pos + frame.frameSize));
+      if (++frames % 10 == 0) data.insert(data.end(), junk, junk + sizeof junk);
+      pos += frame.frameSize;
+    }
+  }
+  const std::string input = dir.Path("long-junk.aac");
+  FILE* f = std::fopen(input.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+  std::fclose(f);
+  ASSERT_TRUE(test::Run(tool + " " + input + " " + dir.Path("out.raw") + " 2>/dev/null"));
+  int channels = 0;
+  const std::vector<int16_t> want = DecodeAll(expected, 0, &channels);
+  const std::vector<int16_t> got = ReadPcm(dir.Path("out.raw"));
+  ASSERT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "aac_tables.h"
 #include "bitstream/bit_reader.h"
+#include "cached_bit_reader.h"
 #include "filterbank.h"
 #include "huffman.h"
 
@@ -93,6 +95,32 @@ TEST(OspreyBitReader, StickyOverrunAndSignedReads) {
   EXPECT_EQ(br.Read(32), 0u);
   EXPECT_TRUE(br.Overrun());
   EXPECT_EQ(br.BytesConsumed(), 2u);
+}
+
+// The cached reader hands back exactly what the plain one reads: values, positions and
+// overrun, also for reads that run past the end of the buffer.
+TEST(OspreyBitReader, CachedReaderMatchesPlainReader) {
+  std::mt19937 rng(11);
+  for (int size : {0, 1, 5, 8, 9, 40}) {
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+    for (int start : {0, 3, 13}) {
+      BitReader plain(data.data(), data.size());
+      plain.Skip(start);
+      CachedBitReader cached(plain);
+      for (int i = 0; i < 200; ++i) {
+        const int n = static_cast<int>(rng() % 33);
+        if (n == 0) {
+          cached.Skip(0);
+        } else {
+          ASSERT_EQ(cached.Peek(n), plain.Peek(n)) << "size " << size << " read " << i;
+          ASSERT_EQ(cached.Read(n), plain.Read(n));
+        }
+        ASSERT_EQ(cached.Position(), plain.Position());
+        ASSERT_EQ(cached.Overrun(), plain.Overrun());
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "aac_tables.h"
+#include "decoder.h"
 #include "filterbank.h"
 #include "filterbank_kernels.h"
 
@@ -113,6 +115,36 @@ TEST(OspreyTransform, SimdKernelsMatchPortableBitForBit) {
     ASSERT_EQ(outA, outB) << "sequence " << seq;
   }
   EXPECT_EQ(cases, 6 * 4 * 4);
+}
+
+// Mid/side on values at the edges of the 32-bit range saturates each sum and difference.
+TEST(OspreyStereo, MidSideSaturatesSumAndDifference) {
+  ChannelStream left, right;
+  left.info.maxSfb = 49;
+  left.info.numSwb = kNumSwbLong[4];
+  left.info.swbOffset = kSwbOffsetLong[4];  // 44.1 kHz
+  right.info = left.info;
+  uint8_t msUsed[8][kMaxBands] = {};
+  for (int b = 0; b < 49; ++b) msUsed[0][b] = b % 5 != 0;
+  std::vector<int32_t> l(1024), r(1024);
+  const int32_t edge[] = {INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1, 0, -1, 1, 1 << 30, -(1 << 30)};
+  std::mt19937 rng(3);
+  for (int k = 0; k < 1024; ++k) {
+    l[k] = edge[rng() % 9];
+    r[k] = k % 7 == 0 ? static_cast<int32_t>(rng()) : edge[rng() % 9];
+  }
+  std::vector<int32_t> wantL = l, wantR = r;
+  for (int b = 0; b < 49; ++b) {
+    if (!msUsed[0][b]) continue;
+    for (int k = kSwbOffsetLong[4][b]; k < kSwbOffsetLong[4][b + 1]; ++k) {
+      const int64_t m = l[k], sd = r[k];
+      wantL[k] = static_cast<int32_t>(std::clamp<int64_t>(m + sd, INT32_MIN, INT32_MAX));
+      wantR[k] = static_cast<int32_t>(std::clamp<int64_t>(m - sd, INT32_MIN, INT32_MAX));
+    }
+  }
+  ApplyMidSide(left, right, msUsed, l.data(), r.data());
+  EXPECT_EQ(l, wantL);
+  EXPECT_EQ(r, wantR);
 }
 
 }  // namespace

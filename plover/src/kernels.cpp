@@ -20,6 +20,7 @@ inline std::uint16_t Pack565(int r, int g, int b) {
 
 KernelSet Detect() {
 #if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
   if (Avx2Kernels() != nullptr && __builtin_cpu_supports("avx2")) return KernelSet::kAvx2;
 #endif
   if (Sse2Kernels() != nullptr) return KernelSet::kSse2;
@@ -165,8 +166,10 @@ struct Columns {
   std::vector<std::int16_t> fx;
   std::vector<std::int32_t> base;
   std::vector<std::uint8_t> shuffle, weight;
-  ColumnPlan plan{};
+  ColumnPlan plan{};  // points into the vectors above
 
+  Columns(const Columns&) = delete;
+  Columns& operator=(const Columns&) = delete;
   Columns(int columns, int cropW, std::int64_t stepX, bool blocks) : left(columns), fx(columns) {
     // Positions are 18-bit fixed point starting at one unit; 64-bit so that large planes cannot wrap.
     std::int64_t x = 1;

@@ -25,6 +25,15 @@ inline __m128i MulAdd14(__m128i a, __m128i b, int ka, int kb) {
   return _mm_packs_epi32(lo, hi);
 }
 
+// (c * k + 8192) >> 14 for eight signed 16-bit c (|c| <= 128) and 0 < k < 32768: with a = 4c the
+// product a * k is hi * 65536 + lo, and adding 32768 before the shift carries one exactly when the
+// unsigned low half has its top bit set.
+inline __m128i MulRound14(__m128i c, short k) {
+  const __m128i a = _mm_slli_epi16(c, 2);
+  const __m128i kv = _mm_set1_epi16(k);
+  return _mm_add_epi16(_mm_mulhi_epi16(a, kv), _mm_srli_epi16(_mm_mullo_epi16(a, kv), 15));
+}
+
 // Chroma terms of eight 2 x 2 blocks with the dither of one row folded in: the red, green and
 // blue offsets of the even (left) and the odd (right) pixels.
 struct RowTerms {
@@ -70,9 +79,9 @@ inline void ConvertStep16(const std::uint8_t* y0, const std::uint8_t* y1, const 
       _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)), zero), c128);
   const __m128i cv =
       _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), zero), c128);
-  const __m128i dr = MulAdd14(cv, zero, 25802, 0);
+  const __m128i dr = MulRound14(cv, 25802);
   const __m128i dg = MulAdd14(cv, cu, 7671, 3072);
-  const __m128i db = MulAdd14(cu, zero, 30397, 0);
+  const __m128i db = MulRound14(cu, 30397);
   // Dither offsets (red, green, blue) by place in the block: (2,3,0) (6,0,4) / (4,1,6) (0,2,2).
   StoreRow16(out0, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y0)),
              Terms(dr, dg, db, 2, 3, 0, 6, 0, 4));

@@ -321,7 +321,9 @@ void Respond(int fd, int code, const char* reason, const mms::ByteBuffer* body) 
   }
 }
 
-constexpr std::size_t kMaxRequest = 1 << 20;
+/// The largest request taken: room for a message of a few megabytes (phones accept up to about
+/// 4 MB), still a bound on what one connection can make the centre hold.
+constexpr std::size_t kMaxRequest = 8 << 20;
 
 void Serve(int fd) {
   std::string buf;

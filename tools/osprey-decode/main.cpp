@@ -3,6 +3,8 @@
 //
 //   osprey-decode [--channels 1|2] IN OUT.raw   s16le interleaved samples
 //   osprey-decode --info IN                      stream summary
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,16 +31,48 @@ int Usage() {
   return 2;
 }
 
-bool ReadFile(const char* path, std::vector<uint8_t>& data) {
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
+// A window on the input that slides forward as frames are consumed, so that a
+// long stream needs neither a buffer of its size nor copies of it.
+class InputWindow {
+ public:
+  // Larger than any ADTS frame (13-bit length): a frame that fits in the file
+  // always fits in the window.
+  static constexpr size_t kMaxFrame = 8191;
+
+  explicit InputWindow(FILE* file) : file_(file), buffer_(size_t{1} << 20) {}
+
+  // The bytes from absolute offset `pos` (never behind an earlier call's, never past
+  // the end of the bytes it returned): at least `want` of them unless the file ends
+  // first; *available tells how many.
+  const uint8_t* At(size_t pos, size_t want, size_t* available) {
+    if (pos + want > base_ + length_ && !ended_) {
+      const size_t keep = base_ + length_ - pos;
+      std::memmove(buffer_.data(), buffer_.data() + (pos - base_), keep);
+      base_ = pos;
+      length_ = keep;
+      while (length_ < buffer_.size()) {
+        const size_t n = std::fread(buffer_.data() + length_, 1, buffer_.size() - length_, file_);
+        if (n == 0) {
+          ended_ = true;
+          failed_ = std::ferror(file_) != 0;
+          break;
+        }
+        length_ += n;
+      }
+    }
+    *available = base_ + length_ - pos;
+    return buffer_.data() + (pos - base_);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  FILE* file_;
+  std::vector<uint8_t> buffer_;
+  size_t base_ = 0;    // file offset of buffer_[0]
+  size_t length_ = 0;  // bytes held
+  bool ended_ = false;
+  bool failed_ = false;
+};
 
 const char* ErrorText(int rc) {
   switch (rc) {
@@ -160,9 +194,9 @@ int DecodeMp4(const char* path, int channels, Output& out, bool info) {
   return status;
 }
 
-bool IsMp4(const std::vector<uint8_t>& data) {
-  if (data.size() < 8) return false;
-  const uint8_t* t = data.data() + 4;
+bool IsMp4(const uint8_t* data, size_t size) {
+  if (size < 8) return false;
+  const uint8_t* t = data + 4;
   return std::memcmp(t, "ftyp", 4) == 0 || std::memcmp(t, "moov", 4) == 0 || std::memcmp(t, "mdat", 4) == 0 ||
          std::memcmp(t, "free", 4) == 0 || std::memcmp(t, "skip", 4) == 0 || std::memcmp(t, "wide", 4) == 0;
 }
@@ -179,7 +213,8 @@ int main(int argc, char** argv) {
       info = true;
     } else if (std::strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
       std::uint64_t n = 0;
-      if (!toolargs::ParseUnsigned(argv[++i], 1, 2, &n)) return toolargs::BadNumber("osprey-decode", "--channels", argv[i], "1 or 2");
+      if (!toolargs::ParseUnsigned(argv[++i], 1, 2, &n))
+        return toolargs::BadNumber("osprey-decode", "--channels", argv[i], "1 or 2");
       channels = static_cast<int>(n);
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       return Usage();
@@ -193,13 +228,17 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<uint8_t> data;
-  if (!ReadFile(paths[0], data)) {
+  FILE* in = std::fopen(paths[0], "rb");
+  InputWindow input(in);
+  size_t available = 0;
+  const uint8_t* head = in != nullptr ? input.At(0, InputWindow::kMaxFrame, &available) : nullptr;
+  if (in == nullptr || input.Failed()) {
     std::fprintf(stderr, "osprey-decode: cannot read %s\n", paths[0]);
+    if (in != nullptr) std::fclose(in);
     return 1;
   }
-  if (IsMp4(data)) {
-    data.clear();
+  if (IsMp4(head, available)) {
+    std::fclose(in);
     Output mp4Out;
     mp4Out.path = info ? nullptr : paths[1];
     if (!info && (mp4Out.file = std::fopen(paths[1], "wb")) == nullptr) {
@@ -215,11 +254,14 @@ int main(int argc, char** argv) {
   }
   osprey::AdtsFrame first;
   size_t start = 0;
-  while (start + 7 <= data.size() &&
-         !osprey::ParseAdtsHeader(data.data() + start, data.size() - start, first))
-    ++start;
-  if (start + 7 > data.size()) {
-    std::fprintf(stderr, "osprey-decode: %s: no ADTS frame found\n", paths[0]);
+  for (;; ++start) {
+    const uint8_t* at = input.At(start, InputWindow::kMaxFrame, &available);
+    if (available < 7 || osprey::ParseAdtsHeader(at, available, first)) break;
+  }
+  if (available < 7) {
+    std::fprintf(stderr, "osprey-decode: %s: %s\n", paths[0],
+                 input.Failed() ? "read error" : "no ADTS frame found");
+    std::fclose(in);
     return 1;
   }
   uint8_t asc[2];
@@ -230,6 +272,7 @@ int main(int argc, char** argv) {
   const int rc = gCreateAACDecoder(&decoder, &config, asc, sizeof asc);
   if (rc != 0) {
     std::fprintf(stderr, "osprey-decode: %s: %s (%d)\n", paths[0], ErrorText(rc), rc);
+    std::fclose(in);
     return 1;
   }
 
@@ -239,34 +282,58 @@ int main(int argc, char** argv) {
     if (out == nullptr) {
       std::fprintf(stderr, "osprey-decode: cannot write %s\n", paths[1]);
       decoder->destroy(decoder);
+      std::fclose(in);
       return 1;
     }
   }
-  std::vector<int16_t> pcm(2 * 1024);
+  // Frames are decoded into one buffer of 64 and written together: a write per
+  // frame costs more than the decoding of a quiet one.
+  constexpr size_t kFrameSamples = 2 * 1024;
+  std::vector<int16_t> pcm(64 * kFrameSamples);
+  size_t filled = 0;  // samples waiting in pcm
+  auto flush = [&] {
+    const size_t bytes = filled * sizeof(int16_t);
+    filled = 0;
+    return out == nullptr || std::fwrite(pcm.data(), 1, bytes, out) == bytes;
+  };
   size_t pos = start, frames = 0, skipped = 0, payload = 0;
-  while (pos + 7 <= data.size()) {
+  bool written = true;
+  while (written) {
+    const uint8_t* at = input.At(pos, InputWindow::kMaxFrame, &available);
+    if (available < 7) break;
     osprey::AdtsFrame frame;
-    if (!osprey::ParseAdtsHeader(data.data() + pos, data.size() - pos, frame)) {
+    if (!osprey::ParseAdtsHeader(at, available, frame)) {
       ++pos;  // resynchronise on the next syncword
       ++skipped;
       continue;
     }
     if (frame.rawBlocks == 1) {
       uint32_t length = static_cast<uint32_t>(frame.frameSize - frame.headerSize);
-      uint32_t size = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
+      uint32_t size = static_cast<uint32_t>(kFrameSamples * sizeof(int16_t));
       payload += length;
-      decoder->decode(decoder, data.data() + pos + frame.headerSize, &length, pcm.data(), &size);
-      if (out != nullptr && std::fwrite(pcm.data(), 1, size, out) != size) {
-        std::fprintf(stderr, "osprey-decode: write error on %s\n", paths[1]);
-        std::fclose(out);
-        decoder->destroy(decoder);
-        return 1;
-      }
+      decoder->decode(decoder, at + frame.headerSize, &length, pcm.data() + filled, &size);
+      filled += size / sizeof(int16_t);
+      if (filled + kFrameSamples > pcm.size()) written = flush();
       ++frames;
     }
     pos += frame.frameSize;
   }
+  if (written) written = flush();
   decoder->destroy(decoder);
+  const bool readError = input.Failed();
+  std::fclose(in);
+  if (!written || readError) {
+    if (readError) {
+      std::fprintf(stderr, "osprey-decode: cannot read %s\n", paths[0]);
+    } else {
+      std::fprintf(stderr, "osprey-decode: write error on %s\n", paths[1]);
+    }
+    if (out != nullptr) {
+      std::fclose(out);
+      std::remove(paths[1]);  // no partial output
+    }
+    return 1;
+  }
   if (info) {
     PrintInfo("AAC LC (ADTS)", config, frames, payload);
     return 0;

@@ -1,6 +1,13 @@
 // GIF decoder: block walk over a 4096-byte window of the stream, LZW decoding into rows of
 // palette indexes, interlace order.
+//
+// LZW strings are written straight into the row, never through a stack: every table entry
+// keeps the last 1..16 bytes of its string (its tail) and the code of the entry that holds
+// the bytes before them (its anchor, whose tail is full), so a string of n bytes is ceil(n/16)
+// 16-byte copies. The code bytes are gathered out of their sub-blocks a few kilobytes at a
+// time and read through a 64-bit bit buffer.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -13,36 +20,101 @@ namespace {
 constexpr int kWindow = 4096;
 constexpr int kRefillBelow = 1024;
 constexpr int kMaxCodes = 4096;
+// The longest string: a root and one byte for each entry the table can add.
+constexpr int kMaxString = kMaxCodes;
+// Strings are written in 16-byte pieces that may run up to 15 bytes past their end.
+constexpr int kPiece = 16;
+constexpr int kStaged = 4096;  // code bytes gathered at a time
 
 constexpr int kPassStart[4] = {0, 4, 2, 1};
 constexpr int kPassStep[4] = {8, 8, 4, 2};
 
+// Shift that puts a byte at index i (0..7) of an 8-byte word as it lies in memory.
+constexpr unsigned ByteShift(unsigned i) {
+  return std::endian::native == std::endian::little ? 8 * i : 56 - 8 * i;
+}
+
+std::uint64_t LoadLittle64(const std::uint8_t* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
+
 }  // namespace
 
 struct GifDecoder::Lzw {
-  std::uint16_t prefix[kMaxCodes];
-  std::uint8_t suffix[kMaxCodes];
-  std::uint8_t stack[kMaxCodes + 1];
-  int sp = 0;
+  struct Entry {
+    std::uint16_t length;     // bytes in the string
+    std::uint16_t anchor;     // entry holding the first length - tailLength bytes
+    std::uint8_t tailLength;  // 1..16
+    std::uint8_t first;       // the string's first byte
+    std::uint16_t unused;
+  };
+  // Tails as two words each, so that a tail written for one code is read back for the next
+  // without a wider load straddling the two stores.
+  std::uint64_t tail[kMaxCodes][2];
+  Entry entry[kMaxCodes];
   int minSize = 0;
   int clear = 0;
-  int end = 0;
   int next = 0;
   int size = 0;
   int oldCode = -1;
-  int firstChar = 0;
-  // Bit reader over the data sub-blocks.
-  int blockLeft = 0;
-  std::uint32_t bitBuf = 0;
+  // Bit reader over the code bytes gathered from the data sub-blocks.
+  std::uint8_t stage[kStaged + 8];
+  int stagePos = 0;
+  int stageEnd = 0;
+  std::uint64_t bitBuf = 0;  // bits above bitCount are the next staged bytes' (or zero)
   int bitCount = 0;
-  bool dataEnded = false;  // the zero-length block was read
-  bool truncated = false;  // the file ended inside the code stream
+  bool dataEnded = false;  // no more sub-blocks: the zero-length block was read, or the file ended
+  bool cut = false;        // the file ended inside the sub-blocks
+  bool truncated = false;  // ... and the codes needed bytes beyond the cut
   bool failed = false;     // end code, broken code or missing data: no more pixels
+  // Decoded indexes in the line buffer: [head, pos) not yet handed out.
+  int head = 0;
+  int pos = 0;
 
   void Reset() {
     size = minSize + 1;
     next = clear + 2;
     oldCode = -1;
+  }
+
+  // Writes the string of code c at out (and up to 15 bytes of junk after it).
+  void Emit(int c, std::uint8_t* out) const {
+    const Entry e = entry[c];
+    std::uint8_t* p = out + e.length - e.tailLength;
+    std::uint64_t lo = tail[c][0], hi = tail[c][1];
+    std::memcpy(p, &lo, 8);
+    std::memcpy(p + 8, &hi, 8);
+    int a = e.anchor;
+    for (int k = (e.length - e.tailLength) / kPiece; k > 0; --k) {
+      p -= kPiece;
+      lo = tail[a][0];
+      hi = tail[a][1];
+      std::memcpy(p, &lo, 8);
+      std::memcpy(p + 8, &hi, 8);
+      a = entry[a].anchor;
+    }
+  }
+
+  // Entry n: the string of code old followed by byte k.
+  void Add(int n, int old, std::uint8_t k) {
+    const Entry o = entry[old];
+    std::uint64_t lo = tail[old][0], hi = tail[old][1];
+    const unsigned t = o.tailLength;
+    const bool full = t == kPiece;
+    // Byte t of the tail, or byte 0 of a fresh tail when this one is full.
+    const unsigned shift = ByteShift(t & 7);
+    const std::uint64_t inLo = (t < 8 || full) ? ~std::uint64_t{0} : 0;
+    const std::uint64_t mask = std::uint64_t{0xFF} << shift, value = std::uint64_t{k} << shift;
+    lo = (lo & ~(mask & inLo)) | (value & inLo);
+    hi = (hi & ~(mask & ~inLo)) | (value & ~inLo);
+    tail[n][0] = lo;
+    tail[n][1] = hi;
+    entry[n] =
+        Entry{static_cast<std::uint16_t>(o.length + 1), static_cast<std::uint16_t>(full ? old : o.anchor),
+              static_cast<std::uint8_t>(full ? 1 : t + 1), o.first, 0};
   }
 };
 
@@ -178,7 +250,7 @@ int GifDecoder::SelectFrame(int n) {
     // Skip what is left of the current frame's code stream.
     Lzw& z = *lzw_;
     if (!z.dataEnded) {
-      if (!ReadBytes(nullptr, z.blockLeft) || !SkipSubBlocks()) return kGifNotGif;
+      if (!SkipSubBlocks()) return kGifNotGif;
       z.dataEnded = true;
     }
   }
@@ -238,22 +310,28 @@ int GifDecoder::SelectFrame(int n) {
     std::uint8_t codeSize;
     if (!ReadByte(&codeSize)) return kGifNotGif;
     if (codeSize < 1 || codeSize > 8) return kGifLzwInitFailed;
+    const int lineSize = f.width + kMaxString + kPiece;
+    if (lineSize > lineSize_) {
+      line_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(lineSize)]);
+      lineSize_ = line_ ? lineSize : 0;
+      if (!line_) return kGifNoMemory;
+    }
     Lzw& z = *lzw_;
     z.minSize = codeSize;
     z.clear = 1 << codeSize;
-    z.end = z.clear + 1;
     z.Reset();
     for (int i = 0; i < z.clear; ++i) {
-      z.prefix[i] = 0;
-      z.suffix[i] = static_cast<std::uint8_t>(i);
+      z.tail[i][0] = std::uint64_t{static_cast<std::uint8_t>(i)} << ByteShift(0);
+      z.entry[i] = Lzw::Entry{1, 0, 1, static_cast<std::uint8_t>(i), 0};
     }
-    z.sp = 0;
-    z.blockLeft = 0;
+    z.stagePos = z.stageEnd = 0;
     z.bitBuf = 0;
     z.bitCount = 0;
     z.dataEnded = false;
+    z.cut = false;
     z.truncated = false;
     z.failed = false;
+    z.head = z.pos = 0;
     frame_ = f;
     frameSelected_ = true;
     rowsOut_ = 0;
@@ -263,91 +341,161 @@ int GifDecoder::SelectFrame(int n) {
   }
 }
 
-int GifDecoder::NextCode() {
+// Moves the unread code bytes to the front of the stage and appends whole data sub-blocks
+// behind them while one more fits.
+void GifDecoder::GatherCodeBytes() {
   Lzw& z = *lzw_;
-  while (z.bitCount < z.size) {
-    if (z.blockLeft == 0) {
-      if (z.dataEnded) return -1;
-      std::uint8_t size;
-      if (!ReadByte(&size)) {
-        z.dataEnded = true;
-        z.truncated = true;
-        return -1;
-      }
+  const int rest = z.stageEnd - z.stagePos;
+  std::memmove(z.stage, z.stage + z.stagePos, static_cast<std::size_t>(rest));
+  z.stagePos = 0;
+  z.stageEnd = rest;
+  while (!z.dataEnded && kStaged - z.stageEnd >= 255) {
+    if (bufFill_ - bufPos_ >= 256) {  // the common case: the whole sub-block is in the window
+      const int size = buf_[bufPos_++];
       if (size == 0) {
         z.dataEnded = true;
-        return -1;
+        break;
       }
-      z.blockLeft = size;
-    }
-    std::uint8_t b;
-    if (bufPos_ < bufFill_) {
-      b = buf_[bufPos_++];  // the common case: the byte is in the window
-    } else if (!ReadByte(&b)) {
-      z.dataEnded = true;
-      z.truncated = true;
-      z.blockLeft = 0;
-      return -1;
-    }
-    --z.blockLeft;
-    z.bitBuf |= static_cast<std::uint32_t>(b) << z.bitCount;
-    z.bitCount += 8;
-  }
-  const int code = static_cast<int>(z.bitBuf & ((1u << z.size) - 1));
-  z.bitBuf >>= z.size;
-  z.bitCount -= z.size;
-  return code;
-}
-
-// Decodes the next code and leaves its string on the stack (last pixel on top). False when
-// the frame's code stream has ended or broken; no pixel follows then.
-bool GifDecoder::FillStack() {
-  Lzw& z = *lzw_;
-  if (z.failed) return false;
-  for (;;) {
-    const int code = NextCode();
-    if (code < 0 || code == z.end) break;
-    if (code == z.clear) {
-      z.Reset();
+      std::memcpy(z.stage + z.stageEnd, buf_.get() + bufPos_, static_cast<std::size_t>(size));
+      bufPos_ += size;
+      z.stageEnd += size;
       continue;
     }
-    if (z.oldCode < 0) {
-      if (code >= z.clear) break;  // only a root may follow a clear code
-      z.oldCode = code;
-      z.firstChar = code;
-      z.stack[z.sp++] = static_cast<std::uint8_t>(code);
-      return true;
+    std::uint8_t size;
+    if (!ReadByte(&size)) {
+      z.dataEnded = z.cut = true;
+      break;
+    }
+    if (size == 0) {
+      z.dataEnded = true;
+      break;
+    }
+    const int got = ReadUpTo(z.stage + z.stageEnd, size);
+    z.stageEnd += got;
+    if (got < size) {
+      z.dataEnded = z.cut = true;
+      break;
+    }
+  }
+}
+
+int GifDecoder::ReadUpTo(std::uint8_t* dst, int n) {
+  int got = 0;
+  while (got < n) {
+    if (bufPos_ >= bufFill_ && Refill() == 0) break;
+    const int take = std::min(n - got, bufFill_ - bufPos_);
+    std::memcpy(dst + got, buf_.get() + bufPos_, static_cast<std::size_t>(take));
+    bufPos_ += take;
+    got += take;
+  }
+  return got;
+}
+
+// The bit reader near the end of the staged bytes. False when fewer than size bits are left
+// in the code stream: it ended, or the file did (the frame is truncated then).
+bool GifDecoder::TopUpBits() {
+  Lzw& z = *lzw_;
+  if (z.stageEnd - z.stagePos < 8 && !z.dataEnded) GatherCodeBytes();
+  while (z.bitCount <= 56 && z.stagePos < z.stageEnd) {
+    z.bitBuf |= std::uint64_t{z.stage[z.stagePos++]} << z.bitCount;
+    z.bitCount += 8;
+  }
+  if (z.bitCount >= z.size) return true;
+  if (z.cut) z.truncated = true;
+  return false;
+}
+
+// Decodes codes into the line until it holds want indexes (from 0, head is 0) or the code
+// stream stops. The line has room for want - 1 indexes, the longest string and one piece.
+void GifDecoder::DecodeInto(int want) {
+  Lzw& z = *lzw_;
+  if (z.failed) return;
+  std::uint8_t* const out = line_.get();
+  const int clear = z.clear;
+  int pos = z.pos, size = z.size, next = z.next, old = z.oldCode;
+  std::uint64_t bits = z.bitBuf;
+  int count = z.bitCount;
+  bool failed = false;
+  while (pos < want) {
+    if (count < size) {
+      if (z.stageEnd - z.stagePos >= 8) {
+        bits |= LoadLittle64(z.stage + z.stagePos) << count;
+        z.stagePos += (63 - count) >> 3;
+        count |= 56;
+      } else {
+        z.bitBuf = bits;
+        z.bitCount = count;
+        z.size = size;
+        const bool more = TopUpBits();
+        bits = z.bitBuf;
+        count = z.bitCount;
+        if (!more) {
+          failed = true;
+          break;
+        }
+      }
+    }
+    const int code = static_cast<int>(bits & ((1u << size) - 1));
+    bits >>= size;
+    count -= size;
+    if (code<next&& static_cast<unsigned>(code - clear)> 1u && old >= 0 && next < kMaxCodes) {
+      const std::uint8_t first = z.entry[code].first;
+      z.Emit(code, out + pos);
+      pos += z.entry[code].length;
+      z.Add(next, old, first);
+      ++next;
+      if (next == (1 << size) && size < 12) ++size;
+      old = code;
+      continue;
+    }
+    if (code == clear + 1) {  // end code
+      failed = true;
+      break;
+    }
+    if (code == clear) {
+      size = z.minSize + 1;
+      next = clear + 2;
+      old = -1;
+      continue;
+    }
+    if (old < 0) {
+      if (code >= clear) {  // only a root may follow a clear code
+        failed = true;
+        break;
+      }
+      z.Emit(code, out + pos);
+      ++pos;
+      old = code;
+      continue;
     }
     // A full table must be followed by a clear code.
-    if (z.next >= kMaxCodes || code > z.next) break;
-    int c = code;
-    if (code == z.next) {
-      z.stack[z.sp++] = static_cast<std::uint8_t>(z.firstChar);
-      c = z.oldCode;
+    if (next >= kMaxCodes || code > next) {
+      failed = true;
+      break;
     }
-    while (c >= z.clear) {
-      z.stack[z.sp++] = z.suffix[c];
-      c = z.prefix[c];
-    }
-    z.firstChar = c;
-    z.stack[z.sp++] = static_cast<std::uint8_t>(c);
-    z.prefix[z.next] = static_cast<std::uint16_t>(z.oldCode);
-    z.suffix[z.next] = static_cast<std::uint8_t>(c);
-    ++z.next;
-    if (z.next == (1 << z.size) && z.size < 12) ++z.size;
-    z.oldCode = code;
-    return true;
+    // KwKwK: the code being defined, the previous string and its own first byte.
+    z.Add(next, old, z.entry[old].first);
+    z.Emit(next, out + pos);
+    pos += z.entry[next].length;
+    ++next;
+    if (next == (1 << size) && size < 12) ++size;
+    old = code;
   }
-  z.failed = true;
-  return false;
+  z.pos = pos;
+  z.size = size;
+  z.next = next;
+  z.oldCode = old;
+  z.bitBuf = bits;
+  z.bitCount = count;
+  if (failed) z.failed = true;
 }
 
 bool GifDecoder::frameTruncated() const {
   return frameSelected_ && lzw_->truncated;
 }
 
-int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {
-  if (!row || !frameSelected_) return kGifBadArgument;
+int GifDecoder::NextRow(const std::uint8_t** pixels, int* rowNumber) {
+  if (!pixels || !frameSelected_) return kGifBadArgument;
   const int height = frame_.height;
   lastRowPixels_ = 0;
   if (rowsOut_ >= height) return kGifRowDecodeFailed;
@@ -366,19 +514,32 @@ int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {
   if (rowNumber) *rowNumber = number;
   const int width = frame_.width;
   Lzw& z = *lzw_;
-  int x = 0;
-  while (x < width) {
-    if (z.sp == 0 && !FillStack()) {
-      std::memset(row + x, 0, static_cast<std::size_t>(width - x));
-      lastRowPixels_ = x;
-      return kGifRowDecodeFailed;
-    }
-    // Strings run on across rows; take what fits.
-    int n = std::min(z.sp, width - x);
-    while (n-- > 0) row[x++] = z.stack[--z.sp];
+  if (z.pos - z.head < width) {
+    // Strings run on across rows: what is left of the last one starts this row.
+    const int have = z.pos - z.head;
+    if (z.head > 0) std::memmove(line_.get(), line_.get() + z.head, static_cast<std::size_t>(have));
+    z.head = 0;
+    z.pos = have;
+    DecodeInto(width);
   }
-  lastRowPixels_ = width;
-  return kGifOk;
+  *pixels = line_.get() + z.head;
+  const int got = std::min(z.pos - z.head, width);
+  z.head += got;
+  lastRowPixels_ = got;
+  return got == width ? kGifOk : kGifRowDecodeFailed;
+}
+
+int GifDecoder::ReadRow(std::uint8_t* row, int* rowNumber) {
+  if (!row || !frameSelected_) return kGifBadArgument;
+  const std::uint8_t* pixels = nullptr;
+  const int rc = NextRow(&pixels, rowNumber);
+  if (rc == kGifOk || rc == kGifRowDecodeFailed) {
+    if (lastRowPixels_ > 0) std::memcpy(row, pixels, static_cast<std::size_t>(lastRowPixels_));
+    // The rows past the frame's last one are left alone.
+    if (rc == kGifRowDecodeFailed && pixels)
+      std::memset(row + lastRowPixels_, 0, static_cast<std::size_t>(frame_.width - lastRowPixels_));
+  }
+  return rc;
 }
 
 int GifDecoder::Prescan(GifPrescan* out) {

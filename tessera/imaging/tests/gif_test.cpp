@@ -287,6 +287,87 @@ TEST(GifLzw, KwKwKCodesBeyondTheTableAndBadCodeSizes) {
   EXPECT_EQ(d->SelectFrame(0), kGifLzwInitFailed);
 }
 
+// The same file with its image data cut into sub-blocks of at most `chunk` bytes.
+std::vector<std::uint8_t> Rechunk(const std::vector<std::uint8_t>& gif, std::size_t chunk) {
+  std::size_t p = 13 + ((gif[10] & 0x80) ? 3u << ((gif[10] & 7) + 1) : 0);
+  std::vector<std::uint8_t> out(gif.begin(), gif.begin() + static_cast<long>(p));
+  auto copySubBlocks = [&](std::vector<std::uint8_t>* payload) {
+    while (gif[p] != 0) {
+      const std::size_t n = gif[p];
+      if (payload)
+        payload->insert(payload->end(), gif.begin() + static_cast<long>(p + 1),
+                        gif.begin() + static_cast<long>(p + 1 + n));
+      else
+        out.insert(out.end(), gif.begin() + static_cast<long>(p), gif.begin() + static_cast<long>(p + 1 + n));
+      p += 1 + n;
+    }
+    ++p;
+  };
+  while (gif[p] != 0x3B) {
+    if (gif[p] == 0x21) {
+      out.insert(out.end(), gif.begin() + static_cast<long>(p), gif.begin() + static_cast<long>(p + 2));
+      p += 2;
+      copySubBlocks(nullptr);
+      out.push_back(0);
+      continue;
+    }
+    const std::uint8_t packed = gif[p + 9];
+    const std::size_t head = 10 + ((packed & 0x80) ? 3u << ((packed & 7) + 1) : 0) + 1;  // and the code size
+    out.insert(out.end(), gif.begin() + static_cast<long>(p), gif.begin() + static_cast<long>(p + head));
+    p += head;
+    std::vector<std::uint8_t> payload;
+    copySubBlocks(&payload);
+    for (std::size_t i = 0; i < payload.size(); i += chunk) {
+      const std::size_t n = std::min(chunk, payload.size() - i);
+      out.push_back(static_cast<std::uint8_t>(n));
+      out.insert(out.end(), payload.begin() + static_cast<long>(i),
+                 payload.begin() + static_cast<long>(i + n));
+    }
+    out.push_back(0);
+  }
+  out.push_back(0x3B);
+  return out;
+}
+
+TEST(GifLzw, LongStringsRunAcrossRowsAndSubBlocks) {
+  // A repeated short pattern makes strings of up to about thirty indexes, longer than narrow
+  // rows and than one table piece; noise between the patterns fills the table to its clear
+  // codes.
+  TempDir dir;
+  for (int width : {1, 5, 16, 17, 33, 301}) {
+    const int height = 15000 / width + 1;
+    auto dib = PackedDib::Create(width, height, 8);
+    std::uint32_t seed = 7;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const int i = y * width + x;
+        seed = seed * 1103515245 + 12345;
+        dib->TopRow(y)[x] = static_cast<std::uint8_t>((i / 3000) % 2 ? (seed >> 16) : i % 5 + (i / 6000) % 7);
+      }
+    const std::string path = dir.Path("w" + std::to_string(width) + ".gif");
+    auto s = mms::ByteStream::OpenFileUtf8(path.c_str(), mms::ByteStream::kWrite);
+    ASSERT_EQ(WriteGif(s.get(), *dib), kGifOk);
+    s.reset();
+    const auto whole = imaging_test::ReadFile(path);
+    for (std::size_t chunk : {std::size_t{255}, std::size_t{1}, std::size_t{7}}) {
+      const auto bytes = Rechunk(whole, chunk);
+      auto in = mms::ByteStream::OpenMemory(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+      std::unique_ptr<GifDecoder> d;
+      ASSERT_EQ(GifDecoder::Open(in.get(), &d), kGifOk);
+      ASSERT_EQ(d->SelectFrame(0), kGifOk);
+      for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = nullptr;
+        int number = -1;
+        ASSERT_EQ(d->NextRow(&row, &number), kGifOk) << width << " row " << y;
+        ASSERT_EQ(number, y);
+        ASSERT_EQ(std::memcmp(row, dib->TopRow(y), static_cast<std::size_t>(width)), 0)
+            << "width " << width << " chunk " << chunk << " row " << y;
+      }
+      EXPECT_FALSE(d->frameTruncated());
+    }
+  }
+}
+
 TEST(GifEncoder, RoundTripsEveryDepthAndImageMagickAgrees) {
   TempDir dir;
   for (int bits : {1, 4, 8}) {

@@ -183,11 +183,23 @@ MessageEntry* MessageFolder::CheckOut(std::uint32_t messageId) {
 }
 
 bool MessageFolder::Release(MessageEntry* entry) {
-  if (!entry || !Acquire(entryLock_)) return false;
+  if (!entry) return false;
+  // A message deleted while it was checked out is gone with its entry: only an entry still
+  // listed (here, or in the folder it was moved to) is touched.
+  if (!Lists(entry) && !(store_ && store_->Lists(entry))) return false;
+  if (!Acquire(entryLock_)) return false;
   entry->Summary().SetInUse(0);
   entry->DropDocument();
   ReleaseMutex(entryLock_);
   return true;
+}
+
+bool MessageFolder::Lists(const MessageEntry* entry) {
+  if (!LockList()) return false;
+  bool found = false;
+  for (const auto& e : entries_) found = found || e.get() == entry;
+  UnlockList();
+  return found;
 }
 
 int MessageFolder::Count() {
@@ -431,6 +443,12 @@ std::uint32_t MessageStore::AllocateMessageId() {
   internal::WriteDword(kStoreKey, kMaxIdValue, id);
   if (locked) ReleaseMutex(idLock_);
   return id;
+}
+
+bool MessageStore::Lists(const MessageEntry* entry) {
+  for (auto& folder : folders_)
+    if (folder && folder->Lists(entry)) return true;
+  return false;
 }
 
 std::unique_ptr<MessageEntry> MessageStore::NewEntry() {

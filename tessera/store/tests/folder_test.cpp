@@ -148,6 +148,27 @@ TEST_F(FolderTest, CheckOutIsExclusiveUntilRelease) {
   EXPECT_EQ(draft->CheckOut(1), first);
 }
 
+TEST_F(FolderTest, AMessageDeletedOrMovedWhileCheckedOutIsHandedBackSafely) {
+  MessageStore store;
+  ASSERT_TRUE(store.Open(Root()));
+  MessageFolder* inbox = store.Folder(FolderId::Inbox);
+  inbox->Add(MakeEntry(store, 0x10001, u"a"));
+  inbox->Add(MakeEntry(store, 0x10001, u"b"));
+  // Deleted while a screen holds it: handing it back touches nothing (the entry is gone).
+  MessageEntry* held = inbox->CheckOut(1);
+  ASSERT_NE(held, nullptr);
+  ASSERT_TRUE(store.Delete(FolderId::Inbox, 1));
+  EXPECT_FALSE(inbox->Release(held));
+  // Moved while held: handed back through the old folder, it can be checked out again.
+  held = inbox->CheckOut(2);
+  ASSERT_NE(held, nullptr);
+  ASSERT_TRUE(store.Move(2, FolderId::Inbox, FolderId::Sent));
+  EXPECT_TRUE(inbox->Release(held));
+  MessageEntry* again = store.Folder(FolderId::Sent)->CheckOut(2);
+  EXPECT_EQ(again, held);
+  if (again) store.Folder(FolderId::Sent)->Release(again);
+}
+
 TEST_F(FolderTest, LockHeldElsewhereTimesOut) {
   MessageStore store;
   ASSERT_TRUE(store.Open(Root()));

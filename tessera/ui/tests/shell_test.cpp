@@ -1,6 +1,7 @@
 // The program's shell, driven as a user drives it: headless, on the virtual clock, against
 // the real "Wren.dll" and a fresh device root.
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -247,6 +248,31 @@ TEST_F(ShellTest, ANewMessageOpensTheComposerAndLeavingItUnchangedReturnsToTheMa
   EXPECT_NE(back.find("foreground class=RIR_WndCls_MainFrme"), std::string::npos) << back;
   EXPECT_NE(back.find("focus class=TesseraListControl id=2003"), std::string::npos) << back;
   EXPECT_EQ(frame->ViewState(), ui::kViewMainList);
+}
+
+TEST_F(ShellTest, ANewMessageThatCannotBeStoredSaysWhyAndStaysOnTheMainList) {
+  const int drafts = Count(store::FolderId::Draft);
+  struct Case {
+    int error;
+    const char* text;
+  } cases[] = {{ENOSPC, "There is not enough storage space."}, {EIO, "This could not be done."}};
+  for (const Case& c : cases) {
+    store::test_hooks::SetFailError(c.error);
+    store::test_hooks::SetFailAfter(1);
+    std::string screen, back;
+    Keys("Up Enter");
+    Check([&](const std::string& out) { screen = out; });
+    Keys("SoftLeft");
+    Check([&](const std::string& out) { back = out; });
+    Go();
+    store::test_hooks::SetFailAfter(0);
+    EXPECT_NE(screen.find(c.text), std::string::npos) << screen;
+    EXPECT_NE(back.find("foreground class=RIR_WndCls_MainFrme"), std::string::npos) << back;
+    EXPECT_NE(frame->ViewState(), ui::kViewComposer);
+    EXPECT_EQ(Count(store::FolderId::Draft), drafts);
+    Drive("Down");
+  }
+  store::test_hooks::SetFailError(0);
 }
 
 TEST_F(ShellTest, SettingsOpenFromTheMainListAndBackReturnsToIt) {

@@ -79,6 +79,9 @@ class GifDecoder {
   /// which frame row it is (interlace applied). kGifRowDecodeFailed once the code stream
   /// has ended or broken; the row is then incomplete (unfilled pixels are 0).
   int ReadRow(std::uint8_t* row, int* rowNumber);
+  /// Same as ReadRow without the copy: *pixels points at the decoder's own row, valid until
+  /// the next call; only its first lastRowPixels() entries are defined.
+  int NextRow(const std::uint8_t** pixels, int* rowNumber);
   int rowsRead() const { return rowsOut_; }
   /// Pixels of the last row that were decoded before the code stream ended.
   int lastRowPixels() const { return lastRowPixels_; }
@@ -98,8 +101,10 @@ class GifDecoder {
   bool ReadByte(std::uint8_t* b) { return ReadBytes(b, 1); }
   bool SkipSubBlocks();
   int RestartAtFirstFrame();
-  int NextCode();
-  bool FillStack();
+  int ReadUpTo(std::uint8_t* dst, int n);
+  void GatherCodeBytes();
+  bool TopUpBits();
+  void DecodeInto(int want);
 
   mms::ByteStream* stream_ = nullptr;
   std::unique_ptr<std::uint8_t[]> buf_;
@@ -119,6 +124,8 @@ class GifDecoder {
   GifFrame frame_;
 
   std::unique_ptr<Lzw> lzw_;
+  std::unique_ptr<std::uint8_t[]> line_;  // decoded indexes: the current row and the string running past it
+  int lineSize_ = 0;
   int rowsOut_ = 0;
   int pass_ = 0;
   int nextRow_ = 0;
@@ -159,7 +166,6 @@ class GifPlayer {
   GifFrame last_;
   bool haveLast_ = false;
   bool lastFrameShort_ = false;
-  std::vector<std::uint8_t> row_;
 };
 
 class GifEncoder {

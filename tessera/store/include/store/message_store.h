@@ -32,7 +32,11 @@ class MessageFolder {
   bool Add(std::unique_ptr<MessageEntry> entry);
   std::unique_ptr<MessageEntry> Remove(std::uint32_t messageId);
   MessageEntry* CheckOut(std::uint32_t messageId);
+  /// Hands a checked-out entry back; false (and nothing touched) when it is no longer listed
+  /// in the store, e.g. deleted while it was out.
   bool Release(MessageEntry* entry);
+  /// Whether `entry` is one of this folder's entries.
+  bool Lists(const MessageEntry* entry);
   int Count();
   /// Calls `callback` for every entry in order; a result of false stops the walk.
   template <typename F>
@@ -159,6 +163,8 @@ class MessageStore {
   MessageFolder* Folder(FolderId id);
   std::uint32_t AllocateMessageId();
   std::unique_ptr<MessageEntry> NewEntry();
+  /// Whether `entry` is listed in one of the folders.
+  bool Lists(const MessageEntry* entry);
   /// Saves Draft, Inbox, Outbox and Sent in that order.
   bool SaveAll();
   /// Raised by every index load.

@@ -1,6 +1,8 @@
 // The navigation requests other screens send the main frame.
+#include <cerrno>
 #include <ctime>
 
+#include "platform/dialogs.h"
 #include "platform/text.h"
 #include "presentation/message_document.h"
 #include "ui/common/app_context.h"
@@ -81,6 +83,12 @@ std::uint32_t MainFrame::MakeDraftFrom(store::FolderId from, std::uint32_t id, U
   return newId;
 }
 
+void MainFrame::DraftFailed() {
+  const int error = store::LastFailure().error;
+  const UINT text = error == ENOSPC || error == EDQUOT ? kStrDiskFull : kStrNotDone;
+  if (Context().application) Context().application->ShowMessage(hwnd_, text, MB_ICONEXCLAMATION);
+}
+
 LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
   const auto id = static_cast<std::uint32_t>(lParam);
   store::FolderId folder{};
@@ -88,8 +96,12 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
   switch (code) {
     case kNavNew: {
       composerMode_ = kOpenNew;
+      store::ClearLastFailure();
       const std::uint32_t fresh = NewEmptyDraft();
-      if (fresh) SwitchView(kViewComposer, fresh);
+      if (fresh)
+        SwitchView(kViewComposer, fresh);
+      else
+        DraftFailed();
       return fresh;
     }
     case kNavForward: {
@@ -101,18 +113,26 @@ LRESULT MainFrame::OnNavigate(WPARAM code, LPARAM lParam) {
         if (Context().application) Context().application->ShowMessage(hwnd_, kStrNotForwardable, 0);
         return 0;
       }
+      store::ClearLastFailure();
       const std::uint32_t copy = MakeDraftFrom(folder, id, kStrForwardPrefix, kAddressNone);
       composerMode_ = kOpenForward;
-      if (copy) SwitchView(kViewComposer, copy);
+      if (copy)
+        SwitchView(kViewComposer, copy);
+      else
+        DraftFailed();
       return copy;
     }
     case kNavReply:
     case kNavReplyAll: {
       if (!found) return 0;
+      store::ClearLastFailure();
       const std::uint32_t reply =
           MakeDraftFrom(folder, id, kStrReplyPrefix, code == kNavReply ? kAddressSender : kAddressAll);
       composerMode_ = kOpenReply;
-      if (reply) SwitchView(kViewComposer, reply);
+      if (reply)
+        SwitchView(kViewComposer, reply);
+      else
+        DraftFailed();
       return reply;
     }
     case kNavEdit: {

@@ -65,6 +65,10 @@ inline constexpr UINT kStrCaption = 40063;
 inline constexpr UINT kStrNotForwardable = 1009;
 inline constexpr UINT kStrReplyPrefix = 1013;
 inline constexpr UINT kStrForwardPrefix = 1014;
+/// A message that could not be stored for want of space; any other store failure shows
+/// kStrNotDone.
+inline constexpr UINT kStrDiskFull = 1055;
+inline constexpr UINT kStrNotDone = 40064;
 inline constexpr UINT kStrNotBuilt = 40900;  ///< "%s: this screen is not built yet."
 inline constexpr UINT kStrScreenFolder = 40901;
 inline constexpr UINT kStrScreenComposer = 40902;

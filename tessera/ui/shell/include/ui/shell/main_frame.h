@@ -85,6 +85,8 @@ class MainFrame : public WindowBase {
   /// New Drafts message copied from `id` of `folder` with a subject prefix and addresses.
   std::uint32_t MakeDraftFrom(store::FolderId folder, std::uint32_t id, UINT prefix, int addressing);
   std::uint32_t NewEmptyDraft();
+  /// Says that a draft could not be made: 1055 when the store ran out of space, else 40064.
+  void DraftFailed();
   bool Locate(std::uint32_t id, store::FolderId* folder);
   bool EnterFolderView(int folder);
   /// Tells the folder view that the store or the engine changed messages.
