@@ -545,6 +545,121 @@ class Program:
             self.run.procs.remove(self.proc)
 
 
+# ---- the program's own screens, driven through tessera-drive --------------------------------
+
+TEXT_DISK_FULL = "There is not enough storage space."
+TEXT_NOT_DONE = "This could not be done."
+TEXT_CANNED_EXISTS = "This text is already in the list."
+
+
+class Ui:
+    """Keys to a running program and what its screen shows."""
+
+    def __init__(self, program):
+        self.p = program
+
+    def keys(self, seq):
+        rc, out = self.p.drive("keys", seq, timeout=120)
+        return rc == 0
+
+    def screen(self):
+        rc, out = self.p.drive("describe", timeout=60)
+        return out if rc == 0 else ""
+
+    @staticmethod
+    def foreground(screen):
+        for line in screen.splitlines():
+            if line.startswith("foreground "):
+                return line
+        return ""
+
+    @staticmethod
+    def message(screen):
+        """The text of the message box in front, or None."""
+        for line in screen.splitlines():
+            line = line.strip()
+            if line.startswith("messagebox ") and ' text="' in line:
+                return line.split(' text="', 1)[1].rsplit('"', 1)[0]
+        return None
+
+    @staticmethod
+    def last_list(screen):
+        """(selected index, [row texts]) of the last list on the screen."""
+        sel, rows = 0, []
+        for line in screen.splitlines():
+            t = line.strip()
+            if t.startswith("listview "):
+                rows = []
+                for w in t.split():
+                    if w.startswith("sel="):
+                        sel = int(w[4:])
+            elif t.startswith("row ") and '"' in t:
+                rows.append(t.split('"')[1])
+        return sel, rows
+
+    def select_row(self, want):
+        """Moves the list in front to the first row for which want(text) holds; its index or None."""
+        sel, rows = self.last_list(self.screen())
+        for i, text in enumerate(rows):
+            if want(text):
+                if i != sel:
+                    self.keys(" ".join(["Down" if i > sel else "Up"] * abs(i - sel)))
+                return i
+        return None
+
+    def menu(self, label, press=True):
+        """Opens the menu and chooses `label`; False (the menu closed again) when it is missing or grey.
+        With press=False the menu stays open and the keys that would choose it are returned."""
+        self.keys("SoftRight")
+        screen = self.screen()
+        items, sel, in_popup = [], 0, False
+        for line in screen.splitlines():
+            t = line.strip()
+            if t.startswith("popup items="):
+                in_popup, items = True, []
+                sel = int(t.split("sel=")[1].split()[0])
+            elif in_popup and t[:1].isdigit() and '"' in t:
+                items.append((t.split('"')[1], "grayed" in t.split('"')[-1]))
+            elif in_popup and t.startswith("window "):
+                in_popup = False
+        for i, (text, grey) in enumerate(items):
+            if text == label and not grey:
+                moves = ["Down" if i > sel else "Up"] * abs(i - sel)
+                if not press:
+                    return " ".join(moves + ["Enter"])
+                return self.keys(" ".join(moves + ["Enter"]))
+        self.keys("Back")
+        return False
+
+    def home(self):
+        """Back to the main list, answering questions on the way (changes are not saved)."""
+        for _ in range(16):
+            screen = self.screen()
+            fg = self.foreground(screen)
+            if "RIR_WndCls_MainFrme" in fg:
+                return True
+            text = self.message(screen)
+            if text is not None:
+                self.keys("SoftRight" if "?" in text else "SoftLeft")
+            elif "PopupMenu" in fg:
+                self.keys("Back")
+            elif "focus class=EDIT id=1014" in screen:
+                # The text editor: Back erases, only its menu's Close leaves.
+                if not self.menu("Close"):
+                    self.keys("Back")
+            else:
+                self.keys("Back")
+        return False
+
+    def open_main_row(self, prefix):
+        """From the main list, the row whose text starts with `prefix` ("1 New message", "3 Drafts")."""
+        if not self.home():
+            return False
+        if self.select_row(lambda t: t.startswith(prefix)) is None:
+            return False
+        return self.keys("Enter")
+
+
 def sanitizer_report(text):
     for mark in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "UndefinedBehaviorSanitizer"):
         if mark in text:
@@ -687,7 +802,7 @@ def stage_kills(run, seed, kills, media):
     # Normal messages too: the fetch of a small message is quick, a kill must still find it.
     files = [os.path.join(media, f) for f in sorted(os.listdir(media))]
     points = 0
-    ops = ["save", "send", "fetch", "delete", "program-fetch", "program-send"]
+    ops = ["save", "send", "fetch", "delete", "program-fetch", "program-send", "program-delete-all", "program-canned"]
     for n in range(kills):
         op = ops[n % len(ops)] if n < len(ops) else rng.choice(ops)
         before = stored(run, root)
@@ -737,6 +852,54 @@ def stage_kills(run, seed, kills, media):
             report = sanitizer_report(out)
             if report:
                 run.faults.add(stage, "%s: sanitizer report before the kill" % op, report)
+        elif op in ("program-delete-all", "program-canned"):
+            # The program killed while its folder view deletes a whole folder, or while its text
+            # editor writes the canned texts: the last key goes in and the kill follows it.
+            program = Program(run, root, "kills-tessera-%d" % n)
+            if not program.start():
+                run.faults.add(stage, "tessera does not start for kill %d" % n, program.output())
+                program.kill()
+                continue
+            ui = Ui(program)
+            texts_before = canned_texts(root)
+            moved = tuple(before["outbox"])  # its engine may send them meanwhile
+            last = None
+            if op == "program-delete-all":
+                rows = [(i, f) for i, f in enumerate(("inbox", "draft", "outbox", "sent")) if before[f]]
+                if rows:
+                    row, folder = rng.choice(rows)
+                    if ui.open_main_row("%d " % (row + 2)) and ui.menu("Delete all"):
+                        if "Delete all messages" in (ui.message(ui.screen()) or ""):
+                            last = "SoftLeft"
+                            gone = tuple(before[folder])
+            elif ui.open_main_row("1 ") and "Rir_WndCls_ComposerFrame" in ui.foreground(ui.screen()):
+                ui.keys("Down Enter")
+                if wait_for(lambda: "EDIT id=1014" in ui.screen(), 10, step=0.2):
+                    ui.keys(" ".join("%d%d" % (n, rng.randrange(1000))))
+                    last = ui.menu("Save as canned text", press=False)
+            if last:
+                driver = subprocess.Popen([run.tool("tessera-drive"), "--root", root, "keys", last],
+                                          env=dict(run.env, TESSERA_ROOT=root), stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL, start_new_session=True)
+                time.sleep(rng.uniform(0.0, 0.3))
+            else:
+                driver = None
+            program.kill()
+            if driver:
+                try:
+                    driver.wait(30)
+                except subprocess.TimeoutExpired:
+                    driver.kill()
+                    driver.wait()
+            report = sanitizer_report(program.output())
+            if report:
+                run.faults.add(stage, "%s: sanitizer report before the kill" % op, report)
+            if not last:
+                continue
+            texts_after = canned_texts(root)
+            if [t for t in texts_before if t not in texts_after]:
+                run.faults.add(stage, "kill %d during %s: canned texts lost (%d before, %d after)"
+                               % (n, op, len(texts_before), len(texts_after)))
         else:
             # The program itself, killed while its engine sends what waits in the Outbox or
             # fetches what was announced.
@@ -905,6 +1068,17 @@ def disk_points(run, stage, rng, mount, points_wanted, media):
                     f.truncate(max(0, os.path.getsize(ballast) + extra))
         except OSError:
             pass
+    # The same through the program's own screens, with its engine fetching what arrives.
+    try:
+        os.remove(ballast)
+    except OSError:
+        pass
+    router = start_router(run, root)
+    mmsc_ui = run.start_mmsc({NUMBER_A: router}, "mmsc-disk-ui")
+    run.disk_incoming = incoming
+    points += disk_through_screens(run, stage, rng, mount, root, points_wanted, lambda: mmsc_ui.port)
+    run.stop(mmsc_ui)
+    fill_disk(mount, ballast, 0)
     run.table["disk-full points"] = run.table.get("disk-full points", 0) + points
     # Everything still stored opens, on the full disk, and the program starts on it.
     store_check(run, root, stage)
@@ -916,6 +1090,187 @@ def disk_points(run, stage, rng, mount, points_wanted, media):
     except OSError:
         pass
     run.stop(mmsc)
+
+
+def canned_texts(root):
+    """The canned texts the program keeps (a mark byte, then length-prefixed UTF-16 texts)."""
+    data = read(os.path.join(root, "My Documents", "CannedText.txt"), binary=True)
+    texts, at = [], 1
+    while len(data) - at >= 4:
+        n = int.from_bytes(data[at:at + 4], "little")
+        at += 4
+        if n * 2 > len(data) - at:
+            break
+        texts.append(data[at:at + 2 * n].decode("utf-16-le", "replace"))
+        at += 2 * n
+    return texts
+
+
+def fill_disk(mount, ballast, room):
+    """Leaves about `room` bytes free on the small file system."""
+    st = os.statvfs(mount)
+    extra = st.f_bavail * st.f_frsize - room
+    try:
+        with open(ballast, "ab") as f:
+            if extra > 0:
+                f.write(b"\0" * extra)
+            elif extra < 0:
+                f.truncate(max(0, os.path.getsize(ballast) + extra))
+    except OSError:
+        pass
+
+
+def disk_through_screens(run, stage, rng, mount, root, points_wanted, mmsc_port_for):
+    """The program itself on the full disk: it saves in the composer, saves canned texts, saves a
+    part from the contents screen and fetches what arrives. Each either completes or shows its
+    message; nothing stored before is lost. Returns the disk-full points (messages shown)."""
+    program = Program(run, root, "disk-tessera")
+    if not program.start():
+        run.faults.add(stage, "tessera does not start on the small disk", program.output())
+        return 0
+    ui = Ui(program)
+    ballast = os.path.join(mount, "ballast-ui")
+    points, ops, tried = 0, 0, set()
+    shown = {}
+    pictures = os.path.join(root, "My Documents", "My Pictures")
+    while (points < points_wanted or len(tried) < 4) and ops < points_wanted * 12 and program.alive():
+        ops += 1
+        # Room to open the screens; the disk fills up just before the step that writes.
+        fill_disk(mount, ballast, 1 << 20)
+        before = stored(run, root)
+        if before is None:
+            run.faults.add(stage, "the store does not load on the full disk (screen op %d)" % ops)
+            break
+        op = rng.choice(["save", "canned", "copy", "receive"])
+        tried.add(op)
+        full = lambda: fill_disk(mount, ballast, rng.choice([0, 0, 1024, 8192]))
+        text, reported, silent = None, None, None
+        if op in ("save", "canned"):
+            word = "%d%d" % (ops, rng.randrange(10, 99))
+            if not ui.open_main_row("1 "):
+                run.faults.add(stage, "screen %s: the main list does not come back" % op, ui.screen())
+                continue
+            screen = ui.screen()
+            if "Rir_WndCls_ComposerFrame" not in ui.foreground(screen):
+                # No room for the new message's draft: the main list says so.
+                text = ui.message(screen)
+                if text in (TEXT_DISK_FULL, TEXT_NOT_DONE):
+                    reported = text
+                    ui.keys("SoftLeft")
+                else:
+                    silent = "the composer did not open"
+            else:
+                # The text editor opens from the text field; the digits go to it once it is up.
+                ui.keys("Down Enter")
+                if not wait_for(lambda: "EDIT id=1014" in ui.screen(), 10, step=0.2):
+                    run.faults.add(stage, "screen %s: the text editor does not open" % op, ui.screen())
+                    op = "none"
+                ui.keys(" ".join(word))
+            if reported or silent or op == "none":
+                pass
+            elif op == "canned":
+                before_texts = canned_texts(root)
+                full()
+                ui.menu("Save as canned text")
+                text = ui.message(ui.screen())
+                after_texts = canned_texts(root)
+                if text == TEXT_NOT_DONE:
+                    reported = text
+                elif text is None and word not in after_texts:
+                    silent = "the canned text was not saved"
+                if [t for t in before_texts if t not in after_texts]:
+                    run.faults.add(stage, "saving a canned text on a full disk lost earlier ones")
+                if text is not None:
+                    ui.keys("SoftLeft")
+            else:
+                ui.keys("SoftLeft")
+                full()
+                text = ui.message(ui.screen())
+                if text is None and ui.menu("Save"):
+                    text = ui.message(ui.screen())
+                after = stored_quiet(run, root) or {"draft": {}}
+                new = [i for i, size in after["draft"].items() if i not in before["draft"] and size > 0]
+                if text in (TEXT_DISK_FULL, TEXT_NOT_DONE):
+                    reported = text
+                elif text is None and not new:
+                    silent = "the composer saved nothing"
+        elif op == "copy":
+            if not ui.open_main_row("3 "):
+                continue
+            drafts = ui.last_list(ui.screen())[1]
+            if not drafts:
+                ui.home()
+                continue
+            ui.select_row(lambda t, pick=rng.randrange(len(drafts)), rows=drafts: t == rows[pick])
+            if not ui.menu("Message contents"):
+                ui.home()
+                continue
+            part = ui.select_row(lambda t: os.path.splitext(t)[1].lower() in (".png", ".gif", ".bmp", ".jpg"))
+            if part is None:
+                ui.home()
+                continue
+            files_before = set(os.listdir(pictures))
+            full()
+            ui.keys("SoftRight")
+            text = ui.message(ui.screen())
+            if text and text.startswith("A file with this name"):
+                ui.keys("SoftLeft")
+                text = ui.message(ui.screen())
+            if text == TEXT_DISK_FULL:
+                reported = text
+            elif text is None and set(os.listdir(pictures)) == files_before:
+                silent = "the contents screen saved no copy"
+            if text is not None:
+                ui.keys("SoftLeft")
+        else:
+            port = mmsc_port_for()
+            if not port:
+                continue
+            incoming = run.disk_incoming
+            full()
+            with open(rng.choice(incoming), "rb") as f:
+                post(port, NUMBER_A, f.read())
+            # The engine fetches in the background; what it stored (or shows) is looked at once
+            # the Inbox changed or a while has passed.
+            wait_for(lambda: set((stored_quiet(run, root) or {}).get("inbox", {})) != set(before["inbox"]), 20, step=1)
+            text = ui.message(ui.screen())
+            if text is not None:
+                reported = text
+                ui.keys("SoftLeft")
+        if text is not None:
+            shown[text] = shown.get(text, 0) + 1
+        if text is not None and text not in (TEXT_DISK_FULL, TEXT_NOT_DONE, TEXT_CANNED_EXISTS) and op != "receive":
+            run.faults.add(stage, "screen %s on a full disk shows %r" % (op, text))
+        if silent:
+            run.faults.add(stage, "screen %s on a full disk failed without saying so: %s" % (op, silent))
+        if reported:
+            points += 1
+        ui.home()
+        if not program.alive():
+            run.faults.add(stage, "tessera died (status %s) during screen %s on a full disk" % (program.proc.returncode, op),
+                           (sanitizer_report(program.output()) or program.output()[-3000:]) + "\n--- push router:\n" +
+                           read(root + ".pushrouter.log")[-2000:])
+            break
+        after = stored(run, root)
+        if after is None:
+            run.faults.add(stage, "a folder does not load after screen %s on a full disk" % op)
+            break
+        missing = lost(before, after)
+        if missing:
+            run.faults.add(stage, "screen %s on a full disk lost %s" % (op, ", ".join(missing)))
+    for text, count in sorted(shown.items()):
+        print("abuse: disk: the program showed %r %d times" % (text, count), flush=True)
+    try:
+        os.remove(ballast)
+    except OSError:
+        pass
+    rc = program.stop()
+    report = sanitizer_report(program.output())
+    if report:
+        run.faults.add(stage, "sanitizer report in tessera on the full disk", report)
+    elif rc not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
+        run.faults.add(stage, "tessera ended with status %s on the full disk" % rc, program.output()[-3000:])
+    return points
 
 
 # ---- main --------------------------------------------------------------------------------
@@ -962,7 +1317,7 @@ def main():
             return rc
     if os.environ.get("TESSERA_ABUSE_NS"):
         loopback_up()
-    counts = dict(messages=100 if a.quick else 500, keys=2000 if a.quick else 20000, kills=6 if a.quick else 100,
+    counts = dict(messages=100 if a.quick else 500, keys=2000 if a.quick else 20000, kills=8 if a.quick else 100,
                   disk=3 if a.quick else 12)
     for k in counts:
         if getattr(a, k) is not None:

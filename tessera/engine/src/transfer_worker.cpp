@@ -3,6 +3,7 @@
 #include "engine/transfer_queue.h"
 #include "platform/connmgr.h"
 #include "platform/text.h"
+#include "transport/http_session.h"
 
 namespace engine {
 
@@ -91,6 +92,8 @@ void TransferWorker::Stop() {
 
 DWORD TransferWorker::ThreadMain(void* parameter) {
   static_cast<TransferWorker*>(parameter)->Loop();
+  // Before the thread counts as finished: the program may exit as soon as it has.
+  transport::ReleaseThreadState();
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "transport/http_session.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <cctype>
@@ -30,6 +31,14 @@ void GlobalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+}  // namespace
+
+void ReleaseThreadState() {
+  OPENSSL_thread_stop();
+}
+
+namespace {
 
 bool IsTokenChar(char c) {
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;

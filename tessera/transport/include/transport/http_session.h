@@ -94,4 +94,9 @@ class HttpSession {
   std::int64_t uploaded_ = 0;
 };
 
+/// Frees what the HTTP client keeps for the calling thread (its TLS library's error queue and
+/// random state). A thread that ran transfers calls it last, before it says it is done: freed
+/// only at the thread's very end, the state is lost when the process exits in between.
+void ReleaseThreadState();
+
 }  // namespace transport
