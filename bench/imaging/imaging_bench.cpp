@@ -11,6 +11,7 @@
 //    full-size decode of the same file.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
+#include <regex.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,7 +19,6 @@
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -531,11 +531,11 @@ void PrintRatio(const RatioReporter& rep, const char* what, const char* ours, co
 // selects a run of this name.
 bool Selected(const std::string& filter, const char* name) {
   if (filter.empty() || filter == "all") return true;
-  try {
-    return std::regex_search(name, std::regex(filter));
-  } catch (const std::regex_error&) {
-    return false;
-  }
+  regex_t re;
+  if (regcomp(&re, filter.c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
+  const bool hit = regexec(&re, name, 0, nullptr, 0) == 0;
+  regfree(&re);
+  return hit;
 }
 
 }  // namespace

@@ -46,6 +46,10 @@ BrindleResult Decoder::Configure(const LayerInfo& layer) {
   }
   try {
     std::vector<MbState> mbs(static_cast<std::size_t>(mbCount));
+    for (int i = 0; i < mbCount; ++i) {
+      mbs[static_cast<std::size_t>(i)].x = static_cast<std::uint16_t>(i % mbWidth);
+      mbs[static_cast<std::size_t>(i)].y = static_cast<std::uint16_t>(i / mbWidth);
+    }
     std::vector<MotionVector> mvs(static_cast<std::size_t>(mbCount) * 4);
     std::vector<std::int16_t> dcLuma(static_cast<std::size_t>(mbCount) * 4, 1024);
     std::vector<BlockAc> acLuma(static_cast<std::size_t>(mbCount) * 4);
@@ -245,7 +249,7 @@ bool Decoder::DecodePartitionedPacket(BitReader& br, int& mbIndex, int packet) {
   int first = mbIndex;
   int gw = 2 * mbWidth_;
   auto clearMvs = [&](int index) {
-    int mbx = index % mbWidth_, mby = index / mbWidth_;
+    int mbx = mbs_[static_cast<std::size_t>(index)].x, mby = mbs_[static_cast<std::size_t>(index)].y;
     for (int b = 0; b < 4; ++b)
       mvs_[static_cast<std::size_t>((2 * mby + (b >> 1)) * gw + 2 * mbx + (b & 1))] = MotionVector{};
   };

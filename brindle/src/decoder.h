@@ -112,6 +112,8 @@ class Decoder {
     std::uint8_t acPred = 0;
     std::int32_t packet = -1;
     std::int16_t dcDiff[6] = {};
+    std::uint16_t x = 0;  // position in macroblocks, set once for the layer
+    std::uint16_t y = 0;
   };
   struct BlockAc {
     std::int16_t row[7];  // quantised coefficients (0,1)..(0,7)

@@ -7,6 +7,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <immintrin.h>  // AVX2 kernels, compiled for that target alone and chosen at run time
+#define BRINDLE_AVX2 1
+#endif
 
 namespace brindle {
 namespace {
@@ -363,6 +367,89 @@ void DcPutSse2(int dc, std::uint8_t* dst, int stride) {
 
 #endif
 
+#if defined(BRINDLE_AVX2)
+
+#define BRINDLE_TARGET_AVX2 __attribute__((target("avx2")))
+
+// The SSE2 transform with the two halves of each column set (lanes 0..3 and 4..7) in one 256-bit
+// register: the same products and sums, so the same integers.
+BRINDLE_TARGET_AVX2 inline __m256i Join(__m128i lo, __m128i hi) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+BRINDLE_TARGET_AVX2 inline __m256i Broadcast(const std::int16_t* p) {
+  return _mm256_broadcastsi128_si256(BasisAt(p));
+}
+
+template <int kShift, bool kHigh>
+BRINDLE_TARGET_AVX2 inline void ColumnsAvx2(const __m128i* in, __m128i* out) {
+  const __m256i e0 = Join(_mm_unpacklo_epi16(in[0], in[2]), _mm_unpackhi_epi16(in[0], in[2]));
+  const __m256i o0 = Join(_mm_unpacklo_epi16(in[1], in[3]), _mm_unpackhi_epi16(in[1], in[3]));
+  __m256i e1 = _mm256_setzero_si256(), o1 = _mm256_setzero_si256();
+  if (kHigh) {
+    e1 = Join(_mm_unpacklo_epi16(in[4], in[6]), _mm_unpackhi_epi16(in[4], in[6]));
+    o1 = Join(_mm_unpacklo_epi16(in[5], in[7]), _mm_unpackhi_epi16(in[5], in[7]));
+  }
+  const __m256i round = _mm256_set1_epi32(1 << (kShift - 1));
+  for (int n = 0; n < 4; ++n) {
+    __m256i e = _mm256_add_epi32(round, _mm256_madd_epi16(e0, Broadcast(kSimdBasis.even[n][0])));
+    __m256i o = _mm256_madd_epi16(o0, Broadcast(kSimdBasis.odd[n][0]));
+    if (kHigh) {
+      e = _mm256_add_epi32(e, _mm256_madd_epi16(e1, Broadcast(kSimdBasis.even[n][1])));
+      o = _mm256_add_epi32(o, _mm256_madd_epi16(o1, Broadcast(kSimdBasis.odd[n][1])));
+    }
+    // Per 128-bit lane: (e + o) of four columns, then (e - o); reordered to output n in the low
+    // half and output 7 - n in the high half.
+    __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(e, o), kShift),
+                                        _mm256_srai_epi32(_mm256_sub_epi32(e, o), kShift));
+    packed = _mm256_permute4x64_epi64(packed, 0xD8);
+    out[n] = _mm256_castsi256_si128(packed);
+    out[7 - n] = _mm256_extracti128_si256(packed, 1);
+  }
+}
+
+BRINDLE_TARGET_AVX2 inline void IdctAvx2Core(const std::int16_t* coefficients, __m128i* out) {
+  __m128i rows[8];
+  for (int i = 0; i < 8; ++i)
+    rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
+  const __m128i lower = _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7]));
+  const __m128i all = _mm_or_si128(_mm_or_si128(_mm_or_si128(rows[0], rows[1]), _mm_or_si128(rows[2], rows[3])),
+                                   lower);
+  const bool rightHalf = _mm_cvtsi128_si64(_mm_unpackhi_epi64(all, all)) != 0;
+  const bool lowerHalf = _mm_movemask_epi8(_mm_cmpeq_epi8(lower, _mm_setzero_si128())) != 0xFFFF;
+  Transpose8x8(rows);
+  __m128i t[8];
+  if (rightHalf)
+    ColumnsAvx2<kRowShift, true>(rows, t);
+  else
+    ColumnsAvx2<kRowShift, false>(rows, t);
+  Transpose8x8(t);
+  if (lowerHalf)
+    ColumnsAvx2<kColumnShift, true>(t, out);
+  else
+    ColumnsAvx2<kColumnShift, false>(t, out);
+}
+
+BRINDLE_TARGET_AVX2 void IdctPutAvx2(const std::int16_t* coefficients, std::uint8_t* dst, int stride) {
+  __m128i out[8];
+  IdctAvx2Core(coefficients, out);
+  for (int y = 0; y < 8; ++y)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(out[y], out[y]));
+}
+
+BRINDLE_TARGET_AVX2 void IdctAddAvx2(const std::int16_t* coefficients, std::uint8_t* dst, int stride) {
+  __m128i out[8];
+  IdctAvx2Core(coefficients, out);
+  const __m128i zero = _mm_setzero_si128();
+  for (int y = 0; y < 8; ++y) {
+    __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + y * stride)), zero);
+    __m128i s = _mm_adds_epi16(p, out[y]);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(s, s));
+  }
+}
+
+#endif
+
 }  // namespace
 
 const Dsp& PlainDsp() {
@@ -370,13 +457,22 @@ const Dsp& PlainDsp() {
   return dsp;
 }
 
-const Dsp& BestDsp() {
+const Dsp& Sse2Dsp() {
 #if defined(__SSE2__)
   static const Dsp dsp{IdctPutSse2, IdctAddSse2, PredictSse2, DcAddSse2, DcPutSse2};
   return dsp;
 #else
   return PlainDsp();
 #endif
+}
+
+const Dsp& BestDsp() {
+#if defined(BRINDLE_AVX2)
+  static const Dsp avx2{IdctPutAvx2, IdctAddAvx2, PredictSse2, DcAddSse2, DcPutSse2};
+  static const bool haveAvx2 = __builtin_cpu_supports("avx2");
+  if (haveAvx2) return avx2;
+#endif
+  return Sse2Dsp();
 }
 
 void IdctResidual(const std::int16_t* coefficients, std::int32_t* out) {

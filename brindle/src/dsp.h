@@ -27,8 +27,10 @@ struct Dsp {
   DcAddFn dcPut;
 };
 
-// The plain kernels, and the fastest kernels available on this processor.
+// The plain kernels, the SSE2 kernels (plain where SSE2 is not built), and the fastest kernels
+// available on this processor (the AVX2 transform when it has AVX2).
 const Dsp& PlainDsp();
+const Dsp& Sse2Dsp();
 const Dsp& BestDsp();
 
 // The integer transform's unclamped output (the value Put clamps and Add adds), for tests.

@@ -27,7 +27,7 @@ bool Decoder::DecodeMacroblockHeader(BitReader& br, int mbIndex, int packet, boo
       mb.type = -1;
       mb.cbp = 0;
       mb.qp = static_cast<std::uint8_t>(qp_);
-      int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
+      int mbx = mbs_[static_cast<std::size_t>(mbIndex)].x, mby = mbs_[static_cast<std::size_t>(mbIndex)].y;
       int gw = 2 * mbWidth_;
       for (int b = 0; b < 4; ++b)
         mvs_[static_cast<std::size_t>((2 * mby + (b >> 1)) * gw + 2 * mbx + (b & 1))] = MotionVector{};
@@ -53,7 +53,7 @@ bool Decoder::DecodeMacroblockHeader(BitReader& br, int mbIndex, int packet, boo
   mb.qp = static_cast<std::uint8_t>(qp_);
   mb.cbp = static_cast<std::uint8_t>((cbpy << 2) | (mcbpc & 3));
   if (intra) {
-    int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
+    int mbx = mbs_[static_cast<std::size_t>(mbIndex)].x, mby = mbs_[static_cast<std::size_t>(mbIndex)].y;
     int gw = 2 * mbWidth_;
     for (int b = 0; b < 4; ++b)
       mvs_[static_cast<std::size_t>((2 * mby + (b >> 1)) * gw + 2 * mbx + (b & 1))] = MotionVector{};

@@ -10,7 +10,7 @@
 namespace brindle {
 
 MotionVector Decoder::PredictMv(int mbIndex, int block) const {
-  int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
+  int mbx = mbs_[static_cast<std::size_t>(mbIndex)].x, mby = mbs_[static_cast<std::size_t>(mbIndex)].y;
   int bx = 2 * mbx + (block & 1), by = 2 * mby + (block >> 1);
   int gw = 2 * mbWidth_;
   static const int kCandidates[4][3][2] = {
@@ -67,7 +67,7 @@ bool Decoder::ReadMvComponent(BitReader& br, int fcode, int predictor, int* out)
 
 bool Decoder::ReadMotionVectors(BitReader& br, int mbIndex) {
   MbState& mb = mbs_[static_cast<std::size_t>(mbIndex)];
-  int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
+  int mbx = mbs_[static_cast<std::size_t>(mbIndex)].x, mby = mbs_[static_cast<std::size_t>(mbIndex)].y;
   int gw = 2 * mbWidth_;
   auto at = [&](int b) -> MotionVector& {
     return mvs_[static_cast<std::size_t>((2 * mby + (b >> 1)) * gw + 2 * mbx + (b & 1))];
@@ -120,7 +120,7 @@ inline void Decoder::PredictBlock(std::uint8_t* dst, int dstStride, const Plane&
 
 void Decoder::PredictMacroblock(int mbIndex) {
   const MbState& mb = mbs_[static_cast<std::size_t>(mbIndex)];
-  int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
+  int mbx = mbs_[static_cast<std::size_t>(mbIndex)].x, mby = mbs_[static_cast<std::size_t>(mbIndex)].y;
   const Picture& ref = pictures_[current_];
   Picture& dst = *target_;
   // A reference is extended from its decoded area, which covers whole macroblocks: samples of

@@ -237,7 +237,7 @@ bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded
     else if (!ReadDcDiff(br, block, &diff))
       return false;
   }
-  int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
+  int mbx = mbs_[static_cast<std::size_t>(mbIndex)].x, mby = mbs_[static_cast<std::size_t>(mbIndex)].y;
   // Neighbours: A left, B above-left, C above; (x, y) in this plane's block grid.
   int gw, x, y;
   std::int16_t* dc;
@@ -313,7 +313,7 @@ bool Decoder::DecodeIntraBlock(BitReader& br, int mbIndex, int block, bool coded
 
 bool Decoder::DecodeMacroblockTexture(BitReader& br, int mbIndex, bool dcAlreadyRead) {
   const MbState& mb = mbs_[static_cast<std::size_t>(mbIndex)];
-  int mbx = mbIndex % mbWidth_, mby = mbIndex / mbWidth_;
+  int mbx = mbs_[static_cast<std::size_t>(mbIndex)].x, mby = mbs_[static_cast<std::size_t>(mbIndex)].y;
   Picture& dst = *target_;
   std::uint8_t* planes[6];
   int strides[6];

@@ -171,14 +171,20 @@ TEST(Idct, PlainAndSimdAgreeOnExtremeAndRandomBlocks) {
       else if (rng() % 8 == 0)
         c[i] = static_cast<std::int16_t>(static_cast<int>(rng() % 801) - 400);
     }
-    std::uint8_t a[8 * 16], b[8 * 16];
-    for (int i = 0; i < 8 * 16; ++i) a[i] = b[i] = static_cast<std::uint8_t>(rng());
-    PlainDsp().idctAdd(c, a, 16);
-    BestDsp().idctAdd(c, b, 16);
-    ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "add, iteration " << iter;
-    PlainDsp().idctPut(c, a, 16);
-    BestDsp().idctPut(c, b, 16);
-    ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "put, iteration " << iter;
+    std::uint8_t start[8 * 16];
+    for (std::uint8_t& v : start) v = static_cast<std::uint8_t>(rng());
+    // The SSE2 kernels, and the AVX2 transform where the processor has it.
+    for (const Dsp* simd : {&Sse2Dsp(), &BestDsp()}) {
+      std::uint8_t a[8 * 16], b[8 * 16];
+      std::memcpy(a, start, sizeof a);
+      std::memcpy(b, start, sizeof b);
+      PlainDsp().idctAdd(c, a, 16);
+      simd->idctAdd(c, b, 16);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "add, iteration " << iter;
+      PlainDsp().idctPut(c, a, 16);
+      simd->idctPut(c, b, 16);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "put, iteration " << iter;
+    }
   }
 }
 
@@ -186,7 +192,7 @@ TEST(Idct, DcShortcutMatchesTheFullTransformForEveryDc) {
   for (int dc = -2048; dc <= 2047; ++dc) {
     std::int16_t c[64] = {};
     c[0] = static_cast<std::int16_t>(dc);
-    for (const Dsp* dsp : {&PlainDsp(), &BestDsp()}) {
+    for (const Dsp* dsp : {&PlainDsp(), &Sse2Dsp(), &BestDsp()}) {
       std::uint8_t a[8 * 8], b[8 * 8];
       for (int i = 0; i < 64; ++i) a[i] = b[i] = static_cast<std::uint8_t>(i * 4);
       dsp->idctAdd(c, a, 8);

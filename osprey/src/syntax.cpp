@@ -130,6 +130,53 @@ bool TnsData(BitReader& br, ChannelStream& cs) {
 // as quantised values for the pulses to be added first. Inverse quantisation in the
 // same loop costs little, as the Huffman decoding is one long chain of dependent
 // loads that leaves the arithmetic units idle.
+// The codewords of one band in one window, [start, end), for one kind of codebook:
+// kDim values a codeword, signed values or magnitudes followed by sign bits, escapes
+// (codebook 11) or none.
+template <int kDim, bool kSigned, bool kEscape, bool kDequantize>
+bool ReadBand(CachedBitReader& br, int cb, const BandDequantizer& dequantize, int start, int end,
+              int16_t* quant, int32_t* coef) {
+  const HuffTable& table = SpectralTable(cb);
+  const int8_t(*tuples)[4] = SpectralTuples(cb);
+  for (int k = start; k < end; k += kDim) {
+    const int e = table.Decode(br);
+    if (e < 0) return false;
+    const int8_t* t = tuples[e >> 3];
+    int v[kDim];
+    for (int j = 0; j < kDim; ++j) v[j] = t[j];
+    if (!kSigned) {
+      // One sign bit for each nonzero value, in order, read at once.
+      const int nonzero = e & 7;
+      uint32_t signs = nonzero == 0 ? 0 : br.Read(nonzero) << (32 - nonzero);
+      for (int j = 0; j < kDim; ++j) {
+        if (v[j] != 0) {
+          if (signs & 0x80000000u) v[j] = -v[j];
+          signs <<= 1;
+        }
+      }
+    }
+    if (kEscape) {
+      for (int j = 0; j < kDim; ++j) {
+        if (v[j] != 16 && v[j] != -16) continue;
+        int n = 4;
+        while (br.ReadBit()) {
+          if (++n > 12) return false;
+        }
+        const int mag = (1 << n) + static_cast<int>(br.Read(n));
+        v[j] = v[j] < 0 ? -mag : mag;
+      }
+    }
+    for (int j = 0; j < kDim; ++j) {
+      if (kDequantize) {
+        coef[k + j] = dequantize(v[j]);
+      } else {
+        quant[k + j] = static_cast<int16_t>(v[j]);
+      }
+    }
+  }
+  return true;
+}
+
 template <bool kDequantize>
 bool ReadSpectrum(CachedBitReader& br, const ChannelStream& cs, int16_t* quant, int32_t* coef) {
   const IcsInfo& info = cs.info;
@@ -143,51 +190,24 @@ bool ReadSpectrum(CachedBitReader& br, const ChannelStream& cs, int16_t* quant, 
     for (int b = 0; b < info.maxSfb; ++b) {
       const int cb = cs.bandType[g][b];
       if (cb == kZeroHcb || cb >= kNoiseHcb) continue;
-      const int dim = cb <= 4 ? 4 : 2;
-      const HuffTable& table = SpectralTable(cb);
-      const int8_t(*tuples)[4] = SpectralTuples(cb);
-      const bool isSigned = cb <= 2 || cb == 5 || cb == 6;
       const BandDequantizer dequantize(kDequantize ? cs.scale[g][b] : 100);
       for (int w = 0; w < info.groupLength[g]; ++w) {
         const int base = (window + w) * 128;
         const int start = base + info.swbOffset[b];
         const int end = base + info.swbOffset[b + 1];
-        for (int k = start; k < end; k += dim) {
-          const int e = table.Decode(br);
-          if (e < 0) return false;
-          const int8_t* t = tuples[e >> 3];
-          int v[4] = {t[0], t[1], t[2], t[3]};
-          if (!isSigned) {
-            // One sign bit for each nonzero value, in order, read at once.
-            const int nonzero = e & 7;
-            uint32_t signs = nonzero == 0 ? 0 : br.Read(nonzero) << (32 - nonzero);
-            for (int j = 0; j < dim; ++j) {
-              if (v[j] != 0) {
-                if (signs & 0x80000000u) v[j] = -v[j];
-                signs <<= 1;
-              }
-            }
-          }
-          if (cb == kEscHcb) {
-            for (int j = 0; j < 2; ++j) {
-              if (v[j] != 16 && v[j] != -16) continue;
-              int n = 4;
-              while (br.ReadBit()) {
-                if (++n > 12) return false;
-              }
-              const int mag = (1 << n) + static_cast<int>(br.Read(n));
-              v[j] = v[j] < 0 ? -mag : mag;
-            }
-          }
-          for (int j = 0; j < dim; ++j) {
-            if (kDequantize) {
-              coef[k + j] = dequantize(v[j]);
-            } else {
-              quant[k + j] = static_cast<int16_t>(v[j]);
-            }
-          }
+        bool ok;
+        if (cb <= 2) {
+          ok = ReadBand<4, true, false, kDequantize>(br, cb, dequantize, start, end, quant, coef);
+        } else if (cb <= 4) {
+          ok = ReadBand<4, false, false, kDequantize>(br, cb, dequantize, start, end, quant, coef);
+        } else if (cb <= 6) {
+          ok = ReadBand<2, true, false, kDequantize>(br, cb, dequantize, start, end, quant, coef);
+        } else if (cb < kEscHcb) {
+          ok = ReadBand<2, false, false, kDequantize>(br, cb, dequantize, start, end, quant, coef);
+        } else {
+          ok = ReadBand<2, false, true, kDequantize>(br, cb, dequantize, start, end, quant, coef);
         }
-        if (br.Overrun()) return false;
+        if (!ok || br.Overrun()) return false;
       }
     }
     window += info.groupLength[g];
