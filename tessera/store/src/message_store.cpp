@@ -1,11 +1,13 @@
 #include "store/message_store.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <set>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -279,6 +281,7 @@ bool MessageStore::Open(const std::u16string& root) {
   }
   if (!damaged.empty()) RebuildDamaged(damaged);
   ResolveListedTwice();
+  FinishInterruptedDeletes();
   // The engine is attached (SetTransferSink) before opening; the store window runs the
   // Outbox pass when this arrives.
   if (listener_) listener_->StoreOpened();
@@ -326,6 +329,71 @@ void MessageStore::ResolveListedTwice() {
   if (readOnly_) return;
   for (int i = 0; i < kFolderCount; ++i)
     if (changed[i]) folders_[i]->Save();
+}
+
+namespace {
+
+// A delete journal: "<pid>-<n>.deleting", one message ID per line, then "end".
+constexpr char16_t kDeleteJournalPattern[] = u"*.deleting";
+constexpr std::string_view kDeleteJournalEnd = "end\n";
+
+// The IDs of a whole journal; an unfinished one (no end line) names nothing, since its
+// index was never written.
+std::vector<std::uint32_t> ReadDeleteJournal(const std::u16string& path) {
+  std::vector<std::uint32_t> ids;
+  std::string text;
+  if (!platform::ReadFile(path, text) || text.size() < kDeleteJournalEnd.size() ||
+      text.compare(text.size() - kDeleteJournalEnd.size(), kDeleteJournalEnd.size(), kDeleteJournalEnd) != 0)
+    return ids;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    std::uint64_t id = 0;
+    bool digits = end > at && end - at <= 10;
+    for (std::size_t i = at; digits && i < end; ++i) {
+      if (text[i] < '0' || text[i] > '9') digits = false;
+      id = id * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    }
+    if (digits && id > 0 && id < 0xFFFFFFFFu) ids.push_back(static_cast<std::uint32_t>(id));
+    at = end + 1;
+  }
+  return ids;
+}
+
+}  // namespace
+
+// A delete writes the index first and removes the files after, so a program stopped in
+// between leaves files of messages no folder lists. The journal it wrote first names them:
+// their files go now. A message some folder lists again keeps its files, and a journal of a
+// delete still running in another program costs it nothing (it removes what is left).
+std::u16string MessageStore::WriteDeleteJournal(const std::vector<std::uint32_t>& ids) {
+  if (readOnly_ || ids.empty()) return {};
+  static std::uint32_t serial = 0;
+  std::string text;
+  for (std::uint32_t id : ids) text += std::to_string(id) + "\n";
+  text += kDeleteJournalEnd;
+  const std::u16string path = root_ + platform::Utf8ToUtf16(std::to_string(::getpid()) + "-" +
+                                                            std::to_string(++serial) + ".deleting");
+  if (platform::WriteFile(path, text)) return path;
+  platform::DeleteFile(path);
+  return {};
+}
+
+void MessageStore::FinishInterruptedDeletes() {
+  if (readOnly_) return;
+  std::vector<platform::DirectoryEntry> files;
+  if (!platform::ListDirectory(root_, files, kDeleteJournalPattern)) return;
+  std::set<std::uint32_t> listed;
+  for (auto& folder : folders_)
+    for (auto& entry : folder->entries_) listed.insert(entry->Id());
+  for (const auto& file : files) {
+    if (file.isDirectory) continue;
+    const std::u16string path = root_ + file.name;
+    for (std::uint32_t id : ReadDeleteJournal(path))
+      if (!listed.count(id)) MessageEntry(id, root_).DeleteFiles();
+    platform::DeleteFile(path);
+  }
 }
 
 namespace {
@@ -516,12 +584,16 @@ bool MessageStore::Delete(FolderId folderId, std::uint32_t messageId) {
   auto entry = folder->Remove(messageId);
   if (!entry) return internal::Refused("no such message in that folder");
   // The index is written first: a message whose index still lists it keeps its files. Only
-  // then go the files; a file that cannot go is left over, never a listed message without them.
+  // then go the files; a file that cannot go is left over, never a listed message without
+  // them, and the journal has the next open remove it.
+  const std::u16string journal = WriteDeleteJournal({messageId});
   if (!folder->Save()) {
     folder->Add(std::move(entry));
+    if (!journal.empty()) platform::DeleteFile(journal);
     return false;
   }
   entry->DeleteFiles();
+  if (!journal.empty()) platform::DeleteFile(journal);
   return true;
 }
 
@@ -560,11 +632,16 @@ bool MessageStore::DeleteSelected(FolderId folderId, const std::vector<std::uint
     removed.push_back(std::move(entry));
   }
   if (removed.empty()) return ok;
+  std::vector<std::uint32_t> removedIds;
+  for (auto& entry : removed) removedIds.push_back(entry->Id());
+  const std::u16string journal = WriteDeleteJournal(removedIds);
   if (!folder->Save()) {
     for (auto& entry : removed) folder->Add(std::move(entry));
+    if (!journal.empty()) platform::DeleteFile(journal);
     return false;
   }
   for (auto& entry : removed) entry->DeleteFiles();
+  if (!journal.empty()) platform::DeleteFile(journal);
   return ok;
 }
 

@@ -144,6 +144,38 @@ TEST_F(MessageFilesTest, DeleteSelectedAndCopy) {
   EXPECT_EQ(sent->Count(), 0);
 }
 
+// A program stopped after a delete wrote the index but before the files went leaves them
+// behind; the journal the delete wrote first has the next open remove them, and nothing else.
+TEST_F(MessageFilesTest, ADeleteStoppedBeforeItsFilesWentIsFinishedAtTheNextOpen) {
+  {
+    MessageStore store;
+    ASSERT_TRUE(store.Open(Root()));
+    for (int i = 0; i < 3; ++i) {
+      auto entry = MakeEntry(store, 0x10001, u"s");
+      ASSERT_TRUE(platform::WriteFile(entry->BodyPath(), "body"));
+      store.Folder(FolderId::Inbox)->Add(std::move(entry));
+    }
+    ASSERT_TRUE(store.Folder(FolderId::Inbox)->Save());
+    ASSERT_TRUE(store.DeleteSelected(FolderId::Inbox, {1}));
+    std::vector<platform::DirectoryEntry> journals;
+    ASSERT_TRUE(platform::ListDirectory(Root(), journals, u"*.deleting"));
+    EXPECT_TRUE(journals.empty()) << "a finished delete leaves no journal";
+    // As if stopped there: message 1's file is back; 2 is still listed though its journal
+    // names it; the journal naming 3 was cut short, so its index was never written.
+    ASSERT_TRUE(platform::WriteFile(Root() + u"1.DAT", "body"));
+    ASSERT_TRUE(platform::WriteFile(Root() + u"77-1.deleting", "1\n2\nend\n"));
+    ASSERT_TRUE(platform::WriteFile(Root() + u"77-2.deleting", "3\n"));
+  }
+  MessageStore store;
+  ASSERT_TRUE(store.Open(Root()));
+  EXPECT_EQ(store.Folder(FolderId::Inbox)->Count(), 2);
+  EXPECT_FALSE(platform::PathExists(Root() + u"1.DAT"));
+  EXPECT_TRUE(platform::FileExists(Root() + u"2.DAT"));
+  EXPECT_TRUE(platform::FileExists(Root() + u"3.DAT"));
+  EXPECT_FALSE(platform::PathExists(Root() + u"77-1.deleting"));
+  EXPECT_FALSE(platform::PathExists(Root() + u"77-2.deleting"));
+}
+
 TEST_F(MessageFilesTest, PushBodiesAreClassifiedIntoTheInbox) {
   MessageStore store;
   ASSERT_TRUE(store.Open(Root()));

@@ -230,6 +230,11 @@ class MessageStore {
 
   void RebuildDamaged(const std::vector<FolderId>& damaged);
   void ResolveListedTwice();
+  /// Names the messages a delete is about to drop in a journal beside the indexes; empty
+  /// when it cannot be written (the delete goes on: deleting is how a full disk is freed).
+  std::u16string WriteDeleteJournal(const std::vector<std::uint32_t>& ids);
+  /// Finishes the deletes a stopped program left half done.
+  void FinishInterruptedDeletes();
 };
 
 /// Seconds since 1970 of the local clock and time zone, as stored dates are kept.
