@@ -211,7 +211,8 @@ void ApplyIntensity(const ChannelStream& right, int msMaskPresent, const uint8_t
       ForBandWindows(info, window, g, b, [&](int start, int end) {
         for (int k = start; k < end; ++k) {
           const int32_t v = ScalePow2Quarter(l[k], -position);
-          r[k] = invert ? -v : v;
+          // A saturated -2^31 has no negative: it turns into the largest positive value.
+          r[k] = invert ? (v == INT32_MIN ? INT32_MAX : -v) : v;
         }
       });
     }
