@@ -1062,17 +1062,7 @@ def disk_points(run, stage, rng, mount, points_wanted, media):
             run.faults.add(stage, "%s on a full disk lost %s" % (op, ", ".join(missing)))
         # Leave only a little room for the next operation: nothing, a few blocks, or about a message.
         step += 1
-        room = rng.choice([0, 4096, 32768, 131072])
-        st = os.statvfs(mount)
-        extra = st.f_bavail * st.f_frsize - room
-        try:
-            with open(ballast, "ab") as f:
-                if extra > 0:
-                    f.write(b"\0" * extra)
-                elif extra < 0:
-                    f.truncate(max(0, os.path.getsize(ballast) + extra))
-        except OSError:
-            pass
+        fill_disk(mount, ballast, rng.choice([0, 4096, 32768, 131072]))
     # The same through the program's own screens, with its engine fetching what arrives.
     try:
         os.remove(ballast)
